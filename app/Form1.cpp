@@ -1,0 +1,99 @@
+#include "app/Form1.h"
+
+#include "platform/d3d/Error.h"
+#include "render/fog.h"
+#include "scene/Mesh.h"
+#include "scene/Plane.h"
+
+namespace app {
+
+Form1::Form1(const Platform& platform)
+    : API(*platform.counter),
+      D3D(*platform.direct3d, platform.appPath, API, Rnd),
+      Gen(D3D),
+      Snow(D3D, API, Rnd),
+      Music(platform.appPath),
+      tmrTitle(*platform.counter, 2000),
+      platform_(platform) {}
+
+Form1::~Form1() = default;
+
+void Form1::Startup() {
+  void* hWnd = platform_.window;
+  D3D.InitD3D(hWnd);
+  Music.InitMusic(hWnd);
+  D3D.GetPlane().InitPlane(render::MakeVector(0, 0, 0), render::MakeVector(1000, 1000, 1000));
+  D3D.GetPlane().SetTexture(platform::MediaPath(platform_.appPath, "\\tex\\snow.jpg"));
+  Snow.InitSnow();
+  scene::Mesh& mesh = D3D.GetMesh();
+  mesh.Load(platform::MediaPath(platform_.appPath, "\\models\\tree.x"));
+  mesh.SetPosition(0, 0, 30);
+  mesh.SetScale(10, 10, 10);
+  render::InitFog(*D3D.D3DDevice);
+  Gen.InitFont();
+  Titles.Fill();
+  D3D.Attach(&Gen, &Snow, &Titles);
+}
+
+void Form1::MainLoop(std::int64_t maxFrames) {
+  for (std::int64_t frame = 0; maxFrames < 0 || frame < maxFrames; ++frame) {
+    PumpEvents();
+    if (unloaded_) return;
+    ASCKEY();
+    if (unloaded_) return;
+    D3D.RenderFrame();
+  }
+}
+
+void Form1::PumpEvents() {
+  if (platform_.window) {
+    platform::WindowEvents handlers;
+    handlers.keyDown = [this](std::int16_t k) { Form_KeyDown(k, 0); };
+    handlers.keyUp = [this](std::int16_t k) { Form_KeyUp(k, 0); };
+    handlers.close = [this] {
+      std::int16_t cancel = 0;
+      Form_Unload(cancel);
+    };
+    platform_.window->PumpEvents(handlers);
+  }
+  if (!unloaded_ && tmrTitle.Poll()) tmrTitle_Timer();
+}
+
+void Form1::Form_KeyDown(std::int16_t keyCode, std::int16_t shift) {
+  (void)shift;
+  if (static_cast<std::uint16_t>(keyCode) > 255)
+    throw platform::Error("Form_KeyDown", "key code " + std::to_string(keyCode) + " out of range 0..255");
+  KeyTable_[static_cast<std::size_t>(keyCode)] = -1;
+}
+
+void Form1::Form_KeyUp(std::int16_t keyCode, std::int16_t shift) {
+  (void)shift;
+  if (static_cast<std::uint16_t>(keyCode) > 255)
+    throw platform::Error("Form_KeyUp", "key code " + std::to_string(keyCode) + " out of range 0..255");
+  KeyTable_[static_cast<std::size_t>(keyCode)] = 0;
+}
+
+void Form1::ASCKEY() {
+  if (KeyTable_[27] != 0) {
+    std::int16_t cancel = 0;
+    Form_Unload(cancel);
+  }
+}
+
+void Form1::Form_Unload(std::int16_t& cancel) {
+  (void)cancel;
+  if (unloaded_) return;
+  Music.Shutdown();
+  // The process ends here: whoever runs the loop sees this and stops before anything else runs.
+  unloaded_ = true;
+}
+
+void Form1::tmrTitle_Timer() {
+  std::int16_t next = 0;
+  if (__builtin_add_overflow(Titles.TitleIndex, std::int16_t{1}, &next))
+    throw platform::Error("tmrTitle_Timer", "credit line index overflow");
+  Titles.TitleIndex = next;
+  if (Titles.TitleIndex == 9) Titles.TitleIndex = 0;
+}
+
+}  // namespace app

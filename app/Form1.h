@@ -1,0 +1,76 @@
+// The program's one window: start-up in its load handler, the key table, the Escape check, the
+// credit-line timer and the unload handler.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/Credits.h"
+#include "app/modAPI.h"
+#include "platform/d3d/Direct3D8.h"
+#include "platform/window/IntervalTimer.h"
+#include "platform/window/PerformanceCounter.h"
+#include "platform/window/Window.h"
+#include "render/Random.h"
+#include "render/modD3D.h"
+#include "render/modGen.h"
+#include "snow/modSnow.h"
+#include "music/modMusic.h"
+
+namespace app {
+
+struct Platform {
+  platform::Window* window = nullptr;  // null: no window system (tests)
+  platform::PerformanceCounter* counter = nullptr;
+  d3d::Direct3D8* direct3d = nullptr;
+  std::string appPath;
+};
+
+class Form1 {
+ public:
+  // Loading the window starts its timer.
+  explicit Form1(const Platform& platform);
+  ~Form1();
+
+  // Start-up in its fixed order (everything before the main loop).
+  void Startup();
+  // The main loop; returns once the window has been unloaded, or after `maxFrames` frames when it is
+  // not negative (headless runs and tests).
+  void MainLoop(std::int64_t maxFrames = -1);
+  // Start-up, then the main loop for ever.
+  void Form_Load() {
+    Startup();
+    MainLoop();
+  }
+
+  // One pass of the event pump: window events, then the timer's pending tick.
+  void PumpEvents();
+  void Form_KeyDown(std::int16_t keyCode, std::int16_t shift);
+  void Form_KeyUp(std::int16_t keyCode, std::int16_t shift);
+  void ASCKEY();
+  void Form_Unload(std::int16_t& cancel);
+  void tmrTitle_Timer();
+
+  bool Unloaded() const { return unloaded_; }
+  bool KeyTable(std::size_t code) const { return KeyTable_[code] != 0; }
+
+  // The modules, in the order they are built.
+  render::Random Rnd;
+  modAPI API;
+  render::modD3D D3D;
+  render::modGen Gen;
+  snow::modSnow Snow;
+  music::modMusic Music;
+  Credits Titles;
+  platform::IntervalTimer tmrTitle;
+
+ private:
+  Platform platform_;
+  std::array<std::int16_t, 256> KeyTable_{};
+  bool unloaded_ = false;
+};
+
+}  // namespace app

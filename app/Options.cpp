@@ -1,0 +1,66 @@
+#include "app/Options.h"
+
+#include <charconv>
+#include <stdexcept>
+
+namespace app {
+
+namespace {
+
+std::int64_t parseCount(const std::string& option, const std::string& value, std::int64_t max) {
+  std::int64_t v = 0;
+  const auto* end = value.data() + value.size();
+  auto [p, ec] = std::from_chars(value.data(), end, v);
+  if (ec != std::errc() || p != end || v <= 0 || v > max)
+    throw std::invalid_argument(option + " takes a whole number from 1 to " + std::to_string(max) + ", not '" +
+                                value + "'");
+  return v;
+}
+
+}  // namespace
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](const std::string& name) -> std::string {
+      if (i + 1 >= argc) throw std::invalid_argument(name + " needs a value");
+      return argv[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--headless") {
+      o.headless = true;
+    } else if (a == "--window") {
+      o.windowed = true;
+    } else if (a == "--frames") {
+      o.frames = parseCount(a, value(a), 100'000'000);
+    } else if (a == "--screenshot") {
+      o.screenshot = value(a);
+      if (o.screenshot.empty()) throw std::invalid_argument("--screenshot needs a file name");
+    } else {
+      throw std::invalid_argument("unknown option '" + a + "'");
+    }
+  }
+  if (o.headless && o.windowed) throw std::invalid_argument("--headless and --window exclude each other");
+  if (!o.headless && (o.frames > 0 || !o.screenshot.empty()))
+    throw std::invalid_argument("--frames and --screenshot need --headless");
+  if (o.headless && o.frames < 0) o.frames = 1;
+  return o;
+}
+
+std::string UsageText(const std::string& program) {
+  return "Usage: " + program +
+         " [options]\n"
+         "Winter Greeting: a snowy New Year scene with a tree, falling snow and a tune.\n"
+         "Without options it takes over the screen; hold Escape to end it.\n\n"
+         "Options:\n"
+         "  --window              run in a 1024x768 window instead of fullscreen\n"
+         "  --headless            render offscreen, with no display and no sound card; the clock\n"
+         "                        advances a fixed 1000/60 ms per frame\n"
+         "  --frames N            headless: render N frames (default 1)\n"
+         "  --screenshot FILE     headless: write the last frame as a 1024x768 PNG\n"
+         "  --help                show this text\n";
+}
+
+}  // namespace app

@@ -1,0 +1,23 @@
+// The command line. Without arguments the program is the fullscreen demo; the options add headless
+// rendering and a window for development.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace app {
+
+struct Options {
+  bool help = false;
+  bool headless = false;
+  bool windowed = false;
+  std::int64_t frames = -1;  // headless: frames to render (default 1)
+  std::string screenshot;    // headless: PNG of the last frame
+};
+
+// Throws std::invalid_argument with a message for the user on a bad command line.
+Options ParseOptions(int argc, char** argv);
+std::string UsageText(const std::string& program);
+
+}  // namespace app

@@ -1,0 +1,71 @@
+// Winter Greeting: the program's entry point. It builds the platform the window asks for, runs the
+// window's load handler, and reports an uncaught failure.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <memory>
+
+#include "app/Form1.h"
+#include "app/Options.h"
+#include "platform/d3dx/Texture.h"
+#include "platform/gl/GlDirect3D8.h"
+
+namespace {
+
+// One frame of the headless clock: 1000/60 ms exactly, as counts of a 6 MHz counter.
+constexpr std::int64_t kHeadlessFrequency = 6'000'000;
+constexpr std::int64_t kHeadlessFrameCounts = 100'000;
+
+int run(const app::Options& o) {
+  const std::string appPath = platform::ApplicationFolder();
+  if (o.headless) {
+    platform::VirtualPerformanceCounter counter(kHeadlessFrequency);
+    gl::GlDirect3D8 direct3d(/*headless=*/true);
+    app::Platform p{nullptr, &counter, &direct3d, appPath};
+    app::Form1 form(p);
+    form.Startup();
+    // The display would wait for the retrace here; the virtual clock moves one frame instead.
+    form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kHeadlessFrameCounts); };
+    form.MainLoop(o.frames);
+    if (!o.screenshot.empty()) {
+      d3d::DWORD w = 0, h = 0;
+      const auto pixels = form.D3D.D3DDevice->GetBackend().readBack(w, h);
+      d3dx::WritePng(o.screenshot, pixels, static_cast<int>(w), static_cast<int>(h));
+      std::cout << "Wrote frame " << o.frames << " to " << o.screenshot << "\n";
+    }
+    std::cout.flush();
+    // As in the live program, no graphics object is released: the process simply ends.
+    std::_Exit(0);
+  }
+  platform::SdlPerformanceCounter counter;
+  platform::Window window(o.windowed ? platform::WindowMode::Windowed : platform::WindowMode::Fullscreen);
+  gl::GlDirect3D8 direct3d(/*headless=*/false);
+  app::Platform p{&window, &counter, &direct3d, appPath};
+  app::Form1 form(p);
+  form.Form_Load();
+  std::cout.flush();
+  std::_Exit(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  app::Options o;
+  try {
+    o = app::ParseOptions(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "winter-greeting: " << e.what() << "\n\n" << app::UsageText(argv[0]);
+    return 2;
+  }
+  if (o.help) {
+    std::cout << app::UsageText(argv[0]);
+    return 0;
+  }
+  try {
+    return run(o);
+  } catch (const std::exception& e) {
+    std::cerr << "winter-greeting: " << e.what() << "\n";
+    return 1;
+  }
+}

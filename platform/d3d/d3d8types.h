@@ -1,0 +1,209 @@
+// Direct3D 8 vocabulary: the numeric values the scene code passes to the device.
+#pragma once
+
+#include <cstdint>
+
+namespace d3d {
+
+using DWORD = std::uint32_t;
+using D3DCOLOR = std::uint32_t;  // alpha in bits 24-31, red 16-23, green 8-15, blue 0-7
+
+struct D3DVECTOR {
+  float x, y, z;
+};
+
+struct D3DCOLORVALUE {
+  float r, g, b, a;
+};
+
+// m[row][col]; points are row vectors multiplied on the left, translation in row 3.
+struct D3DMATRIX {
+  float m[4][4];
+};
+
+struct D3DMATERIAL8 {
+  D3DCOLORVALUE Diffuse, Ambient, Specular, Emissive;
+  float Power;
+};
+static_assert(sizeof(D3DMATERIAL8) == 68);
+
+struct D3DRECT {
+  std::int32_t x1, y1, x2, y2;
+};
+
+// The three-component colour helper: alpha 255.
+constexpr D3DCOLOR D3DColorRGB(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+  return 0xFF000000u | ((r & 0xFF) << 16) | ((g & 0xFF) << 8) | (b & 0xFF);
+}
+constexpr D3DCOLOR D3DColorARGB(std::uint32_t a, std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+  return ((a & 0xFF) << 24) | ((r & 0xFF) << 16) | ((g & 0xFF) << 8) | (b & 0xFF);
+}
+
+enum : DWORD {
+  D3DRS_ZENABLE = 7,
+  D3DRS_FILLMODE = 8,
+  D3DRS_SHADEMODE = 9,
+  D3DRS_ZWRITEENABLE = 14,
+  D3DRS_ALPHATESTENABLE = 15,
+  D3DRS_LASTPIXEL = 16,
+  D3DRS_SRCBLEND = 19,
+  D3DRS_DESTBLEND = 20,
+  D3DRS_CULLMODE = 22,
+  D3DRS_ZFUNC = 23,
+  D3DRS_ALPHAREF = 24,
+  D3DRS_ALPHAFUNC = 25,
+  D3DRS_DITHERENABLE = 26,
+  D3DRS_ALPHABLENDENABLE = 27,
+  D3DRS_FOGENABLE = 28,
+  D3DRS_SPECULARENABLE = 29,
+  D3DRS_FOGCOLOR = 34,
+  D3DRS_FOGTABLEMODE = 35,
+  D3DRS_FOGSTART = 36,
+  D3DRS_FOGEND = 37,
+  D3DRS_FOGDENSITY = 38,
+  D3DRS_RANGEFOGENABLE = 48,
+  D3DRS_TEXTUREFACTOR = 60,
+  D3DRS_CLIPPING = 136,
+  D3DRS_LIGHTING = 137,
+  D3DRS_AMBIENT = 139,
+  D3DRS_FOGVERTEXMODE = 140,
+  D3DRS_COLORVERTEX = 141,
+  D3DRS_POINTSIZE = 154,
+  D3DRS_POINTSIZE_MIN = 155,
+  D3DRS_POINTSPRITEENABLE = 156,
+  D3DRS_POINTSCALEENABLE = 157,
+  D3DRS_POINTSCALE_A = 158,
+  D3DRS_POINTSCALE_B = 159,
+  D3DRS_POINTSCALE_C = 160,
+  D3DRS_POINTSIZE_MAX = 166,
+};
+constexpr DWORD kRenderStateCount = 256;
+
+enum : DWORD { D3DZB_FALSE = 0, D3DZB_TRUE = 1 };
+enum : DWORD { D3DSHADE_FLAT = 1, D3DSHADE_GOURAUD = 2 };
+enum : DWORD { D3DCULL_NONE = 1, D3DCULL_CW = 2, D3DCULL_CCW = 3 };
+enum : DWORD {
+  D3DCMP_NEVER = 1,
+  D3DCMP_LESS = 2,
+  D3DCMP_EQUAL = 3,
+  D3DCMP_LESSEQUAL = 4,
+  D3DCMP_GREATER = 5,
+  D3DCMP_NOTEQUAL = 6,
+  D3DCMP_GREATEREQUAL = 7,
+  D3DCMP_ALWAYS = 8,
+};
+enum : DWORD {
+  D3DBLEND_ZERO = 1,
+  D3DBLEND_ONE = 2,
+  D3DBLEND_SRCCOLOR = 3,
+  D3DBLEND_INVSRCCOLOR = 4,
+  D3DBLEND_SRCALPHA = 5,
+  D3DBLEND_INVSRCALPHA = 6,
+  D3DBLEND_DESTALPHA = 7,
+  D3DBLEND_INVDESTALPHA = 8,
+  D3DBLEND_DESTCOLOR = 9,
+  D3DBLEND_INVDESTCOLOR = 10,
+};
+enum : DWORD { D3DFOG_NONE = 0, D3DFOG_EXP = 1, D3DFOG_EXP2 = 2, D3DFOG_LINEAR = 3 };
+
+// Texture-stage states (Direct3D 8 numbering).
+enum : DWORD {
+  D3DTSS_COLOROP = 1,
+  D3DTSS_COLORARG1 = 2,
+  D3DTSS_COLORARG2 = 3,
+  D3DTSS_ALPHAOP = 4,
+  D3DTSS_ALPHAARG1 = 5,
+  D3DTSS_ALPHAARG2 = 6,
+  D3DTSS_TEXCOORDINDEX = 11,
+  D3DTSS_ADDRESSU = 13,
+  D3DTSS_ADDRESSV = 14,
+  D3DTSS_BORDERCOLOR = 15,
+  D3DTSS_MAGFILTER = 16,
+  D3DTSS_MINFILTER = 17,
+  D3DTSS_MIPFILTER = 18,
+  D3DTSS_MIPMAPLODBIAS = 19,
+  D3DTSS_MAXMIPLEVEL = 20,
+  D3DTSS_MAXANISOTROPY = 21,
+  D3DTSS_TEXTURETRANSFORMFLAGS = 24,
+  D3DTSS_ADDRESSW = 25,
+};
+constexpr DWORD kTextureStageCount = 8;
+constexpr DWORD kTextureStageStateCount = 32;
+
+enum : DWORD {
+  D3DTOP_DISABLE = 1,
+  D3DTOP_SELECTARG1 = 2,
+  D3DTOP_SELECTARG2 = 3,
+  D3DTOP_MODULATE = 4,
+  D3DTOP_MODULATE2X = 5,
+  D3DTOP_MODULATE4X = 6,
+  D3DTOP_ADD = 7,
+};
+enum : DWORD {
+  D3DTA_DIFFUSE = 0,
+  D3DTA_CURRENT = 1,
+  D3DTA_TEXTURE = 2,
+  D3DTA_TFACTOR = 3,
+  D3DTA_SPECULAR = 4,
+};
+enum : DWORD { D3DTEXF_NONE = 0, D3DTEXF_POINT = 1, D3DTEXF_LINEAR = 2 };
+enum : DWORD { D3DTADDRESS_WRAP = 1, D3DTADDRESS_MIRROR = 2, D3DTADDRESS_CLAMP = 3 };
+
+enum : DWORD { D3DTS_VIEW = 2, D3DTS_PROJECTION = 3, D3DTS_WORLD = 256 };
+
+enum : DWORD { D3DCLEAR_TARGET = 1, D3DCLEAR_ZBUFFER = 2, D3DCLEAR_STENCIL = 4 };
+
+enum D3DPRIMITIVETYPE : DWORD {
+  D3DPT_POINTLIST = 1,
+  D3DPT_LINELIST = 2,
+  D3DPT_LINESTRIP = 3,
+  D3DPT_TRIANGLELIST = 4,
+  D3DPT_TRIANGLESTRIP = 5,
+  D3DPT_TRIANGLEFAN = 6,
+};
+
+enum : DWORD { D3DFMT_D16 = 80, D3DFMT_INDEX16 = 101, D3DFMT_X8R8G8B8 = 22 };
+
+// Flexible vertex format bits.
+enum : DWORD {
+  D3DFVF_XYZ = 0x002,
+  D3DFVF_XYZRHW = 0x004,
+  D3DFVF_POSITION_MASK = 0x00E,
+  D3DFVF_NORMAL = 0x010,
+  D3DFVF_PSIZE = 0x020,
+  D3DFVF_DIFFUSE = 0x040,
+  D3DFVF_SPECULAR = 0x080,
+  D3DFVF_TEXCOUNT_MASK = 0xF00,
+  D3DFVF_TEXCOUNT_SHIFT = 8,
+  D3DFVF_TEX0 = 0x000,
+  D3DFVF_TEX1 = 0x100,
+  D3DFVF_TEX2 = 0x200,
+};
+
+enum : DWORD { D3DUSAGE_WRITEONLY = 0x8, D3DUSAGE_POINTS = 0x40 };
+enum : DWORD { D3DPOOL_DEFAULT = 0, D3DPOOL_MANAGED = 1, D3DPOOL_SYSTEMMEM = 2 };
+
+enum : DWORD { D3DADAPTER_DEFAULT = 0, D3DDEVTYPE_HAL = 1, D3DCREATE_SOFTWARE_VERTEXPROCESSING = 0x20 };
+enum : DWORD { D3DMULTISAMPLE_NONE = 0, D3DSWAPEFFECT_FLIP = 2, D3DPRESENT_INTERVAL_DEFAULT = 0 };
+
+struct D3DDISPLAYMODE {
+  DWORD Width, Height, RefreshRate, Format;
+};
+
+struct D3DPRESENT_PARAMETERS {
+  DWORD BackBufferWidth;
+  DWORD BackBufferHeight;
+  DWORD BackBufferFormat;
+  DWORD BackBufferCount;
+  DWORD MultiSampleType;
+  DWORD SwapEffect;
+  DWORD hDeviceWindow;
+  DWORD Windowed;
+  DWORD EnableAutoDepthStencil;
+  DWORD AutoDepthStencilFormat;
+  DWORD Flags;
+  DWORD FullScreen_RefreshRateInHz;
+  DWORD FullScreen_PresentationInterval;
+};
+
+}  // namespace d3d

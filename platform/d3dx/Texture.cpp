@@ -1,0 +1,91 @@
+#include "platform/d3dx/Texture.h"
+
+#include <stb_image.h>
+#include <stb_image_write.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "platform/d3d/Error.h"
+
+namespace d3dx {
+
+std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw platform::Error(call, std::strerror(errno), path);
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) throw platform::Error(call, "cannot read the file", path);
+  in.seekg(0, std::ios::beg);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
+    throw platform::Error(call, "cannot read the file", path);
+  return bytes;
+}
+
+d3d::Texture::Level Downsample(const d3d::Texture::Level& src) {
+  d3d::Texture::Level dst;
+  dst.width = std::max(1, src.width / 2);
+  dst.height = std::max(1, src.height / 2);
+  dst.rgba.resize(static_cast<std::size_t>(dst.width) * dst.height * 4);
+  for (int y = 0; y < dst.height; ++y) {
+    const int y0 = std::min(2 * y, src.height - 1), y1 = std::min(2 * y + 1, src.height - 1);
+    for (int x = 0; x < dst.width; ++x) {
+      const int x0 = std::min(2 * x, src.width - 1), x1 = std::min(2 * x + 1, src.width - 1);
+      for (int c = 0; c < 4; ++c) {
+        auto at = [&](int xx, int yy) {
+          return static_cast<unsigned>(src.rgba[(static_cast<std::size_t>(yy) * src.width + xx) * 4 + c]);
+        };
+        dst.rgba[(static_cast<std::size_t>(y) * dst.width + x) * 4 + c] =
+            static_cast<std::uint8_t>((at(x0, y0) + at(x1, y0) + at(x0, y1) + at(x1, y1) + 2) / 4);
+      }
+    }
+  }
+  return dst;
+}
+
+std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
+                                                     const std::string& file) {
+  const char* call = "D3DXCreateTextureFromFile";
+  if (size == 0) throw platform::Error(call, "empty file", file);
+  if (size > 0x7FFFFFFF) throw platform::Error(call, "file too large", file);
+  int w = 0, h = 0, comp = 0;
+  if (!stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &comp))
+    throw platform::Error(call, std::string("not a JPEG or PNG image: ") + stbi_failure_reason(), file);
+  if (w <= 0 || h <= 0 || w > kMaxImageSide || h > kMaxImageSide)
+    throw platform::Error(call,
+                          "image of " + std::to_string(w) + "x" + std::to_string(h) + " pixels exceeds " +
+                              std::to_string(kMaxImageSide) + " on a side",
+                          file);
+  stbi_uc* pixels = stbi_load_from_memory(data, static_cast<int>(size), &w, &h, &comp, 4);
+  if (!pixels) throw platform::Error(call, std::string("cannot decode the image: ") + stbi_failure_reason(), file);
+  std::vector<d3d::Texture::Level> levels(1);
+  levels[0].width = w;
+  levels[0].height = h;
+  levels[0].rgba.assign(pixels, pixels + static_cast<std::size_t>(w) * h * 4);
+  stbi_image_free(pixels);
+  while (levels.back().width > 1 || levels.back().height > 1) levels.push_back(Downsample(levels.back()));
+  return levels;
+}
+
+std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFile(d3d::Device& device, const std::string& path) {
+  const auto bytes = ReadFile("D3DXCreateTextureFromFile", path);
+  return device.CreateTexture(DecodeImageWithMips(bytes.data(), bytes.size(), path), path);
+}
+
+void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height) {
+  const std::string tmp = path + ".tmp";
+  if (!stbi_write_png(tmp.c_str(), width, height, 4, rgba.data(), width * 4)) {
+    std::remove(tmp.c_str());
+    throw platform::Error("WritePng", "cannot write the image", path);
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    const std::string err = std::strerror(errno);
+    std::remove(tmp.c_str());
+    throw platform::Error("WritePng", err, path);
+  }
+}
+
+}  // namespace d3dx

@@ -1,0 +1,124 @@
+#include "render/modD3D.h"
+
+#include <cmath>
+
+#include "app/Credits.h"
+#include "app/modAPI.h"
+#include "platform/d3d/Error.h"
+#include "platform/d3d/d3dxmath.h"
+#include "platform/d3dx/Texture.h"
+#include "platform/window/Window.h"
+#include "render/Camera.h"
+#include "render/Random.h"
+#include "render/modGen.h"
+#include "scene/Mesh.h"
+#include "scene/Plane.h"
+#include "snow/modSnow.h"
+
+namespace render {
+
+using namespace d3d;
+
+modD3D::modD3D(Direct3D8& dx, std::string AppPath, app::modAPI& api, Random& rnd)
+    : DX(dx), appPath_(std::move(AppPath)), api_(api), rnd_(rnd) {}
+
+modD3D::~modD3D() = default;
+
+Camera& modD3D::GetCamera() {
+  if (!camera_) camera_ = std::make_unique<Camera>(*this);
+  return *camera_;
+}
+
+scene::Plane& modD3D::GetPlane() {
+  if (!plane_) plane_ = std::make_unique<scene::Plane>(*this);
+  return *plane_;
+}
+
+scene::Mesh& modD3D::GetMesh() {
+  if (!mesh_) mesh_ = std::make_unique<scene::Mesh>(*this);
+  return *mesh_;
+}
+
+void modD3D::InitD3D(void* hWnd) {
+  DisplayMode = DX.GetAdapterDisplayMode(D3DADAPTER_DEFAULT);
+
+  PresentParams = D3DPRESENT_PARAMETERS{};
+  PresentParams.BackBufferWidth = 1024;
+  PresentParams.BackBufferHeight = 768;
+  PresentParams.BackBufferFormat = DisplayMode.Format;
+  PresentParams.BackBufferCount = 1;
+  PresentParams.MultiSampleType = D3DMULTISAMPLE_NONE;
+  PresentParams.SwapEffect = D3DSWAPEFFECT_FLIP;
+  PresentParams.hDeviceWindow = 0;
+  PresentParams.Windowed = 0;
+  PresentParams.EnableAutoDepthStencil = 1;
+  PresentParams.AutoDepthStencilFormat = D3DFMT_D16;
+  PresentParams.Flags = 0;
+  PresentParams.FullScreen_RefreshRateInHz = 0;
+  PresentParams.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+
+  D3DDevice = DX.CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hWnd, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
+                              PresentParams);
+
+  D3DDevice->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+  D3DDevice->SetRenderState(D3DRS_LIGHTING, 0);
+  D3DDevice->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+
+  // Aspect 3/4, not 4/3: the scene is drawn stretched horizontally, as it always was.
+  d3dx::D3DXMatrixPerspectiveFovLH(&matProj, 1.57f, 3.0f / 4.0f, 0.1f, 1000.0f);
+  D3DDevice->SetTransform(D3DTS_PROJECTION, matProj);
+
+  GetCamera().SetPosition(0, 3, 0);
+
+  D3DDevice->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+  D3DDevice->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  D3DDevice->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTEXF_LINEAR);
+
+  D3DDevice->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+
+  GroundTexture = d3dx::D3DXCreateTextureFromFile(*D3DDevice, platform::MediaPath(appPath_, "\\tex\\snow.jpg"));
+}
+
+void modD3D::RenderFrame() {
+  if (!D3DDevice) throw platform::Error("RenderFrame", "no device: InitD3D has not run");
+  api_.FrameTimer(-1);
+  GetCamera().Update();
+  D3DDevice->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSkyColor, 1.0f, 0);
+  D3DDevice->BeginScene();
+  MoveCamera();
+  if (mesh_) mesh_->Render();
+  if (snow_) snow_->RenderSnow();
+  if (plane_) plane_->RenderPlane();
+  if (gen_) {
+    gen_->PrintText(400, 20, "С НОВЫМ 2007 ГОДОМ!", D3DColorRGB(255, 0, 0));
+    // Three draws a frame, red first, each scaled to 0..255 and rounded ties-to-even.
+    const auto r = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
+    const auto g = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
+    const auto b = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
+    const D3DCOLOR credit = D3DColorRGB(static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(g),
+                                        static_cast<std::uint32_t>(b));
+    if (credits_) {
+      if (credits_->TitleIndex < 0 || credits_->TitleIndex > 10)
+        throw platform::Error("RenderFrame", "credit line index " + std::to_string(credits_->TitleIndex) +
+                                                 " out of range 0..10");
+      gen_->PrintText(300, 200, credits_->TitleLines[static_cast<std::size_t>(credits_->TitleIndex)], credit);
+    }
+  }
+  D3DDevice->EndScene();
+  D3DDevice->Present(nullptr, nullptr, nullptr, nullptr);
+  api_.FrameTimer(0);
+}
+
+void modD3D::MoveCamera() {
+  const double angle = static_cast<double>(OrbitAngle) + api_.FrameTime * 0.0005;
+  if (!std::isfinite(angle)) throw platform::Error("MoveCamera", "orbit angle is not a finite number");
+  OrbitAngle = static_cast<float>(angle);
+  CamX = static_cast<float>(std::cos(static_cast<double>(OrbitAngle)) * 100.0);
+  CamZ = static_cast<float>(std::sin(static_cast<double>(OrbitAngle)) * 100.0 + 30.0);
+  Camera& camera = GetCamera();
+  camera.SetPosition(CamX, 15, CamZ);
+  camera.SetLook(MakeVector(0, 10, 30));
+  if (mesh_) mesh_->SetPosition(0, 1, 30);
+}
+
+}  // namespace render

@@ -1,0 +1,78 @@
+// The rendering core: the device and its fixed states, the shared matrices, the frame sequence and
+// the camera orbit.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/d3d/Device.h"
+#include "platform/d3d/Direct3D8.h"
+
+namespace app {
+class modAPI;
+struct Credits;
+}  // namespace app
+namespace scene {
+class Plane;
+class Mesh;
+}  // namespace scene
+namespace snow {
+class modSnow;
+}
+
+namespace render {
+
+class Camera;
+class modGen;
+class Random;
+
+class modD3D {
+ public:
+  // `DX` creates the device; `AppPath` is the application folder (no trailing separator).
+  modD3D(d3d::Direct3D8& DX, std::string AppPath, app::modAPI& api, Random& rnd);
+  ~modD3D();
+
+  // The modules the frame sequence draws with; any left null is skipped.
+  void Attach(modGen* gen, snow::modSnow* snow, app::Credits* credits) {
+    gen_ = gen;
+    snow_ = snow;
+    credits_ = credits;
+  }
+
+  void InitD3D(void* hWnd);
+  void RenderFrame();
+  void MoveCamera();
+
+  // The scene objects, each created on first use.
+  Camera& GetCamera();
+  scene::Plane& GetPlane();
+  scene::Mesh& GetMesh();
+  bool HasMesh() const { return mesh_ != nullptr; }
+
+  const std::string& AppPath() const { return appPath_; }
+
+  // Shared rendering state.
+  d3d::Direct3D8& DX;
+  d3d::D3DDISPLAYMODE DisplayMode{};
+  d3d::D3DPRESENT_PARAMETERS PresentParams{};
+  std::unique_ptr<d3d::Device> D3DDevice;
+  d3d::D3DMATRIX matWorld{}, matView{}, matProj{};
+  std::shared_ptr<d3d::Texture> GroundTexture;
+  float CamX = 0.0f, CamZ = 0.0f;
+  float OrbitAngle = 0.0f;
+
+  static constexpr d3d::D3DCOLOR kSkyColor = d3d::D3DColorRGB(127, 127, 180);
+
+ private:
+  std::string appPath_;
+  app::modAPI& api_;
+  Random& rnd_;
+  modGen* gen_ = nullptr;
+  snow::modSnow* snow_ = nullptr;
+  app::Credits* credits_ = nullptr;
+  std::unique_ptr<Camera> camera_;
+  std::unique_ptr<scene::Plane> plane_;
+  std::unique_ptr<scene::Mesh> mesh_;
+};
+
+}  // namespace render

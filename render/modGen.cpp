@@ -1,0 +1,52 @@
+#include "render/modGen.h"
+
+#include <cmath>
+
+#include "platform/d3d/Error.h"
+#include "platform/d3dx/Font.h"
+#include "render/modD3D.h"
+
+namespace render {
+
+d3d::D3DVECTOR MakeVector(float x, float y, float z) { return d3d::D3DVECTOR{x, y, z}; }
+
+d3d::D3DCOLOR LerpColor(d3d::D3DCOLOR first, d3d::D3DCOLOR second, float t) {
+  const float s = 1.0f - t;
+  std::uint32_t result = 0;
+  for (const std::uint32_t mask : {0xFFu, 0xFF00u, 0xFF0000u}) {
+    const double v = static_cast<double>(t) * static_cast<double>(first & mask) +
+                     static_cast<double>(s) * static_cast<double>(second & mask);
+    const double r = std::nearbyint(v);
+    if (!(r >= -2147483648.0 && r <= 2147483647.0))
+      throw platform::Error("LerpColor", "channel value out of the 32-bit range (overflow)");
+    result += static_cast<std::uint32_t>(static_cast<std::int32_t>(r)) & mask;
+  }
+  return result;
+}
+
+modGen::modGen(modD3D& d3d) : d3d_(d3d) {}
+modGen::~modGen() = default;
+
+void modGen::InitFont() {
+  auto source = std::make_unique<d3dx::StdFont>();
+  source->Bold = true;
+  source->Size = 18;
+  source->Name = "Arial";
+  source->Underline = false;
+  source->Italic = false;
+  TextFontSource_ = std::move(source);
+  const d3dx::GdiFont handle = TextFontSource_->hFont();
+  TextFont_ = d3dx::D3DXCreateFont(*d3d_.D3DDevice, handle);
+}
+
+void modGen::PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color) {
+  if (!TextFont_) throw platform::Error("PrintText", "no font: InitFont has not run");
+  d3d::D3DRECT rect;
+  rect.x1 = static_cast<std::int32_t>(std::nearbyint(x));
+  rect.y1 = static_cast<std::int32_t>(std::nearbyint(y));
+  rect.x2 = 1280;
+  rect.y2 = 1280;
+  TextFont_->DrawText(text, rect, 0 /* DT_TOP | DT_LEFT */, color);
+}
+
+}  // namespace render

@@ -1,0 +1,43 @@
+// General helpers of the rendering core: the text overlay (InitFont, PrintText), MakeVector and the
+// channel blend LerpColor.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/d3d/d3d8types.h"
+
+namespace d3dx {
+struct StdFont;
+class Font;
+}  // namespace d3dx
+
+namespace render {
+
+class modD3D;
+
+d3d::D3DVECTOR MakeVector(float x, float y, float z);
+
+// Channel-wise blend, t weighting the first colour. Each channel is blended where it stands in the
+// 32-bit value and rounded (ties to even) before it is masked, so only the lowest channel is rounded
+// to nearest; alpha of the result is always 0. A value beyond the 32-bit range is an overflow error.
+d3d::D3DCOLOR LerpColor(d3d::D3DCOLOR first, d3d::D3DCOLOR second, float t);
+
+class modGen {
+ public:
+  explicit modGen(modD3D& d3d);
+  ~modGen();
+
+  void InitFont();
+  // Draws `text` (UTF-8) with its top-left corner at (x, y), both rounded ties-to-even.
+  void PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color);
+
+  d3dx::Font* TextFont() const { return TextFont_.get(); }
+
+ private:
+  modD3D& d3d_;
+  std::unique_ptr<d3dx::StdFont> TextFontSource_;
+  std::unique_ptr<d3dx::Font> TextFont_;
+};
+
+}  // namespace render

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/window/IntervalTimer.h"
+#include "tests/support/Harness.h"
+
+namespace {
+
+TEST(CreditTimer, CyclesZeroToEightAndBack) {
+  wgtest::RecordingDemo demo;
+  std::vector<int> seen;
+  for (int i = 0; i < 10; ++i) {
+    demo.form.tmrTitle_Timer();
+    seen.push_back(demo.form.Titles.TitleIndex);
+  }
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 0, 1}));
+}
+
+TEST(CreditTimer, LinesAreFilledAtTheOddIndices) {
+  app::Credits c;
+  c.Fill();
+  EXPECT_EQ(c.TitleLines[1], "Автор демки: Morvelan");
+  EXPECT_EQ(c.TitleLines[3], "А также спасибо Ilkar за идею");
+  EXPECT_EQ(c.TitleLines[5], "Тексуры подготовил Tovrak");
+  EXPECT_EQ(c.TitleLines[7], "С Новым 2007 годом!");
+  for (int i : {0, 2, 4, 6, 8, 9, 10}) EXPECT_TRUE(c.TitleLines[static_cast<std::size_t>(i)].empty());
+}
+
+// Which credit line each 2-second step shows, over 40 s of 60 fps frames.
+TEST(CreditTimer, TicksEveryTwoSecondsWithAFourSecondGapAfterTheLastLine) {
+  wgtest::RecordingDemo demo;
+  demo.startup();
+  std::vector<int> indexAtStep;
+  for (int frame = 0; frame < 60 * 40; ++frame) {
+    demo.frames(1);
+    if (frame % 120 == 60) indexAtStep.push_back(demo.form.Titles.TitleIndex);
+  }
+  ASSERT_GE(indexAtStep.size(), 19u);
+  const std::vector<int> expected{0, 1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7, 8, 0};
+  EXPECT_EQ(std::vector<int>(indexAtStep.begin(), indexAtStep.begin() + 19), expected);
+  // Line 4 (index 7) is followed by indices 8 and 0: two empty steps, four seconds.
+  const auto& lines = demo.form.Titles.TitleLines;
+  EXPECT_TRUE(lines[8].empty());
+  EXPECT_TRUE(lines[0].empty());
+}
+
+TEST(IntervalTimer, ALongStartupGivesOneTickNotSeveral) {
+  platform::VirtualPerformanceCounter counter(1000);
+  platform::IntervalTimer timer(counter, 2000);
+  counter.Advance(9500);  // 4.75 intervals pass before the first pump
+  EXPECT_TRUE(timer.Poll());
+  EXPECT_FALSE(timer.Poll());
+  counter.Advance(400);  // 9900: the boundary at 10000 is not reached
+  EXPECT_FALSE(timer.Poll());
+  counter.Advance(100);
+  EXPECT_TRUE(timer.Poll());
+}
+
+TEST(IntervalTimer, DoesNotTickBeforeItsInterval) {
+  platform::VirtualPerformanceCounter counter(1000);
+  platform::IntervalTimer timer(counter, 2000);
+  counter.Advance(1999);
+  EXPECT_FALSE(timer.Poll());
+  counter.Advance(1);
+  EXPECT_TRUE(timer.Poll());
+}
+
+}  // namespace

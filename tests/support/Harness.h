@@ -1,0 +1,67 @@
+// Test harness: the demo's window on the recording backend and a virtual clock, or a headless GL
+// device for pixel tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Form1.h"
+#include "platform/d3d/Direct3D8.h"
+#include "platform/d3d/RecordingBackend.h"
+#include "platform/window/PerformanceCounter.h"
+
+namespace wgtest {
+
+// 6 MHz and 100 000 counts a frame: 1000/60 ms per frame, exactly as the headless program runs.
+constexpr std::int64_t kFrequency = 6'000'000;
+constexpr std::int64_t kFrameCounts = 100'000;
+
+inline std::string AppDir() { return WG_APP_DIR; }
+
+// A fresh scratch folder under the build tree, emptied first.
+inline std::string ScratchDir(const std::string& name) {
+  const std::filesystem::path p = std::filesystem::path(WG_TEST_TMP) / name;
+  std::filesystem::remove_all(p);
+  std::filesystem::create_directories(p);
+  return p.string();
+}
+
+// An application folder holding copies of the generated media, less the files named in `omit`
+// (relative paths such as "tex/snow.jpg").
+inline std::string AppDirWithout(const std::string& name, const std::vector<std::string>& omit) {
+  const std::string dir = ScratchDir(name);
+  for (const char* sub : {"tex", "models", "music"}) {
+    const auto from = std::filesystem::path(AppDir()) / sub;
+    if (std::filesystem::exists(from))
+      std::filesystem::copy(from, std::filesystem::path(dir) / sub, std::filesystem::copy_options::recursive);
+  }
+  for (const auto& f : omit) std::filesystem::remove(std::filesystem::path(dir) / f);
+  return dir;
+}
+
+struct RecordingDemo {
+  explicit RecordingDemo(const std::string& appDir = AppDir())
+      : counter(kFrequency), platform{nullptr, &counter, &direct3d, appDir}, form(platform) {}
+
+  d3d::RecordingBackend& backend() { return *direct3d.last; }
+  d3d::Device& device() { return *form.D3D.D3DDevice; }
+  // After start-up: each Present moves the clock by one frame, as the headless program does.
+  void tickEachPresent() {
+    form.D3D.D3DDevice->onPresent = [this] { counter.Advance(kFrameCounts); };
+  }
+  void startup() {
+    form.Startup();
+    tickEachPresent();
+  }
+  void frames(std::int64_t n) { form.MainLoop(n); }
+
+  platform::VirtualPerformanceCounter counter;
+  d3d::RecordingDirect3D8 direct3d;
+  app::Platform platform;
+  app::Form1 form;
+};
+
+}  // namespace wgtest

@@ -1,0 +1,17 @@
+// The media generator's pieces: each writes its files under the application folder `out`.
+#pragma once
+
+#include <string>
+
+namespace mediagen {
+
+void WriteSnowTexture(const std::string& out);  // tex/snow.jpg
+void WriteSnowSprite(const std::string& out);   // tex/snow.png
+void WriteTreeModel(const std::string& out);    // models/tree.x and its textures
+void WriteMusic(const std::string& out);        // music/main.mid
+void WriteTerrain(const std::string& out);      // the example scene's height map and sky faces
+
+// Creates a folder and its parents; throws on failure.
+void MakeFolder(const std::string& path);
+
+}  // namespace mediagen
