@@ -1,6 +1,7 @@
 #include "app/Options.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace app {
@@ -21,6 +22,7 @@ std::int64_t parseCount(const std::string& option, const std::string& value, std
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
+  bool secondsGiven = false, fpsGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](const std::string& name) -> std::string {
@@ -38,10 +40,33 @@ Options ParseOptions(int argc, char** argv) {
     } else if (a == "--screenshot") {
       o.screenshot = value(a);
       if (o.screenshot.empty()) throw std::invalid_argument("--screenshot needs a file name");
+    } else if (a == "--record") {
+      o.record = value(a);
+      if (o.record.empty()) throw std::invalid_argument("--record needs a file name");
+    } else if (a == "--frames-dir") {
+      o.framesDir = value(a);
+      if (o.framesDir.empty()) throw std::invalid_argument("--frames-dir needs a folder name");
+    } else if (a == "--seconds") {
+      const std::string v = value(a);
+      char* end = nullptr;
+      o.seconds = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != '\0' || !(o.seconds > 0) || o.seconds > 3600)
+        throw std::invalid_argument("--seconds takes a number of seconds above 0 and at most 3600, not '" + v + "'");
+      secondsGiven = true;
+    } else if (a == "--fps") {
+      o.fps = static_cast<int>(parseCount(a, value(a), 240));
+      fpsGiven = true;
     } else {
       throw std::invalid_argument("unknown option '" + a + "'");
     }
   }
+  if (!o.record.empty() && !o.framesDir.empty())
+    throw std::invalid_argument("--record and --frames-dir exclude each other");
+  if ((secondsGiven || fpsGiven) && !o.Capture())
+    throw std::invalid_argument("--seconds and --fps need --record or --frames-dir");
+  if (o.Capture() && (o.windowed || o.frames > 0 || !o.screenshot.empty()))
+    throw std::invalid_argument("--record and --frames-dir render headless on their own clock; "
+                                "they take no --window, --frames or --screenshot");
   if (o.headless && o.windowed) throw std::invalid_argument("--headless and --window exclude each other");
   if (!o.headless && (o.frames > 0 || !o.screenshot.empty()))
     throw std::invalid_argument("--frames and --screenshot need --headless");
@@ -60,6 +85,10 @@ std::string UsageText(const std::string& program) {
          "                        advances a fixed 1000/60 ms per frame\n"
          "  --frames N            headless: render N frames (default 1)\n"
          "  --screenshot FILE     headless: write the last frame as a 1024x768 PNG\n"
+         "  --record FILE.mp4     render the greeting headless into an H.264/AAC video with its music\n"
+         "  --frames-dir DIR      render the greeting headless into numbered PNG frames instead\n"
+         "  --seconds S           length of the recording (default 30)\n"
+         "  --fps F               frames per second of the recording (default 30)\n"
          "  --help                show this text\n";
 }
 

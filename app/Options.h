@@ -14,6 +14,12 @@ struct Options {
   bool windowed = false;
   std::int64_t frames = -1;  // headless: frames to render (default 1)
   std::string screenshot;    // headless: PNG of the last frame
+  std::string record;        // capture: the MP4 file to write
+  std::string framesDir;     // capture: the folder for numbered PNG frames
+  double seconds = 30;       // capture length
+  int fps = 30;              // capture frame rate
+
+  bool Capture() const { return !record.empty() || !framesDir.empty(); }
 };
 
 // Throws std::invalid_argument with a message for the user on a bad command line.

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <cmath>
 #include <memory>
 
+#include "app/Capture.h"
 #include "app/Form1.h"
 #include "app/Options.h"
 #include "platform/d3dx/Texture.h"
@@ -18,7 +20,15 @@ constexpr std::int64_t kHeadlessFrequency = 6'000'000;
 constexpr std::int64_t kHeadlessFrameCounts = 100'000;
 
 int run(const app::Options& o) {
+  using app::RunCapture;
   const std::string appPath = platform::ApplicationFolder();
+  if (o.Capture()) {
+    RunCapture(o, appPath);
+    if (!o.record.empty()) std::cout << "Wrote " << o.record << "\n";
+    else std::cout << "Wrote " << std::llround(o.seconds * o.fps) << " frames to " << o.framesDir << "\n";
+    std::cout.flush();
+    std::_Exit(0);
+  }
   if (o.headless) {
     platform::VirtualPerformanceCounter counter(kHeadlessFrequency);
     gl::GlDirect3D8 direct3d(/*headless=*/true);
