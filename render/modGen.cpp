@@ -8,7 +8,9 @@
 
 namespace render {
 
-d3d::D3DVECTOR MakeVector(float x, float y, float z) { return d3d::D3DVECTOR{x, y, z}; }
+d3d::D3DVECTOR MakeVector(float x, float y, float z) {
+  return d3d::D3DVECTOR{x, y, z};
+}
 
 d3d::D3DCOLOR LerpColor(d3d::D3DCOLOR first, d3d::D3DCOLOR second, float t) {
   const float s = 1.0f - t;
@@ -41,12 +43,17 @@ void modGen::InitFont() {
 
 void modGen::PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color) {
   if (!TextFont_) throw platform::Error("PrintText", "no font: InitFont has not run");
+  const double left = std::nearbyint(static_cast<double>(x)), top = std::nearbyint(static_cast<double>(y));
+  if (!(left >= -2147483648.0 && left <= 2147483647.0 && top >= -2147483648.0 && top <= 2147483647.0))
+    throw platform::Error("PrintText", "position (" + std::to_string(x) + ", " + std::to_string(y) +
+                                           ") out of the 32-bit range (overflow)");
+  // Right and bottom at 1280, beyond the 1024 x 768 screen: nothing that starts on screen is cut.
   d3d::D3DRECT rect;
-  rect.x1 = static_cast<std::int32_t>(std::nearbyint(x));
-  rect.y1 = static_cast<std::int32_t>(std::nearbyint(y));
+  rect.x1 = static_cast<std::int32_t>(left);
+  rect.y1 = static_cast<std::int32_t>(top);
   rect.x2 = 1280;
   rect.y2 = 1280;
-  TextFont_->DrawText(text, rect, 0 /* DT_TOP | DT_LEFT */, color);
+  TextFont_->DrawText(text, rect, d3dx::DT_TOP | d3dx::DT_LEFT, color);
 }
 
 }  // namespace render

@@ -5,17 +5,22 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/d3d/Device.h"
 
 namespace d3dx {
 
 // What a GDI font handle resolves to here: the face file and the character height in pixels.
+// Like a GDI font made with a negative height, `pixelHeight` is the em height (the cell less its
+// internal leading), so Arial at 24 px has a 22 px ascent and a 27 px line.
 struct GdiFont {
   std::string file;
   int faceIndex = 0;
   int pixelHeight = 0;
   bool bold = false, italic = false, underline = false;
+  // The matched face is lighter or more upright than asked for: the rasteriser emboldens or slants it.
+  bool synthesizeBold = false, synthesizeItalic = false;
   std::string name;
 };
 
@@ -26,17 +31,49 @@ struct StdFont {
   bool Bold = false;
   bool Italic = false;
   bool Underline = false;
-  // Resolves the face through fontconfig; no matching face is an error naming it.
+  // Resolves the face through fontconfig at 96 DPI; no matching face is an error naming it.
   GdiFont hFont() const;
 };
 
+enum : d3d::DWORD { DT_TOP = 0, DT_LEFT = 0 };
+
+// The vertex the font draws with: pre-transformed screen position, colour, atlas coordinates.
+struct FontVertex {
+  float x, y, z, rhw;
+  d3d::D3DCOLOR diffuse;
+  float u, v;
+};
+constexpr d3d::DWORD kFontFVF = d3d::D3DFVF_XYZRHW | d3d::D3DFVF_DIFFUSE | d3d::D3DFVF_TEX1;
+static_assert(sizeof(FontVertex) == 28);
+
 class Font {
  public:
-  virtual ~Font() = default;
-  // DrawText: `text` in UTF-8, laid out from the rectangle's top-left corner (format 0 =
-  // DT_TOP | DT_LEFT). Returns the height of the drawn text in pixels.
-  virtual int DrawText(const std::string& text, const d3d::D3DRECT& rect, d3d::DWORD format,
-                       d3d::D3DCOLOR color) = 0;
+  Font(d3d::Device& device, const GdiFont& font);
+  ~Font();
+  Font(const Font&) = delete;
+  Font& operator=(const Font&) = delete;
+
+  // DrawText: `text` in UTF-8 (malformed bytes draw as U+FFFD), laid out from the rectangle's
+  // top-left corner (format 0 = DT_TOP | DT_LEFT; a line feed starts a new line) and clipped to the
+  // rectangle. One alpha-blended triangle-list draw per call; every device state it changes is put
+  // back before it returns. Returns the height of the drawn text in pixels (0 for an empty text).
+  int DrawText(std::string_view text, const d3d::D3DRECT& rect, d3d::DWORD format, d3d::D3DCOLOR color);
+  // The same for UTF-16 text (unpaired surrogates draw as U+FFFD).
+  int DrawText(std::u16string_view text, const d3d::D3DRECT& rect, d3d::DWORD format, d3d::D3DCOLOR color);
+
+  // Line metrics in pixels: the baseline lies `Ascent` below the top of a line, lines are `LineHeight`
+  // apart.
+  int Ascent() const;
+  int LineHeight() const;
+  // Glyphs rasterised so far; each code point is rasterised once and then drawn from the atlas.
+  std::uint64_t GlyphsRasterised() const;
+  // The atlas texture (alpha = coverage, RGB white) as of the last draw; null before the first glyph.
+  std::shared_ptr<d3d::Texture> Atlas() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
 };
 
 std::unique_ptr<Font> D3DXCreateFont(d3d::Device& device, const GdiFont& font);
