@@ -104,6 +104,7 @@ void RunCapture(const Options& o, const std::string& appPath) {
   platform::VirtualPerformanceCounter counter(static_cast<std::int64_t>(o.fps) * kCountsPerFrame);
   gl::GlDirect3D8 direct3d(/*headless=*/true);
   Platform p{nullptr, &counter, &direct3d, appPath};
+  p.musicOutput = audio::OutputMode::Offline;
   Form1 form(p);
   form.Startup();
   form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kCountsPerFrame); };
@@ -113,8 +114,12 @@ void RunCapture(const Options& o, const std::string& appPath) {
   const std::string partial = o.record.empty() ? std::string() : PartialName(o.record);
   if (!o.record.empty()) {
     guard = std::make_unique<PartialGuard>(partial);
-    writer = std::make_unique<video::Mp4Writer>(partial, 1024, 768, o.fps, 0);
+    writer = std::make_unique<video::Mp4Writer>(partial, 1024, 768, o.fps, form.Music.MusicPerformance->SampleRate());
   }
+  // The tune started with start-up, as the first frame does: frame i covers the sound from i/fps to
+  // (i+1)/fps seconds.
+  std::vector<float> sound;
+  std::int64_t samplesDone = 0;
 
   Progress progress(total);
   char name[32];
@@ -124,6 +129,12 @@ void RunCapture(const Options& o, const std::string& appPath) {
     const auto pixels = form.D3D.D3DDevice->GetBackend().readBack(w, h);
     if (writer) {
       writer->AddFrame(pixels.data());
+      const std::int64_t rate = form.Music.MusicPerformance->SampleRate();
+      const std::int64_t samplesDue = (i + 1) * rate / o.fps;
+      sound.resize(static_cast<std::size_t>(samplesDue - samplesDone) * 2);
+      form.Music.MusicPerformance->RenderOffline(sound.data(), static_cast<std::size_t>(samplesDue - samplesDone));
+      writer->AddAudio(sound.data(), static_cast<std::size_t>(samplesDue - samplesDone));
+      samplesDone = samplesDue;
     } else {
       std::snprintf(name, sizeof name, "frame-%05lld.png", static_cast<long long>(i + 1));
       d3dx::WritePng((fs::path(o.framesDir) / name).string(), pixels, static_cast<int>(w), static_cast<int>(h));
