@@ -3,16 +3,235 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+#include <type_traits>
 
 #include "platform/d3d/Error.h"
+#include "platform/d3d/d3dxmath.h"
+#include "platform/gl/FixedFunctionShader.h"
 
 namespace gl {
+
+static_assert(std::endian::native == std::endian::little,
+              "D3DCOLOR vertex colours are read as B, G, R, A bytes in memory");
+
+namespace {
+
+using d3d::DWORD;
+
+std::string hex(DWORD v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%X", v);
+  return buf;
+}
+
+float floatOf(DWORD bits) { return std::bit_cast<float>(bits); }
+
+void colorOf(d3d::D3DCOLOR c, float out[4]) {
+  out[0] = ((c >> 16) & 0xFF) / 255.0f;
+  out[1] = ((c >> 8) & 0xFF) / 255.0f;
+  out[2] = (c & 0xFF) / 255.0f;
+  out[3] = ((c >> 24) & 0xFF) / 255.0f;
+}
+
+// Where each field of a flexible-vertex-format record lies; -1 where the record has none.
+struct VertexLayout {
+  bool preTransformed = false;
+  int diffuse = -1, pointSize = -1;
+  int texCoord = -1, texCoordFloats = 0;  // the set stage 0 reads
+  DWORD size = 0;
+};
+
+VertexLayout layoutFor(DWORD fvf, DWORD texCoordIndex, const char* call) {
+  VertexLayout l;
+  const DWORD pos = fvf & d3d::D3DFVF_POSITION_MASK;
+  if (pos == d3d::D3DFVF_XYZ) {
+    l.size = 12;
+  } else if (pos == d3d::D3DFVF_XYZRHW) {
+    l.preTransformed = true;
+    l.size = 16;
+  } else {
+    throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: position type " + hex(pos));
+  }
+  const DWORD known = d3d::D3DFVF_POSITION_MASK | d3d::D3DFVF_NORMAL | d3d::D3DFVF_PSIZE | d3d::D3DFVF_DIFFUSE |
+                      d3d::D3DFVF_SPECULAR | d3d::D3DFVF_TEXCOUNT_MASK | 0xFFFF0000u;
+  if (fvf & ~known) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped");
+  if (fvf & d3d::D3DFVF_NORMAL) l.size += 12;  // lighting is off: normals are carried, never read
+  if (fvf & d3d::D3DFVF_PSIZE) {
+    l.pointSize = static_cast<int>(l.size);
+    l.size += 4;
+  }
+  if (fvf & d3d::D3DFVF_DIFFUSE) {
+    l.diffuse = static_cast<int>(l.size);
+    l.size += 4;
+  }
+  if (fvf & d3d::D3DFVF_SPECULAR) l.size += 4;  // SPECULARENABLE is off
+  const DWORD texCount = (fvf & d3d::D3DFVF_TEXCOUNT_MASK) >> d3d::D3DFVF_TEXCOUNT_SHIFT;
+  if (texCount > 8) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: texture count");
+  if (fvf >> (16 + 2 * texCount))
+    throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: size bits of absent sets");
+  for (DWORD i = 0; i < texCount; ++i) {
+    static constexpr int kFloats[4] = {2, 3, 4, 1};
+    const int floats = kFloats[(fvf >> (16 + 2 * i)) & 3];
+    if (i == texCoordIndex) {
+      l.texCoord = static_cast<int>(l.size);
+      l.texCoordFloats = floats;
+    }
+    l.size += 4 * static_cast<DWORD>(floats);
+  }
+  return l;
+}
+
+GLenum primitiveMode(d3d::D3DPRIMITIVETYPE type, const char* call) {
+  switch (type) {
+    case d3d::D3DPT_POINTLIST: return GL_POINTS;
+    case d3d::D3DPT_LINELIST: return GL_LINES;
+    case d3d::D3DPT_LINESTRIP: return GL_LINE_STRIP;
+    case d3d::D3DPT_TRIANGLELIST: return GL_TRIANGLES;
+    case d3d::D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
+    case d3d::D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+  }
+  throw platform::Error(call, "primitive type " + std::to_string(type) + " cannot be drawn");
+}
+
+GLenum blendFactor(DWORD b, const char* call) {
+  switch (b) {
+    case d3d::D3DBLEND_ZERO: return GL_ZERO;
+    case d3d::D3DBLEND_ONE: return GL_ONE;
+    case d3d::D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
+    case d3d::D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
+    case d3d::D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
+    case d3d::D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
+    case d3d::D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
+    case d3d::D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
+    case d3d::D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
+    case d3d::D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
+    case 11: return GL_SRC_ALPHA_SATURATE;  // D3DBLEND_SRCALPHASAT
+    default: throw platform::Error(call, "blend factor " + std::to_string(b) + " not supported");
+  }
+}
+
+GLenum compareFunc(DWORD f, const char* call) {
+  if (f < d3d::D3DCMP_NEVER || f > d3d::D3DCMP_ALWAYS)
+    throw platform::Error(call, "compare function " + std::to_string(f) + " not supported");
+  return GL_NEVER + (f - d3d::D3DCMP_NEVER);  // both enumerations run NEVER, LESS, ..., ALWAYS
+}
+
+GLint addressMode(DWORD a, const char* call) {
+  switch (a) {
+    case d3d::D3DTADDRESS_WRAP: return GL_REPEAT;
+    case d3d::D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
+    case d3d::D3DTADDRESS_CLAMP: return GL_CLAMP_TO_EDGE;
+    case 4: return GL_CLAMP_TO_BORDER;  // D3DTADDRESS_BORDER
+    default: throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
+  }
+}
+
+// POINT and NONE sample the nearest texel or take no mip; LINEAR and the better filters blend.
+GLint magFilter(DWORD mag) { return mag >= d3d::D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST; }
+GLint minFilter(DWORD min, DWORD mip) {
+  const bool linear = min >= d3d::D3DTEXF_LINEAR;
+  if (mip == d3d::D3DTEXF_NONE) return linear ? GL_LINEAR : GL_NEAREST;
+  if (mip == d3d::D3DTEXF_POINT) return linear ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
+  return linear ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
+}
+
+void checkOp(DWORD op, const char* call) {
+  if (op < d3d::D3DTOP_DISABLE || op > d3d::D3DTOP_ADD)
+    throw platform::Error(call, "texture operation " + std::to_string(op) + " not supported");
+}
+
+enum Uniform {
+  uWorldView,
+  uProjection,
+  uPreTransformed,
+  uTarget,
+  uVertexPointSize,
+  uPointSize,
+  uPointScale,
+  uPointScaleABC,
+  uViewportHeight,
+  uFogMode,
+  uVertexFog,
+  uFogParams,
+  uTexture,
+  uFlat,
+  uSpriteCoords,
+  uColorOp,
+  uAlphaOp,
+  uTextureFactor,
+  uAlphaFunc,
+  uAlphaRef,
+  uFogColor,
+  kUniformCount
+};
+
+constexpr const char* kUniformNames[kUniformCount] = {
+    "uWorldView", "uProjection", "uPreTransformed", "uTarget",   "uVertexPointSize", "uPointSize",
+    "uPointScale", "uPointScaleABC", "uViewportHeight", "uFogMode", "uVertexFog",      "uFogParams",
+    "uTexture",   "uFlat",         "uSpriteCoords",  "uColorOp",  "uAlphaOp",        "uTextureFactor",
+    "uAlphaFunc", "uAlphaRef",     "uFogColor"};
+
+GLuint compile(GLenum type, const char* source) {
+  const GLuint s = glCreateShader(type);
+  glShaderSource(s, 1, &source, nullptr);
+  glCompileShader(s);
+  GLint ok = 0;
+  glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
+  if (!ok) {
+    char log[2048] = {};
+    glGetShaderInfoLog(s, sizeof log, nullptr, log);
+    glDeleteShader(s);
+    throw platform::Error("CreateDevice", std::string("the fixed-function shader does not compile: ") + log);
+  }
+  return s;
+}
+
+// A GL object owned by a texture or vertex buffer. When its owner goes, the name is queued for the
+// backend that made it, which deletes it with its own context current; once that backend is gone
+// the name died with its context.
+struct GlObject {
+  GLuint name = 0;
+  const void* backend = nullptr;
+  std::weak_ptr<std::vector<GLuint>> graveyard;
+};
+
+}  // namespace
 
 struct GlBackend::Impl {
   std::unique_ptr<GlContext> context;
   int width = 0, height = 0;
   GLuint fbo = 0, colorRb = 0, depthRb = 0;
-  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+  GLuint program = 0, vao = 0, sampler = 0, whiteTexture = 0;
+  GLint uniforms[kUniformCount] = {};
+  std::shared_ptr<std::vector<GLuint>> deadTextures = std::make_shared<std::vector<GLuint>>();
+  std::shared_ptr<std::vector<GLuint>> deadBuffers = std::make_shared<std::vector<GLuint>>();
+
+  // User-memory draws stream through these, each write at a fresh offset so that no draw waits on
+  // the one before; a full buffer is orphaned and refilled from the start.
+  struct Stream {
+    GLenum target = GL_ARRAY_BUFFER;
+    GLuint buffer = 0;
+    std::size_t capacity = 0, offset = 0;
+  };
+  Stream vertexStream, indexStream;
+
+  // The GL state last set, so that unchanged device state costs no GL call. -1: unknown.
+  struct Cache {
+    int depthTest = -1, depthMask = -1, blend = -1, cull = -1, provoking = -1;
+    GLenum depthFunc = 0, blendSrc = 0, blendDst = 0, cullFace = 0, polygonMode = 0;
+    GLuint texture = ~0u, arrayBuffer = ~0u;
+    GLint magFilter = -1, minFilter = -1, wrapS = -1, wrapT = -1;
+    float border[4] = {-1, -1, -1, -1};
+    // Attribute set-up: buffer, byte offset of the first record, format, stride, coordinate set.
+    GLuint attrBuffer = ~0u;
+    std::size_t attrOffset = 0;
+    DWORD attrFvf = ~0u, attrStride = 0, attrTexIndex = ~0u;
+    float uniform[kUniformCount][16] = {};
+    bool uniformSet[kUniformCount] = {};
+  } cache;
 
   void check(const char* call) {
     const GLenum e = glGetError();
@@ -22,119 +241,530 @@ struct GlBackend::Impl {
       throw platform::Error(call, buf);
     }
   }
+
+  // Makes this backend's context current (another device may have drawn since) and deletes the
+  // objects released since the last call.
+  void use() {
+    if (!context->isCurrent()) context->makeCurrent();
+    if (!deadTextures->empty()) {
+      for (GLuint t : *deadTextures)
+        if (cache.texture == t) cache.texture = ~0u;
+      glDeleteTextures(static_cast<GLsizei>(deadTextures->size()), deadTextures->data());
+      deadTextures->clear();
+    }
+    if (!deadBuffers->empty()) {
+      for (GLuint b : *deadBuffers) {
+        if (cache.attrBuffer == b) cache.attrBuffer = ~0u;
+        if (cache.arrayBuffer == b) cache.arrayBuffer = ~0u;
+      }
+      glDeleteBuffers(static_cast<GLsizei>(deadBuffers->size()), deadBuffers->data());
+      deadBuffers->clear();
+    }
+  }
+
+  std::shared_ptr<void> own(GLuint name, const std::shared_ptr<std::vector<GLuint>>& graveyard) {
+    auto* o = new GlObject{name, this, graveyard};
+    return std::shared_ptr<void>(o, [](void* p) {
+      auto* obj = static_cast<GlObject*>(p);
+      if (auto g = obj->graveyard.lock()) g->push_back(obj->name);
+      delete obj;
+    });
+  }
+
+  GLuint nameOf(const std::shared_ptr<void>& handle, const char* call, const char* what) const {
+    const auto* o = static_cast<const GlObject*>(handle.get());
+    if (o->backend != this) throw platform::Error(call, std::string(what) + " belongs to another device");
+    return o->name;
+  }
+
+  void bindArrayBuffer(GLuint b) {
+    if (cache.arrayBuffer != b) {
+      glBindBuffer(GL_ARRAY_BUFFER, b);
+      cache.arrayBuffer = b;
+    }
+  }
+
+  // Copies `bytes` into the stream at an offset aligned to `align`; returns that offset.
+  std::size_t put(Stream& s, const void* data, std::size_t bytes, std::size_t align) {
+    std::size_t at = (s.offset + align - 1) / align * align;
+    if (s.target == GL_ARRAY_BUFFER)
+      bindArrayBuffer(s.buffer);
+    else
+      glBindBuffer(s.target, s.buffer);
+    if (at + bytes > s.capacity) {
+      if (bytes > s.capacity) s.capacity = std::bit_ceil(bytes);
+      glBufferData(s.target, static_cast<GLsizeiptr>(s.capacity), nullptr, GL_STREAM_DRAW);
+      at = 0;
+    }
+    void* dst = glMapBufferRange(s.target, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes),
+                                 GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
+    if (!dst) throw platform::Error("Draw", "glMapBufferRange failed for the streaming buffer");
+    std::memcpy(dst, data, bytes);
+    glUnmapBuffer(s.target);
+    s.offset = at + bytes;
+    return at;
+  }
+
+  template <class T>
+  void setUniform(Uniform u, const T* v, int n) {
+    float f[16];
+    for (int i = 0; i < n; ++i) f[i] = static_cast<float>(v[i]);
+    if (cache.uniformSet[u] && std::memcmp(cache.uniform[u], f, sizeof(float) * n) == 0) return;
+    std::memcpy(cache.uniform[u], f, sizeof(float) * n);
+    cache.uniformSet[u] = true;
+    const GLint loc = uniforms[u];
+    if constexpr (std::is_same_v<T, int>) {
+      if (n == 1) glUniform1i(loc, v[0]);
+      if (n == 3) glUniform3i(loc, v[0], v[1], v[2]);
+    } else {
+      if (n == 1) glUniform1f(loc, v[0]);
+      if (n == 2) glUniform2f(loc, v[0], v[1]);
+      if (n == 3) glUniform3f(loc, v[0], v[1], v[2]);
+      if (n == 4) glUniform4f(loc, v[0], v[1], v[2], v[3]);
+      if (n == 16) glUniformMatrix4fv(loc, 1, GL_FALSE, v);
+    }
+  }
+  void setInt(Uniform u, int v) { setUniform(u, &v, 1); }
+  void setFloat(Uniform u, float v) { setUniform(u, &v, 1); }
+
+  void enable(GLenum cap, int& cached, bool on) {
+    if (cached == static_cast<int>(on)) return;
+    if (on)
+      glEnable(cap);
+    else
+      glDisable(cap);
+    cached = on;
+  }
+
+  void applyRenderStates(const d3d::DeviceState& s, const char* call);
+  void applyStage0(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call);
+  void setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c, const VertexLayout& l, DWORD texIndex);
 };
 
+void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* call) {
+  const auto& rs = s.renderStates;
+  enable(GL_DEPTH_TEST, cache.depthTest, rs[d3d::D3DRS_ZENABLE] != d3d::D3DZB_FALSE);
+  const int mask = rs[d3d::D3DRS_ZWRITEENABLE] != 0;
+  if (cache.depthMask != mask) {
+    glDepthMask(mask ? GL_TRUE : GL_FALSE);
+    cache.depthMask = mask;
+  }
+  const GLenum zfunc = compareFunc(rs[d3d::D3DRS_ZFUNC], call);
+  if (cache.depthFunc != zfunc) {
+    glDepthFunc(zfunc);
+    cache.depthFunc = zfunc;
+  }
+
+  const bool blend = rs[d3d::D3DRS_ALPHABLENDENABLE] != 0;
+  enable(GL_BLEND, cache.blend, blend);
+  if (blend) {
+    GLenum src = 0, dst = 0;
+    // BOTHSRCALPHA and BOTHINVSRCALPHA set both factors from the source blend alone.
+    if (rs[d3d::D3DRS_SRCBLEND] == 12) {
+      src = GL_SRC_ALPHA;
+      dst = GL_ONE_MINUS_SRC_ALPHA;
+    } else if (rs[d3d::D3DRS_SRCBLEND] == 13) {
+      src = GL_ONE_MINUS_SRC_ALPHA;
+      dst = GL_SRC_ALPHA;
+    } else {
+      src = blendFactor(rs[d3d::D3DRS_SRCBLEND], call);
+      dst = blendFactor(rs[d3d::D3DRS_DESTBLEND], call);
+    }
+    if (cache.blendSrc != src || cache.blendDst != dst) {
+      glBlendFunc(src, dst);
+      cache.blendSrc = src;
+      cache.blendDst = dst;
+    }
+  }
+
+  // D3D judges winding on its screen, y down. The target holds the screen upside down in GL's
+  // y-up window coordinates, which mirrors every triangle: clockwise on D3D's screen is
+  // counter-clockwise for GL, a front face under GL's default.
+  const DWORD cull = rs[d3d::D3DRS_CULLMODE];
+  enable(GL_CULL_FACE, cache.cull, cull == d3d::D3DCULL_CW || cull == d3d::D3DCULL_CCW);
+  if (cull == d3d::D3DCULL_CW || cull == d3d::D3DCULL_CCW) {
+    const GLenum face = cull == d3d::D3DCULL_CW ? GL_FRONT : GL_BACK;
+    if (cache.cullFace != face) {
+      glCullFace(face);
+      cache.cullFace = face;
+    }
+  }
+
+  const DWORD fill = rs[d3d::D3DRS_FILLMODE];
+  const GLenum mode = fill == 1 ? GL_POINT : fill == 2 ? GL_LINE : GL_FILL;
+  if (cache.polygonMode != mode) {
+    glPolygonMode(GL_FRONT_AND_BACK, mode);
+    cache.polygonMode = mode;
+  }
+
+  setInt(uFlat, rs[d3d::D3DRS_SHADEMODE] == d3d::D3DSHADE_FLAT);
+
+  int fogMode = 0, vertexFog = 0;
+  if (rs[d3d::D3DRS_FOGENABLE]) {
+    if (rs[d3d::D3DRS_FOGTABLEMODE] != d3d::D3DFOG_NONE) {
+      fogMode = static_cast<int>(rs[d3d::D3DRS_FOGTABLEMODE]);
+    } else if (rs[d3d::D3DRS_FOGVERTEXMODE] != d3d::D3DFOG_NONE) {
+      fogMode = static_cast<int>(rs[d3d::D3DRS_FOGVERTEXMODE]);
+      vertexFog = 1;
+    }
+    if (fogMode > 3) throw platform::Error(call, "fog mode " + std::to_string(fogMode) + " not supported");
+  }
+  setInt(uFogMode, fogMode);
+  setInt(uVertexFog, vertexFog);
+  if (fogMode) {
+    const float params[3] = {floatOf(rs[d3d::D3DRS_FOGSTART]), floatOf(rs[d3d::D3DRS_FOGEND]),
+                             floatOf(rs[d3d::D3DRS_FOGDENSITY])};
+    setUniform(uFogParams, params, 3);
+    float fog[4];
+    colorOf(rs[d3d::D3DRS_FOGCOLOR], fog);
+    setUniform(uFogColor, fog, 3);
+  }
+
+  const bool alphaTest = rs[d3d::D3DRS_ALPHATESTENABLE] != 0;
+  const DWORD alphaFunc = alphaTest ? rs[d3d::D3DRS_ALPHAFUNC] : d3d::D3DCMP_ALWAYS;
+  compareFunc(alphaFunc, call);
+  setInt(uAlphaFunc, static_cast<int>(alphaFunc));
+  if (alphaTest) setInt(uAlphaRef, static_cast<int>(rs[d3d::D3DRS_ALPHAREF] & 0xFF));
+
+  float factor[4];
+  colorOf(rs[d3d::D3DRS_TEXTUREFACTOR], factor);
+  setUniform(uTextureFactor, factor, 4);
+
+  const float size[3] = {floatOf(rs[d3d::D3DRS_POINTSIZE]), floatOf(rs[d3d::D3DRS_POINTSIZE_MIN]),
+                         floatOf(rs[d3d::D3DRS_POINTSIZE_MAX])};
+  setUniform(uPointSize, size, 3);
+  setInt(uPointScale, rs[d3d::D3DRS_POINTSCALEENABLE] != 0);
+  if (rs[d3d::D3DRS_POINTSCALEENABLE]) {
+    const float abc[3] = {floatOf(rs[d3d::D3DRS_POINTSCALE_A]), floatOf(rs[d3d::D3DRS_POINTSCALE_B]),
+                          floatOf(rs[d3d::D3DRS_POINTSCALE_C])};
+    setUniform(uPointScaleABC, abc, 3);
+    setFloat(uViewportHeight, static_cast<float>(s.viewportHeight));
+  }
+}
+
+void GlBackend::Impl::applyStage0(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call) {
+  const auto& ts = s.stageStates[0];
+  const DWORD colorOp = ts[d3d::D3DTSS_COLOROP];
+  checkOp(colorOp, call);
+  // A disabled colour stage disables its alpha too: the diffuse colour passes unchanged.
+  const DWORD alphaOp = colorOp == d3d::D3DTOP_DISABLE ? d3d::D3DTOP_DISABLE : ts[d3d::D3DTSS_ALPHAOP];
+  checkOp(alphaOp, call);
+  const int cop[3] = {static_cast<int>(colorOp), static_cast<int>(ts[d3d::D3DTSS_COLORARG1]),
+                      static_cast<int>(ts[d3d::D3DTSS_COLORARG2])};
+  const int aop[3] = {static_cast<int>(alphaOp), static_cast<int>(ts[d3d::D3DTSS_ALPHAARG1]),
+                      static_cast<int>(ts[d3d::D3DTSS_ALPHAARG2])};
+  setUniform(uColorOp, cop, 3);
+  setUniform(uAlphaOp, aop, 3);
+  setInt(uSpriteCoords, c.type == d3d::D3DPT_POINTLIST && s.renderStates[d3d::D3DRS_POINTSPRITEENABLE] != 0);
+
+  GLuint tex = whiteTexture;
+  if (d3d::Texture* t = s.textures[0].get()) {
+    if (!t->backendHandle) {
+      throw platform::Error(call, "the stage-0 texture was not made by this device", t->source);
+    }
+    tex = nameOf(t->backendHandle, call, "the stage-0 texture");
+  }
+  if (cache.texture != tex) {
+    glBindTexture(GL_TEXTURE_2D, tex);
+    cache.texture = tex;
+  }
+  const GLint mag = magFilter(ts[d3d::D3DTSS_MAGFILTER]);
+  const GLint min = minFilter(ts[d3d::D3DTSS_MINFILTER], ts[d3d::D3DTSS_MIPFILTER]);
+  const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], call);
+  const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], call);
+  if (cache.magFilter != mag) glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, cache.magFilter = mag);
+  if (cache.minFilter != min) glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, cache.minFilter = min);
+  if (cache.wrapS != wrapS) glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, cache.wrapS = wrapS);
+  if (cache.wrapT != wrapT) glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, cache.wrapT = wrapT);
+  if (wrapS == GL_CLAMP_TO_BORDER || wrapT == GL_CLAMP_TO_BORDER) {
+    float border[4];
+    colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
+    if (std::memcmp(border, cache.border, sizeof border) != 0) {
+      glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
+      std::memcpy(cache.border, border, sizeof border);
+    }
+  }
+}
+
+void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c,
+                                    const VertexLayout& l, DWORD texIndex) {
+  auto& k = cache;
+  if (k.attrBuffer == buffer && k.attrOffset == offset && k.attrFvf == c.fvf && k.attrStride == c.stride &&
+      k.attrTexIndex == texIndex)
+    return;
+  bindArrayBuffer(buffer);
+  const auto at = [&](int field) { return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field)); };
+  const GLsizei stride = static_cast<GLsizei>(c.stride);
+  glEnableVertexAttribArray(kAttrPosition);
+  glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
+  if (l.diffuse >= 0) {
+    glEnableVertexAttribArray(kAttrDiffuse);
+    glVertexAttribPointer(kAttrDiffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride, at(l.diffuse));
+  } else {
+    glDisableVertexAttribArray(kAttrDiffuse);
+    glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
+  }
+  if (l.texCoord >= 0) {
+    glEnableVertexAttribArray(kAttrTexCoord);
+    glVertexAttribPointer(kAttrTexCoord, l.texCoordFloats, GL_FLOAT, GL_FALSE, stride, at(l.texCoord));
+  } else {
+    glDisableVertexAttribArray(kAttrTexCoord);
+    glVertexAttrib4f(kAttrTexCoord, 0, 0, 0, 1);
+  }
+  if (l.pointSize >= 0) {
+    glEnableVertexAttribArray(kAttrPointSize);
+    glVertexAttribPointer(kAttrPointSize, 1, GL_FLOAT, GL_FALSE, stride, at(l.pointSize));
+  } else {
+    glDisableVertexAttribArray(kAttrPointSize);
+  }
+  k.attrBuffer = buffer;
+  k.attrOffset = offset;
+  k.attrFvf = c.fvf;
+  k.attrStride = c.stride;
+  k.attrTexIndex = texIndex;
+}
+
 GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) : impl_(std::make_unique<Impl>()) {
-  impl_->context = std::move(context);
-  impl_->width = width;
-  impl_->height = height;
-  impl_->context->makeCurrent();
-  glGenFramebuffers(1, &impl_->fbo);
-  glGenRenderbuffers(1, &impl_->colorRb);
-  glGenRenderbuffers(1, &impl_->depthRb);
-  glBindRenderbuffer(GL_RENDERBUFFER, impl_->colorRb);
+  Impl& g = *impl_;
+  g.context = std::move(context);
+  g.width = width;
+  g.height = height;
+  g.context->makeCurrent();
+  glGenFramebuffers(1, &g.fbo);
+  glGenRenderbuffers(1, &g.colorRb);
+  glGenRenderbuffers(1, &g.depthRb);
+  glBindRenderbuffer(GL_RENDERBUFFER, g.colorRb);
   glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-  glBindRenderbuffer(GL_RENDERBUFFER, impl_->depthRb);
+  glBindRenderbuffer(GL_RENDERBUFFER, g.depthRb);
   glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
-  glBindFramebuffer(GL_FRAMEBUFFER, impl_->fbo);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, impl_->colorRb);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, impl_->depthRb);
+  glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, g.colorRb);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, g.depthRb);
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
     throw platform::Error("CreateDevice", "the 1024x768 colour target with a 16-bit depth buffer is incomplete");
+  // The target holds the screen upside down for GL: its row 0 is the screen's top row, as in
+  // Direct3D's memory layout. The rasteriser then breaks ties for pixel centres on an edge the way
+  // Direct3D's top-left rule does, and the back buffer reads back top row first.
   glViewport(0, 0, width, height);
-  impl_->check("CreateDevice");
+
+  const GLuint vs = compile(GL_VERTEX_SHADER, kFixedFunctionVertexShader);
+  const GLuint fs = compile(GL_FRAGMENT_SHADER, kFixedFunctionFragmentShader);
+  g.program = glCreateProgram();
+  glAttachShader(g.program, vs);
+  glAttachShader(g.program, fs);
+  glLinkProgram(g.program);
+  glDeleteShader(vs);
+  glDeleteShader(fs);
+  GLint ok = 0;
+  glGetProgramiv(g.program, GL_LINK_STATUS, &ok);
+  if (!ok) {
+    char log[2048] = {};
+    glGetProgramInfoLog(g.program, sizeof log, nullptr, log);
+    throw platform::Error("CreateDevice", std::string("the fixed-function shader does not link: ") + log);
+  }
+  glUseProgram(g.program);
+  for (int u = 0; u < kUniformCount; ++u) g.uniforms[u] = glGetUniformLocation(g.program, kUniformNames[u]);
+  g.setInt(uTexture, 0);
+  const float target[2] = {static_cast<float>(width), static_cast<float>(height)};
+  g.setUniform(uTarget, target, 2);
+
+  glGenVertexArrays(1, &g.vao);
+  glBindVertexArray(g.vao);
+  glGenBuffers(1, &g.vertexStream.buffer);
+  glGenBuffers(1, &g.indexStream.buffer);
+  g.indexStream.target = GL_ELEMENT_ARRAY_BUFFER;
+  glVertexAttrib1f(kAttrPointSize, 1.0f);
+
+  glGenSamplers(1, &g.sampler);
+  glBindSampler(0, g.sampler);
+  glActiveTexture(GL_TEXTURE0);
+  glGenTextures(1, &g.whiteTexture);
+  glBindTexture(GL_TEXTURE_2D, g.whiteTexture);
+  const std::uint8_t white[4] = {255, 255, 255, 255};
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, white);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+  g.cache.texture = g.whiteTexture;
+
+  // D3D's flat shading takes each triangle's colour from its first vertex.
+  glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+  glEnable(GL_PROGRAM_POINT_SIZE);
+  // Sprite coordinates (0, 0) at the screen's top-left, which is GL's lower left here.
+  glPointParameteri(GL_POINT_SPRITE_COORD_ORIGIN, GL_LOWER_LEFT);
+  g.check("CreateDevice");
 }
 
 GlBackend::~GlBackend() {
-  *impl_->alive = false;
-  impl_->context->makeCurrent();
-  glDeleteFramebuffers(1, &impl_->fbo);
-  glDeleteRenderbuffers(1, &impl_->colorRb);
-  glDeleteRenderbuffers(1, &impl_->depthRb);
+  Impl& g = *impl_;
+  try {
+    g.use();
+  } catch (const platform::Error&) {
+    return;  // the context is gone, and its objects with it
+  }
+  // Textures and buffers that outlive the device find their graveyards gone and delete nothing.
+  glDeleteTextures(1, &g.whiteTexture);
+  glDeleteSamplers(1, &g.sampler);
+  glDeleteBuffers(1, &g.vertexStream.buffer);
+  glDeleteBuffers(1, &g.indexStream.buffer);
+  glDeleteVertexArrays(1, &g.vao);
+  glDeleteProgram(g.program);
+  glDeleteFramebuffers(1, &g.fbo);
+  glDeleteRenderbuffers(1, &g.colorRb);
+  glDeleteRenderbuffers(1, &g.depthRb);
 }
 
 void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD stencil) {
   (void)stencil;
-  glBindFramebuffer(GL_FRAMEBUFFER, impl_->fbo);
+  Impl& g = *impl_;
+  g.use();
+  glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   GLbitfield mask = 0;
   if (flags & d3d::D3DCLEAR_TARGET) {
     glClearColor(((color >> 16) & 0xFF) / 255.0f, ((color >> 8) & 0xFF) / 255.0f, (color & 0xFF) / 255.0f,
                  ((color >> 24) & 0xFF) / 255.0f);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     mask |= GL_COLOR_BUFFER_BIT;
   }
   if (flags & d3d::D3DCLEAR_ZBUFFER) {
     glClearDepth(z);
-    glDepthMask(GL_TRUE);  // a clear writes depth whatever ZWRITEENABLE says
+    if (g.cache.depthMask != 1) {
+      glDepthMask(GL_TRUE);  // a clear writes depth whatever ZWRITEENABLE says
+      g.cache.depthMask = 1;
+    }
     mask |= GL_DEPTH_BUFFER_BIT;
   }
-  glDisable(GL_SCISSOR_TEST);
   glClear(mask);
-  impl_->check("Clear");
+  g.check("Clear");
 }
 
 void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
-  (void)call;
-  (void)state;
-  throw platform::Error("Draw", "the OpenGL backend does not draw yet");
+  const char* name = call.buffer ? "DrawPrimitive" : call.indices ? "DrawIndexedPrimitiveUP" : "DrawPrimitiveUP";
+  Impl& g = *impl_;
+  g.use();
+
+  const DWORD texIndex = state.stageStates[0][d3d::D3DTSS_TEXCOORDINDEX];
+  if (texIndex > 0xFFFF)
+    throw platform::Error(name, "texture coordinate generation " + hex(texIndex) + " not supported");
+  const VertexLayout layout = layoutFor(call.fvf, texIndex, name);
+  if (call.stride < layout.size)
+    throw platform::Error(name, "stride " + std::to_string(call.stride) + " smaller than the vertex format");
+  const GLenum mode = primitiveMode(call.type, name);
+
+  g.applyRenderStates(state, name);
+  g.applyStage0(call, state, name);
+  g.setInt(uPreTransformed, layout.preTransformed);
+  g.setInt(uVertexPointSize, layout.pointSize >= 0);
+  if (!layout.preTransformed) {
+    d3d::D3DMATRIX worldView;
+    d3dx::D3DXMatrixMultiply(&worldView, &state.world, &state.view);
+    g.setUniform(uWorldView, &worldView.m[0][0], 16);
+    g.setUniform(uProjection, &state.projection.m[0][0], 16);
+  }
+
+  const std::size_t stride = call.stride;
+  if (call.buffer) {
+    d3d::VertexBuffer& vb = *call.buffer;
+    GLuint buffer = 0;
+    if (!vb.backendHandle) {
+      glGenBuffers(1, &buffer);
+      g.bindArrayBuffer(buffer);
+      glBufferData(GL_ARRAY_BUFFER, vb.Length(), vb.Data(), GL_DYNAMIC_DRAW);
+      vb.backendHandle = g.own(buffer, g.deadBuffers);
+      vb.dirtyBegin = SIZE_MAX;
+      vb.dirtyEnd = 0;
+    } else {
+      buffer = g.nameOf(vb.backendHandle, name, "the vertex buffer");
+    }
+    if (vb.dirtyBegin < vb.dirtyEnd) {
+      g.bindArrayBuffer(buffer);
+      glBufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(vb.dirtyBegin),
+                      static_cast<GLsizeiptr>(vb.dirtyEnd - vb.dirtyBegin), vb.Data() + vb.dirtyBegin);
+      vb.dirtyBegin = SIZE_MAX;
+      vb.dirtyEnd = 0;
+    }
+    g.setAttributes(buffer, 0, call, layout, texIndex);
+    glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
+  } else if (!call.indices) {
+    // Records land on a whole number of strides into the stream, so the attribute set-up stays as
+    // it was and only the first vertex moves.
+    const std::size_t bytes = (call.vertexCount - 1) * stride + layout.size;
+    const std::size_t at = g.put(g.vertexStream, call.vertices, bytes, stride);
+    g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
+    glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
+  } else {
+    // Only the records of the given range travel; the indices reach them through a base vertex.
+    const std::size_t first = call.firstVertex;
+    const std::size_t count = call.vertexCount - first;
+    const std::size_t bytes = (count - 1) * stride + layout.size;
+    const std::size_t at = g.put(g.vertexStream, call.vertices + first * stride, bytes, stride);
+    g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
+    const std::size_t indexAt = g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
+    glDrawElementsBaseVertex(mode, static_cast<GLsizei>(call.indexCount), GL_UNSIGNED_SHORT,
+                             reinterpret_cast<const void*>(indexAt),
+                             static_cast<GLint>(at / stride) - static_cast<GLint>(first));
+  }
+  g.check(name);
 }
 
 void GlBackend::present() {
-  if (!impl_->context->headless()) {
+  Impl& g = *impl_;
+  g.use();
+  if (!g.context->headless()) {
     int w = 0, h = 0;
-    impl_->context->drawableSize(w, h);
+    g.context->drawableSize(w, h);
     // Scale the back buffer into the window, aspect kept, with black bars.
-    int dw = w, dh = w * impl_->height / impl_->width;
+    int dw = w, dh = w * g.height / g.width;
     if (dh > h) {
       dh = h;
-      dw = h * impl_->width / impl_->height;
+      dw = h * g.width / g.height;
     }
     const int dx = (w - dw) / 2, dy = (h - dh) / 2;
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, impl_->fbo);
-    glBlitFramebuffer(0, 0, impl_->width, impl_->height, dx, dy, dx + dw, dy + dh, GL_COLOR_BUFFER_BIT, GL_LINEAR);
-    impl_->context->swap();
-    glBindFramebuffer(GL_FRAMEBUFFER, impl_->fbo);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, g.fbo);
+    glBlitFramebuffer(0, 0, g.width, g.height, dx, dy + dh, dx + dw, dy, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    g.context->swap();
+    glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   } else {
     glFlush();
   }
-  impl_->check("Present");
+  g.check("Present");
 }
 
 void GlBackend::createTexture(d3d::Texture& texture) {
+  Impl& g = *impl_;
+  g.use();
   GLuint tex = 0;
   glGenTextures(1, &tex);
   glBindTexture(GL_TEXTURE_2D, tex);
+  g.cache.texture = tex;
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   for (std::size_t i = 0; i < texture.levels.size(); ++i) {
     const auto& l = texture.levels[i];
+    if (l.rgba.size() != static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height) * 4) {
+      glDeleteTextures(1, &tex);
+      g.cache.texture = ~0u;
+      throw platform::Error("CreateTexture", "mip level " + std::to_string(i) + " holds the wrong number of bytes",
+                            texture.source);
+    }
     glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                  l.rgba.data());
   }
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(texture.levels.size()) - 1);
-  impl_->check("CreateTexture");
-  std::weak_ptr<bool> alive = impl_->alive;
-  texture.backendHandle = std::shared_ptr<void>(reinterpret_cast<void*>(static_cast<std::uintptr_t>(tex)),
-                                                [alive, tex](void*) {
-                                                  auto a = alive.lock();
-                                                  if (a && *a) glDeleteTextures(1, &tex);
-                                                });
+  g.check("CreateTexture");
+  texture.backendHandle = g.own(tex, g.deadTextures);
 }
 
 std::vector<std::uint8_t> GlBackend::readBack(d3d::DWORD& width, d3d::DWORD& height) {
-  width = static_cast<d3d::DWORD>(impl_->width);
-  height = static_cast<d3d::DWORD>(impl_->height);
+  Impl& g = *impl_;
+  g.use();
+  width = static_cast<d3d::DWORD>(g.width);
+  height = static_cast<d3d::DWORD>(g.height);
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, impl_->fbo);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, g.fbo);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, impl_->width, impl_->height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-  impl_->check("ReadBack");
-  // GL's rows run bottom-up; the back buffer's top row comes first.
-  const std::size_t row = static_cast<std::size_t>(width) * 4;
-  for (std::size_t y = 0; y < height / 2; ++y)
-    std::swap_ranges(pixels.begin() + y * row, pixels.begin() + (y + 1) * row, pixels.begin() + (height - 1 - y) * row);
+  glReadPixels(0, 0, g.width, g.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  g.check("ReadBack");
   return pixels;
 }
 

@@ -21,7 +21,10 @@ class SdlContext : public GlContext {
     SDL_GL_SetSwapInterval(vsync ? 1 : 0);
   }
   ~SdlContext() override { SDL_GL_DeleteContext(ctx_); }
-  void makeCurrent() override { SDL_GL_MakeCurrent(window_, ctx_); }
+  void makeCurrent() override {
+    if (SDL_GL_MakeCurrent(window_, ctx_) != 0) throw platform::Error("SDL_GL_MakeCurrent", SDL_GetError());
+  }
+  bool isCurrent() const override { return SDL_GL_GetCurrentContext() == ctx_; }
   void swap() override { SDL_GL_SwapWindow(window_); }
   void drawableSize(int& w, int& h) override { SDL_GL_GetDrawableSize(window_, &w, &h); }
   bool headless() const override { return false; }
@@ -62,15 +65,17 @@ class EglContext : public GlContext {
     if (ctx_ == EGL_NO_CONTEXT) throw platform::Error("eglCreateContext", eglError("eglCreateContext"));
     makeCurrent();
   }
+  // The display stays initialised: EGL shares one display among all its contexts, and terminating
+  // it would destroy the contexts of other devices still alive.
   ~EglContext() override {
-    eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (eglGetCurrentContext() == ctx_) eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display_, ctx_);
-    eglTerminate(display_);
   }
   void makeCurrent() override {
     if (!eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, ctx_))
       throw platform::Error("eglMakeCurrent", eglError("eglMakeCurrent"));
   }
+  bool isCurrent() const override { return eglGetCurrentContext() == ctx_; }
   void swap() override {}
   void drawableSize(int& w, int& h) override { w = h = 0; }
   bool headless() const override { return true; }

@@ -12,6 +12,8 @@ class GlContext {
  public:
   virtual ~GlContext() = default;
   virtual void makeCurrent() = 0;
+  // Whether this context is the calling thread's current one; several devices may be alive at once.
+  virtual bool isCurrent() const = 0;
   // Shows the default framebuffer (a no-op headless).
   virtual void swap() = 0;
   // The default framebuffer's size in pixels; 0 x 0 when there is none.

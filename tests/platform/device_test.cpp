@@ -1,0 +1,149 @@
+// The fixed-function device on the recording backend: its defaults, state round-trips, the order
+// of transforms, and the calls it refuses.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <bit>
+
+#include "platform/d3d/Error.h"
+#include "platform/d3d/RecordingBackend.h"
+#include "platform/d3d/d3dxmath.h"
+
+namespace {
+
+using namespace d3d;
+using d3dx::operator==;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+struct DeviceFixture : ::testing::Test {
+  DeviceFixture() {
+    auto b = std::make_unique<RecordingBackend>();
+    backend = b.get();
+    device = std::make_unique<Device>(std::move(b));
+  }
+  RecordingBackend* backend;
+  std::unique_ptr<Device> device;
+};
+
+struct V42 {
+  float x, y, z;
+  D3DCOLOR color;
+};
+
+DWORD Bits(float f) { return std::bit_cast<DWORD>(f); }
+
+TEST_F(DeviceFixture, AFreshDeviceHasDirect3D8Defaults) {
+  const Device& d = *device;
+  EXPECT_EQ(d.GetRenderState(D3DRS_ZENABLE), D3DZB_TRUE);
+  EXPECT_EQ(d.GetRenderState(D3DRS_ZWRITEENABLE), 1u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_ZFUNC), D3DCMP_LESSEQUAL);
+  EXPECT_EQ(d.GetRenderState(D3DRS_SRCBLEND), D3DBLEND_ONE);
+  EXPECT_EQ(d.GetRenderState(D3DRS_DESTBLEND), D3DBLEND_ZERO);
+  EXPECT_EQ(d.GetRenderState(D3DRS_ALPHABLENDENABLE), 0u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_CULLMODE), D3DCULL_CCW);
+  EXPECT_EQ(d.GetRenderState(D3DRS_SHADEMODE), D3DSHADE_GOURAUD);
+  EXPECT_EQ(d.GetRenderState(D3DRS_FOGENABLE), 0u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_POINTSIZE), Bits(1.0f));
+  EXPECT_EQ(d.GetRenderState(D3DRS_POINTSIZE_MIN), Bits(1.0f));
+  EXPECT_EQ(d.GetRenderState(D3DRS_POINTSIZE_MAX), Bits(64.0f));
+  EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_COLOROP), D3DTOP_MODULATE);
+  EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_COLORARG1), D3DTA_TEXTURE);
+  EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_COLORARG2), D3DTA_CURRENT);
+  EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_ALPHAOP), D3DTOP_SELECTARG1);
+  EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_ALPHAARG1), D3DTA_TEXTURE);
+  EXPECT_EQ(d.GetTextureStageState(1, D3DTSS_COLOROP), D3DTOP_DISABLE);
+  EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_ADDRESSU), D3DTADDRESS_WRAP);
+  EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_MIPFILTER), D3DTEXF_NONE);
+  D3DMATRIX identity;
+  d3dx::D3DXMatrixIdentity(&identity);
+  EXPECT_TRUE(d.GetTransform(D3DTS_WORLD) == identity);
+  EXPECT_EQ(d.GetTexture(0), nullptr);
+}
+
+TEST_F(DeviceFixture, StatesRoundTripAndEachDrawCarriesTheStateInForce) {
+  Device& d = *device;
+  d.SetRenderState(D3DRS_FOGSTART, Bits(50.0f));
+  d.SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+  d.SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  D3DMATERIAL8 m{};
+  m.Diffuse = {0.5f, 0.25f, 1, 1};
+  m.Power = 3;
+  d.SetMaterial(m);
+  EXPECT_EQ(d.GetRenderState(D3DRS_FOGSTART), 0x42480000u);
+  EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
+  EXPECT_EQ(d.GetMaterial().Diffuse.g, 0.25f);
+  EXPECT_EQ(d.GetMaterial().Power, 3.0f);
+
+  const V42 v[3] = {{0, 0, 1, 0xFF102030}, {1, 0, 1, 0}, {0, 1, 1, 0}};
+  d.BeginScene();
+  d.SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  d.DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(V42));
+  d.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
+  d.DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(V42));
+  d.EndScene();
+
+  ASSERT_EQ(backend->draws.size(), 2u);
+  EXPECT_EQ(backend->draws[0].state.renderStates[D3DRS_ALPHABLENDENABLE], 1u);
+  EXPECT_EQ(backend->draws[1].state.renderStates[D3DRS_ALPHABLENDENABLE], 0u);
+  EXPECT_EQ(backend->draws[0].state.renderStates[D3DRS_FOGSTART], 0x42480000u);
+  EXPECT_EQ(backend->draws[0].vertexData.size(), 3 * sizeof(V42));
+  EXPECT_EQ(backend->draws[0].call.fvf, 0x42u);
+  EXPECT_EQ(backend->calls[0].name, "SetRenderState");
+  EXPECT_THAT(backend->calls[0].args, ElementsAre(D3DRS_FOGSTART, 0x42480000));
+  EXPECT_EQ(backend->callNames().back(), "EndScene");
+}
+
+TEST_F(DeviceFixture, MultiplyTransformPutsTheGivenMatrixFirst) {
+  Device& d = *device;
+  D3DMATRIX t, s, st;
+  d3dx::D3DXMatrixTranslation(&t, 10, 5, 100);
+  d3dx::D3DXMatrixScaling(&s, 2, 3, 1);
+  d.SetTransform(D3DTS_WORLD, t);
+  d.MultiplyTransform(D3DTS_WORLD, s);
+  d3dx::D3DXMatrixMultiply(&st, &s, &t);
+  EXPECT_TRUE(d.GetTransform(D3DTS_WORLD) == st);
+  const D3DVECTOR p = d3dx::D3DXVec3TransformCoord(D3DVECTOR{1, 1, 0}, d.GetTransform(D3DTS_WORLD));
+  EXPECT_EQ(p.x, 12);
+  EXPECT_EQ(p.y, 8);
+  EXPECT_EQ(p.z, 100);
+  EXPECT_EQ(backend->calls.back().name, "MultiplyTransform");
+  EXPECT_TRUE(backend->calls.back().matrix == s);
+}
+
+TEST_F(DeviceFixture, BadDrawsAreErrorsNamingTheCallAndReachNoBackend) {
+  Device& d = *device;
+  const V42 v[4] = {};
+  const std::uint16_t idx[4] = {2, 3, 4, 5};
+  auto message = [](auto&& f) -> std::string {
+    try {
+      f();
+    } catch (const platform::Error& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  d.SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  EXPECT_THAT(message([&] { d.DrawPrimitiveUP(D3DPT_POINTLIST, 1, v, sizeof(V42)); }),
+              HasSubstr("DrawPrimitiveUP: draw outside BeginScene"));
+  d.BeginScene();
+  d.SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE | 0x00010000);  // a 3-float first coordinate set
+  EXPECT_THAT(message([&] { d.DrawPrimitiveUP(D3DPT_POINTLIST, 1, v, sizeof(V42)); }),
+              HasSubstr("DrawPrimitiveUP: vertex format 0x10042"));
+  d.SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  EXPECT_THAT(message([&] { d.DrawPrimitiveUP(D3DPT_POINTLIST, 1, v, 12); }), HasSubstr("stride 12"));
+  // Range 2..5 of six vertices allowed; index 5 lies beyond a range of 3 starting at 2.
+  EXPECT_THAT(message([&] { d.DrawIndexedPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, 3, 2, idx, D3DFMT_INDEX16, v, sizeof(V42)); }),
+              HasSubstr("DrawIndexedPrimitiveUP: index 5 outside the vertex range 2..4"));
+  auto vb = d.CreateVertexBuffer(3 * sizeof(V42), 0, D3DFVF_XYZ | D3DFVF_DIFFUSE, D3DPOOL_MANAGED);
+  EXPECT_THAT(message([&] { d.DrawPrimitive(D3DPT_POINTLIST, 0, 1); }), HasSubstr("DrawPrimitive: no stream source"));
+  d.SetStreamSource(0, vb, sizeof(V42));
+  EXPECT_THAT(message([&] { d.DrawPrimitive(D3DPT_POINTLIST, 1, 3); }),
+              HasSubstr("DrawPrimitive: 3 vertices from 1 reach beyond the buffer's 48 bytes"));
+  EXPECT_THAT(message([&] { vb->SetData(40, 16, 0, v); }), HasSubstr("VertexBuffer SetData"));
+  EXPECT_EQ(backend->drawCount, 0u);
+  d.DrawPrimitive(D3DPT_POINTLIST, 0, 3);
+  EXPECT_EQ(backend->drawCount, 1u);
+}
+
+}  // namespace
