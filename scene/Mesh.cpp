@@ -1,11 +1,94 @@
 #include "scene/Mesh.h"
 
+#include "platform/d3d/d3dxmath.h"
+#include "platform/d3dx/Texture.h"
+#include "platform/window/Window.h"
 #include "render/modD3D.h"
+#include "render/modGen.h"
 
 namespace scene {
 
-void Mesh::Load(const std::string& File) { (void)File; }
+using namespace d3d;
 
-void Mesh::Render() {}
+void Mesh::Load(const std::string& File) {
+  Device& dev = *d3d_.D3DDevice;
+  d3dx::D3DXMaterialBuffer buffer;
+  DWORD count = 0;
+  // A file that cannot be loaded leaves the mesh empty, whatever it held before.
+  objMesh.reset();
+  NumMaterials = 0;
+  try {
+    objMesh = d3dx::D3DXLoadMeshFromX(File, d3dx::D3DXMESH_MANAGED, dev, buffer, count);
+    NumMaterials = static_cast<std::int32_t>(count);
+  } catch (...) {
+  }
+
+  Materials.assign(static_cast<std::size_t>(NumMaterials), D3DMATERIAL8{});
+  Textures.assign(static_cast<std::size_t>(NumMaterials), nullptr);
+
+  for (std::int32_t i = 0; i < NumMaterials; ++i) {
+    const auto n = static_cast<DWORD>(i);
+    try {
+      Materials[n] = buffer.GetMaterial(n);
+    } catch (...) {
+    }
+    std::string name;
+    try {
+      name = buffer.GetTextureName(n);
+    } catch (...) {
+    }
+    // A material without a texture name names the folder itself, which does not load.
+    try {
+      Textures[n] =
+          d3dx::D3DXCreateTextureFromFile(dev, platform::MediaPath(d3d_.AppPath(), "\\models\\" + name));
+    } catch (...) {
+    }
+  }
+
+  buffer.Release();
+  vecScale = render::MakeVector(1, 1, 1);
+}
+
+void Mesh::SetPosition(float x, float Y, float Z) {
+  vecPos = render::MakeVector(x, Y, Z);
+}
+
+void Mesh::SetRotation(float x, float Y, float Z) {
+  vecRot = D3DVECTOR{x, Y, Z};
+}
+
+void Mesh::SetScale(float x, float Y, float Z) {
+  vecScale = D3DVECTOR{x, Y, Z};
+}
+
+void Mesh::Render() {
+  Device& dev = *d3d_.D3DDevice;
+  dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
+  CalcWorld();
+  for (std::int32_t i = 0; i < NumMaterials; ++i) {
+    const auto n = static_cast<std::size_t>(i);
+    dev.SetTexture(0, Textures[n]);
+    dev.SetMaterial(Materials[n]);
+    if (objMesh) objMesh->DrawSubset(static_cast<DWORD>(i));
+  }
+  // Left on for the snow drawn next, whatever it was before.
+  dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+}
+
+// Each MultiplyTransform puts its matrix on the left, so the world ends as S x Rz x Ry x Rx x T.
+void Mesh::CalcWorld() {
+  Device& dev = *d3d_.D3DDevice;
+  d3dx::D3DXMatrixIdentity(&matMesh);
+  d3dx::D3DXMatrixTranslation(&matMesh, vecPos.x, vecPos.y, vecPos.z);
+  dev.SetTransform(D3DTS_WORLD, matMesh);
+  d3dx::D3DXMatrixRotationX(&matMesh, vecRot.x);
+  dev.MultiplyTransform(D3DTS_WORLD, matMesh);
+  d3dx::D3DXMatrixRotationY(&matMesh, vecRot.y);
+  dev.MultiplyTransform(D3DTS_WORLD, matMesh);
+  d3dx::D3DXMatrixRotationZ(&matMesh, vecRot.z);
+  dev.MultiplyTransform(D3DTS_WORLD, matMesh);
+  d3dx::D3DXMatrixScaling(&matMesh, vecScale.x, vecScale.y, vecScale.z);
+  dev.MultiplyTransform(D3DTS_WORLD, matMesh);
+}
 
 }  // namespace scene

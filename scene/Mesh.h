@@ -2,9 +2,13 @@
 // and scale.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/d3d/Device.h"
+#include "platform/d3dx/Mesh.h"
 
 namespace render {
 class modD3D;
@@ -16,17 +20,33 @@ class Mesh {
  public:
   explicit Mesh(render::modD3D& d3d) : d3d_(d3d) {}
 
+  // Never fails: each step that fails is skipped. Resets the scale to (1, 1, 1).
   void Load(const std::string& File);
-  void SetPosition(float x, float Y, float Z) { vecPos = d3d::D3DVECTOR{x, Y, Z}; }
-  void SetRotation(float x, float Y, float Z) { vecRot = d3d::D3DVECTOR{x, Y, Z}; }
-  void SetScale(float x, float Y, float Z) { vecScale = d3d::D3DVECTOR{x, Y, Z}; }
+  void SetPosition(float x, float Y, float Z);
+  void SetRotation(float x, float Y, float Z);
+  void SetScale(float x, float Y, float Z);
   void Render();
 
+  const d3dx::D3DXMesh* GetMesh() const { return objMesh.get(); }
+  const std::vector<d3d::D3DMATERIAL8>& GetMaterials() const { return Materials; }
+  const std::vector<std::shared_ptr<d3d::Texture>>& GetTextures() const { return Textures; }
+  std::int32_t GetNumMaterials() const { return NumMaterials; }
+  const d3d::D3DVECTOR& GetPosition() const { return vecPos; }
+  const d3d::D3DVECTOR& GetRotation() const { return vecRot; }
+  const d3d::D3DVECTOR& GetScale() const { return vecScale; }
+
  private:
+  void CalcWorld();
+
   render::modD3D& d3d_;
+  std::unique_ptr<d3dx::D3DXMesh> objMesh;
+  std::vector<d3d::D3DMATERIAL8> Materials;
+  std::vector<std::shared_ptr<d3d::Texture>> Textures;
+  std::int32_t NumMaterials = 0;
   d3d::D3DVECTOR vecPos{};
   d3d::D3DVECTOR vecRot{};
   d3d::D3DVECTOR vecScale{};
+  d3d::D3DMATRIX matMesh{};
 };
 
 }  // namespace scene

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/d3d/Error.h"
@@ -15,6 +16,9 @@ namespace d3dx {
 std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw platform::Error(call, std::strerror(errno), path);
+  // A folder opens like a file here and reports an end position near 2^63.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) throw platform::Error(call, "not a regular file", path);
   in.seekg(0, std::ios::end);
   const std::streamoff size = in.tellg();
   if (size < 0) throw platform::Error(call, "cannot read the file", path);

@@ -1,0 +1,143 @@
+#include "platform/d3dx/Mesh.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/d3d/Error.h"
+#include "platform/d3dx/Texture.h"
+
+namespace d3dx {
+
+using namespace d3d;
+
+D3DXMesh::D3DXMesh(Device& device, const XModel& model, DWORD options)
+    : device_(device), options_(options), indices_(model.indices), attributes_(model.attributes) {
+  if (indices_.size() != 3 * attributes_.size())
+    throw platform::Error("D3DXMesh", "index count is not three per face");
+  for (std::uint32_t i : indices_)
+    if (i >= model.vertices.size())
+      throw platform::Error("D3DXMesh", "vertex index " + std::to_string(i) + " out of range");
+  fvf_ = D3DFVF_XYZ;
+  if (model.hasNormals) fvf_ |= D3DFVF_NORMAL;
+  if (model.hasColors) fvf_ |= D3DFVF_DIFFUSE;
+  if (model.hasTexCoords) fvf_ |= D3DFVF_TEX1;
+  stride_ = GetFVFVertexSize(fvf_);
+  vertices_.resize(model.vertices.size() * stride_);
+  std::uint8_t* p = vertices_.data();
+  for (const XVertex& v : model.vertices) {
+    auto put = [&p](const void* src, std::size_t n) {
+      std::memcpy(p, src, n);
+      p += n;
+    };
+    put(&v.position, 12);
+    if (model.hasNormals) put(&v.normal, 12);
+    if (model.hasColors) put(&v.color, 4);
+    if (model.hasTexCoords) {
+      put(&v.tu, 4);
+      put(&v.tv, 4);
+    }
+  }
+  buildBatches();
+}
+
+XVertex D3DXMesh::GetVertex(DWORD i) const {
+  if (i >= GetNumVertices())
+    throw platform::Error("D3DXMesh::GetVertex", "vertex " + std::to_string(i) + " out of range");
+  XVertex v;
+  const std::uint8_t* p = vertices_.data() + static_cast<std::size_t>(i) * stride_;
+  auto get = [&p](void* dst, std::size_t n) {
+    std::memcpy(dst, p, n);
+    p += n;
+  };
+  get(&v.position, 12);
+  if (fvf_ & D3DFVF_NORMAL) get(&v.normal, 12);
+  if (fvf_ & D3DFVF_DIFFUSE) get(&v.color, 4);
+  if (fvf_ & D3DFVF_TEX1) {
+    get(&v.tu, 4);
+    get(&v.tv, 4);
+  }
+  return v;
+}
+
+DWORD D3DXMesh::GetSubsetFaceCount(DWORD attribId) const {
+  if (attribId >= subsets_.size()) return 0;
+  std::size_t n = 0;
+  for (const Batch& b : subsets_[attribId]) n += b.indices.size() / 3;
+  return static_cast<DWORD>(n);
+}
+
+void D3DXMesh::buildBatches() {
+  DWORD subsetCount = 0;
+  for (std::uint32_t a : attributes_) subsetCount = std::max<DWORD>(subsetCount, a + 1);
+  subsets_.assign(subsetCount, {});
+  const std::size_t vertexCount = vertices_.size() / stride_;
+  // Where each mesh vertex sits in the batch being filled; stale entries are told apart by `owner`.
+  std::vector<std::uint32_t> local(vertexCount, 0);
+  std::vector<std::uint32_t> owner(vertexCount, 0);
+  // The faces of each subset in file order, by one counting pass.
+  std::vector<std::size_t> start(static_cast<std::size_t>(subsetCount) + 1, 0);
+  for (std::uint32_t a : attributes_) ++start[a + 1];
+  for (DWORD s = 0; s < subsetCount; ++s) start[s + 1] += start[s];
+  std::vector<std::size_t> order(attributes_.size());
+  {
+    std::vector<std::size_t> next(start.begin(), start.end() - 1);
+    for (std::size_t f = 0; f < attributes_.size(); ++f) order[next[attributes_[f]]++] = f;
+  }
+  std::uint32_t batchId = 0;
+  for (DWORD s = 0; s < subsetCount; ++s) {
+    Batch* b = nullptr;
+    for (std::size_t o = start[s]; o < start[s + 1]; ++o) {
+      const std::uint32_t* tri = &indices_[3 * order[o]];
+      if (!b || b->vertexCount + 3 > kMaxBatchVertices) {
+        subsets_[s].emplace_back();
+        b = &subsets_[s].back();
+        ++batchId;
+      }
+      for (int k = 0; k < 3; ++k) {
+        const std::uint32_t v = tri[k];
+        if (owner[v] != batchId) {
+          owner[v] = batchId;
+          local[v] = b->vertexCount++;
+          const std::uint8_t* rec = vertices_.data() + static_cast<std::size_t>(v) * stride_;
+          b->vertices.insert(b->vertices.end(), rec, rec + stride_);
+        }
+        b->indices.push_back(static_cast<std::uint16_t>(local[v]));
+      }
+    }
+  }
+}
+
+void D3DXMesh::DrawSubset(DWORD attribId) {
+  if (attribId >= subsets_.size() || subsets_[attribId].empty()) return;
+  device_.SetVertexShader(fvf_);
+  for (const Batch& b : subsets_[attribId])
+    device_.DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, b.vertexCount,
+                                   static_cast<DWORD>(b.indices.size() / 3), b.indices.data(), D3DFMT_INDEX16,
+                                   b.vertices.data(), stride_);
+}
+
+D3DMATERIAL8 D3DXMaterialBuffer::GetMaterial(DWORD i) const {
+  if (i >= materials_.size())
+    throw platform::Error("D3DXMaterialBuffer::GetMaterial",
+                          "material " + std::to_string(i) + " out of range");
+  return materials_[i].material;
+}
+
+std::string D3DXMaterialBuffer::GetTextureName(DWORD i) const {
+  if (i >= materials_.size())
+    throw platform::Error("D3DXMaterialBuffer::GetTextureName",
+                          "material " + std::to_string(i) + " out of range");
+  return materials_[i].textureFilename;
+}
+
+std::unique_ptr<D3DXMesh> D3DXLoadMeshFromX(const std::string& path, DWORD options, Device& device,
+                                            D3DXMaterialBuffer& materials, DWORD& numMaterials) {
+  const auto bytes = ReadFile("D3DXLoadMeshFromX", path);
+  XModel model = ParseXFile(bytes.data(), bytes.size(), path);
+  auto mesh = std::make_unique<D3DXMesh>(device, model, options);
+  numMaterials = static_cast<DWORD>(model.materials.size());
+  materials = D3DXMaterialBuffer(std::move(model.materials));
+  return mesh;
+}
+
+}  // namespace d3dx

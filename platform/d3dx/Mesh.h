@@ -1,0 +1,85 @@
+// D3DX meshes: a model from an X file in one flexible vertex format, its triangles grouped into
+// subsets by material number, and the material buffer that comes with it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/d3d/Device.h"
+#include "platform/d3dx/XFile.h"
+
+namespace d3dx {
+
+enum : d3d::DWORD { D3DXMESH_32BIT = 0x001, D3DXMESH_MANAGED = 0x220 };
+
+class D3DXMesh {
+ public:
+  // The largest vertex count one 16-bit-indexed draw can address.
+  static constexpr std::size_t kMaxBatchVertices = 65535;
+
+  // Lays out `model`'s vertices as position, then normal, diffuse colour and one texture
+  // coordinate set where the model has them. `device` is where DrawSubset draws.
+  D3DXMesh(d3d::Device& device, const XModel& model, d3d::DWORD options);
+
+  d3d::DWORD GetFVF() const { return fvf_; }
+  d3d::DWORD GetNumBytesPerVertex() const { return stride_; }
+  d3d::DWORD GetNumVertices() const { return static_cast<d3d::DWORD>(vertices_.size() / stride_); }
+  d3d::DWORD GetNumFaces() const { return static_cast<d3d::DWORD>(attributes_.size()); }
+  d3d::DWORD GetOptions() const { return options_; }
+  // The vertex records, three indices per face, and each face's material number.
+  const std::vector<std::uint8_t>& VertexData() const { return vertices_; }
+  const std::vector<std::uint32_t>& Indices() const { return indices_; }
+  const std::vector<std::uint32_t>& Attributes() const { return attributes_; }
+  // Vertex i decoded from its record; the fields the format lacks hold their defaults.
+  XVertex GetVertex(d3d::DWORD i) const;
+  // Faces of subset i; 0 for a material number no face uses.
+  d3d::DWORD GetSubsetFaceCount(d3d::DWORD attribId) const;
+
+  // Draws the faces whose material number is `attribId`: the model's vertex format, then one
+  // indexed triangle-list draw per run of at most 65535 vertices. A subset without faces draws
+  // nothing.
+  void DrawSubset(d3d::DWORD attribId);
+
+ private:
+  // A run of a subset's faces over its own copy of the vertices they use.
+  struct Batch {
+    std::vector<std::uint8_t> vertices;
+    d3d::DWORD vertexCount = 0;
+    std::vector<std::uint16_t> indices;
+  };
+  void buildBatches();
+
+  d3d::Device& device_;
+  d3d::DWORD options_;
+  d3d::DWORD fvf_ = 0;
+  d3d::DWORD stride_ = 0;
+  std::vector<std::uint8_t> vertices_;
+  std::vector<std::uint32_t> indices_;
+  std::vector<std::uint32_t> attributes_;
+  std::vector<std::vector<Batch>> subsets_;
+};
+
+// The material buffer LoadMeshFromX returns: one material record and texture file name each.
+class D3DXMaterialBuffer {
+ public:
+  D3DXMaterialBuffer() = default;
+  explicit D3DXMaterialBuffer(std::vector<XMaterial> materials) : materials_(std::move(materials)) {}
+
+  d3d::DWORD Count() const { return static_cast<d3d::DWORD>(materials_.size()); }
+  // Both throw naming the call when `i` is not a material of the buffer.
+  d3d::D3DMATERIAL8 GetMaterial(d3d::DWORD i) const;
+  std::string GetTextureName(d3d::DWORD i) const;
+  void Release() { materials_.clear(); }
+
+ private:
+  std::vector<XMaterial> materials_;
+};
+
+// D3DXLoadMeshFromX: reads the X file at `path` and returns its mesh for `device`; fills
+// `materials` and `numMaterials`. A missing, unreadable or malformed file is an error naming it.
+std::unique_ptr<D3DXMesh> D3DXLoadMeshFromX(const std::string& path, d3d::DWORD options, d3d::Device& device,
+                                            D3DXMaterialBuffer& materials, d3d::DWORD& numMaterials);
+
+}  // namespace d3dx

@@ -1,0 +1,57 @@
+// The DirectX X file reader behind D3DXLoadMeshFromX: text, binary and MSZIP-compressed files with
+// 32- or 64-bit floats. Every mesh of the file is merged into one model, each transformed by the
+// frames around it, with its faces split into triangles and tagged with their material number.
+// The reader trusts nothing in the file: every count is checked against the data that remains
+// before anything is sized by it, and a file that breaks a rule is an error naming it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/d3d/d3d8types.h"
+
+namespace d3dx {
+
+// The largest body, after decompression, that a file may have.
+constexpr std::size_t kMaxXFileBody = 64u << 20;
+// How deeply data objects may nest (frames in frames, materials in material lists, ...).
+constexpr int kMaxXNesting = 64;
+// How many data objects a file may hold in all.
+constexpr std::size_t kMaxXObjects = 1u << 20;
+
+struct XMaterial {
+  // Diffuse = faceColor, Power = power, Specular and Emissive from their RGB colours with alpha 1,
+  // Ambient (0, 0, 0, 1): the format has no ambient colour.
+  d3d::D3DMATERIAL8 material{};
+  std::string textureFilename;  // exactly as stored; empty when the material has none
+};
+
+struct XVertex {
+  d3d::D3DVECTOR position{};
+  d3d::D3DVECTOR normal{};
+  d3d::D3DCOLOR color = 0xFFFFFFFFu;
+  float tu = 0.0f, tv = 0.0f;
+};
+
+struct XModel {
+  std::vector<XVertex> vertices;
+  std::vector<std::uint32_t> indices;     // three per triangle, into `vertices`
+  std::vector<std::uint32_t> attributes;  // the material number of each triangle
+  std::vector<XMaterial> materials;
+  // Which vertex fields some mesh of the file supplied; the others hold their defaults.
+  bool hasNormals = false, hasColors = false, hasTexCoords = false;
+};
+
+// Parses a whole X file held in memory. Throws platform::Error naming `call` and `file`.
+XModel ParseXFile(const std::uint8_t* data, std::size_t size, const std::string& file,
+                  const std::string& call = "D3DXLoadMeshFromX");
+
+// The body of a compressed file: `data` starts after the 16-byte header with the total size (header
+// included), then blocks of {uncompressed size, compressed size, "CK", raw deflate}, each block
+// inflated with the previous block's output as its dictionary.
+std::vector<std::uint8_t> InflateMszip(const std::uint8_t* data, std::size_t size, const std::string& file,
+                                       const std::string& call = "D3DXLoadMeshFromX");
+
+}  // namespace d3dx
