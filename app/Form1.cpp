@@ -12,7 +12,7 @@ Form1::Form1(const Platform& platform)
       D3D(*platform.direct3d, platform.appPath, API, Rnd),
       Gen(D3D),
       Snow(D3D, API, Rnd),
-      Music(platform.appPath),
+      Music(platform.appPath, platform.musicOutput),
       tmrTitle(*platform.counter, 2000),
       platform_(platform) {}
 

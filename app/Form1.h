@@ -27,6 +27,8 @@ struct Platform {
   platform::PerformanceCounter* counter = nullptr;
   d3d::Direct3D8* direct3d = nullptr;
   std::string appPath;
+  // Where the music goes: the audio device, or nowhere until someone renders it (tests, headless).
+  audio::OutputMode musicOutput = audio::OutputMode::Offline;
 };
 
 class Form1 {

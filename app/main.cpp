@@ -32,7 +32,7 @@ int run(const app::Options& o) {
   if (o.headless) {
     platform::VirtualPerformanceCounter counter(kHeadlessFrequency);
     gl::GlDirect3D8 direct3d(/*headless=*/true);
-    app::Platform p{nullptr, &counter, &direct3d, appPath};
+    app::Platform p{nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline};
     app::Form1 form(p);
     form.Startup();
     // The display would wait for the retrace here; the virtual clock moves one frame instead.
@@ -51,7 +51,7 @@ int run(const app::Options& o) {
   platform::SdlPerformanceCounter counter;
   platform::Window window(o.windowed ? platform::WindowMode::Windowed : platform::WindowMode::Fullscreen);
   gl::GlDirect3D8 direct3d(/*headless=*/false);
-  app::Platform p{&window, &counter, &direct3d, appPath};
+  app::Platform p{&window, &counter, &direct3d, appPath, audio::OutputMode::Device};
   app::Form1 form(p);
   form.Form_Load();
   std::cout.flush();

@@ -1,7 +1,275 @@
+// music/main.mid: "V lesu rodilas' yolochka" (L. Bekman, 1905, public domain), the Russian New Year
+// song of the little fir tree, arranged for General MIDI: melody, bass, string chords, bells and a
+// tambourine. A standard MIDI file of type 1 with a tempo map and a new melody instrument each verse.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "tools/mediagen/mediagen.h"
+#include "tools/mediagen/noise.h"
 
 namespace mediagen {
 
-void WriteMusic(const std::string& out) { (void)out; }
+namespace {
+
+constexpr int kDivision = 480;  // ticks per quarter note
+constexpr int kEighth = kDivision / 2;
+constexpr int kBar = 2 * kDivision;  // 2/4 time
+
+constexpr int kIntroBars = 4;
+constexpr int kVerses = 7;
+constexpr int kVerseBars = 8;
+constexpr int kOutroBars = 5;
+
+// General MIDI programs (0-based) and the drum notes used.
+constexpr int kFlute = 73, kClarinet = 71, kMusicBox = 10, kOboe = 68, kTrumpet = 56, kViolin = 40;
+constexpr int kPizzicato = 45, kStrings = 48, kGlockenspiel = 9, kCelesta = 8, kTubularBells = 14;
+constexpr int kTambourine = 54, kOpenTriangle = 81;
+
+struct Event {
+  std::uint32_t tick;
+  int order;  // within a tick: note-offs, then controls and meta events, then note-ons
+  std::vector<std::uint8_t> bytes;
+};
+
+class Track {
+ public:
+  void Meta(std::uint32_t tick, std::uint8_t type, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> b{0xFF, type};
+    VarLen(b, static_cast<std::uint32_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    events_.push_back({tick, 1, std::move(b)});
+  }
+  void Text(std::uint32_t tick, std::uint8_t type, const std::string& s) {
+    Meta(tick, type, std::vector<std::uint8_t>(s.begin(), s.end()));
+  }
+  void SysEx(std::uint32_t tick, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> b{0xF0};
+    VarLen(b, static_cast<std::uint32_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    events_.push_back({tick, 1, std::move(b)});
+  }
+  void Program(std::uint32_t tick, int ch, int program) {
+    events_.push_back({tick, 1, {static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(program)}});
+  }
+  void Control(std::uint32_t tick, int ch, int cc, int value) {
+    events_.push_back(
+        {tick, 1, {static_cast<std::uint8_t>(0xB0 | ch), static_cast<std::uint8_t>(cc), static_cast<std::uint8_t>(value)}});
+  }
+  void Note(std::uint32_t tick, std::uint32_t length, int ch, int key, int velocity) {
+    const auto k = static_cast<std::uint8_t>(key);
+    const auto v = static_cast<std::uint8_t>(std::clamp(velocity, 1, 127));
+    events_.push_back({tick, 2, {static_cast<std::uint8_t>(0x90 | ch), k, v}});
+    events_.push_back({tick + std::max<std::uint32_t>(length, 1), 0, {static_cast<std::uint8_t>(0x80 | ch), k, 64}});
+  }
+
+  // The track chunk: events in time order, delta times, and the end-of-track event.
+  std::vector<std::uint8_t> Chunk() {
+    std::stable_sort(events_.begin(), events_.end(), [](const Event& a, const Event& b) {
+      return a.tick != b.tick ? a.tick < b.tick : a.order < b.order;
+    });
+    std::vector<std::uint8_t> body;
+    std::uint32_t now = 0;
+    for (const Event& e : events_) {
+      VarLen(body, e.tick - now);
+      now = e.tick;
+      body.insert(body.end(), e.bytes.begin(), e.bytes.end());
+    }
+    body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
+    std::vector<std::uint8_t> chunk{'M', 'T', 'r', 'k'};
+    Put32(chunk, static_cast<std::uint32_t>(body.size()));
+    chunk.insert(chunk.end(), body.begin(), body.end());
+    return chunk;
+  }
+
+  static void Put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<std::uint8_t>(v >> shift));
+  }
+
+ private:
+  static void VarLen(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    std::uint8_t groups[5];
+    int n = 0;
+    do {
+      groups[n++] = static_cast<std::uint8_t>(v & 0x7F);
+      v >>= 7;
+    } while (v);
+    while (n-- > 1) b.push_back(groups[n] | 0x80);
+    b.push_back(groups[0]);
+  }
+
+  std::vector<Event> events_;
+};
+
+// One verse of the melody in F major, as (key, eighths); it ends with the next verse's upbeat.
+struct Step {
+  int key, eighths;
+};
+const std::vector<Step> kVerse = {
+    {69, 1}, {69, 1}, {67, 1}, {69, 1},  // V le-su ro-di-
+    {65, 1}, {60, 1}, {60, 1}, {60, 1},  // -las' yo-loch-ka, v
+    {69, 1}, {69, 1}, {70, 1}, {67, 1},  // le-su o-na
+    {72, 3}, {72, 1},                    // ros-la. Zi-
+    {74, 1}, {74, 1}, {70, 1}, {70, 1},  // -moy i le-tom
+    {69, 1}, {67, 1}, {65, 1}, {65, 1},  // stroy-na-ya, ze-
+    {70, 1}, {70, 1}, {69, 1}, {67, 1},  // -le-na-ya
+    {65, 3}, {60, 1},                    // by-la. V
+};
+
+struct Chord {
+  int root, fifth;         // bass notes
+  std::vector<int> tones;  // the middle voicing
+};
+const Chord kF{41, 48, {53, 57, 60}};
+const Chord kBb{34, 41, {53, 58, 62}};
+const Chord kC7{36, 43, {52, 55, 58, 60}};
+const std::vector<const Chord*> kVerseChords = {&kF, &kF, &kC7, &kF, &kBb, &kF, &kC7, &kF};
+const std::vector<const Chord*> kFrameChords = {&kF, &kBb, &kC7, &kF};
+
+std::uint32_t BarTick(int bar) { return static_cast<std::uint32_t>(bar * kBar); }
+
+std::vector<std::uint8_t> Tempo(double bpm) {
+  const auto us = static_cast<std::uint32_t>(60'000'000.0 / bpm + 0.5);
+  return {static_cast<std::uint8_t>(us >> 16), static_cast<std::uint8_t>(us >> 8), static_cast<std::uint8_t>(us)};
+}
+
+}  // namespace
+
+void WriteMusic(const std::string& out) {
+  Rng rng(0x5E1A'2025ull);
+  auto humanise = [&rng](int velocity) { return velocity + static_cast<int>(rng.Next() % 9) - 4; };
+
+  const int verseStart = kIntroBars;
+  const int outroStart = kIntroBars + kVerses * kVerseBars;
+  const int endBar = outroStart + kOutroBars;
+
+  Track conductor, melody, bass, chords, bells, drums;
+  enum { kMelodyCh = 0, kBassCh = 1, kChordCh = 2, kBellCh = 3, kDrumCh = 9 };
+
+  conductor.Text(0, 0x03, "V lesu rodilas' yolochka");
+  conductor.Text(0, 0x02, "Music L. Bekman (1905), public domain; arrangement generated for Winter Greeting");
+  conductor.SysEx(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7});  // General MIDI system on
+  conductor.Meta(0, 0x58, {2, 1, 24, 8});              // 2/4
+  conductor.Meta(0, 0x59, {0xFF, 0});                  // F major
+  const std::vector<std::pair<int, double>> tempoMap = {
+      {0, 96},  {verseStart + 2 * kVerseBars, 104},      {verseStart + 4 * kVerseBars, 112},
+      {verseStart + 6 * kVerseBars, 104},                {outroStart - 2, 96},
+      {outroStart - 1, 88},                              {outroStart, 92},
+      {endBar - 2, 80},  {endBar - 1, 66}};
+  for (const auto& [bar, bpm] : tempoMap) conductor.Meta(BarTick(bar), 0x51, Tempo(bpm));
+
+  melody.Text(0, 0x03, "Melody");
+  bass.Text(0, 0x03, "Bass");
+  chords.Text(0, 0x03, "Strings");
+  bells.Text(0, 0x03, "Bells");
+  drums.Text(0, 0x03, "Tambourine");
+  const struct {
+    Track* track;
+    int ch, program, volume, pan;
+  } setup[] = {{&melody, kMelodyCh, kFlute, 110, 64},     {&bass, kBassCh, kPizzicato, 100, 58},
+               {&chords, kChordCh, kStrings, 72, 40},     {&bells, kBellCh, kGlockenspiel, 84, 88},
+               {&drums, kDrumCh, 0, 58, 74}};
+  for (const auto& s : setup) {
+    s.track->Program(0, s.ch, s.program);
+    s.track->Control(0, s.ch, 7, s.volume);
+    s.track->Control(0, s.ch, 10, s.pan);
+  }
+
+  // Bass on the beat (root, then fifth) and string chords held through the bar.
+  auto accompany = [&](int bar, const Chord& c, int chordVelocity) {
+    const std::uint32_t t = BarTick(bar);
+    bass.Note(t, kDivision - 40, kBassCh, c.root, humanise(92));
+    bass.Note(t + kDivision, kDivision - 40, kBassCh, c.fifth, humanise(80));
+    for (int k : c.tones) chords.Note(t, kBar - 12, kChordCh, k, humanise(chordVelocity));
+  };
+  // Bells: the chord's tones two octaves up, climbing in eighths.
+  auto sparkle = [&](int bar, const Chord& c, int velocity) {
+    for (int i = 0; i < 4; ++i) {
+      const int key = c.tones[static_cast<std::size_t>(i) % c.tones.size()] + 24 + (i == 3 ? 12 : 0);
+      bells.Note(BarTick(bar) + static_cast<std::uint32_t>(i * kEighth), kEighth, kBellCh, key, humanise(velocity));
+    }
+  };
+
+  // Introduction: bells over the chords; the melody's upbeat on the last eighth.
+  for (int b = 0; b < kIntroBars; ++b) {
+    accompany(b, *kFrameChords[static_cast<std::size_t>(b)], 58);
+    sparkle(b, *kFrameChords[static_cast<std::size_t>(b)], 88);
+  }
+  melody.Note(BarTick(kIntroBars) - kEighth, kEighth * 9 / 10, kMelodyCh, 60, 90);
+
+  const int melodyPrograms[kVerses] = {kFlute, kClarinet, kMusicBox, kOboe, kTrumpet, kViolin, kFlute};
+  const int bellPrograms[kVerses] = {kGlockenspiel, kGlockenspiel, kCelesta, kCelesta,
+                                     kGlockenspiel, kGlockenspiel, kGlockenspiel};
+  for (int v = 0; v < kVerses; ++v) {
+    const int first = verseStart + v * kVerseBars;
+    // The new instrument takes over from the upbeat that leads into the verse.
+    if (v > 0) melody.Program(BarTick(first) - kEighth, kMelodyCh, melodyPrograms[v]);
+    bells.Program(BarTick(first), kBellCh, bellPrograms[v]);
+
+    std::uint32_t t = BarTick(first);
+    for (std::size_t i = 0; i < kVerse.size(); ++i) {
+      const Step& s = kVerse[i];
+      const bool lastUpbeat = v == kVerses - 1 && i + 1 == kVerse.size();
+      if (lastUpbeat) break;
+      const bool lastNote = v == kVerses - 1 && i + 2 == kVerse.size();
+      const int eighths = lastNote ? 4 : s.eighths;
+      const auto length = static_cast<std::uint32_t>(eighths * kEighth);
+      const bool downbeat = (t % kBar) == 0;
+      melody.Note(t, length * 9 / 10, kMelodyCh, s.key, humanise(downbeat ? 104 : 92));
+      // The last verse doubles the tune an octave up on the bells.
+      if (v == kVerses - 1) bells.Note(t, length * 9 / 10, kBellCh, s.key + 12, humanise(70));
+      t += length;
+    }
+
+    for (int b = 0; b < kVerseBars; ++b) {
+      const Chord& c = *kVerseChords[static_cast<std::size_t>(b)];
+      accompany(first + b, c, v == 0 ? 52 : 62);
+      // Bells answer on the off-beats from the second verse on, except where they double the tune.
+      if (v >= 1 && v < kVerses - 1) {
+        const std::uint32_t bt = BarTick(first + b);
+        bells.Note(bt + kEighth, kEighth, kBellCh, c.tones.back() + 24, humanise(64));
+        bells.Note(bt + 3 * kEighth, kEighth, kBellCh, c.tones[1] + 24, humanise(60));
+      }
+      if (v >= 4) {
+        const std::uint32_t bt = BarTick(first + b);
+        for (int e = 0; e < 4; ++e)
+          drums.Note(bt + static_cast<std::uint32_t>(e * kEighth), kEighth / 2, kDrumCh, kTambourine,
+                     humanise(e % 2 ? 50 : 72));
+        if (b % 2 == 0) drums.Note(bt, kDivision, kDrumCh, kOpenTriangle, humanise(60));
+      }
+    }
+  }
+
+  // Ending: the bells once more over the chords, and the last chord on the tubular bells.
+  for (int b = 0; b < 4; ++b) {
+    accompany(outroStart + b, *kFrameChords[static_cast<std::size_t>(b)], 56);
+    sparkle(outroStart + b, *kFrameChords[static_cast<std::size_t>(b)], 80 - 6 * b);
+  }
+  const std::uint32_t last = BarTick(endBar - 1);
+  bells.Program(last - kEighth, kBellCh, kTubularBells);
+  bass.Note(last, kBar, kBassCh, kF.root, 90);
+  for (int k : kF.tones) chords.Note(last, kBar, kChordCh, k, 60);
+  bells.Note(last, kBar, kBellCh, 65, 96);
+  bells.Note(last, kBar, kBellCh, 77, 80);
+  melody.Note(last, kBar * 9 / 10, kMelodyCh, 65, 84);
+
+  std::vector<std::uint8_t> file{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 6};
+  file.push_back(static_cast<std::uint8_t>(kDivision >> 8));
+  file.push_back(static_cast<std::uint8_t>(kDivision & 0xFF));
+  for (Track* track : {&conductor, &melody, &bass, &chords, &bells, &drums}) {
+    const std::vector<std::uint8_t> chunk = track->Chunk();
+    file.insert(file.end(), chunk.begin(), chunk.end());
+  }
+
+  MakeFolder(out + "/music");
+  const std::string path = out + "/music/main.mid";
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) throw std::runtime_error("cannot create " + path);
+  const bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
+  if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path);
+}
 
 }  // namespace mediagen

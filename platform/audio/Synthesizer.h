@@ -1,0 +1,103 @@
+// The engine under the performance: one FluidSynth synthesizer with a General MIDI SoundFont, its
+// MIDI file player, and the output buffer it plays into, fed to the SDL audio device or rendered
+// offline. Only the files of platform/audio include this header.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/audio/DirectMusic.h"
+
+typedef struct _fluid_hashtable_t fluid_settings_t;
+typedef struct _fluid_synth_t fluid_synth_t;
+typedef struct _fluid_player_t fluid_player_t;
+
+namespace audio {
+
+// The SoundFont to play with: $WG_SOUNDFONT when set, else the best General MIDI SoundFont installed
+// (FluidR3_GM, then TimGM6mb). Throws naming `call` and the package that provides one when none is
+// there.
+std::string FindSoundFont(const std::string& call);
+// The same over the given candidate files, in order of preference.
+std::string FindSoundFont(const std::string& call, const std::vector<std::string>& candidates);
+
+class Synthesizer {
+ public:
+  static constexpr int kSampleRate = 44100;
+  static constexpr int kBlockFrames = 512;
+  // The master gain: the loudest passages of the tune stay clear of clipping.
+  static constexpr float kGain = 0.35f;
+  // The room: about a second of reverberation time.
+  static constexpr double kRoomSize = 0.2;
+  static constexpr double kDamping = 0.3;
+  static constexpr double kWidth = 0.8;
+  static constexpr double kLevel = 0.6;
+
+  // Loads the SoundFont; in device mode opens the audio device, still paused.
+  Synthesizer(OutputMode mode, int midiChannels, const std::string& call);
+  ~Synthesizer();
+  Synthesizer(const Synthesizer&) = delete;
+  Synthesizer& operator=(const Synthesizer&) = delete;
+
+  // Starts the audio device (device mode).
+  void Start();
+
+  void SetActive(bool active);
+  bool Active() const { return active_; }
+  void SetReverb(bool on);
+  bool ReverbOn() const { return reverb_; }
+
+  // Plays a checked standard MIDI file once from its start; with `gmReset` the channels are reset
+  // to General MIDI first.
+  void Play(const std::vector<std::uint8_t>& smf, bool gmReset, const std::string& file);
+  // Stops at once: no voice and no reverb tail sounds after it.
+  void Stop();
+  bool Playing() const;
+
+  void LoadInstruments(const std::string& call);
+  void UnloadInstruments(const std::string& call);
+  bool InstrumentsLoaded() const;
+
+  void RenderOffline(float* stereo, std::size_t frames);
+
+  OutputMode Mode() const { return mode_; }
+  const std::string& SoundFont() const { return soundFont_; }
+  OutputStats Stats() const;
+
+ private:
+  // Holds the audio device's lock, so the callback never sees a half-made change.
+  class Lock {
+   public:
+    explicit Lock(const Synthesizer& s);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    std::uint32_t device_;
+  };
+
+  static void Callback(void* self, std::uint8_t* stream, int len);
+  void Render(float* stereo, std::size_t frames);
+  void DeletePlayer();
+  void Release();
+
+  OutputMode mode_;
+  std::string soundFont_;
+  fluid_settings_t* settings_ = nullptr;
+  fluid_synth_t* synth_ = nullptr;
+  fluid_player_t* player_ = nullptr;
+  int soundFontId_ = -1;
+  std::uint32_t device_ = 0;
+  bool sdlAudio_ = false;
+  bool active_ = true;
+  bool reverb_ = false;
+  bool silenced_ = false;
+  std::atomic<std::uint64_t> blocks_{0};
+  std::atomic<std::uint64_t> blocksSinceStop_{0};
+  std::atomic<float> peakSinceStop_{0};
+};
+
+}  // namespace audio
