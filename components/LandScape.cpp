@@ -1,1 +1,288 @@
 #include "components/LandScape.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <new>
+
+#include "platform/d3d/Error.h"
+#include "platform/d3d/d3dxmath.h"
+#include "render/modGen.h"
+
+namespace components {
+
+using namespace d3d;
+
+namespace {
+
+constexpr std::streamoff kHeaderSize = 18;
+
+// A value rounded to a 32-bit float; overflow or an invalid operation is an error.
+float ToFloat(const char* call, const char* what, double v, const std::string& file = {}) {
+  const float f = static_cast<float>(v);
+  if (!std::isfinite(f)) {
+    const std::string cause = std::string(what) + (std::isnan(f) ? ": invalid floating-point operation"
+                                                                 : ": floating-point overflow");
+    if (file.empty()) throw platform::Error(call, cause);
+    throw platform::Error(call, cause, file);
+  }
+  return f;
+}
+
+// The integer nearest to / not above `v`, which must fit 32 bits.
+std::int32_t ToInt32(const char* call, const char* what, double v) {
+  if (!(v >= -2147483648.0 && v <= 2147483647.0))
+    throw platform::Error(call, std::string(what) + " does not fit a 32-bit integer (overflow)");
+  return static_cast<std::int32_t>(v);
+}
+
+std::int32_t CheckedInt32(const char* call, const char* what, std::int64_t v) {
+  if (v < INT32_MIN || v > INT32_MAX)
+    throw platform::Error(call, std::string(what) + " does not fit a 32-bit integer (overflow)");
+  return static_cast<std::int32_t>(v);
+}
+
+std::int32_t ReadInt16(const unsigned char* p) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+}
+
+}  // namespace
+
+void LandScape::InitLand(const std::string& File, float ScaleSize, float ScaleTex1, float ScaleTex2,
+                         float YFactor, float PX, float PY, float PZ) {
+  const char* call = "InitLand";
+  ScaleSize_ = ScaleSize;
+  YFactor_ = YFactor;
+
+  std::error_code ec;
+  if (std::filesystem::is_directory(File, ec))
+    throw platform::Error(call, "is a folder, not a height map", File);
+  std::ifstream in(File, std::ios::binary);
+  if (!in) throw platform::Error(call, std::strerror(errno), File);
+  unsigned char header[kHeaderSize];
+  in.read(reinterpret_cast<char*>(header), kHeaderSize);
+  const std::streamsize got = in.gcount();
+  if (in.bad()) throw platform::Error(call, "cannot read the file", File);
+  if (got == 0) throw platform::Error(call, "the file is empty", File);
+  if (got < kHeaderSize)
+    throw platform::Error(call, "the file ends inside its 18-byte header (" + std::to_string(got) + " bytes)",
+                          File);
+
+  const std::int32_t xs = ReadInt16(header + 12);
+  const std::int32_t zs = ReadInt16(header + 14);
+  PX_ = PX;
+  PZ_ = PZ;
+  float minY =
+      ToFloat(call, "lowest height", 255.0 * static_cast<double>(YFactor) + static_cast<double>(PY), File);
+
+  if (xs <= 0 || zs <= 0)
+    throw platform::Error(
+        call, "grid size " + std::to_string(xs) + " x " + std::to_string(zs) + ": a size of 0 or less", File);
+  const std::int64_t count = std::int64_t{xs} * zs;
+  if (count > kMaxGridVertices)
+    throw platform::Error(
+        call,
+        "a grid of " + std::to_string(xs) + " x " + std::to_string(zs) + " vertices is too large to allocate",
+        File);
+  // The length is checked before anything is allocated by the header's sizes.
+  in.seekg(0, std::ios::end);
+  const std::streamoff length = in.tellg();
+  if (length < 0) throw platform::Error(call, "cannot read the file", File);
+  if (length - kHeaderSize < count)
+    throw platform::Error(call,
+                          "the file is too short: " + std::to_string(length) + " bytes, but " +
+                              std::to_string(xs) + " x " + std::to_string(zs) + " samples need " +
+                              std::to_string(kHeaderSize + count),
+                          File);
+
+  std::vector<std::uint8_t> samples;
+  std::vector<LandVertex> grid;
+  try {
+    samples.resize(static_cast<std::size_t>(count));
+    grid.assign(static_cast<std::size_t>(count), LandVertex{});
+  } catch (const std::bad_alloc&) {
+    throw platform::Error(
+        call,
+        "a grid of " + std::to_string(xs) + " x " + std::to_string(zs) + " vertices is too large to allocate",
+        File);
+  }
+  in.seekg(kHeaderSize);
+  if (!in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(count)))
+    throw platform::Error(call, "cannot read the samples", File);
+  in.close();
+
+  const double scale = ScaleSize, tex1 = ScaleTex1, tex2 = ScaleTex2, yf = YFactor, px = PX, py = PY, pz = PZ;
+  std::size_t n = 0;
+  for (std::int32_t i = 0; i < zs; ++i) {
+    for (std::int32_t j = 0; j < xs; ++j, ++n) {
+      const double s = static_cast<float>(samples[n]);
+      LandVertex& v = grid[n];
+      v.x = ToFloat(call, "vertex x", scale * j + px, File);
+      v.y = ToFloat(call, "vertex height", s * yf + py, File);
+      v.z = ToFloat(call, "vertex z", scale * i + pz, File);
+      v.tu1 = ToFloat(call, "texture coordinate", tex1 * j, File);
+      v.tv1 = ToFloat(call, "texture coordinate", tex1 * i, File);
+      v.tu2 = ToFloat(call, "texture coordinate", tex2 * j, File);
+      v.tv2 = ToFloat(call, "texture coordinate", tex2 * i, File);
+      if (minY > v.y) minY = v.y;
+    }
+  }
+
+  // Only a complete grid replaces the old one, so Grid and its sizes always agree.
+  Grid_.swap(grid);
+  XSize_ = xs;
+  ZSize_ = zs;
+  MinY_ = minY;
+  VertexSize_ = sizeof(LandVertex);
+  FrameSize(FrameSize_);
+}
+
+void LandScape::FilterHeight() {
+  // A grid one vertex wide or deep has no cells; it is left as it is.
+  if (XSize_ < 2 || ZSize_ < 2) return;
+  constexpr float kThird = 0.333333f;
+  for (std::int32_t i = 0; i < ZSize_; ++i) {
+    float wz = 0.5f;
+    std::int32_t r0 = i, r1 = i;
+    if (i >= 1) {
+      r0 = i - 1;
+      wz = kThird;
+    }
+    if (i < ZSize_ - 1)
+      r1 = i + 1;
+    else
+      wz = 0.5f;
+    for (std::int32_t j = 0; j < XSize_; ++j) {
+      float wx = 0.5f;
+      std::int32_t c0 = j, c1 = j;
+      if (j >= 1) {
+        c0 = j - 1;
+        wx = kThird;
+      }
+      if (j < XSize_ - 1)
+        c1 = j + 1;
+      else
+        wx = 0.5f;
+      // In place: rows and vertices already passed contribute their smoothed heights.
+      float sum = 0.0f;
+      for (std::int32_t r = r0; r <= r1; ++r)
+        for (std::int32_t c = c0; c <= c1; ++c) sum += At(c, r).y;
+      At(j, i).y = ToFloat("FilterHeight", "height",
+                               static_cast<double>(wx) * static_cast<double>(sum) * static_cast<double>(wz));
+    }
+  }
+}
+
+void LandScape::FrameSize(std::int32_t fS) {
+  std::int32_t f = fS;
+  if (f < 1) f = 1;
+  if (f > XSize_) f = XSize_;
+  if (f > ZSize_) f = ZSize_;
+  if (std::int64_t{XSize_} + f > 32767)
+    throw platform::Error("FrameSize", "strip index " + std::to_string(std::int64_t{XSize_} + f) +
+                                           " does not fit 16 bits (overflow): XSize " +
+                                           std::to_string(XSize_) + " + FrameSize " + std::to_string(f) +
+                                           " > 32767");
+  std::vector<std::int16_t> index(2 * static_cast<std::size_t>(f) + 2);
+  for (std::int32_t i = 0; i <= f; ++i) {
+    index[2 * static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i);
+    index[2 * static_cast<std::size_t>(i) + 1] = static_cast<std::int16_t>(XSize_ + i);
+  }
+  FrameSize_ = f;
+  StripIndex_.swap(index);
+}
+
+void LandScape::CalcLiteMap(const D3DVECTOR& vecLite, D3DCOLOR ColorLite, D3DCOLOR ColorShad) {
+  const char* call = "CalcLiteMap";
+  D3DVECTOR L;
+  d3dx::D3DXVec3Normalize(&L, &vecLite);
+  if (Grid_.empty()) return;
+  if (ScaleSize_ == 0.0f) throw platform::Error(call, "division by zero: ScaleSize is 0");
+  const double scale = ScaleSize_;
+  for (std::int32_t i = 0; i < ZSize_; ++i) {
+    const std::int32_t nearRow = i >= 1 ? i - 1 : i;
+    const std::int32_t farRow = i < ZSize_ - 1 ? i + 1 : i;
+    for (std::int32_t j = 0; j < XSize_; ++j) {
+      const std::int32_t left = j >= 1 ? j - 1 : j;
+      const std::int32_t right = j < XSize_ - 1 ? j + 1 : j;
+      D3DVECTOR N;
+      N.x =
+          ToFloat(call, "slope", (static_cast<double>(At(right, i).y) - At(left, i).y) * 0.5 / scale);
+      N.z = ToFloat(call, "slope",
+                    (static_cast<double>(At(j, farRow).y) - At(j, nearRow).y) * 0.5 / scale);
+      N.y = -1.0f;
+      d3dx::D3DXVec3Normalize(&N, &N);
+      float d = d3dx::D3DXVec3Dot(&L, &N);
+      if (d < 0.0f) d = 0.0f;
+      At(j, i).color = render::LerpColor(ColorLite, ColorShad, d);
+    }
+  }
+}
+
+void LandScape::Render(float x, float Z, float Angle, float Diff) {
+  const char* call = "Render";
+  if (ScaleSize_ == 0.0f) throw platform::Error(call, "division by zero: ScaleSize is 0");
+  const double half = FrameSize_ * 0.5;
+  const float D =
+      Diff > 0.0f ? static_cast<float>(half)
+                  : static_cast<float>((static_cast<double>(Diff) * static_cast<double>(0.3f) + 1.0) * half);
+  const double a = Angle;
+  std::int32_t sx =
+      ToInt32(call, "window start x",
+              std::nearbyint((static_cast<double>(x) - PX_) / ScaleSize_ - D * std::sin(a) - half));
+  std::int32_t sz =
+      ToInt32(call, "window start z",
+              std::nearbyint((static_cast<double>(Z) - PZ_) / ScaleSize_ + D * std::cos(a) - half));
+  std::int32_t ex = CheckedInt32(call, "window end x", std::int64_t{sx} + FrameSize_ - 1);
+  std::int32_t ez = CheckedInt32(call, "window end z", std::int64_t{sz} + FrameSize_ - 1);
+
+  if (sx < 0) sx = 0;
+  if (sz < 0) sz = 0;
+  if (ex > XSize_ - 1) ex = XSize_ - 1;
+  // The strip of the last row would have no row after it.
+  if (ez > ZSize_ - 2) ez = ZSize_ - 2;
+
+  const std::int64_t cells = std::int64_t{ex} - sx;
+  StripPrims_ = CheckedInt32(call, "strip triangle count", 2 * cells);
+  StripVerts_ = CheckedInt32(call, "strip vertex count", XSize_ + cells + 1);
+
+  device_.SetVertexShader(kFVF);
+  device_.SetTexture(0, GroundTexture_);
+  if (StripPrims_ <= 0 || ez < sz) return;
+
+  // The last strip's range ends at vertex (ex, ez + 1), the grid's last at the latest.
+  const std::int64_t lastEnd = std::int64_t{ez} * XSize_ + sx + StripVerts_;
+  if (lastEnd > static_cast<std::int64_t>(Grid_.size()) ||
+      2 * static_cast<std::size_t>(cells) + 2 > StripIndex_.size())
+    throw platform::Error(call, "the window reaches beyond the grid");
+  const auto* index = reinterpret_cast<const std::uint16_t*>(StripIndex_.data());
+  for (std::int32_t w = sz; w <= ez; ++w) {
+    const LandVertex* first =
+        &Grid_[static_cast<std::size_t>(w) * static_cast<std::size_t>(XSize_) + static_cast<std::size_t>(sx)];
+    device_.DrawIndexedPrimitiveUP(D3DPT_TRIANGLESTRIP, 0, static_cast<DWORD>(StripVerts_),
+                                   static_cast<DWORD>(StripPrims_), index, D3DFMT_INDEX16, first,
+                                   static_cast<DWORD>(VertexSize_));
+  }
+}
+
+float LandScape::GetHeight(float x, float Z) const {
+  const char* call = "GetHeight";
+  if (ScaleSize_ == 0.0f) throw platform::Error(call, "division by zero: ScaleSize is 0");
+  float fx = ToFloat(call, "grid position", (static_cast<double>(x) - PX_) / ScaleSize_);
+  float fz = ToFloat(call, "grid position", (static_cast<double>(Z) - PZ_) / ScaleSize_);
+  const std::int32_t ix = ToInt32(call, "cell index", std::floor(static_cast<double>(fx)));
+  const std::int32_t iz = ToInt32(call, "cell index", std::floor(static_cast<double>(fz)));
+  fx = static_cast<float>(static_cast<double>(fx) - ix);
+  fz = static_cast<float>(static_cast<double>(fz) - iz);
+  // The last column and row count as off the grid.
+  if (ix < 0 || ix >= XSize_ - 1 || iz < 0 || iz >= ZSize_ - 1) return MinY_;
+  const double h00 = Vertex(ix, iz).y, h10 = Vertex(ix + 1, iz).y;
+  const double h01 = Vertex(ix, iz + 1).y, h11 = Vertex(ix + 1, iz + 1).y;
+  const double gx = fx, gz = fz;
+  return static_cast<float>((1 - gx) * h00 * (1 - gz) + gx * h10 * (1 - gz) + (1 - gx) * h01 * gz +
+                            gx * h11 * gz);
+}
+
+}  // namespace components
