@@ -110,8 +110,12 @@ void modD3D::RenderFrame() {
 }
 
 void modD3D::MoveCamera() {
-  const double angle = static_cast<double>(OrbitAngle) + api_.FrameTime * 0.0005;
+  double angle = static_cast<double>(OrbitAngle) + api_.FrameTime * 0.0005;
   if (!std::isfinite(angle)) throw platform::Error("MoveCamera", "orbit angle is not a finite number");
+  // Kept within one turn: a 32-bit angle that only grew would, after a few days, be too coarse to
+  // take one frame's step, and the camera would stop.
+  constexpr double kTurn = 6.283185307179586;
+  if (angle >= kTurn) angle = std::fmod(angle, kTurn);
   OrbitAngle = static_cast<float>(angle);
   CamX = static_cast<float>(std::cos(static_cast<double>(OrbitAngle)) * 100.0);
   CamZ = static_cast<float>(std::sin(static_cast<double>(OrbitAngle)) * 100.0 + 30.0);

@@ -11,7 +11,9 @@ TEST(KeyTable, StartsAllFalseAndFollowsKeyDownAndUp) {
   demo.form.Form_KeyDown(65, 0);
   EXPECT_TRUE(demo.form.KeyTable(65));
   for (std::size_t k = 0; k < 256; ++k)
-    if (k != 65) EXPECT_FALSE(demo.form.KeyTable(k));
+    if (k != 65) {
+      EXPECT_FALSE(demo.form.KeyTable(k));
+    }
   demo.form.Form_KeyUp(65, 0);
   EXPECT_FALSE(demo.form.KeyTable(65));
 }

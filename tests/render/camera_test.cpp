@@ -184,3 +184,28 @@ TEST(InitFog, SetsItsSevenStatesInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MoveCamera, TheOrbitKeepsMovingAfterDaysOfFrames) {
+  wgtest::RecordingDemo demo;
+  demo.form.D3D.InitD3D(nullptr);
+  // Three days at 60 fps put an ever-growing angle near 2^17 radians, where a float's step is
+  // 1/64 rad: larger than a frame's 1/120 rad, so it would no longer advance evenly.
+  demo.form.D3D.OrbitAngle = 6.0f;
+  demo.form.API.FrameTime = 3.0 * 24 * 3600 * 1000;
+  demo.form.D3D.MoveCamera();
+  EXPECT_GE(demo.form.D3D.OrbitAngle, 0.0f);
+  EXPECT_LT(demo.form.D3D.OrbitAngle, 6.2832f);
+  demo.form.API.FrameTime = 1000.0 / 60.0;
+  float previous = demo.form.D3D.OrbitAngle;
+  for (int i = 0; i < 2000; ++i) {
+    demo.form.D3D.MoveCamera();
+    const float a = demo.form.D3D.OrbitAngle;
+    const float step = a >= previous ? a - previous : a + 6.2831853f - previous;
+    EXPECT_NEAR(step, 1.0 / 120.0, 1e-5) << i;
+    previous = a;
+  }
+}
+
+}  // namespace
