@@ -20,12 +20,14 @@ for h in "${harnesses[@]}"; do
   corpus=fuzz/corpus/${h%_fuzz}
   work=$(mktemp -d)
   [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+  artifacts="$build/artifacts"
+  mkdir -p "$artifacts"
   echo "== $h: ${seconds}s"
   if ! "$build/fuzz/$h" "$work" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-      -print_final_stats=1 2>"$work.log"; then
-    echo "$h FAILED; its log:"; tail -n 40 "$work.log"; status=1
+      -print_final_stats=1 -artifact_prefix="$artifacts/$h-" 2>"$work.log"; then
+    echo "$h FAILED (the input that failed is in $artifacts); its log:"; tail -n 40 "$work.log"; status=1
   else
-    grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$work.log" | sed 's/^/   /'
+    grep -E 'stat::number_of_executed_units|stat::peak_rss_mb|stat::new_units_added' "$work.log" | sed 's/^/   /'
   fi
   rm -rf "$work" "$work.log"
 done

@@ -110,6 +110,8 @@ class Reader {
         Fail("the track runs past 2^31 ticks" + Where(p));
       if (++smf_.events > kMaxMidiEvents) Fail("more than " + std::to_string(kMaxMidiEvents) + " events");
       const std::size_t at = p;
+      // A delta time may be the last thing in the track: the event it times is missing.
+      if (p >= end) Fail("truncated event" + Where(p));
       std::uint8_t status = b_[p];
       if (status & 0x80) {
         ++p;

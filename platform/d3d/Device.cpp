@@ -148,7 +148,6 @@ DWORD VertexCountFor(D3DPRIMITIVETYPE type, DWORD n) {
 }
 
 Device::Device(std::unique_ptr<Backend> backend, DWORD width, DWORD height) : backend_(std::move(backend)) {
-  recording_ = backend_->recordsCalls();
   setDefaults(state_);
   state_.viewportWidth = width;
   state_.viewportHeight = height;
@@ -157,7 +156,8 @@ Device::Device(std::unique_ptr<Backend> backend, DWORD width, DWORD height) : ba
 Device::~Device() = default;
 
 void Device::record(const char* name, std::initializer_list<std::int64_t> args, const D3DMATRIX* m) {
-  if (!recording_) return;
+  // Asked at every call: a test may stop the recording once start-up has been checked.
+  if (!backend_->recordsCalls()) return;
   Call c{name, std::vector<std::int64_t>(args), m ? *m : D3DMATRIX{}};
   backend_->call(std::move(c));
 }

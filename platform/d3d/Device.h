@@ -154,7 +154,6 @@ class Device {
   D3DMATRIX* transformSlot(const char* call, DWORD state);
 
   std::unique_ptr<Backend> backend_;
-  bool recording_ = false;
   DeviceState state_;
   bool inScene_ = false;
   std::uint64_t presents_ = 0;

@@ -91,6 +91,8 @@ TEST(StandardMidiFile, RefusesBrokenFilesNamingTheCallTheCauseAndTheFile) {
       {"SMPTE division", Cat(Header(0, 1, 0xE728), Track(kEndOfTrack)), "SMPTE"},
       {"zero division", Cat(Header(0, 1, 0), Track(kEndOfTrack)), "time division is 0"},
       {"no end of track", Cat(Header(0, 1, 480), Track({0x00, 0x90, 60, 100})), "no end-of-track"},
+      // The file ends right after a delta time: the event it times is missing.
+      {"delta time ends the file", Cat(Header(0, 1, 480), Track({0x00, 0x90, 60, 100, 0x00})), "truncated event"},
       {"data byte first", Cat(Header(0, 1, 480), Track({0x00, 60, 100, 0x00, 0xFF, 0x2F, 0x00})),
        "data byte without a status byte"},
       {"running status after meta",
