@@ -10,6 +10,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-liberation2
   libfluidsynth-dev timgm6mb-soundfont
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
 )
 
@@ -28,5 +29,12 @@ else
 fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq >/dev/null
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# Quiet on success; on failure the package manager's own output says why.
+if ! { $SUDO apt-get update -qq && $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"; } \
+    >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "install-deps: could not install: ${missing[*]}" >&2
+  exit 1
+fi

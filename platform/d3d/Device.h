@@ -170,6 +170,8 @@ class Backend {
   // Whether `call` is wanted: the recording backend logs every device call in order.
   virtual bool recordsCalls() const { return false; }
   virtual void call(Call&& call) { (void)call; }
+  // Waits until everything sent so far has been drawn (timings of the drawing itself).
+  virtual void finish() {}
   // The back buffer as RGBA8, top row first; empty where the backend has no pixels.
   virtual std::vector<std::uint8_t> readBack(DWORD& width, DWORD& height) {
     width = height = 0;

@@ -755,6 +755,11 @@ void GlBackend::createTexture(d3d::Texture& texture) {
   texture.backendHandle = g.own(tex, g.deadTextures);
 }
 
+void GlBackend::finish() {
+  impl_->use();
+  glFinish();
+}
+
 std::vector<std::uint8_t> GlBackend::readBack(d3d::DWORD& width, d3d::DWORD& height) {
   Impl& g = *impl_;
   g.use();

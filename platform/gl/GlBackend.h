@@ -18,6 +18,7 @@ class GlBackend : public d3d::Backend {
   void clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD stencil) override;
   void draw(const d3d::DrawCall& call, const d3d::DeviceState& state) override;
   void present() override;
+  void finish() override;
   void createTexture(d3d::Texture& texture) override;
   std::vector<std::uint8_t> readBack(d3d::DWORD& width, d3d::DWORD& height) override;
 

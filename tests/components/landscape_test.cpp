@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -26,16 +28,17 @@ using components::LandVertex;
 // A height map: the 18-byte TGA header with width and height at 12 and 14, then the samples.
 std::string WriteMap(const std::string& name, std::int32_t width, std::int32_t height,
                      const std::vector<std::uint8_t>& samples) {
-  static const std::string dir = wgtest::ScratchDir("landscape");
+  // One folder per test process: ctest runs these tests side by side.
+  static const std::string dir = wgtest::ScratchDir("landscape-" + std::to_string(getpid()));
   const std::string path = dir + "/" + name;
-  std::vector<std::uint8_t> bytes(18, 0);
+  std::vector<std::uint8_t> bytes(18 + samples.size(), 0);
   bytes[2] = 3;
   bytes[12] = static_cast<std::uint8_t>(width & 0xFF);
   bytes[13] = static_cast<std::uint8_t>((width >> 8) & 0xFF);
   bytes[14] = static_cast<std::uint8_t>(height & 0xFF);
   bytes[15] = static_cast<std::uint8_t>((height >> 8) & 0xFF);
   bytes[16] = 8;
-  bytes.insert(bytes.end(), samples.begin(), samples.end());
+  std::copy(samples.begin(), samples.end(), bytes.begin() + 18);
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;

@@ -1,0 +1,86 @@
+// The program as a user starts it, headless: the time from exec to the first presented frame, the
+// peak memory of a 60-second run, and the speed of recording the greeting to a video.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+  double seconds = 0;
+  double peakMb = 0;
+  bool ok = false;
+};
+
+// Runs the demo with `args`, its output thrown away, and measures it from outside.
+Outcome RunDemo(const std::vector<std::string>& args) {
+  std::vector<std::string> all{std::string(WG_APP_DIR) + "/winter-greeting"};
+  all.insert(all.end(), args.begin(), args.end());
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  Outcome o;
+  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  o.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  o.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return o;
+}
+
+void BM_StartupToFirstFrame(benchmark::State& state) {
+  double peak = 0;
+  for (auto _ : state) {
+    const Outcome o = RunDemo({"--headless", "--frames", "1"});
+    if (!o.ok) state.SkipWithError("the demo failed");
+    state.SetIterationTime(o.seconds);
+    peak = o.peakMb;
+  }
+  state.counters["peak_MB"] = peak;
+}
+BENCHMARK(BM_StartupToFirstFrame)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_PeakMemory60s(benchmark::State& state) {
+  for (auto _ : state) {
+    const Outcome o = RunDemo({"--headless", "--frames", "3600"});
+    if (!o.ok) state.SkipWithError("the demo failed");
+    state.SetIterationTime(o.seconds);
+    state.counters["peak_MB"] = o.peakMb;
+  }
+}
+BENCHMARK(BM_PeakMemory60s)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Ten seconds of video at 30 fps; the counters give frames per second and the multiple of real time.
+void BM_Record10s(benchmark::State& state) {
+  const std::string out = std::string(WG_TEST_TMP) + "/bench-record.mp4";
+  for (auto _ : state) {
+    const Outcome o = RunDemo({"--record", out, "--seconds", "10", "--fps", "30"});
+    if (!o.ok) state.SkipWithError("the recording failed");
+    state.SetIterationTime(o.seconds);
+    state.counters["fps"] = 300.0 / o.seconds;
+    state.counters["x_realtime"] = 10.0 / o.seconds;
+    state.counters["peak_MB"] = o.peakMb;
+  }
+  std::filesystem::remove(out);
+}
+BENCHMARK(BM_Record10s)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

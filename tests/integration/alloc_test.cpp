@@ -1,0 +1,57 @@
+// The demo's frames allocate nothing once it runs: every heap allocation in this program is counted,
+// and frames of the whole demo on the recording backend (with nothing recorded) must add none.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "platform/gl/GlDirect3D8.h"
+#include "tests/support/Harness.h"
+
+namespace {
+std::atomic<long> allocations{0};
+}  // namespace
+
+void* operator new(std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+// These pair with the malloc above, which the compiler cannot see through operator new.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+TEST(FrameAllocations, AFrameOfTheRunningDemoAllocatesNothing) {
+  wgtest::RecordingDemo demo;
+  demo.direct3d.recordCalls = false;
+  demo.startup();
+  demo.backend().keepDraws = false;
+  // Past the first credit tick and with the whole snow pool in play.
+  demo.frames(3100);
+  const long before = allocations.load();
+  demo.frames(600);  // ten seconds: credit lines come and go, flakes land and respawn
+  EXPECT_EQ(allocations.load() - before, 0) << "heap allocations in 600 frames";
+}
+
+TEST(FrameAllocations, AFrameOnTheOpenGlBackendAllocatesNothingOfOurs) {
+  // The driver's own memory is not counted here, only what this program asks of the C++ heap.
+  platform::VirtualPerformanceCounter counter(wgtest::kFrequency);
+  gl::GlDirect3D8 direct3d(true);
+  app::Platform platform{nullptr, &counter, &direct3d, wgtest::AppDir()};
+  app::Form1 form(platform);
+  form.Startup();
+  form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(wgtest::kFrameCounts); };
+  form.MainLoop(130);
+  const long before = allocations.load();
+  form.MainLoop(60);
+  EXPECT_EQ(allocations.load() - before, 0) << "heap allocations in 60 frames";
+}
+
+}  // namespace
