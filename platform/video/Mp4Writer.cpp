@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -86,6 +87,9 @@ struct Mp4Writer::Impl {
 
 Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, int audioSampleRate)
     : impl_(std::make_unique<Impl>()) {
+  // The encoders' statistics and notes are not for the user; errors still reach stderr. This is the
+  // library's process-wide log level.
+  av_log_set_level(AV_LOG_ERROR);
   Impl& m = *impl_;
   m.path = path;
   m.width = width;

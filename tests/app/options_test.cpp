@@ -40,4 +40,17 @@ TEST(Options, BadInputIsRefused) {
   EXPECT_THROW(parse({"--headless", "--window"}), std::invalid_argument);
 }
 
+TEST(Options, RecordingDefaultsToThirtySecondsAtThirtyFrames) {
+  const auto o = parse({"--record", "greeting.mp4"});
+  EXPECT_EQ(o.record, "greeting.mp4");
+  EXPECT_TRUE(o.Capture());
+  EXPECT_DOUBLE_EQ(o.seconds, 30.0);
+  EXPECT_EQ(o.fps, 30);
+  const auto f = parse({"--frames-dir", "frames", "--seconds", "2.5", "--fps", "24"});
+  EXPECT_EQ(f.framesDir, "frames");
+  EXPECT_DOUBLE_EQ(f.seconds, 2.5);
+  EXPECT_EQ(f.fps, 24);
+  EXPECT_THROW(parse({"--record", "a.mp4", "--frames-dir", "frames"}), std::invalid_argument);
+}
+
 }  // namespace

@@ -2,6 +2,9 @@
 // behind by a bad request.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -36,6 +39,10 @@ TEST(Capture, ThreeSecondsBecomeAnH264VideoWithItsMusic) {
   EXPECT_EQ(info.audioCodec, "aac");
   EXPECT_NEAR(info.audioSeconds, info.videoSeconds, 1.0 / 30 + 0.03);  // within a frame (and one AAC frame)
   EXPECT_GT(info.audioRms, 0.003);                                     // the tune, not silence
+  // Its output went to a file, not a terminal: no progress line, only the closing word.
+  std::ifstream in(dir + "/log");
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(log, "Wrote " + mp4 + "\n");
 }
 
 TEST(Capture, TwoRunsGiveTheSameFrames) {
