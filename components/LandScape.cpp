@@ -139,38 +139,44 @@ void LandScape::InitLand(const std::string& File, float ScaleSize, float ScaleTe
   FrameSize(FrameSize_);
 }
 
+namespace {
+
+// The neighbours of vertex i on an axis of n vertices (itself included) and the weight of that
+// axis: a third where both neighbours exist, a half at either end, where one is missing.
+struct FilterSpan {
+  std::int32_t first, last;
+  float weight;
+};
+
+FilterSpan Neighbours(std::int32_t i, std::int32_t n) {
+  constexpr float kThird = 0.333333f;
+  FilterSpan s{i, i, 0.5f};
+  if (i >= 1) {
+    s.first = i - 1;
+    s.weight = kThird;
+  }
+  if (i < n - 1)
+    s.last = i + 1;
+  else
+    s.weight = 0.5f;
+  return s;
+}
+
+}  // namespace
+
 void LandScape::FilterHeight() {
   // A grid one vertex wide or deep has no cells; it is left as it is.
   if (XSize_ < 2 || ZSize_ < 2) return;
-  constexpr float kThird = 0.333333f;
   for (std::int32_t i = 0; i < ZSize_; ++i) {
-    float wz = 0.5f;
-    std::int32_t r0 = i, r1 = i;
-    if (i >= 1) {
-      r0 = i - 1;
-      wz = kThird;
-    }
-    if (i < ZSize_ - 1)
-      r1 = i + 1;
-    else
-      wz = 0.5f;
+    const FilterSpan rows = Neighbours(i, ZSize_);
     for (std::int32_t j = 0; j < XSize_; ++j) {
-      float wx = 0.5f;
-      std::int32_t c0 = j, c1 = j;
-      if (j >= 1) {
-        c0 = j - 1;
-        wx = kThird;
-      }
-      if (j < XSize_ - 1)
-        c1 = j + 1;
-      else
-        wx = 0.5f;
+      const FilterSpan cols = Neighbours(j, XSize_);
       // In place: rows and vertices already passed contribute their smoothed heights.
       float sum = 0.0f;
-      for (std::int32_t r = r0; r <= r1; ++r)
-        for (std::int32_t c = c0; c <= c1; ++c) sum += At(c, r).y;
+      for (std::int32_t r = rows.first; r <= rows.last; ++r)
+        for (std::int32_t c = cols.first; c <= cols.last; ++c) sum += At(c, r).y;
       At(j, i).y = ToFloat("FilterHeight", "height",
-                               static_cast<double>(wx) * static_cast<double>(sum) * static_cast<double>(wz));
+                           static_cast<double>(cols.weight) * static_cast<double>(sum) * static_cast<double>(rows.weight));
     }
   }
 }
