@@ -22,7 +22,9 @@ BENCHMARK(BM_DemoFrameRecording)->Unit(benchmark::kMicrosecond);
 
 struct GlDemo {
   GlDemo()
-      : counter(wgtest::kFrequency), direct3d(true), platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
+      : counter(wgtest::kFrequency),
+        direct3d(true),
+        platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
         form(platform) {
     form.Startup();
     form.D3D.D3DDevice->onPresent = [this] { counter.Advance(wgtest::kFrameCounts); };
@@ -56,7 +58,8 @@ void BM_DemoFrameGl(benchmark::State& state) {
       dev.GetBackend().finish();
     }
   }
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DemoFrameGl)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -70,7 +73,8 @@ void BM_ClearAndPresentGl(benchmark::State& state) {
     dev.Present(nullptr, nullptr, nullptr, nullptr);
     dev.GetBackend().finish();
   }
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ClearAndPresentGl)->Unit(benchmark::kMillisecond)->UseRealTime();
 

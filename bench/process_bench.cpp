@@ -1,7 +1,6 @@
 // The program as a user starts it, headless: the time from exec to the first presented frame, the
 // peak memory of a 60-second run, and the speed of recording the greeting to a video.
 #include <benchmark/benchmark.h>
-
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -175,8 +175,9 @@ void LandScape::FilterHeight() {
       float sum = 0.0f;
       for (std::int32_t r = rows.first; r <= rows.last; ++r)
         for (std::int32_t c = cols.first; c <= cols.last; ++c) sum += At(c, r).y;
-      At(j, i).y = ToFloat("FilterHeight", "height",
-                           static_cast<double>(cols.weight) * static_cast<double>(sum) * static_cast<double>(rows.weight));
+      At(j, i).y = ToFloat(
+          "FilterHeight", "height",
+          static_cast<double>(cols.weight) * static_cast<double>(sum) * static_cast<double>(rows.weight));
     }
   }
 }
@@ -214,10 +215,8 @@ void LandScape::CalcLiteMap(const D3DVECTOR& vecLite, D3DCOLOR ColorLite, D3DCOL
       const std::int32_t left = j >= 1 ? j - 1 : j;
       const std::int32_t right = j < XSize_ - 1 ? j + 1 : j;
       D3DVECTOR N;
-      N.x =
-          ToFloat(call, "slope", (static_cast<double>(At(right, i).y) - At(left, i).y) * 0.5 / scale);
-      N.z = ToFloat(call, "slope",
-                    (static_cast<double>(At(j, farRow).y) - At(j, nearRow).y) * 0.5 / scale);
+      N.x = ToFloat(call, "slope", (static_cast<double>(At(right, i).y) - At(left, i).y) * 0.5 / scale);
+      N.z = ToFloat(call, "slope", (static_cast<double>(At(j, farRow).y) - At(j, nearRow).y) * 0.5 / scale);
       N.y = -1.0f;
       d3dx::D3DXVec3Normalize(&N, &N);
       float d = d3dx::D3DXVec3Dot(&L, &N);

@@ -24,7 +24,9 @@ constexpr int kSky[3] = {127, 127, 180};
 
 struct HeadlessDemo {
   HeadlessDemo()
-      : counter(wgtest::kFrequency), direct3d(true), platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
+      : counter(wgtest::kFrequency),
+        direct3d(true),
+        platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
         form(platform) {
     form.Startup();
     form.D3D.D3DDevice->onPresent = [this] { counter.Advance(wgtest::kFrameCounts); };
@@ -42,7 +44,8 @@ struct HeadlessDemo {
         views[f] = form.D3D.matView;
         eyes[f] = eye;
         // Kept beside the test's other scratch files, for a person to look at.
-        d3dx::WritePng(std::string(WG_TEST_TMP) + "/demo-frame-" + std::to_string(f) + ".png", frames[f], 1024, 768);
+        d3dx::WritePng(std::string(WG_TEST_TMP) + "/demo-frame-" + std::to_string(f) + ".png", frames[f],
+                       1024, 768);
       }
     }
   }
@@ -56,14 +59,18 @@ struct HeadlessDemo {
   std::map<int, D3DVECTOR> eyes;
 };
 
-const std::uint8_t* px(const Image& img, int x, int y) { return &img[(static_cast<std::size_t>(y) * 1024 + x) * 4]; }
+const std::uint8_t* px(const Image& img, int x, int y) {
+  return &img[(static_cast<std::size_t>(y) * 1024 + x) * 4];
+}
 
 int skyDistance(const Image& img, int x, int y) {
   const std::uint8_t* p = px(img, x, y);
   return std::abs(p[0] - kSky[0]) + std::abs(p[1] - kSky[1]) + std::abs(p[2] - kSky[2]);
 }
 
-bool isRed(const std::uint8_t* p) { return p[0] > 180 && p[1] < 90 && p[2] < 110; }
+bool isRed(const std::uint8_t* p) {
+  return p[0] > 180 && p[1] < 90 && p[2] < 110;
+}
 
 // Mean distance from the sky colour over a block of pixels.
 double meanSkyDistance(const Image& img, int x0, int x1, int y0, int y1) {
@@ -80,7 +87,8 @@ double groundRowAtDepth(const D3DMATRIX& view, const D3DMATRIX& proj, const D3DV
   const double dx = -eye.x, dz = 30.0 - eye.z;
   const double len = std::hypot(dx, dz);
   auto at = [&](double s) {
-    return D3DVECTOR{static_cast<float>(eye.x + dx / len * s), 0.0f, static_cast<float>(eye.z + dz / len * s)};
+    return D3DVECTOR{static_cast<float>(eye.x + dx / len * s), 0.0f,
+                     static_cast<float>(eye.z + dz / len * s)};
   };
   const double d0 = d3dx::D3DXVec3TransformCoord(at(0), view).z;
   const double d1 = d3dx::D3DXVec3TransformCoord(at(1), view).z;
@@ -110,7 +118,7 @@ TEST(DemoFrames, TheGreetingStandsAtFourHundredTwentyAndTheFirstCreditFlickersAf
   EXPECT_GE(minY, 20);
   EXPECT_LE(minY, 28);
   EXPECT_LE(maxY, 20 + 30);  // a 24-pixel cell; the descenders of "Д" reach a little below it
-  EXPECT_GT(maxX, 600);  // the whole line, not a glyph or two
+  EXPECT_GT(maxX, 600);      // the whole line, not a glyph or two
 
   // Index 0 draws no credit line: left of the tree, the credit band is the sky and the snow.
   EXPECT_LT(meanSkyDistance(first, 300, 420, 200, 224), 2.0);
@@ -174,7 +182,8 @@ TEST(DemoFrames, TheGroundFillsTheLowerFrameUpToTheFoggedHorizonAndTheOrbitMoves
   // The camera has travelled round the tree between frame 2 and frame 300: the ground differs.
   long moved = 0;
   for (int y = 500; y < 768; y += 3)
-    for (int x = 0; x < 1024; x += 3) moved += std::abs(px(demo.frames[2], x, y)[1] - px(demo.frames[300], x, y)[1]);
+    for (int x = 0; x < 1024; x += 3)
+      moved += std::abs(px(demo.frames[2], x, y)[1] - px(demo.frames[300], x, y)[1]);
   EXPECT_GT(moved, 100000);
 
   // The tree stands in the middle, greener than the fog and the sky around it, fogged part-way.

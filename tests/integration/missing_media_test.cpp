@@ -2,7 +2,6 @@
 // headless on it: the ground texture, the flake sprite and the tune stop start-up with a message
 // naming the file; the tree only leaves the scene.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>

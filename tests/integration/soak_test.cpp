@@ -1,7 +1,6 @@
 // Long runs: the whole demo on the recording backend (no GPU work) and the virtual clock, far longer
 // than anyone watches it, with every invariant of the scene checked as it goes.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -84,8 +83,8 @@ TEST(Soak, TwoHundredThousandFramesKeepTheSceneInBoundsAndMemoryFlat) {
   // its leak checker watches that build instead.)
   const long rssAtEnd = ResidentKb();
   ASSERT_GT(rssAfterWarmUp, 0);
-  EXPECT_LT(rssAtEnd - rssAfterWarmUp, 2048) << "resident memory grew from " << rssAfterWarmUp << " kB to "
-                                             << rssAtEnd << " kB";
+  EXPECT_LT(rssAtEnd - rssAfterWarmUp, 2048)
+      << "resident memory grew from " << rssAfterWarmUp << " kB to " << rssAtEnd << " kB";
 #endif
 }
 
