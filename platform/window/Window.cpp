@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/d3d/Error.h"
 #include "platform/window/PerformanceCounter.h"
@@ -24,6 +25,14 @@ Window::Window(WindowMode mode, const std::string& caption) : mode_(mode) {
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
     throw Error("SDL_Init(video)", std::string(SDL_GetError()) +
                                        "; no display is available: run with --headless to render without one");
+  // Without a display SDL falls back to its offscreen driver, and the greeting would run unseen.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
+  if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
+      !(asked && *asked)) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    throw Error("SDL_Init(video)", "no display is available: run with --headless to render without one");
+  }
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);

@@ -1,6 +1,5 @@
 // The program itself, run headless as a user would.
 #include <gtest/gtest.h>
-
 #include <stb_image.h>
 
 #include <cstdlib>
@@ -11,7 +10,9 @@
 
 namespace {
 
-std::string exe() { return wgtest::AppDir() + "/winter-greeting"; }
+std::string exe() {
+  return wgtest::AppDir() + "/winter-greeting";
+}
 
 int runProgram(const std::string& args, const std::string& log) {
   const std::string cmd = exe() + " " + args + " >" + log + " 2>&1";
@@ -69,6 +70,18 @@ TEST(Headless, AMissingGroundTextureEndsStartupNamingTheFile) {
   const int rc = std::system(cmd.c_str());
   EXPECT_NE(WEXITSTATUS(rc), 0);
   EXPECT_NE(slurp(dir + "/log").find(dir + "/tex/snow.jpg"), std::string::npos) << slurp(dir + "/log");
+}
+
+TEST(Headless, WithoutADisplayTheProgramSaysToUseHeadless) {
+  const std::string dir = wgtest::ScratchDir("no-display");
+  const std::string cmd =
+      "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER " + exe() + " --window >" + dir + "/log 2>&1";
+  const int rc = std::system(cmd.c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  const std::string log = slurp(dir + "/log");
+  EXPECT_NE(log.find("no display is available: run with --headless"), std::string::npos) << log;
+  // It stops at the window, before the device or the music are set up.
+  EXPECT_EQ(log.find("InitAudio"), std::string::npos) << log;
 }
 
 }  // namespace
