@@ -217,6 +217,8 @@ struct GlBackend::Impl {
     std::size_t capacity = 0, offset = 0;
   };
   Stream vertexStream, indexStream;
+  // The fence of the frame presented last.
+  GLsync inFlight = nullptr;
 
   // The GL state last set, so that unchanged device state costs no GL call. -1: unknown.
   struct Cache {
@@ -602,6 +604,7 @@ GlBackend::~GlBackend() {
     return;  // the context is gone, and its objects with it
   }
   // Textures and buffers that outlive the device find their graveyards gone and delete nothing.
+  if (g.inFlight) glDeleteSync(g.inFlight);
   glDeleteTextures(1, &g.whiteTexture);
   glDeleteSamplers(1, &g.sampler);
   glDeleteBuffers(1, &g.vertexStream.buffer);
@@ -728,6 +731,15 @@ void GlBackend::present() {
   } else {
     glFlush();
   }
+  // The CPU runs at most one frame ahead of the rasteriser. Unthrottled, a software rasteriser
+  // queues dozens of frames, each holding its binned primitives: over 100 MB for the demo.
+  const GLsync presented = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+  if (g.inFlight) {
+    GLenum r = GL_TIMEOUT_EXPIRED;
+    while (r == GL_TIMEOUT_EXPIRED) r = glClientWaitSync(g.inFlight, GL_SYNC_FLUSH_COMMANDS_BIT, 1'000'000'000);
+    glDeleteSync(g.inFlight);
+  }
+  g.inFlight = presented;
   g.check("Present");
 }
 
