@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -276,6 +277,19 @@ TEST(AudioPlatform, AMissingSoundFontSaysWhichPackageProvidesOne) {
   const std::string message = ErrorOf([] { audio::FindSoundFont("InitAudio", {"/nonexistent/a.sf2"}); });
   EXPECT_NE(message.find("InitAudio: no General MIDI SoundFont is installed"), std::string::npos) << message;
   EXPECT_NE(message.find("timgm6mb-soundfont"), std::string::npos) << message;
+}
+
+TEST(AudioPlatform, TheFirstInstalledSoundFontIsTakenUnlessWgSoundFontNamesOne) {
+  const std::string dir = wgtest::ScratchDir("soundfonts");
+  const std::string better = dir + "/better.sf2", plain = dir + "/plain.sf2";
+  std::ofstream(plain) << "x";
+  ScopedEnv none("WG_SOUNDFONT", "");
+  // The better one is listed first and taken as soon as it is installed.
+  EXPECT_EQ(audio::FindSoundFont("InitAudio", {better, plain}), plain);
+  std::ofstream(better) << "x";
+  EXPECT_EQ(audio::FindSoundFont("InitAudio", {better, plain}), better);
+  ScopedEnv chosen("WG_SOUNDFONT", plain.c_str());
+  EXPECT_EQ(audio::FindSoundFont("InitAudio", {better, plain}), plain);
 }
 
 TEST(AudioDevice, WithoutAnAudioDeviceInitAudioFailsClearly) {
