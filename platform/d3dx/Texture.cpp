@@ -55,6 +55,12 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
   const char* call = "D3DXCreateTextureFromFile";
   if (size == 0) throw platform::Error(call, "empty file", file);
   if (size > 0x7FFFFFFF) throw platform::Error(call, "file too large", file);
+  // The decoder would take TGA, BMP, PSD and more; textures are JPEG or PNG, and nothing else is
+  // handed to it.
+  static constexpr std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  const bool jpeg = size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+  const bool png = size >= 8 && std::memcmp(data, kPng, 8) == 0;
+  if (!jpeg && !png) throw platform::Error(call, "not a JPEG or PNG image", file);
   int w = 0, h = 0, comp = 0;
   if (!stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &comp))
     throw platform::Error(call, std::string("not a JPEG or PNG image: ") + stbi_failure_reason(), file);
