@@ -21,6 +21,15 @@ void* operator new(std::size_t n) {
 void* operator new[](std::size_t n) {
   return operator new(n);
 }
+// The non-throwing forms too (std::stable_sort's buffer comes from them): every unaligned
+// allocation and release goes through malloc and free here.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(n ? n : 1);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept {
+  return operator new(n, t);
+}
 // These pair with the malloc above, which the compiler cannot see through operator new.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept {
@@ -33,6 +42,13 @@ void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
 
