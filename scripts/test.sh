@@ -14,21 +14,37 @@ case "${1:-}" in
 esac
 bash scripts/install-deps.sh
 jobs=$(nproc)
+passed=0
+# Runs ctest in build folder $1, under the command that follows (env with its variables), and adds
+# its count to `passed`; a failing test stops the script with ctest's exit status.
+run_ctest() {
+  local dir=$1 log
+  shift
+  log=$(mktemp)
+  (cd "$dir" && "$@" ctest --output-on-failure -j"$jobs" --timeout 900) | tee "$log"
+  passed=$((passed + $(sed -n 's/.* tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)))
+  rm -f "$log"
+}
+summary() { echo "summary: $passed passed, 0 failed"; }
 
 build=${BUILD_DIR:-build}
 echo "== Normal build ($build)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWG_WERROR=ON >/dev/null
 cmake --build "$build"
-(cd "$build" && ctest --output-on-failure -j"$jobs")
-[ "$quick" -eq 1 ] && exit 0
+run_ctest "$build" env
+if [ "$quick" -eq 1 ]; then
+  summary
+  exit 0
+fi
 
 asan=${ASAN_BUILD_DIR:-build-asan}
 echo "== Sanitizer build ($asan): AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWG_WERROR=ON -DWG_SANITIZE=ON \
   -DWG_BENCH=OFF >/dev/null
 cmake --build "$asan"
-(cd "$asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j"$jobs" --timeout 900)
+run_ctest "$asan" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
 
 echo "== Fuzz harnesses, ${FUZZ_SECONDS:-30} s each"
 bash fuzz/run.sh "${FUZZ_SECONDS:-30}"
+passed=$((passed + $(ls fuzz/*_fuzz.cpp | wc -l)))
+summary
