@@ -4,7 +4,6 @@
 // and presents on the same context.
 #include <benchmark/benchmark.h>
 
-#include "platform/gl/GlDirect3D8.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -20,25 +19,10 @@ void BM_DemoFrameRecording(benchmark::State& state) {
 }
 BENCHMARK(BM_DemoFrameRecording)->Unit(benchmark::kMicrosecond);
 
-struct GlDemo {
-  GlDemo()
-      : counter(wgtest::kFrequency),
-        direct3d(true),
-        platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
-        form(platform) {
-    form.Startup();
-    form.D3D.D3DDevice->onPresent = [this] { counter.Advance(wgtest::kFrameCounts); };
-  }
-  platform::VirtualPerformanceCounter counter;
-  gl::GlDirect3D8 direct3d;
-  app::Platform platform;
-  app::Form1 form;
-};
-
-GlDemo& SharedGlDemo() {
+wgtest::GlDemo& SharedGlDemo() {
   // One context for every GL case, so that they compare like with like.
-  static GlDemo* demo = [] {
-    auto* d = new GlDemo;
+  static wgtest::GlDemo* demo = [] {
+    auto* d = new wgtest::GlDemo;
     d->form.MainLoop(600);  // ten seconds in: snow in the air, the tree and both text lines drawn
     return d;
   }();
@@ -47,7 +31,7 @@ GlDemo& SharedGlDemo() {
 
 // Arg 0: the frame only; arg 1: the frame read back to memory, as a screenshot or video frame is.
 void BM_DemoFrameGl(benchmark::State& state) {
-  GlDemo& demo = SharedGlDemo();
+  wgtest::GlDemo& demo = SharedGlDemo();
   d3d::Device& dev = *demo.form.D3D.D3DDevice;
   for (auto _ : state) {
     demo.form.MainLoop(1);
@@ -64,7 +48,7 @@ void BM_DemoFrameGl(benchmark::State& state) {
 BENCHMARK(BM_DemoFrameGl)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ClearAndPresentGl(benchmark::State& state) {
-  GlDemo& demo = SharedGlDemo();
+  wgtest::GlDemo& demo = SharedGlDemo();
   d3d::Device& dev = *demo.form.D3D.D3DDevice;
   for (auto _ : state) {
     dev.Clear(0, nullptr, 3, render::modD3D::kSkyColor, 1.0f, 0);

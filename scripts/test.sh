@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the normal build, the same suite
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz harness briefly.
-#   scripts/test.sh            everything, as CI runs it (about half an hour on two cores)
+#   scripts/test.sh            everything, as CI runs it (about ten minutes on two cores)
 #   scripts/test.sh --quick    the normal build and its tests only
 # FUZZ_SECONDS sets the time given to each fuzz harness (default 30).
 set -euo pipefail

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/gl/GlDirect3D8.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -68,12 +67,8 @@ TEST(FrameAllocations, AFrameOfTheRunningDemoAllocatesNothing) {
 
 TEST(FrameAllocations, AFrameOnTheOpenGlBackendAllocatesNothingOfOurs) {
   // The driver's own memory is not counted here, only what this program asks of the C++ heap.
-  platform::VirtualPerformanceCounter counter(wgtest::kFrequency);
-  gl::GlDirect3D8 direct3d(true);
-  app::Platform platform{nullptr, &counter, &direct3d, wgtest::AppDir()};
-  app::Form1 form(platform);
-  form.Startup();
-  form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(wgtest::kFrameCounts); };
+  wgtest::GlDemo demo;
+  app::Form1& form = demo.form;
   form.MainLoop(130);
   const long before = allocations.load();
   form.MainLoop(60);

@@ -22,15 +22,7 @@ using Image = std::vector<std::uint8_t>;
 
 constexpr int kSky[3] = {127, 127, 180};
 
-struct HeadlessDemo {
-  HeadlessDemo()
-      : counter(wgtest::kFrequency),
-        direct3d(true),
-        platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
-        form(platform) {
-    form.Startup();
-    form.D3D.D3DDevice->onPresent = [this] { counter.Advance(wgtest::kFrameCounts); };
-  }
+struct HeadlessDemo : wgtest::GlDemo {
   // Renders up to frame `last` and keeps the frames asked for, with the view each was drawn with.
   void run(int last, const std::set<int>& keep) {
     for (int f = frame + 1; f <= last; ++f) {
@@ -49,10 +41,6 @@ struct HeadlessDemo {
       }
     }
   }
-  platform::VirtualPerformanceCounter counter;
-  gl::GlDirect3D8 direct3d;
-  app::Platform platform;
-  app::Form1 form;
   int frame = 0;
   std::map<int, Image> frames;
   std::map<int, D3DMATRIX> views;

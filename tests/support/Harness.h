@@ -11,6 +11,7 @@
 #include "app/Form1.h"
 #include "platform/d3d/Direct3D8.h"
 #include "platform/d3d/RecordingBackend.h"
+#include "platform/gl/GlDirect3D8.h"
 #include "platform/window/PerformanceCounter.h"
 
 namespace wgtest {
@@ -19,7 +20,9 @@ namespace wgtest {
 constexpr std::int64_t kFrequency = 6'000'000;
 constexpr std::int64_t kFrameCounts = 100'000;
 
-inline std::string AppDir() { return WG_APP_DIR; }
+inline std::string AppDir() {
+  return WG_APP_DIR;
+}
 
 // A fresh scratch folder under the build tree, emptied first.
 inline std::string ScratchDir(const std::string& name) {
@@ -60,6 +63,23 @@ struct RecordingDemo {
 
   platform::VirtualPerformanceCounter counter;
   d3d::RecordingDirect3D8 direct3d;
+  app::Platform platform;
+  app::Form1 form;
+};
+
+// The whole demo on the OpenGL backend, headless, started up, its clock moving one frame per Present
+// as in the headless program.
+struct GlDemo {
+  GlDemo()
+      : counter(kFrequency),
+        direct3d(true),
+        platform{nullptr, &counter, &direct3d, AppDir()},
+        form(platform) {
+    form.Startup();
+    form.D3D.D3DDevice->onPresent = [this] { counter.Advance(kFrameCounts); };
+  }
+  platform::VirtualPerformanceCounter counter;
+  gl::GlDirect3D8 direct3d;
   app::Platform platform;
   app::Form1 form;
 };
