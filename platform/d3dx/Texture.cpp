@@ -3,6 +3,7 @@
 #include <stb_image.h>
 #include <stb_image_write.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +51,50 @@ d3d::Texture::Level Downsample(const d3d::Texture::Level& src) {
   return dst;
 }
 
+namespace {
+
+// Walks the marker segments of a JPEG file and checks every Huffman table: its sixteen code-length
+// counts may name at most 256 symbols. The decoder builds each table into arrays of 257 entries
+// without that check, and writes past them for a table that names more.
+void CheckJpegHuffmanTables(const std::uint8_t* data, std::size_t size, const std::string& file) {
+  std::size_t pos = 2;  // after the start-of-image marker
+  while (pos + 4 <= size) {
+    if (data[pos] != 0xFF) return;  // not a marker where one belongs: the decoder refuses the file
+    const std::uint8_t marker = data[pos + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0xD9) return;  // end of image
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      pos += 2;
+      continue;
+    }
+    const std::size_t length = static_cast<std::size_t>(data[pos + 2]) << 8 | data[pos + 3];
+    if (length < 2) return;
+    const std::size_t end = std::min(size, pos + 2 + length);
+    if (marker == 0xC4) {
+      for (std::size_t p = pos + 4; p + 17 <= end;) {
+        std::size_t symbols = 0;
+        for (std::size_t i = 1; i <= 16; ++i) symbols += data[p + i];
+        if (symbols > 256)
+          throw platform::Error("D3DXCreateTextureFromFile",
+                                "corrupt JPEG: a Huffman table names " + std::to_string(symbols) + " symbols", file);
+        p += 17 + symbols;
+      }
+    }
+    pos += 2 + length;
+    if (marker == 0xDA) {
+      // Entropy-coded data runs to the next marker that is neither a stuffed zero nor a restart.
+      while (pos + 1 < size &&
+             !(data[pos] == 0xFF && data[pos + 1] != 0x00 && !(data[pos + 1] >= 0xD0 && data[pos + 1] <= 0xD7)))
+        ++pos;
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
                                                      const std::string& file) {
   const char* call = "D3DXCreateTextureFromFile";
@@ -61,6 +106,7 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
   const bool jpeg = size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
   const bool png = size >= 8 && std::memcmp(data, kPng, 8) == 0;
   if (!jpeg && !png) throw platform::Error(call, "not a JPEG or PNG image", file);
+  if (jpeg) CheckJpegHuffmanTables(data, size, file);
   int w = 0, h = 0, comp = 0;
   if (!stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &comp))
     throw platform::Error(call, std::string("not a JPEG or PNG image: ") + stbi_failure_reason(), file);

@@ -105,4 +105,17 @@ TEST(Texture, APngThatInflatesWithoutEndIsRefusedWithoutGigabytesOfMemory) {
   EXPECT_NE(m.find("cannot decode the image: outofmem"), std::string::npos) << m;
 }
 
+TEST(Texture, AJpegHuffmanTableNamingMoreThan256SymbolsIsRefused) {
+  // The decoder would build such a table past the end of its arrays.
+  Bytes jpg = d3dx::ReadFile("test", wgtest::AppDir() + "/tex/snow.jpg");
+  std::size_t dht = 0;
+  for (std::size_t i = 2; i + 1 < jpg.size() && !dht; ++i)
+    if (jpg[i] == 0xFF && jpg[i + 1] == 0xC4) dht = i;
+  ASSERT_NE(dht, 0u);
+  // Marker, length, class and index, then the sixteen counts: 16 x 17 = 272 symbols.
+  for (std::size_t i = 0; i < 16; ++i) jpg[dht + 5 + i] = 17;
+  const std::string m = Refusal(jpg);
+  EXPECT_NE(m.find("corrupt JPEG: a Huffman table names 272 symbols"), std::string::npos) << m;
+}
+
 }  // namespace
