@@ -53,42 +53,24 @@ d3d::Texture::Level Downsample(const d3d::Texture::Level& src) {
 
 namespace {
 
-// Walks the marker segments of a JPEG file and checks every Huffman table: its sixteen code-length
-// counts may name at most 256 symbols. The decoder builds each table into arrays of 257 entries
-// without that check, and writes past them for a table that names more.
+// Checks every Huffman table of a JPEG file: its sixteen code-length counts may name at most 256
+// symbols. The decoder builds each table into arrays of 257 entries without that check, and writes
+// past them for a table that names more. It finds its markers leniently (skipping stray bytes and
+// reading a table by its counts rather than its segment's length), so every FF C4 pair in the file
+// is checked as the decoder would read a table segment there.
 void CheckJpegHuffmanTables(const std::uint8_t* data, std::size_t size, const std::string& file) {
-  std::size_t pos = 2;  // after the start-of-image marker
-  while (pos + 4 <= size) {
-    if (data[pos] != 0xFF) return;  // not a marker where one belongs: the decoder refuses the file
-    const std::uint8_t marker = data[pos + 1];
-    if (marker == 0xFF) {  // fill byte
-      ++pos;
-      continue;
-    }
-    if (marker == 0xD9) return;  // end of image
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-      pos += 2;
-      continue;
-    }
-    const std::size_t length = static_cast<std::size_t>(data[pos + 2]) << 8 | data[pos + 3];
-    if (length < 2) return;
-    const std::size_t end = std::min(size, pos + 2 + length);
-    if (marker == 0xC4) {
-      for (std::size_t p = pos + 4; p + 17 <= end;) {
-        std::size_t symbols = 0;
-        for (std::size_t i = 1; i <= 16; ++i) symbols += data[p + i];
-        if (symbols > 256)
-          throw platform::Error("D3DXCreateTextureFromFile",
-                                "corrupt JPEG: a Huffman table names " + std::to_string(symbols) + " symbols", file);
-        p += 17 + symbols;
-      }
-    }
-    pos += 2 + length;
-    if (marker == 0xDA) {
-      // Entropy-coded data runs to the next marker that is neither a stuffed zero nor a restart.
-      while (pos + 1 < size &&
-             !(data[pos] == 0xFF && data[pos + 1] != 0x00 && !(data[pos + 1] >= 0xD0 && data[pos + 1] <= 0xD7)))
-        ++pos;
+  const auto byte = [&](std::size_t i) -> std::size_t { return i < size ? data[i] : 0; };
+  for (std::size_t at = 0; at + 1 < size; ++at) {
+    if (data[at] != 0xFF || data[at + 1] != 0xC4) continue;
+    std::int64_t left = static_cast<std::int64_t>(byte(at + 2) << 8 | byte(at + 3)) - 2;
+    for (std::size_t p = at + 4; left > 0 && p < size;) {
+      std::size_t symbols = 0;
+      for (std::size_t i = 1; i <= 16; ++i) symbols += byte(p + i);
+      if (symbols > 256)
+        throw platform::Error("D3DXCreateTextureFromFile",
+                              "corrupt JPEG: a Huffman table names " + std::to_string(symbols) + " symbols", file);
+      left -= static_cast<std::int64_t>(17 + symbols);
+      p += 17 + symbols;
     }
   }
 }
