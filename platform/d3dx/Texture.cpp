@@ -77,8 +77,7 @@ void CheckJpegHuffmanTables(const std::uint8_t* data, std::size_t size, const st
 
 }  // namespace
 
-std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
-                                                     const std::string& file) {
+void ReadImageSize(const std::uint8_t* data, std::size_t size, const std::string& file, int& width, int& height) {
   const char* call = "D3DXCreateTextureFromFile";
   if (size == 0) throw platform::Error(call, "empty file", file);
   if (size > 0x7FFFFFFF) throw platform::Error(call, "file too large", file);
@@ -97,6 +96,15 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
                           "image of " + std::to_string(w) + "x" + std::to_string(h) + " pixels exceeds " +
                               std::to_string(kMaxImageSide) + " on a side",
                           file);
+  width = w;
+  height = h;
+}
+
+std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
+                                                     const std::string& file) {
+  const char* call = "D3DXCreateTextureFromFile";
+  int w = 0, h = 0, comp = 0;
+  ReadImageSize(data, size, file, w, h);
   stbi_uc* pixels = stbi_load_from_memory(data, static_cast<int>(size), &w, &h, &comp, 4);
   if (!pixels) throw platform::Error(call, std::string("cannot decode the image: ") + stbi_failure_reason(), file);
   std::vector<d3d::Texture::Level> levels(1);

@@ -13,6 +13,11 @@ namespace d3dx {
 // The largest side an image may have; larger images are refused before anything is allocated.
 constexpr int kMaxImageSide = 16384;
 
+// Checks that the data is a JPEG or PNG image that the decoder may read, and reads its size from
+// the header; nothing is decoded. Throws naming `file` when the data is no such image or is too
+// large.
+void ReadImageSize(const std::uint8_t* data, std::size_t size, const std::string& file, int& width, int& height);
+
 // Decodes a JPEG or PNG image held in memory into RGBA8 level 0 and builds every smaller level down
 // to 1 x 1 by averaging. Throws naming `file` when the data is no image or is too large.
 std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
