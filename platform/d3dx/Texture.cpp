@@ -1,7 +1,8 @@
 #include "platform/d3dx/Texture.h"
 
-#include <stb_image.h>
+#include <png.h>
 #include <stb_image_write.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -53,46 +54,68 @@ d3d::Texture::Level Downsample(const d3d::Texture::Level& src) {
 
 namespace {
 
-// Checks every Huffman table of a JPEG file: its sixteen code-length counts may name at most 256
-// symbols. The decoder builds each table into arrays of 257 entries without that check, and writes
-// past them for a table that names more. It finds its markers leniently (skipping stray bytes and
-// reading a table by its counts rather than its segment's length), so every FF C4 pair in the file
-// is checked as the decoder would read a table segment there.
-void CheckJpegHuffmanTables(const std::uint8_t* data, std::size_t size, const std::string& file) {
-  const auto byte = [&](std::size_t i) -> std::size_t { return i < size ? data[i] : 0; };
-  for (std::size_t at = 0; at + 1 < size; ++at) {
-    if (data[at] != 0xFF || data[at + 1] != 0xC4) continue;
-    std::int64_t left = static_cast<std::int64_t>(byte(at + 2) << 8 | byte(at + 3)) - 2;
-    for (std::size_t p = at + 4; left > 0 && p < size;) {
-      std::size_t symbols = 0;
-      for (std::size_t i = 1; i <= 16; ++i) symbols += byte(p + i);
-      if (symbols > 256)
-        throw platform::Error("D3DXCreateTextureFromFile",
-                              "corrupt JPEG: a Huffman table names " + std::to_string(symbols) + " symbols", file);
-      left -= static_cast<std::int64_t>(17 + symbols);
-      p += 17 + symbols;
-    }
-  }
+constexpr const char* kCall = "D3DXCreateTextureFromFile";
+
+bool IsJpeg(const std::uint8_t* data, std::size_t size) {
+  return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
+
+// A TurboJPEG decompressor, released however the decode ends.
+struct Jpeg {
+  Jpeg() : handle(tjInitDecompress()) {
+    if (!handle) throw platform::Error(kCall, std::string("tjInitDecompress: ") + tjGetErrorStr2(nullptr));
+  }
+  ~Jpeg() { tjDestroy(handle); }
+  Jpeg(const Jpeg&) = delete;
+  Jpeg& operator=(const Jpeg&) = delete;
+  tjhandle handle;
+};
+
+// A libpng read of an image held in memory, released however the decode ends.
+struct Png {
+  Png(const std::uint8_t* data, std::size_t size) {
+    image.version = PNG_IMAGE_VERSION;
+    ok = png_image_begin_read_from_memory(&image, data, size) != 0;
+  }
+  ~Png() { png_image_free(&image); }
+  Png(const Png&) = delete;
+  Png& operator=(const Png&) = delete;
+  png_image image{};
+  bool ok = false;
+};
 
 }  // namespace
 
-void ReadImageSize(const std::uint8_t* data, std::size_t size, const std::string& file, int& width, int& height) {
-  const char* call = "D3DXCreateTextureFromFile";
-  if (size == 0) throw platform::Error(call, "empty file", file);
-  if (size > 0x7FFFFFFF) throw platform::Error(call, "file too large", file);
-  // The decoder would take TGA, BMP, PSD and more; textures are JPEG or PNG, and nothing else is
-  // handed to it.
-  static constexpr std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  const bool jpeg = size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
-  const bool png = size >= 8 && std::memcmp(data, kPng, 8) == 0;
-  if (!jpeg && !png) throw platform::Error(call, "not a JPEG or PNG image", file);
-  if (jpeg) CheckJpegHuffmanTables(data, size, file);
-  int w = 0, h = 0, comp = 0;
-  if (!stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &comp))
-    throw platform::Error(call, std::string("not a JPEG or PNG image: ") + stbi_failure_reason(), file);
+void ReadImageSize(const std::uint8_t* data, std::size_t size, const std::string& file, int& width,
+                   int& height) {
+  if (size == 0) throw platform::Error(kCall, "empty file", file);
+  if (size > 0x7FFFFFFF) throw platform::Error(kCall, "file too large", file);
+  int w = 0, h = 0;
+  if (IsJpeg(data, size)) {
+    Jpeg jpeg;
+    int subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(jpeg.handle, data, static_cast<unsigned long>(size), &w, &h, &subsampling,
+                            &colorspace) != 0)
+      throw platform::Error(kCall, std::string("not a readable JPEG image: ") + tjGetErrorStr2(jpeg.handle),
+                            file);
+  } else if (png_sig_cmp(data, 0, std::min<std::size_t>(size, 8)) == 0 && size >= 8) {
+    Png png(data, size);
+    if (!png.ok)
+      throw platform::Error(kCall, std::string("not a readable PNG image: ") + png.image.message, file);
+    if (png.image.width > static_cast<png_uint_32>(kMaxImageSide) ||
+        png.image.height > static_cast<png_uint_32>(kMaxImageSide))
+      throw platform::Error(kCall,
+                            "image of " + std::to_string(png.image.width) + "x" +
+                                std::to_string(png.image.height) + " pixels exceeds " +
+                                std::to_string(kMaxImageSide) + " on a side",
+                            file);
+    w = static_cast<int>(png.image.width);
+    h = static_cast<int>(png.image.height);
+  } else {
+    throw platform::Error(kCall, "not a JPEG or PNG image", file);
+  }
   if (w <= 0 || h <= 0 || w > kMaxImageSide || h > kMaxImageSide)
-    throw platform::Error(call,
+    throw platform::Error(kCall,
                           "image of " + std::to_string(w) + "x" + std::to_string(h) + " pixels exceeds " +
                               std::to_string(kMaxImageSide) + " on a side",
                           file);
@@ -102,16 +125,27 @@ void ReadImageSize(const std::uint8_t* data, std::size_t size, const std::string
 
 std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
                                                      const std::string& file) {
-  const char* call = "D3DXCreateTextureFromFile";
-  int w = 0, h = 0, comp = 0;
+  int w = 0, h = 0;
   ReadImageSize(data, size, file, w, h);
-  stbi_uc* pixels = stbi_load_from_memory(data, static_cast<int>(size), &w, &h, &comp, 4);
-  if (!pixels) throw platform::Error(call, std::string("cannot decode the image: ") + stbi_failure_reason(), file);
   std::vector<d3d::Texture::Level> levels(1);
   levels[0].width = w;
   levels[0].height = h;
-  levels[0].rgba.assign(pixels, pixels + static_cast<std::size_t>(w) * h * 4);
-  stbi_image_free(pixels);
+  levels[0].rgba.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+  if (IsJpeg(data, size)) {
+    Jpeg jpeg;
+    // A damaged but readable file (cut short, say) decodes with warnings, as viewers show it.
+    if (tjDecompress2(jpeg.handle, data, static_cast<unsigned long>(size), levels[0].rgba.data(), w, 0, h,
+                      TJPF_RGBA, 0) != 0 &&
+        tjGetErrorCode(jpeg.handle) != TJERR_WARNING)
+      throw platform::Error(kCall, std::string("cannot decode the image: ") + tjGetErrorStr2(jpeg.handle),
+                            file);
+  } else {
+    Png png(data, size);
+    png.image.format = PNG_FORMAT_RGBA;
+    if (!png.ok || PNG_IMAGE_SIZE(png.image) != levels[0].rgba.size() ||
+        !png_image_finish_read(&png.image, nullptr, levels[0].rgba.data(), 0, nullptr))
+      throw platform::Error(kCall, std::string("cannot decode the image: ") + png.image.message, file);
+  }
   while (levels.back().width > 1 || levels.back().height > 1) levels.push_back(Downsample(levels.back()));
   return levels;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -75,17 +76,22 @@ TEST(Texture, OtherFormatsAndBrokenFilesAreRefusedNamingTheFile) {
 TEST(Texture, ImagesOverSixteenThousandPixelsOnASideAreRefusedFromTheirHeader) {
   // A PNG whose header says 16385 x 1: refused before a pixel is decoded, whatever follows.
   Bytes png = EncodePng(1, 1, Bytes{1, 2, 3, 255});
-  // The width is the first field of the IHDR chunk, at byte 16.
-  png[16] = 0, png[17] = 0, png[18] = 0x40, png[19] = 0x01;
+  const auto setWidth = [&](std::uint32_t w) {
+    // The width is the first field of the IHDR chunk, at byte 16; the chunk's CRC follows its data.
+    for (int i = 0; i < 4; ++i) png[16 + i] = static_cast<std::uint8_t>(w >> (24 - 8 * i));
+    const std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, png.data() + 12, 17));
+    for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  };
+  setWidth(16385);
   const std::string m = Refusal(png);
   EXPECT_NE(m.find("16385x1 pixels exceeds 16384 on a side"), std::string::npos) << m;
-  png[18] = 0x40, png[19] = 0x00;  // 16384: the largest side allowed gets past the header check
+  setWidth(16384);  // the largest side allowed gets past the header check
   EXPECT_EQ(Refusal(png).find("exceeds"), std::string::npos);
 }
 
-TEST(Texture, APngThatInflatesWithoutEndIsRefusedWithoutGigabytesOfMemory) {
-  // 208 bytes, found by the fuzzer: a 3 x 5 PNG whose image data drove the inflate buffer to a 2 GiB
-  // allocation. No allocation may exceed what the largest allowed image needs.
+TEST(Texture, APngWithBrokenImageDataIsRefused) {
+  // 208 bytes, found by the fuzzer: a 3 x 5 PNG whose image data drove a decoder's inflate buffer to
+  // a 2 GiB allocation.
   const Bytes png{
       0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52,
       0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x05, 0x08, 0x06, 0x00, 0x00, 0x00, 0x80, 0x71, 0x56,
@@ -102,11 +108,11 @@ TEST(Texture, APngThatInflatesWithoutEndIsRefusedWithoutGigabytesOfMemory) {
       0x18, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0x45, 0x4e, 0x44, 0x60, 0x60, 0x82, 0x82,
   };
   const std::string m = Refusal(png);
-  EXPECT_NE(m.find("cannot decode the image: outofmem"), std::string::npos) << m;
+  EXPECT_NE(m.find("cannot decode the image: IDAT: "), std::string::npos) << m;
 }
 
 TEST(Texture, AJpegHuffmanTableNamingMoreThan256SymbolsIsRefused) {
-  // The decoder would build such a table past the end of its arrays.
+  // Such a table, built unchecked, writes past the end of its arrays.
   Bytes jpg = d3dx::ReadFile("test", wgtest::AppDir() + "/tex/snow.jpg");
   std::size_t dht = 0;
   for (std::size_t i = 2; i + 1 < jpg.size() && !dht; ++i)
@@ -115,7 +121,8 @@ TEST(Texture, AJpegHuffmanTableNamingMoreThan256SymbolsIsRefused) {
   // Marker, length, class and index, then the sixteen counts: 16 x 17 = 272 symbols.
   for (std::size_t i = 0; i < 16; ++i) jpg[dht + 5 + i] = 17;
   const std::string m = Refusal(jpg);
-  EXPECT_NE(m.find("corrupt JPEG: a Huffman table names 272 symbols"), std::string::npos) << m;
+  EXPECT_NE(m.find("not a readable JPEG image: Bogus Huffman table definition (pic.img)"), std::string::npos)
+      << m;
 }
 
 }  // namespace
