@@ -90,27 +90,22 @@ void ReadImageSize(const std::uint8_t* data, std::size_t size, const std::string
                    int& height) {
   if (size == 0) throw platform::Error(kCall, "empty file", file);
   if (size > 0x7FFFFFFF) throw platform::Error(kCall, "file too large", file);
-  int w = 0, h = 0;
+  std::int64_t w = 0, h = 0;
   if (IsJpeg(data, size)) {
     Jpeg jpeg;
-    int subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(jpeg.handle, data, static_cast<unsigned long>(size), &w, &h, &subsampling,
+    int jw = 0, jh = 0, subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(jpeg.handle, data, static_cast<unsigned long>(size), &jw, &jh, &subsampling,
                             &colorspace) != 0)
       throw platform::Error(kCall, std::string("not a readable JPEG image: ") + tjGetErrorStr2(jpeg.handle),
                             file);
-  } else if (png_sig_cmp(data, 0, std::min<std::size_t>(size, 8)) == 0 && size >= 8) {
+    w = jw;
+    h = jh;
+  } else if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) {
     Png png(data, size);
     if (!png.ok)
       throw platform::Error(kCall, std::string("not a readable PNG image: ") + png.image.message, file);
-    if (png.image.width > static_cast<png_uint_32>(kMaxImageSide) ||
-        png.image.height > static_cast<png_uint_32>(kMaxImageSide))
-      throw platform::Error(kCall,
-                            "image of " + std::to_string(png.image.width) + "x" +
-                                std::to_string(png.image.height) + " pixels exceeds " +
-                                std::to_string(kMaxImageSide) + " on a side",
-                            file);
-    w = static_cast<int>(png.image.width);
-    h = static_cast<int>(png.image.height);
+    w = png.image.width;
+    h = png.image.height;
   } else {
     throw platform::Error(kCall, "not a JPEG or PNG image", file);
   }
@@ -119,8 +114,8 @@ void ReadImageSize(const std::uint8_t* data, std::size_t size, const std::string
                           "image of " + std::to_string(w) + "x" + std::to_string(h) + " pixels exceeds " +
                               std::to_string(kMaxImageSide) + " on a side",
                           file);
-  width = w;
-  height = h;
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
 }
 
 std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
