@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <exception>
+#include <iostream>
 #include <stdexcept>
 
 namespace app {
@@ -90,6 +92,28 @@ std::string UsageText(const std::string& program) {
          "  --seconds S           length of the recording (default 30)\n"
          "  --fps F               frames per second of the recording (default 30)\n"
          "  --help                show this text\n";
+}
+
+int RunProgram(int argc, char** argv, const std::string& name,
+               const std::function<std::string(const std::string& program)>& usage,
+               const std::function<int(const Options&)>& run) {
+  Options o;
+  try {
+    o = ParseOptions(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << name << ": " << e.what() << "\n\n" << usage(argv[0]);
+    return 2;
+  }
+  if (o.help) {
+    std::cout << usage(argv[0]);
+    return 0;
+  }
+  try {
+    return run(o);
+  } catch (const std::exception& e) {
+    std::cerr << name << ": " << e.what() << "\n";
+    return 1;
+  }
 }
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -25,5 +26,12 @@ struct Options {
 // Throws std::invalid_argument with a message for the user on a bad command line.
 Options ParseOptions(int argc, char** argv);
 std::string UsageText(const std::string& program);
+
+// The main of each program: parses the command line, answers --help with `usage`, then runs. A bad
+// command line prints its message and the usage and returns 2; a failure prints its message,
+// prefixed with the program's `name`, and returns 1.
+int RunProgram(int argc, char** argv, const std::string& name,
+               const std::function<std::string(const std::string& program)>& usage,
+               const std::function<int(const Options&)>& run);
 
 }  // namespace app

@@ -2,7 +2,6 @@
 // window's load handler, and reports an uncaught failure.
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <iostream>
 #include <cmath>
 #include <memory>
@@ -61,21 +60,5 @@ int run(const app::Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  app::Options o;
-  try {
-    o = app::ParseOptions(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "winter-greeting: " << e.what() << "\n\n" << app::UsageText(argv[0]);
-    return 2;
-  }
-  if (o.help) {
-    std::cout << app::UsageText(argv[0]);
-    return 0;
-  }
-  try {
-    return run(o);
-  } catch (const std::exception& e) {
-    std::cerr << "winter-greeting: " << e.what() << "\n";
-    return 1;
-  }
+  return app::RunProgram(argc, argv, "winter-greeting", app::UsageText, run);
 }

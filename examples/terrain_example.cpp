@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <exception>
 #include <iostream>
 #include <memory>
 
@@ -156,21 +155,5 @@ int run(const app::Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  app::Options o;
-  try {
-    o = app::ParseOptions(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "terrain-example: " << e.what() << "\n\n" << Usage(argv[0]);
-    return 2;
-  }
-  if (o.help) {
-    std::cout << Usage(argv[0]);
-    return 0;
-  }
-  try {
-    return run(o);
-  } catch (const std::exception& e) {
-    std::cerr << "terrain-example: " << e.what() << "\n";
-    return 1;
-  }
+  return app::RunProgram(argc, argv, "terrain-example", Usage, run);
 }
