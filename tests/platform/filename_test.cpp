@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/Harness.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -16,15 +18,13 @@ class FileNames : public ::testing::Test {
  protected:
   void SetUp() override {
     // One folder per test: ctest runs them side by side.
-    dir = std::string(WG_TEST_TMP) + "/filenames-" +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(dir);
+    dir = wgtest::ScratchDir(std::string("filenames-") +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir + "/Textures/Sub");
     for (const char* f :
          {"bark.JPG", "Textures/Rock.bmp", "Textures/Sub/leaf.png", "Tex.bmp", "tex.BMP", "TEX.bmp"})
       std::ofstream(dir + "/" + f) << f;
   }
-  void TearDown() override { fs::remove_all(dir); }
   std::string dir;
 };
 
