@@ -4,57 +4,36 @@
 // every load must stay under 512 MB.
 #include <benchmark/benchmark.h>
 #include <stb_image_write.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/ChildProcess.h"
 #include "platform/d3dx/Texture.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Outcome {
-  double seconds = 0, peakMb = 0;
-  bool decoded = false;
-};
-
 // Decodes `data` with its mip chain in a child process.
-Outcome DecodeInChild(const Bytes& data) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    try {
-      d3dx::DecodeImageWithMips(data.data(), data.size(), "bench");
-      _exit(0);
-    } catch (...) {
-      _exit(1);
-    }
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  Outcome o;
-  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  o.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  o.decoded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return o;
+bench::Outcome DecodeInChild(const Bytes& data) {
+  return bench::RunInChild([&data] {
+    d3dx::DecodeImageWithMips(data.data(), data.size(), "bench");
+    return 0;
+  });
 }
 
 void Measure(benchmark::State& state, const Bytes& data, bool mustDecode) {
-  Outcome o;
+  bench::Outcome o;
   for (auto _ : state) {
     o = DecodeInChild(data);
     state.SetIterationTime(o.seconds);
   }
-  if (o.decoded != mustDecode) state.SkipWithError(mustDecode ? "refused" : "decoded");
+  if (o.ok != mustDecode) state.SkipWithError(mustDecode ? "refused" : "decoded");
   state.counters["peak_MB"] = o.peakMb;
   state.counters["file_KB"] = static_cast<double>(data.size()) / 1024.0;
 }
