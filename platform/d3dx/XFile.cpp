@@ -610,7 +610,7 @@ class ModelBuilder {
     D3DXMatrixIdentity(&identity);
     for (const XObject* o : objects_.top) {
       if (o->type == "Mesh") addMesh(*o, identity);
-      if (o->type == "Frame") addFrame(*o, identity);
+      if (o->type == "Frame") addFrame(*o, identity, 1);
     }
     return std::move(model_);
   }
@@ -627,8 +627,11 @@ class ModelBuilder {
   // further FrameTransformMatrix nests inside the ones before it, as a child frame would: the
   // transform becomes M x current, in file order. Meshes and frames that a reference names are
   // drawn here with this frame's transform.
-  void addFrame(const XObject& frame, const D3DMATRIX& parent) {
+  void addFrame(const XObject& frame, const D3DMATRIX& parent, int depth) {
     countInstance();
+    // Frames a file nests are bounded when it is read; frames that references chain are bounded here.
+    if (depth > kMaxXNesting)
+      fail_("frames nested more than " + std::to_string(kMaxXNesting) + " deep once references are followed");
     D3DMATRIX current = parent;
     for (const XObject* c : frame.children) {
       const XObject& o = *c;
@@ -644,7 +647,7 @@ class ModelBuilder {
       } else if (o.type == "Mesh") {
         addMesh(o, current);
       } else if (o.type == "Frame") {
-        addFrame(o, current);
+        addFrame(o, current, depth + 1);
       }
     }
   }

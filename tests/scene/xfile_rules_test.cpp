@@ -153,6 +153,22 @@ TEST(XFileRules, ReferencesThatMultiplyThemselvesAreBounded) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
+TEST(XFileRules, FramesThatReferencesChainAreBoundedInDepth) {
+  // Frames kept inside an object of another type are drawn only where a reference names them; a
+  // chain of them nests as deep as it is long.
+  auto chain = [](int n) {
+    std::string text =
+        "xof 0303txt 0032\nHeader {\nFrame F0 { Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; } }\n";
+    for (int i = 1; i < n; ++i)
+      text += "Frame F" + std::to_string(i) + " { {F" + std::to_string(i - 1) + "} }\n";
+    return text + "}\nFrame Top { {F" + std::to_string(n - 1) + "} }\n";
+  };
+  EXPECT_EQ(Parse(XFileWriter::Bytes(chain(d3dx::kMaxXNesting - 1))).attributes.size(), 1u);
+  EXPECT_NE(Refusal(XFileWriter::Bytes(chain(100000)))
+                .find("frames nested more than 64 deep once references are followed"),
+            std::string::npos);
+}
+
 TEST(XFileRules, SeveralTransformMatricesInOneFrameNestInFileOrder) {
   // A quarter turn about Z, then a move along X: the second matrix acts inside the first, as a
   // child frame's would, so (1, 0, 0) moves to (11, 0, 0) and turns to (0, 11, 0). A mesh between
