@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libsdl2-dev libgl-dev libegl-dev libepoxy-dev libegl-mesa0 libgl1-mesa-dri
-  libstb-dev zlib1g-dev libturbojpeg0-dev libpng-dev
+  libstb-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev libmagickcore-6.q16-dev
   libfreetype-dev libfontconfig-dev fonts-liberation2
   libfluidsynth-dev timgm6mb-soundfont
   libgtest-dev libgmock-dev libbenchmark-dev
