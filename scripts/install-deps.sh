@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  xvfb openbox xdotool libx11-dev
 )
 
 missing=()
