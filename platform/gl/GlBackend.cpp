@@ -537,7 +537,9 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) 
   glGenRenderbuffers(1, &g.colorRb);
   glGenRenderbuffers(1, &g.depthRb);
   glBindRenderbuffer(GL_RENDERBUFFER, g.colorRb);
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  // The back buffer has the desktop's format, X8R8G8B8: no alpha channel. Blending writes none,
+  // destination alpha reads as 1, and the picture reads back opaque, as it shows on screen.
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGB8, width, height);
   glBindRenderbuffer(GL_RENDERBUFFER, g.depthRb);
   glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
   glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);

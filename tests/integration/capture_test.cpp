@@ -1,6 +1,7 @@
 // Recording the greeting: an MP4 that players open, the same frames every run, and nothing left
 // behind by a bad request.
 #include <gtest/gtest.h>
+#include <stb_image.h>
 
 #include <fstream>
 #include <iterator>
@@ -65,6 +66,14 @@ TEST(Capture, FramesDirGetsNumberedPngs) {
     EXPECT_TRUE(fs::exists(dir + name)) << name;
   }
   EXPECT_FALSE(fs::exists(dir + "/frames/frame-00006.png"));
+  // Opaque, as the picture on screen is.
+  int w = 0, h = 0, c = 0;
+  unsigned char* px = stbi_load((dir + "/frames/frame-00001.png").c_str(), &w, &h, &c, 4);
+  ASSERT_NE(px, nullptr);
+  std::size_t translucent = 0;
+  for (std::size_t i = 3; i < static_cast<std::size_t>(w) * h * 4; i += 4) translucent += px[i] != 255;
+  stbi_image_free(px);
+  EXPECT_EQ(translucent, 0u);
 }
 
 TEST(Capture, BadRequestsFailBeforeRenderingAndLeaveNothing) {
