@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "tests/support/Harness.h"
+#include "tests/support/Process.h"
 
 namespace {
 
@@ -79,6 +81,25 @@ TEST(Headless, TheScreenshotIsOpaqueEverywhere) {
   stbi_image_free(px);
   EXPECT_EQ(translucent, 0u);
   EXPECT_GT(red, 200u);  // the greeting, whose edges the text blend once left translucent
+}
+
+// A screenshot that cannot be written fails at once, before a single frame: 100 million frames would
+// take days.
+TEST(Headless, AScreenshotNobodyCanWriteFailsBeforeRendering) {
+  const std::string dir = wgtest::ScratchDir("screenshot-early");
+  using Case = std::pair<std::string, std::string>;
+  for (const auto& [file, why] :
+       {Case{dir + "/missing/out.png", ": no folder " + dir + "/missing"}, Case{dir, ": it is a folder"}}) {
+    SCOPED_TRACE(file);
+    const pid_t pid = wgtest::Spawn({exe(), "--headless", "--frames", "100000000", "--screenshot", file},
+                                    dir + "/../early.log");
+    const auto status = wgtest::WaitExit(pid, 60);
+    wgtest::Stop(pid);
+    ASSERT_TRUE(status.has_value()) << "still rendering";
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    EXPECT_EQ(slurp(dir + "/../early.log"), "winter-greeting: cannot write " + file + why + "\n");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
 
 TEST(Headless, AMissingGroundTextureEndsStartupNamingTheFile) {
