@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 
@@ -100,6 +102,26 @@ TEST(Headless, AScreenshotNobodyCanWriteFailsBeforeRendering) {
     EXPECT_EQ(slurp(dir + "/../early.log"), "winter-greeting: cannot write " + file + why + "\n");
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+// Where fontconfig answers "Arial" with a face of other widths, one warning names the face drawn.
+TEST(Headless, ASubstitutedFaceIsNamedInOneWarning) {
+  const std::string fonts = "/usr/share/fonts/truetype/dejavu";
+  if (!std::filesystem::exists(fonts + "/DejaVuSans-Bold.ttf"))
+    GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  const std::string dir = wgtest::ScratchDir("font-substituted");
+  std::ofstream(dir + "/fonts.conf") << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << fonts
+                                     << "</dir><cachedir>" << dir << "</cachedir></fontconfig>\n";
+  ASSERT_EQ(runProgram("--headless --frames 2", dir + "/plain.log"), 0);
+  EXPECT_EQ(slurp(dir + "/plain.log"), "");  // Liberation Sans: nothing to say
+  const std::string cmd =
+      "FONTCONFIG_FILE=" + dir + "/fonts.conf " + exe() + " --headless --frames 2 >" + dir + "/log 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << slurp(dir + "/log");
+  const std::string log = slurp(dir + "/log");
+  EXPECT_EQ(log.find("Warning: the font \"Arial\" is not installed: the text is drawn in \"DejaVu Sans\""),
+            0u)
+      << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
 TEST(Headless, AMissingGroundTextureEndsStartupNamingTheFile) {
