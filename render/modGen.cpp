@@ -42,7 +42,7 @@ void modGen::InitFont() {
   // Text in another face's widths no longer sits where it was laid out: say so once, and go on.
   if (const std::string warning = d3dx::SubstitutionWarning(handle); !warning.empty())
     std::cerr << "Warning: " << warning << "\n";
-  TextFont_ = d3dx::D3DXCreateFont(*d3d_.D3DDevice, handle);
+  TextFont_ = d3dx::D3DXCreateFont(d3d_.DeviceFor("InitFont"), handle);
 }
 
 void modGen::PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color) {
