@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   xvfb openbox xdotool libx11-dev
-  fonts-dejavu-core
+  desktop-file-utils fonts-dejavu-core
 )
 
 missing=()
