@@ -15,7 +15,7 @@ struct Options {
   bool windowed = false;
   std::int64_t frames = -1;  // headless: frames to render (default 1)
   std::string screenshot;    // headless: PNG of the last frame
-  std::string record;        // capture: the MP4 file to write
+  std::string record;        // capture: the video file to write (.mp4, .mkv, .webm)
   std::string framesDir;     // capture: the folder for numbered PNG frames
   double seconds = 30;       // capture length
   int fps = 30;              // capture frame rate

@@ -29,6 +29,7 @@ int run(const app::Options& o) {
     std::_Exit(0);
   }
   if (o.headless) {
+    app::CheckCaptureTarget(o);
     platform::VirtualPerformanceCounter counter(kHeadlessFrequency);
     gl::GlDirect3D8 direct3d(/*headless=*/true);
     app::Platform p{nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline};

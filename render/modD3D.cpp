@@ -39,6 +39,11 @@ scene::Mesh& modD3D::GetMesh() {
   return *mesh_;
 }
 
+Device& modD3D::DeviceFor(const char* call) const {
+  if (!D3DDevice) throw platform::Error(call, "no device: InitD3D has not run");
+  return *D3DDevice;
+}
+
 void modD3D::InitD3D(void* hWnd) {
   DisplayMode = DX.GetAdapterDisplayMode(D3DADAPTER_DEFAULT);
 
@@ -80,7 +85,7 @@ void modD3D::InitD3D(void* hWnd) {
 }
 
 void modD3D::RenderFrame() {
-  if (!D3DDevice) throw platform::Error("RenderFrame", "no device: InitD3D has not run");
+  DeviceFor("RenderFrame");
   api_.FrameTimer(-1);
   GetCamera().Update();
   D3DDevice->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSkyColor, 1.0f, 0);

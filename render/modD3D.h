@@ -50,6 +50,8 @@ class modD3D {
   bool HasMesh() const { return mesh_ != nullptr; }
 
   const std::string& AppPath() const { return appPath_; }
+  // The device, for an operation that needs one: before InitD3D has made it, an error naming `call`.
+  d3d::Device& DeviceFor(const char* call) const;
 
   // Shared rendering state.
   d3d::Direct3D8& DX;

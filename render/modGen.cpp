@@ -1,6 +1,7 @@
 #include "render/modGen.h"
 
 #include <cmath>
+#include <iostream>
 
 #include "platform/d3d/Error.h"
 #include "platform/d3dx/Font.h"
@@ -38,7 +39,10 @@ void modGen::InitFont() {
   source->Italic = false;
   TextFontSource_ = std::move(source);
   const d3dx::GdiFont handle = TextFontSource_->hFont();
-  TextFont_ = d3dx::D3DXCreateFont(*d3d_.D3DDevice, handle);
+  // Text in another face's widths no longer sits where it was laid out: say so once, and go on.
+  if (const std::string warning = d3dx::SubstitutionWarning(handle); !warning.empty())
+    std::cerr << "Warning: " << warning << "\n";
+  TextFont_ = d3dx::D3DXCreateFont(d3d_.DeviceFor("InitFont"), handle);
 }
 
 void modGen::PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color) {

@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  xvfb openbox xdotool libx11-dev
+  desktop-file-utils fonts-dejavu-core
 )
 
 missing=()

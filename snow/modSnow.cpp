@@ -18,7 +18,7 @@ namespace snow {
 using namespace d3d;
 
 void modSnow::InitSnow() {
-  if (!d3d_.D3DDevice) throw platform::Error("InitSnow", "no device: InitD3D has not run");
+  d3d_.DeviceFor("InitSnow");
   SnowGround_ = 0.0f;
   SnowTexture_ = d3dx::D3DXCreateTextureFromFile(*d3d_.D3DDevice,
                                                  platform::MediaPath(d3d_.AppPath(), "\\tex\\snow.png"));

@@ -235,6 +235,8 @@ void Synthesizer::Callback(void* self, std::uint8_t* stream, int len) {
 void Synthesizer::Render(float* stereo, std::size_t frames) {
   if (!active_ || silenced_) {
     std::memset(stereo, 0, frames * 2 * sizeof(float));
+    // Silence is immediate: what the limiter held back is dropped, not played after the stop.
+    limiter_.Reset();
   } else {
     for (std::size_t done = 0; done < frames;) {
       const int n = static_cast<int>(std::min<std::size_t>(frames - done, kBlockFrames));
@@ -242,6 +244,7 @@ void Synthesizer::Render(float* stereo, std::size_t frames) {
       fluid_synth_write_float(synth_, n, out, 0, 2, out, 1, 2);
       done += static_cast<std::size_t>(n);
     }
+    limiter_.Process(stereo, frames);
   }
   float peak = peakSinceStop_.load(std::memory_order_relaxed);
   for (std::size_t i = 0; i < frames * 2; ++i) peak = std::max(peak, std::fabs(stereo[i]));

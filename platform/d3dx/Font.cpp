@@ -7,6 +7,7 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +56,9 @@ GdiFont StdFont::hFont() const {
       match && result == FcResultMatch && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch;
   if (found) {
     f.file = reinterpret_cast<const char*>(file);
+    FcChar8* family = nullptr;
+    if (FcPatternGetString(match, FC_FAMILY, 0, &family) == FcResultMatch)
+      f.family = reinterpret_cast<const char*>(family);
     int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
     if (FcPatternGetInteger(match, FC_INDEX, 0, &index) == FcResultMatch) f.faceIndex = index;
     FcPatternGetInteger(match, FC_WEIGHT, 0, &weight);
@@ -66,6 +70,35 @@ GdiFont StdFont::hFont() const {
   FcConfigDestroy(config);
   if (!found) throw platform::Error(call, "no installed font matches the face \"" + Name + "\"");
   return f;
+}
+
+namespace {
+
+std::string lowerAscii(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+bool MetricCompatible(const std::string& asked, const std::string& family) {
+  // The Windows core faces and the free faces drawn to their widths.
+  static constexpr const char* kTwins[][3] = {{"arial", "liberation sans", "arimo"},
+                                              {"times new roman", "liberation serif", "tinos"},
+                                              {"courier new", "liberation mono", "cousine"}};
+  const std::string a = lowerAscii(asked), f = lowerAscii(family);
+  if (a == f) return true;
+  for (const auto& twins : kTwins)
+    if (a == twins[0]) return f == twins[1] || f == twins[2];
+  // Any other name is a family of its own; what fontconfig puts in its place is not ours to judge.
+  return true;
+}
+
+std::string SubstitutionWarning(const GdiFont& font) {
+  if (font.family.empty() || MetricCompatible(font.name, font.family)) return {};
+  return "the font \"" + font.name + "\" is not installed: the text is drawn in \"" + font.family +
+         "\", whose letters have other widths (" + font.file +
+         "); install fonts-liberation2 for a face that matches \"" + font.name + "\"";
 }
 
 namespace {

@@ -22,7 +22,16 @@ struct GdiFont {
   // The matched face is lighter or more upright than asked for: the rasteriser emboldens or slants it.
   bool synthesizeBold = false, synthesizeItalic = false;
   std::string name;
+  // The family of the face fontconfig chose for `name` ("Liberation Sans" for "Arial", say).
+  std::string family;
 };
+
+// Whether text set in `family` takes the room it was laid out for in `asked`: the same family, or
+// one made with the same advance widths (Liberation Sans and Arimo for Arial, and the like).
+bool MetricCompatible(const std::string& asked, const std::string& family);
+// The warning for a font whose face had to be replaced by one with other widths, naming the face
+// used; empty when the face drawn is the one asked for or one of its metric-compatible twins.
+std::string SubstitutionWarning(const GdiFont& font);
 
 // The standard font object (StdFont): name, size in points, bold, italic, underline.
 struct StdFont {

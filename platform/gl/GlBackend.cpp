@@ -11,6 +11,7 @@
 #include "platform/d3d/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/gl/FixedFunctionShader.h"
+#include "platform/window/Window.h"
 
 namespace gl {
 
@@ -536,7 +537,9 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) 
   glGenRenderbuffers(1, &g.colorRb);
   glGenRenderbuffers(1, &g.depthRb);
   glBindRenderbuffer(GL_RENDERBUFFER, g.colorRb);
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  // The back buffer has the desktop's format, X8R8G8B8: no alpha channel. Blending writes none,
+  // destination alpha reads as 1, and the picture reads back opaque, as it shows on screen.
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGB8, width, height);
   glBindRenderbuffer(GL_RENDERBUFFER, g.depthRb);
   glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
   glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
@@ -715,17 +718,13 @@ void GlBackend::present() {
     int w = 0, h = 0;
     g.context->drawableSize(w, h);
     // Scale the back buffer into the window, aspect kept, with black bars.
-    int dw = w, dh = w * g.height / g.width;
-    if (dh > h) {
-      dh = h;
-      dw = h * g.width / g.height;
-    }
-    const int dx = (w - dw) / 2, dy = (h - dh) / 2;
+    const platform::Rect r = platform::FitCentred(g.width, g.height, w, h);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, g.fbo);
-    glBlitFramebuffer(0, 0, g.width, g.height, dx, dy + dh, dx + dw, dy, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    glBlitFramebuffer(0, 0, g.width, g.height, r.x, r.y + r.h, r.x + r.w, r.y, GL_COLOR_BUFFER_BIT,
+                      GL_LINEAR);
     g.context->swap();
     glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   } else {

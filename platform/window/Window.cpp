@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,53 @@
 #include "platform/window/PerformanceCounter.h"
 
 namespace platform {
+
+namespace {
+
+constexpr int kPictureW = 1024, kPictureH = 768;
+
+// The window's client size for an area: the picture's own size, or smaller with its aspect kept.
+Rect windowFit(int areaW, int areaH) {
+  if (areaW >= kPictureW && areaH >= kPictureH) return Rect{0, 0, kPictureW, kPictureH};
+  return FitCentred(kPictureW, kPictureH, std::max(areaW, 1), std::max(areaH, 1));
+}
+
+// Once a window manager has framed the window, shrinks it (if the frame pushes it past the usable
+// area) and centres it, frame included. A window manager announces the frame shortly after mapping
+// the window; without one no frame comes and the window stays as created.
+void placeInsideUsableArea(SDL_Window* window) {
+  int top = 0, left = 0, bottom = 0, right = 0;
+  const Uint64 deadline = SDL_GetTicks64() + 250;
+  while (SDL_GetTicks64() < deadline) {
+    SDL_PumpEvents();
+    if (SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) == 0 &&
+        top + left + bottom + right > 0)
+      break;
+    SDL_Delay(10);
+  }
+  SDL_Rect usable{0, 0, kPictureW, kPictureH};
+  SDL_GetDisplayUsableBounds(SDL_GetWindowDisplayIndex(window), &usable);
+  const int areaW = usable.w - left - right, areaH = usable.h - top - bottom;
+  const Rect fit = windowFit(areaW, areaH);
+  SDL_SetWindowSize(window, fit.w, fit.h);
+  SDL_SetWindowPosition(window, usable.x + left + (areaW - fit.w) / 2, usable.y + top + (areaH - fit.h) / 2);
+}
+
+}  // namespace
+
+Rect FitCentred(int pictureW, int pictureH, int areaW, int areaH) {
+  Rect r;
+  // Integer arithmetic in 64 bits: exact for any screen, and the same on every machine.
+  r.w = areaW;
+  r.h = static_cast<int>(std::int64_t{areaW} * pictureH / pictureW);
+  if (r.h > areaH) {
+    r.h = areaH;
+    r.w = static_cast<int>(std::int64_t{areaH} * pictureW / pictureH);
+  }
+  r.x = (areaW - r.w) / 2;
+  r.y = (areaH - r.h) / 2;
+  return r;
+}
 
 std::int64_t SdlPerformanceCounter::QueryPerformanceFrequency() {
   return static_cast<std::int64_t>(SDL_GetPerformanceFrequency());
@@ -39,15 +87,34 @@ Window::Window(WindowMode mode, const std::string& caption) : mode_(mode) {
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
   Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
-  if (mode == WindowMode::Fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-  window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1024, 768, flags);
+  SDL_Rect area{0, 0, kPictureW, kPictureH};
+  if (mode == WindowMode::Fullscreen) {
+    // Created at the screen's own size: with no window manager to act on the fullscreen request
+    // (a kiosk, xinit), the window's geometry alone has to cover the screen.
+    flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    SDL_GetDisplayBounds(0, &area);
+  } else {
+    flags |= SDL_WINDOW_RESIZABLE;
+    SDL_GetDisplayUsableBounds(0, &area);
+    const Rect fit = windowFit(area.w, area.h);
+    area = SDL_Rect{static_cast<int>(SDL_WINDOWPOS_CENTERED), static_cast<int>(SDL_WINDOWPOS_CENTERED), fit.w,
+                    fit.h};
+  }
+  window_ = SDL_CreateWindow(caption.c_str(), area.x, area.y, area.w, area.h, flags);
   if (!window_) {
     std::string err = SDL_GetError();
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
     throw Error("SDL_CreateWindow", err + "; run with --headless to render without a display");
   }
-  if (mode == WindowMode::Fullscreen) SDL_ShowCursor(SDL_DISABLE);
-  SDL_RaiseWindow(window_);
+  if (mode == WindowMode::Fullscreen) {
+    SDL_ShowCursor(SDL_DISABLE);
+    SDL_RaiseWindow(window_);
+    // Without a window manager nobody hands the keyboard over, and Escape must reach the window.
+    SDL_SetWindowInputFocus(window_);
+  } else {
+    placeInsideUsableArea(window_);
+    SDL_RaiseWindow(window_);
+  }
 }
 
 Window::~Window() {

@@ -118,16 +118,27 @@ TEST(InitMusic, SearchesTheMusicFolderLoadsMainMidAndLeavesItPlayingWithTheRever
   EXPECT_EQ(m.MusicSegmentState->Segment(), m.MusicSegment.get());
 }
 
-TEST(InitMusic, TheTunePlaysOnceAudiblyThenDecaysAndStaysSilent) {
+double Dbfs(double v) {
+  return 20 * std::log10(std::max(v, 1e-12));
+}
+
+TEST(InitMusic, TheTunePlaysOnceAtFullLevelThenDecaysAndStaysSilent) {
+  // The level is that of the SoundFont installed with the program.
+  const std::string timgm = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+  if (!std::ifstream(timgm).good()) GTEST_SKIP() << "timgm6mb-soundfont is not installed";
+  ScopedEnv font("WG_SOUNDFONT", timgm.c_str());
   music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
   m.InitMusic(nullptr);
   audio::DirectMusicPerformance8& p = *m.MusicPerformance;
   const double length = m.MusicSegment->LengthSeconds();
   const std::vector<float> s = p.RenderToEnd(length + 60);
 
-  EXPECT_GT(Rms(s, 0, length), 0.01);  // above -40 dBFS
-  for (double t = 0; t + 5 < length; t += 5) EXPECT_GT(Rms(s, t, t + 5), 0.003) << "silent from " << t << " s";
-  EXPECT_LT(Peak(s), 1.0f);
+  // At full level: the loudest chord within 3 dB of full scale and clear of the limiter's ceiling
+  // at -1 dBFS, the whole about 18 dB below full scale on average (it was 28 with 12 dB unused).
+  EXPECT_GE(Dbfs(Peak(s)), -3.0);
+  EXPECT_LE(Dbfs(Peak(s)), -1.0);
+  EXPECT_NEAR(Dbfs(Rms(s, 0, 1e9)), -17.9, 1.0);
+  for (double t = 0; t + 5 < length; t += 5) EXPECT_GT(Rms(s, t, t + 5), 0.01) << "faint from " << t << " s";
   // Sound lasts to the tune's end, and its tail dies away within a few seconds.
   EXPECT_GT(LastAbove(s, 1e-2f), length - 1.0);
   EXPECT_LT(LastAbove(s, 1e-3f), length + 4.0);
@@ -161,6 +172,29 @@ std::vector<float> RenderNote(const std::string& file, bool reverb) {
   }
   performance->PlaySegmentEx(segment, audio::DMUS_SEGF_DEFAULT, 0, nullptr, path.get());
   return Render(*performance, 4.0);
+}
+
+// A tune a user brings may be far louder than ours: the limiter keeps it from clipping.
+TEST(Limiter, ATuneOfSixteenFortissimoChordsNeverPassesTheCeiling) {
+  // Every channel plays a six-note chord at full velocity for two seconds (1920 ticks at 120 bpm).
+  wgtest::Bytes body;
+  for (std::uint8_t ch = 0; ch < 16; ++ch) {
+    body.insert(body.end(), {0x00, static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(56 + ch)});
+    for (std::uint8_t key : {48, 52, 55, 60, 64, 67})
+      body.insert(body.end(),
+                  {0x00, static_cast<std::uint8_t>(0x90 | ch), static_cast<std::uint8_t>(key + ch % 3), 127});
+  }
+  body.insert(body.end(), {0x8F, 0x00, 0xB0, 123, 0});  // all notes off on channel 0, then the rest
+  for (std::uint8_t ch = 1; ch < 16; ++ch)
+    body.insert(body.end(), {0x00, static_cast<std::uint8_t>(0xB0 | ch), 123, 0});
+  const std::string file = wgtest::ScratchDir("limiter-loud") + "/loud.mid";
+  wgtest::WriteFile(
+      file, wgtest::Cat(wgtest::Header(0, 1, 480), wgtest::Track(wgtest::Cat(body, wgtest::kEndOfTrack))));
+  const std::vector<float> s = RenderNote(file, true);
+  // Pressed against the ceiling, and never past it.
+  EXPECT_LE(Peak(s), audio::Synthesizer::kCeiling);
+  EXPECT_GT(Peak(s), audio::Synthesizer::kCeiling * 0.97f);
+  EXPECT_GT(Rms(s, 0.5, 1.5), 0.2);
 }
 
 TEST(Reverb, AnInsertOverTheMixLengthensTheTailOfAShortNoteAndLeavesTheDrySignalAlone) {

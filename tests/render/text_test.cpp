@@ -170,6 +170,27 @@ TEST(Font, NoInstalledFaceIsAnErrorNamingIt) {
   EXPECT_NE(message.find("\"Arial\""), std::string::npos) << message;
 }
 
+// Text laid out for Arial keeps its room only in Arial or a face made to its widths.
+TEST(Font, OnlyAFaceWithOtherWidthsIsWarnedAbout) {
+  EXPECT_TRUE(d3dx::MetricCompatible("Arial", "Arial"));
+  EXPECT_TRUE(d3dx::MetricCompatible("Arial", "Liberation Sans"));
+  EXPECT_TRUE(d3dx::MetricCompatible("arial", "ARIMO"));
+  EXPECT_FALSE(d3dx::MetricCompatible("Arial", "DejaVu Sans"));
+  EXPECT_FALSE(d3dx::MetricCompatible("Arial", "Liberation Serif"));
+  EXPECT_TRUE(d3dx::MetricCompatible("Times New Roman", "Tinos"));
+  EXPECT_FALSE(d3dx::MetricCompatible("Times New Roman", "Liberation Sans"));
+  EXPECT_TRUE(d3dx::MetricCompatible("Some Face", "DejaVu Sans"));  // no widths known to compare
+
+  d3dx::GdiFont f = arialBold18();
+  EXPECT_EQ(f.family, "Liberation Sans") << f.file;
+  EXPECT_EQ(d3dx::SubstitutionWarning(f), "");
+  f.family = "DejaVu Sans";
+  const std::string warning = d3dx::SubstitutionWarning(f);
+  EXPECT_EQ(warning.find("the font \"Arial\" is not installed: the text is drawn in \"DejaVu Sans\""), 0u)
+      << warning;
+  EXPECT_NE(warning.find("fonts-liberation2"), std::string::npos) << warning;
+}
+
 TEST(PrintText, RoundsThePositionTiesToEven) {
   TextScene s;
   FreeTypeFace ft(arialBold18());
