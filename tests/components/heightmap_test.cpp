@@ -324,4 +324,40 @@ TEST_F(HeightMapTest, AFailedInitLandLeavesTheTerrainExactlyAsItWas) {
       std::string::npos);
 }
 
+// The fuzz harness starts from these seeds: each loads, or is refused, as its name says.
+TEST_F(HeightMapTest, TheFuzzSeedsCoverEveryFormatAndRefusal) {
+  const std::string dir = std::string(WG_SOURCE_DIR) + "/fuzz/corpus/landscape/";
+  const std::vector<std::pair<std::string, std::string>> seeds{
+      {"plain_16x16.tga", ""},
+      {"rle_16x16.tga", ""},
+      {"id_colourmap.tga", ""},
+      {"id_rle.tga", ""},
+      {"raw_type0.map", ""},
+      {"top_down.tga", ""},
+      {"grey8.png", ""},
+      {"grey16.png", ""},
+      {"grey4_interlaced.png", ""},
+      {"grey1.png", ""},
+      {"grey_alpha16.png", ""},
+      {"negative.tga", "a size of 0 or less"},
+      {"short.tga", "the file is too short"},
+      {"rgb.tga", "a true-colour TGA"},
+      {"grey_alpha.tga", "16 bits per pixel"},
+      {"rgb.png", "an RGB colour PNG"},
+      {"palette.png", "a palette PNG"},
+      {"jpeg_start.jpg", "a JPEG image"},
+      {"empty.tga", "the file is empty"},
+  };
+  for (const auto& [name, refusal] : seeds) {
+    SCOPED_TRACE(name);
+    const std::string msg = Refusal(dir + name);
+    if (refusal.empty())
+      EXPECT_EQ(msg, "(no error)");
+    else
+      EXPECT_NE(msg.find(refusal), std::string::npos) << msg;
+  }
+  // Both the plain and the compressed seed hold the same 16 x 16 samples.
+  EXPECT_EQ(Heights(dir + "rle_16x16.tga"), Heights(dir + "plain_16x16.tga"));
+}
+
 }  // namespace
