@@ -44,10 +44,11 @@ void CheckSize(std::int64_t w, std::int64_t h, std::int64_t maxSamples, const st
   if (w * h > maxSamples) Fail("a grid of " + SizeText(w, h) + " vertices is too large to allocate", file);
 }
 
-std::vector<std::uint16_t> Allocate(std::int64_t count, std::int64_t w, std::int64_t h,
-                                    const std::string& file) {
+// `count` elements for a w x h map; running out of memory is the map's error, not a crash.
+template <typename T>
+std::vector<T> Allocate(std::int64_t count, std::int64_t w, std::int64_t h, const std::string& file) {
   try {
-    return std::vector<std::uint16_t>(static_cast<std::size_t>(count));
+    return std::vector<T>(static_cast<std::size_t>(count));
   } catch (const std::bad_alloc&) {
     Fail("a grid of " + SizeText(w, h) + " vertices is too large to allocate", file);
   }
@@ -87,13 +88,8 @@ void ReadRawSamples(std::ifstream& in, std::streamoff offset, std::streamoff len
     Fail("the file is too short: " + std::to_string(length) + " bytes, but " + SizeText(m.width, m.height) +
              " samples need " + std::to_string(offset + count),
          file);
-  std::vector<std::uint8_t> bytes;
-  try {
-    bytes.resize(static_cast<std::size_t>(count));
-  } catch (const std::bad_alloc&) {
-    Fail("a grid of " + SizeText(m.width, m.height) + " vertices is too large to allocate", file);
-  }
-  m.samples = Allocate(count, m.width, m.height, file);
+  std::vector<std::uint8_t> bytes = Allocate<std::uint8_t>(count, m.width, m.height, file);
+  m.samples = Allocate<std::uint16_t>(count, m.width, m.height, file);
   in.seekg(offset);
   if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count)))
     Fail("cannot read the samples", file);
@@ -113,13 +109,8 @@ void ReadRleSamples(std::ifstream& in, std::streamoff offset, std::streamoff len
              SizeText(m.width, m.height) + " run-length compressed samples",
          file);
   const std::int64_t most = std::min<std::int64_t>(length - offset, 2 * count);
-  std::vector<std::uint8_t> packed;
-  try {
-    packed.resize(static_cast<std::size_t>(most));
-  } catch (const std::bad_alloc&) {
-    Fail("a grid of " + SizeText(m.width, m.height) + " vertices is too large to allocate", file);
-  }
-  m.samples = Allocate(count, m.width, m.height, file);
+  std::vector<std::uint8_t> packed = Allocate<std::uint8_t>(most, m.width, m.height, file);
+  m.samples = Allocate<std::uint16_t>(count, m.width, m.height, file);
   in.seekg(offset);
   if (!in.read(reinterpret_cast<char*>(packed.data()), static_cast<std::streamsize>(most)))
     Fail("cannot read the samples", file);
@@ -270,20 +261,15 @@ HeightMap ReadPng(std::ifstream& in, std::streamoff length, std::int64_t maxSamp
 
   const std::size_t stride =
       depth == 16 ? 2 * static_cast<std::size_t>(m.width) : static_cast<std::size_t>(m.width);
-  std::vector<png_byte> pixels;
-  std::vector<png_bytep> rows;
-  try {
-    pixels.resize(stride * static_cast<std::size_t>(m.height));
-    rows.resize(static_cast<std::size_t>(m.height));
-  } catch (const std::bad_alloc&) {
-    Fail("a grid of " + SizeText(m.width, m.height) + " vertices is too large to allocate", file);
-  }
+  std::vector<png_byte> pixels =
+      Allocate<png_byte>(static_cast<std::int64_t>(stride) * m.height, m.width, m.height, file);
+  std::vector<png_bytep> rows = Allocate<png_bytep>(m.height, m.width, m.height, file);
   // The picture's bottom row is grid row 0.
   for (std::size_t y = 0; y < rows.size(); ++y) rows[rows.size() - 1 - y] = pixels.data() + y * stride;
   if (!PngRows(r, depth, colour, rows.data()))
     Fail(std::string("cannot decode the PNG image: ") + r.error, file);
 
-  m.samples = Allocate(std::int64_t{m.width} * m.height, m.width, m.height, file);
+  m.samples = Allocate<std::uint16_t>(std::int64_t{m.width} * m.height, m.width, m.height, file);
   if (depth == 16) {
     for (std::size_t i = 0; i < m.samples.size(); ++i)
       m.samples[i] = static_cast<std::uint16_t>(pixels[2 * i] << 8 | pixels[2 * i + 1]);
