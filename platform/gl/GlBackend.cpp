@@ -36,12 +36,12 @@ void colorOf(d3d::D3DCOLOR c, float out[4]) {
   out[3] = ((c >> 24) & 0xFF) / 255.0f;
 }
 
-// Where each field of a flexible-vertex-format record lies; -1 where the record has none.
 // The texture stages the backend blends, and the coordinate-set index of a stage that takes no part
 // in a draw.
 constexpr DWORD kStages = 2;
 constexpr DWORD kNoTexCoord = ~0u;
 
+// Where each field of a flexible-vertex-format record lies; -1 where the record has none.
 struct VertexLayout {
   bool preTransformed = false;
   int diffuse = -1, pointSize = -1;
