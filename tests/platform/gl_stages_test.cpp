@@ -18,6 +18,25 @@ using ::testing::HasSubstr;
 
 constexpr D3DCOLOR kBlack = 0xFF000000, kWhite = 0xFFFFFFFF;
 
+// The back buffer keeps no alpha, as the desktop's does not, so the alpha a draw computes is read
+// through blending: drawn with SRCALPHA / INVSRCALPHA over black and over white, a channel differs
+// by (1 - alpha) between the two. The colour channels come from a draw with blending off.
+Image Shot(GlScene& s, const std::function<void(Device&)>& draw) {
+  Image img = s.frame(kBlack, draw);
+  s.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+  s.dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  s.dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  const Image overBlack = s.frame(kBlack, draw);
+  const Image overWhite = s.frame(kWhite, draw);
+  s.dev->SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
+  for (std::size_t i = 0; i < img.rgba.size(); i += 4) {
+    int spread = 0;
+    for (int k = 0; k < 3; ++k) spread += overWhite.rgba[i + k] - overBlack.rgba[i + k];
+    img.rgba[i + 3] = static_cast<std::uint8_t>(std::clamp(255 - (spread + 1) / 3, 0, 255));
+  }
+  return img;
+}
+
 // D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX2: the terrain's vertex record.
 struct V242 {
   float x, y, z;
@@ -73,7 +92,7 @@ struct StageTest : ::testing::Test {
     s.dev->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
   }
   Image Draw(float u0 = 0.25f) {
-    return s.frame(kBlack, [&](Device& d) { DrawTwoSetQuad(d, kDiffuse, u0); });
+    return Shot(s, [&](Device& d) { DrawTwoSetQuad(d, kDiffuse, u0); });
   }
   GlScene s;
   std::shared_ptr<Texture> ground, detail;
@@ -253,7 +272,7 @@ TEST(GlStageOperations, EveryOperationCombinesItsArgumentsAsDirect3D8Does) {
     s.dev->SetTextureStageState(1, D3DTSS_COLOROP, op);
     s.dev->SetTextureStageState(1, D3DTSS_ALPHAOP, colourOnly ? D3DTOP_SELECTARG1 : op);
     const Image img =
-        s.frame(kBlack, [&](Device& dev) { GlScene::DrawQuad(dev, GlScene::Quad(0, 0, 10, 5, 5, diffuse)); });
+        Shot(s, [&](Device& dev) { GlScene::DrawQuad(dev, GlScene::Quad(0, 0, 10, 5, 5, diffuse)); });
     const Rgba colour = Reference(op, t, d, f, d, t, f, d);
     const Rgba alpha = colourOnly ? t : colour;
     ExpectPixel(img, 512, 384, Rgba{{colour.c[0], colour.c[1], colour.c[2], alpha.c[3]}});
@@ -268,7 +287,7 @@ TEST(GlStageOperations, ComplementAndAlphaReplicateModifyAnArgument) {
   s.dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
   auto draw = [&](DWORD arg) {
     s.dev->SetTextureStageState(0, D3DTSS_COLORARG1, arg);
-    return s.frame(kBlack, [&](Device& dev) { GlScene::DrawQuad(dev, GlScene::Quad(0, 0, 10, 5, 5, c)); });
+    return Shot(s, [&](Device& dev) { GlScene::DrawQuad(dev, GlScene::Quad(0, 0, 10, 5, 5, c)); });
   };
   const Rgba v = Of(c);
   ExpectPixel(draw(D3DTA_DIFFUSE | D3DTA_COMPLEMENT), 512, 384,
