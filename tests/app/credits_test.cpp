@@ -17,14 +17,20 @@ TEST(CreditTimer, CyclesZeroToEightAndBack) {
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 0, 1}));
 }
 
-TEST(CreditTimer, LinesAreFilledAtTheOddIndices) {
+TEST(CreditTimer, TheBuiltInLinesAreFilledAtTheOddIndicesOfElevenEntries) {
   app::Credits c;
-  c.Fill();
-  EXPECT_EQ(c.TitleLines[1], "Автор демки: Morvelan");
-  EXPECT_EQ(c.TitleLines[3], "А также спасибо Ilkar за идею");
-  EXPECT_EQ(c.TitleLines[5], "Тексуры подготовил Tovrak");
-  EXPECT_EQ(c.TitleLines[7], "С Новым 2007 годом!");
-  for (int i : {0, 2, 4, 6, 8, 9, 10}) EXPECT_TRUE(c.TitleLines[static_cast<std::size_t>(i)].empty());
+  const app::Card card = app::DefaultCard("/opt/wg");
+  c.Fill(card.greeting, card.credits);
+  ASSERT_EQ(c.TitleLines.size(), 11u);
+  EXPECT_EQ(c.Steps, 9);
+  EXPECT_EQ(c.TitleLines[1].text, "Автор демки: Morvelan");
+  EXPECT_EQ(c.TitleLines[3].text, "А также спасибо Ilkar за идею");
+  EXPECT_EQ(c.TitleLines[5].text, "Тексуры подготовил Tovrak");
+  EXPECT_EQ(c.TitleLines[7].text, "С Новым 2007 годом!");
+  for (int i : {0, 2, 4, 6, 8, 9, 10}) EXPECT_TRUE(c.TitleLines[static_cast<std::size_t>(i)].text.empty());
+  for (const auto& line : c.TitleLines) EXPECT_EQ(line.x, 300.0f);
+  EXPECT_EQ(c.Greeting.text, "С НОВЫМ 2007 ГОДОМ!");
+  EXPECT_EQ(c.Greeting.x, 400.0f);
 }
 
 // Which credit line each 2-second step shows, over 40 s of 60 fps frames.
@@ -41,8 +47,8 @@ TEST(CreditTimer, TicksEveryTwoSecondsWithAFourSecondGapAfterTheLastLine) {
   EXPECT_EQ(std::vector<int>(indexAtStep.begin(), indexAtStep.begin() + 19), expected);
   // Line 4 (index 7) is followed by indices 8 and 0: two empty steps, four seconds.
   const auto& lines = demo.form.Titles.TitleLines;
-  EXPECT_TRUE(lines[8].empty());
-  EXPECT_TRUE(lines[0].empty());
+  EXPECT_TRUE(lines[8].text.empty());
+  EXPECT_TRUE(lines[0].text.empty());
 }
 
 TEST(IntervalTimer, ALongStartupGivesOneTickNotSeveral) {
