@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libsdl2-dev libgl-dev libegl-dev libepoxy-dev libegl-mesa0 libgl1-mesa-dri
   libstb-dev zlib1g-dev libturbojpeg0-dev libpng-dev
-  libfreetype-dev libfontconfig-dev fonts-liberation2
+  libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
   libfluidsynth-dev timgm6mb-soundfont
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
