@@ -9,7 +9,7 @@ packages=(
   libstb-dev zlib1g-dev libturbojpeg0-dev libpng-dev
   libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
   libfluidsynth-dev timgm6mb-soundfont
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool
   clang libclang-rt-14-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
 )

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/d3dx/Font.h"
 #include "platform/window/IntervalTimer.h"
 #include "tests/support/Harness.h"
 
@@ -49,6 +50,50 @@ TEST(CreditTimer, TicksEveryTwoSecondsWithAFourSecondGapAfterTheLastLine) {
   const auto& lines = demo.form.Titles.TitleLines;
   EXPECT_TRUE(lines[8].text.empty());
   EXPECT_TRUE(lines[0].text.empty());
+}
+
+// N credit lines take turns with empty steps, 2 s each, in a cycle of 2N + 1 steps: at 60 frames a
+// second line k first shows at frame 120 (2k - 1), and line 1 comes back after the cycle. Zero
+// lines never draw a credit.
+TEST(CreditRhythm, NLinesCycleThroughTwoNPlusOneStepsOfTwoSeconds) {
+  for (const std::size_t n : {0u, 1u, 4u, 7u}) {
+    SCOPED_TRACE(std::to_string(n) + " lines");
+    app::Card card = app::DefaultCard(wgtest::AppDir());
+    card.credits.clear();
+    for (std::size_t k = 1; k <= n; ++k) card.credits.push_back({"line " + std::to_string(k), 300});
+    wgtest::RecordingDemo demo(card);
+    demo.startup();
+    const auto& titles = demo.form.Titles;
+    EXPECT_EQ(titles.Steps, static_cast<int>(2 * n + 1));
+    EXPECT_EQ(titles.TitleLines.size(), 2 * n + 3);
+
+    const std::int64_t cycle = 120 * static_cast<std::int64_t>(2 * n + 1);
+    std::vector<std::int64_t> firstShown(n + 1, -1), secondShown(n + 1, -1);
+    std::int64_t creditDraws = 0;
+    for (std::int64_t frame = 0; frame < cycle + 240; ++frame) {
+      demo.backend().draws.clear();
+      demo.frames(1);
+      // The greeting is one text draw; a second one is the credit line.
+      std::size_t textDraws = 0;
+      for (const auto& d : demo.backend().draws) textDraws += d.call.fvf == d3dx::kFontFVF;
+      const std::string& shown = titles.TitleLines.at(static_cast<std::size_t>(titles.TitleIndex)).text;
+      ASSERT_EQ(textDraws, shown.empty() ? 1u : 2u) << "frame " << frame;
+      if (shown.empty()) continue;
+      ++creditDraws;
+      const std::size_t k = std::stoul(shown.substr(5));
+      auto& seen = firstShown[k] < 0 || frame < firstShown[k] + 120 ? firstShown : secondShown;
+      if (seen[k] < 0) seen[k] = frame;
+    }
+    for (std::size_t k = 1; k <= n; ++k)
+      EXPECT_EQ(firstShown[k], 120 * static_cast<std::int64_t>(2 * k - 1)) << k;
+    if (n == 0) {
+      EXPECT_EQ(creditDraws, 0);
+    } else {
+      EXPECT_EQ(secondShown[1], cycle + 120);
+      // Line N is followed by two empty steps: 4 s without a credit line before line 1 again.
+      EXPECT_EQ(secondShown[1] - (firstShown[n] + 120), 240);
+    }
+  }
 }
 
 TEST(IntervalTimer, ALongStartupGivesOneTickNotSeveral) {

@@ -48,6 +48,9 @@ inline std::string AppDirWithout(const std::string& name, const std::vector<std:
 struct RecordingDemo {
   explicit RecordingDemo(const std::string& appDir = AppDir())
       : counter(kFrequency), platform{nullptr, &counter, &direct3d, appDir}, form(platform) {}
+  // The demo showing `card` instead of the built-in greeting.
+  explicit RecordingDemo(const app::Card& card)
+      : counter(kFrequency), platform{nullptr, &counter, &direct3d, AppDir()}, form(platform, card) {}
 
   d3d::RecordingBackend& backend() { return *direct3d.last; }
   d3d::Device& device() { return *form.D3D.D3DDevice; }
