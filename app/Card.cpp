@@ -41,9 +41,10 @@ struct Origin {
   bool option = false;  // from the command line (exit code 2) rather than a file (exit code 1)
 };
 
+// `message` follows the origin: "--credit 2: the line ..." or "--credit 2 has the control ...".
 [[noreturn]] void fail(const Origin& from, const std::string& message) {
-  if (from.option) throw CommandLineError(from.where + ": " + message);
-  throw std::runtime_error(from.where + ": " + message);
+  if (from.option) throw CommandLineError(from.where + message);
+  throw std::runtime_error(from.where + message);
 }
 
 // A file the user names on the command line must be there.
@@ -247,14 +248,14 @@ Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& w
   d3dx::TextMeasure measure(render::TextFontSource().hFont());
   auto place = [&](TextLine& line, float usualX, const Origin& from) {
     if (from.where.empty()) return;
-    if (const std::string problem = TextLineProblem(line.text); !problem.empty()) fail(from, problem);
+    if (const std::string problem = TextLineProblem(line.text); !problem.empty()) fail(from, " " + problem);
     const std::size_t known = measure.Missing().size();
     const int width = measure.Width(line.text);
     for (std::size_t i = known; i < measure.Missing().size(); ++i)
       warnings << "warning: no installed font has the character " << codePoint(measure.Missing()[i]) << " ("
                << from.where << "); it is drawn as a box\n";
     if (width > kPictureWidth)
-      fail(from, "the line " + excerpt(line.text) + " is " + std::to_string(width) +
+      fail(from, ": the line " + excerpt(line.text) + " is " + std::to_string(width) +
                      " pixels wide; a line may be at most " + std::to_string(kPictureWidth) +
                      " pixels, the picture's width");
     line.x = std::min(usualX, static_cast<float>(kPictureWidth - width));

@@ -1,9 +1,9 @@
 // Winter Greeting: the program's entry point. It builds the platform the window asks for, runs the
 // window's load handler, and reports an uncaught failure.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <cmath>
 #include <memory>
 
 #include "app/Capture.h"
