@@ -9,6 +9,7 @@
 #include "platform/audio/StandardMidiFile.h"
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Texture.h"
+#include "platform/d3dx/Utf8.h"
 #include "platform/window/Window.h"
 #include "render/modGen.h"
 
@@ -103,34 +104,13 @@ Card DefaultCard(const std::string& appFolder) {
 }
 
 std::string TextLineProblem(const std::string& text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  std::size_t i = 0, column = 1;
-  for (; i < n; ++column) {
-    const unsigned c = p[i];
-    int len = 1;
-    char32_t cp = c, min = 0;
-    if (c >= 0x80) {
-      if ((c & 0xE0) == 0xC0)
-        len = 2, cp = c & 0x1F, min = 0x80;
-      else if ((c & 0xF0) == 0xE0)
-        len = 3, cp = c & 0x0F, min = 0x800;
-      else if ((c & 0xF8) == 0xF0)
-        len = 4, cp = c & 0x07, min = 0x10000;
-      else
-        len = 0;
-      bool ok = len != 0 && i + static_cast<std::size_t>(len) <= n;
-      for (int k = 1; ok && k < len; ++k) {
-        const unsigned cc = p[i + static_cast<std::size_t>(k)];
-        ok = (cc & 0xC0) == 0x80;
-        cp = (cp << 6) | (cc & 0x3F);
-      }
-      if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return "is not valid UTF-8 (byte " + std::to_string(i + 1) + ")";
-    }
-    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F))
-      return "has the control character " + codePoint(cp) + " at character " + std::to_string(column);
-    i += static_cast<std::size_t>(len);
+  std::size_t column = 1;
+  for (std::size_t i = 0; i < text.size(); ++column) {
+    const d3dx::Utf8Char c = d3dx::NextUtf8(text, i);
+    if (c.length == 0) return "is not valid UTF-8 (byte " + std::to_string(i + 1) + ")";
+    if (c.cp < 0x20 || (c.cp >= 0x7F && c.cp <= 0x9F))
+      return "has the control character " + codePoint(c.cp) + " at character " + std::to_string(column);
+    i += c.length;
   }
   return {};
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/d3d/Error.h"
+#include "platform/d3dx/Utf8.h"
 
 namespace d3dx {
 
@@ -75,40 +76,10 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // Appends the code points of UTF-8 text; a byte that starts no well-formed sequence becomes U+FFFD.
 void decodeUtf8(std::string_view s, std::vector<char32_t>& out) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned c = p[i];
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    int len = 0;
-    char32_t cp = 0, min = 0;
-    if ((c & 0xE0) == 0xC0)
-      len = 2, cp = c & 0x1F, min = 0x80;
-    else if ((c & 0xF0) == 0xE0)
-      len = 3, cp = c & 0x0F, min = 0x800;
-    else if ((c & 0xF8) == 0xF0)
-      len = 4, cp = c & 0x07, min = 0x10000;
-    bool ok = len != 0 && i + static_cast<std::size_t>(len) <= n;
-    for (int k = 1; ok && k < len; ++k) {
-      const unsigned cc = p[i + static_cast<std::size_t>(k)];
-      if ((cc & 0xC0) != 0x80)
-        ok = false;
-      else
-        cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-    if (ok) {
-      out.push_back(cp);
-      i += static_cast<std::size_t>(len);
-    } else {
-      out.push_back(kReplacement);
-      ++i;
-    }
+  for (std::size_t i = 0; i < s.size();) {
+    const Utf8Char c = NextUtf8(s, i);
+    out.push_back(c.length ? c.cp : kReplacement);
+    i += c.length ? c.length : 1;
   }
 }
 

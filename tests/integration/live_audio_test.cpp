@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/Harness.h"
+#include "tests/support/Process.h"
 
 namespace {
 
@@ -28,29 +29,8 @@ bool onPath(const std::string& program) {
   return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool waitFor(const std::function<bool()>& done, int seconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < until) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
-pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    FILE* f = std::freopen(log.c_str(), "w", stdout);
-    (void)f;
-    dup2(STDOUT_FILENO, STDERR_FILENO);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
+using wgtest::Spawn;
+using wgtest::WaitFor;
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path);
@@ -65,9 +45,9 @@ class VirtualDisplay {
   VirtualDisplay() {
     const int number = 200 + static_cast<int>(getpid() % 500);
     display_ = ":" + std::to_string(number);
-    pid_ = spawn({"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+    pid_ = Spawn({"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
                  wgtest::ScratchDir("xvfb-" + std::to_string(number)) + "/log");
-    ready_ = waitFor([&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); }, 20);
+    ready_ = WaitFor([&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); }, 20);
   }
   ~VirtualDisplay() {
     kill(pid_, SIGTERM);
@@ -102,9 +82,9 @@ class LiveAudio : public testing::Test {
 
 TEST_F(LiveAudio, WithoutASoundCardStartUpStopsNamingMuteAndHeadlessAndNothingElse) {
   const std::string log = wgtest::ScratchDir("live-no-audio") + "/log";
-  const pid_t pid = spawn(program({"--window"}), log);
+  const pid_t pid = Spawn(program({"--window"}), log);
   int status = 0;
-  if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 60)) {
+  if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 60)) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     GTEST_SKIP() << "this machine has an audio device: the scene started";
@@ -120,9 +100,9 @@ TEST_F(LiveAudio, WithoutASoundCardStartUpStopsNamingMuteAndHeadlessAndNothingEl
 
 TEST_F(LiveAudio, WithMuteTheSceneRunsUntilEscapeIsHeld) {
   const std::string log = wgtest::ScratchDir("live-mute") + "/log";
-  const pid_t pid = spawn(program({"--window", "--mute"}), log);
+  const pid_t pid = Spawn(program({"--window", "--mute"}), log);
   const std::string xdotool = "DISPLAY=" + display_->Name() + " xdotool ";
-  const bool shown = waitFor(
+  const bool shown = WaitFor(
       [&] { return std::system((xdotool + "search --name '^Form1$' >/dev/null 2>&1").c_str()) == 0; }, 60);
   int status = 0;
   bool ended = false;
@@ -131,7 +111,7 @@ TEST_F(LiveAudio, WithMuteTheSceneRunsUntilEscapeIsHeld) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
     EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << slurp(log);
     std::system((xdotool + "search --name '^Form1$' windowfocus --sync keydown Escape").c_str());
-    ended = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30);
+    ended = WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30);
     std::system((xdotool + "keyup Escape").c_str());
   }
   if (!ended) {

@@ -90,24 +90,11 @@ void WriteTune(const std::string& path) {
   conductor.Meta(0, 0x59, {0x01, 0});                  // G major
   conductor.Meta(0, 0x51, Tempo(132));
 
-  melody.Text(0, 0x03, "Melody");
-  bass.Text(0, 0x03, "Bass");
-  piano.Text(0, 0x03, "Piano");
-  pad.Text(0, 0x03, "Strings");
-  drums.Text(0, 0x03, "Sleigh");
-  const struct {
-    Track* track;
-    int ch, program, volume, pan;
-  } setup[] = {{&melody, kMelodyCh, kVibraphone, 112, 64},
-               {&bass, kBassCh, kAcousticBass, 100, 60},
-               {&piano, kPianoCh, kPiano, 70, 44},
-               {&pad, kPadCh, kStrings, 52, 84},
-               {&drums, kDrumCh, 0, 80, 70}};
-  for (const auto& s : setup) {
-    s.track->Program(0, s.ch, s.program);
-    s.track->Control(0, s.ch, 7, s.volume);
-    s.track->Control(0, s.ch, 10, s.pan);
-  }
+  melody.Instrument("Melody", kMelodyCh, kVibraphone, 112, 64);
+  bass.Instrument("Bass", kBassCh, kAcousticBass, 100, 60);
+  piano.Instrument("Piano", kPianoCh, kPiano, 70, 44);
+  pad.Instrument("Strings", kPadCh, kStrings, 52, 84);
+  drums.Instrument("Sleigh", kDrumCh, 0, 80, 70);
 
   // Bass on beats 1 and 3 (root, then fifth), piano chords on 2 and 4, strings held.
   auto accompany = [&](int bar, const Chord& c) {

@@ -41,6 +41,13 @@ class Track {
                        {static_cast<std::uint8_t>(0xB0 | ch), static_cast<std::uint8_t>(cc),
                         static_cast<std::uint8_t>(value)}});
   }
+  // The track's name and, at its start, the channel's program, volume and pan.
+  void Instrument(const std::string& name, int ch, int program, int volume, int pan) {
+    Text(0, 0x03, name);
+    Program(0, ch, program);
+    Control(0, ch, 7, volume);
+    Control(0, ch, 10, pan);
+  }
   void Note(std::uint32_t tick, std::uint32_t length, int ch, int key, int velocity) {
     const auto k = static_cast<std::uint8_t>(key);
     const auto v = static_cast<std::uint8_t>(std::clamp(velocity, 1, 127));

@@ -80,22 +80,11 @@ void WriteMusic(const std::string& out) {
       {endBar - 2, 80},  {endBar - 1, 66}};
   for (const auto& [bar, bpm] : tempoMap) conductor.Meta(BarTick(bar), 0x51, Tempo(bpm));
 
-  melody.Text(0, 0x03, "Melody");
-  bass.Text(0, 0x03, "Bass");
-  chords.Text(0, 0x03, "Strings");
-  bells.Text(0, 0x03, "Bells");
-  drums.Text(0, 0x03, "Tambourine");
-  const struct {
-    Track* track;
-    int ch, program, volume, pan;
-  } setup[] = {{&melody, kMelodyCh, kFlute, 110, 64},     {&bass, kBassCh, kPizzicato, 100, 58},
-               {&chords, kChordCh, kStrings, 72, 40},     {&bells, kBellCh, kGlockenspiel, 84, 88},
-               {&drums, kDrumCh, 0, 58, 74}};
-  for (const auto& s : setup) {
-    s.track->Program(0, s.ch, s.program);
-    s.track->Control(0, s.ch, 7, s.volume);
-    s.track->Control(0, s.ch, 10, s.pan);
-  }
+  melody.Instrument("Melody", kMelodyCh, kFlute, 110, 64);
+  bass.Instrument("Bass", kBassCh, kPizzicato, 100, 58);
+  chords.Instrument("Strings", kChordCh, kStrings, 72, 40);
+  bells.Instrument("Bells", kBellCh, kGlockenspiel, 84, 88);
+  drums.Instrument("Tambourine", kDrumCh, 0, 58, 74);
 
   // Bass on the beat (root, then fifth) and string chords held through the bar.
   auto accompany = [&](int bar, const Chord& c, int chordVelocity) {
