@@ -78,10 +78,10 @@ void checkImage(const std::string& option, const std::string& path) {
 
 void checkTune(const std::string& option, const std::string& path) {
   try {
-    const auto bytes = d3dx::ReadFile("LoadSegment", path);
-    if (bytes.size() > audio::kMaxMidiFileBytes)
-      throw std::runtime_error("the file is too large (" + path + ")");
-    audio::ReadStandardMidiFile(bytes, path, "LoadSegment");
+    std::error_code ec;
+    if (fs::file_size(path, ec) > audio::kMaxMidiFileBytes && !ec)
+      throw std::runtime_error("LoadSegment: the file is larger than a tune can be (" + path + ")");
+    audio::ReadStandardMidiFile(d3dx::ReadFile("LoadSegment", path), path, "LoadSegment");
   } catch (const std::exception& e) {
     throw std::runtime_error(option + ": " + e.what());
   }
