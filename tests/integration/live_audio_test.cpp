@@ -2,6 +2,7 @@
 // --mute start-up stops with one message that names --mute and --headless, and none of the audio
 // back end's own complaints; with --mute the scene runs silently until Escape is held.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,27 +40,41 @@ std::string slurp(const std::string& path) {
   return ss.str();
 }
 
-// An X server of our own for the length of a test.
+// An X server of our own for the length of a test, on a display number it picks itself, so tests
+// that run side by side never meet on one. It does not reset when its last client leaves: xdotool
+// comes and goes while the greeting connects.
 class VirtualDisplay {
  public:
   VirtualDisplay() {
-    const int number = 200 + static_cast<int>(getpid() % 500);
-    display_ = ":" + std::to_string(number);
-    pid_ = Spawn({"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
-                 wgtest::ScratchDir("xvfb-" + std::to_string(number)) + "/log");
-    ready_ = WaitFor([&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); }, 20);
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    const std::string log =
+        wgtest::ScratchDir(std::string("xvfb-") +
+                           testing::UnitTest::GetInstance()->current_test_info()->name()) +
+        "/log";
+    pid_ = wgtest::Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-screen", "0",
+                          "1280x1024x24", "-nolisten", "tcp"},
+                         log);
+    close(fds[1]);
+    // Xvfb writes the display number once it accepts clients.
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&p, 1, 20'000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (!number.empty() && c == '\n') display_ = ":" + number;
   }
   ~VirtualDisplay() {
+    if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
-  bool Ready() const { return ready_; }
+  bool Ready() const { return !display_.empty(); }
   const std::string& Name() const { return display_; }
 
  private:
   std::string display_;
   pid_t pid_ = -1;
-  bool ready_ = false;
 };
 
 class LiveAudio : public testing::Test {
