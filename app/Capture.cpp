@@ -115,14 +115,14 @@ void CheckCaptureTarget(const Options& o) {
   }
 }
 
-void RunCapture(const Options& o, const std::string& appPath) {
+void RunCapture(const Options& o, const Card& card, const std::string& appPath) {
   CheckCaptureTarget(o);
   const std::int64_t total = std::max<std::int64_t>(1, std::llround(o.seconds * o.fps));
   platform::VirtualPerformanceCounter counter(static_cast<std::int64_t>(o.fps) * kCountsPerFrame);
   gl::GlDirect3D8 direct3d(/*headless=*/true);
   Platform p{nullptr, &counter, &direct3d, appPath};
   p.musicOutput = audio::OutputMode::Offline;
-  Form1 form(p);
+  Form1 form(p, card);
   form.Startup();
   form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kCountsPerFrame); };
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "app/Card.h"
 #include "app/Options.h"
 
 namespace app {
@@ -18,8 +19,8 @@ void CheckCaptureTarget(const Options& o);
 
 // Renders round(seconds x fps) frames, each 1000/fps ms of virtual time, and writes them. The video
 // goes to a temporary name in the same folder and is renamed into place at the end, so a failure
-// leaves no truncated file under the final name.
-void RunCapture(const Options& o, const std::string& appPath);
+// leaves no truncated file under the final name. The pictures and the sound are those of `card`.
+void RunCapture(const Options& o, const Card& card, const std::string& appPath);
 
 // The temporary name the video is written under before it is complete.
 std::string PartialName(const std::string& finalPath);

@@ -58,6 +58,23 @@ Options ParseOptions(int argc, char** argv) {
     } else if (a == "--fps") {
       o.fps = static_cast<int>(parseCount(a, value(a), 240));
       fpsGiven = true;
+    } else if (a == "--mute") {
+      o.mute = true;
+    } else if (a == "--card") {
+      o.card = value(a);
+      if (o.card.empty()) throw std::invalid_argument("--card needs a folder name");
+    } else if (a == "--greeting") {
+      o.greeting = value(a);
+    } else if (a == "--credit") {
+      o.credits.push_back(value(a));
+      if (o.credits.back().empty())
+        throw std::invalid_argument("--credit needs a text (--no-credits leaves the credit lines out)");
+    } else if (a == "--no-credits") {
+      o.noCredits = true;
+    } else if (a == "--tune" || a == "--model" || a == "--ground") {
+      std::string& file = a == "--tune" ? o.tune : a == "--model" ? o.model : o.ground;
+      file = value(a);
+      if (file.empty()) throw std::invalid_argument(a + " needs a file name");
     } else {
       throw std::invalid_argument("unknown option '" + a + "'");
     }
@@ -72,6 +89,10 @@ Options ParseOptions(int argc, char** argv) {
   if (o.headless && o.windowed) throw std::invalid_argument("--headless and --window exclude each other");
   if (!o.headless && (o.frames > 0 || !o.screenshot.empty()))
     throw std::invalid_argument("--frames and --screenshot need --headless");
+  if (o.noCredits && !o.credits.empty())
+    throw std::invalid_argument("--credit and --no-credits exclude each other");
+  if (o.mute && !o.record.empty())
+    throw std::invalid_argument("--mute and --record exclude each other: the video always carries the tune");
   if (o.headless && o.frames < 0) o.frames = 1;
   return o;
 }
@@ -92,7 +113,21 @@ std::string UsageText(const std::string& program) {
          "  --frames-dir DIR      render the greeting headless into numbered PNG frames instead\n"
          "  --seconds S           length of the recording (default 30)\n"
          "  --fps F               frames per second of the recording (default 30)\n"
-         "  --help                show this text\n";
+         "  --mute                run the scene without opening an audio device (no sound card)\n"
+         "  --help                show this text\n"
+         "\n"
+         "Make it yours (every output takes them: the scene, --screenshot, --record, --frames-dir):\n"
+         "  --card DIR            a folder laid out like the application folder, every file optional:\n"
+         "                        tex/snow.jpg, tex/snow.png, models/tree.x (with the textures it\n"
+         "                        names), music/main.mid, and greeting.txt (UTF-8: the greeting on the\n"
+         "                        first line, then one credit line per non-empty line)\n"
+         "  --greeting TEXT       the greeting line\n"
+         "  --credit TEXT         a credit line; repeat it for several, in order\n"
+         "  --no-credits          no credit line at all\n"
+         "  --tune FILE.mid       the tune, a standard MIDI file\n"
+         "  --model FILE.x        the tree, an X file; its textures are looked up beside it\n"
+         "  --ground FILE         the ground texture, a JPEG or PNG image\n"
+         "                        Each of these wins over what --card holds.\n";
 }
 
 int RunProgram(int argc, char** argv, const std::string& name,
@@ -111,6 +146,9 @@ int RunProgram(int argc, char** argv, const std::string& name,
   }
   try {
     return run(o);
+  } catch (const CommandLineError& e) {
+    std::cerr << name << ": " << e.what() << "\n";
+    return 2;
   } catch (const std::exception& e) {
     std::cerr << name << ": " << e.what() << "\n";
     return 1;

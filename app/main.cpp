@@ -1,12 +1,13 @@
 // Winter Greeting: the program's entry point. It builds the platform the window asks for, runs the
 // window's load handler, and reports an uncaught failure.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <cmath>
 #include <memory>
 
 #include "app/Capture.h"
+#include "app/Card.h"
 #include "app/Form1.h"
 #include "app/Options.h"
 #include "platform/d3dx/Texture.h"
@@ -21,8 +22,10 @@ constexpr std::int64_t kHeadlessFrameCounts = 100'000;
 int run(const app::Options& o) {
   using app::RunCapture;
   const std::string appPath = platform::ApplicationFolder();
+  // Everything the user supplied is checked here, before a window opens or a file is written.
+  const app::Card card = app::ResolveCard(o, appPath, std::cerr);
   if (o.Capture()) {
-    RunCapture(o, appPath);
+    RunCapture(o, card, appPath);
     if (!o.record.empty()) std::cout << "Wrote " << o.record << "\n";
     else std::cout << "Wrote " << std::llround(o.seconds * o.fps) << " frames to " << o.framesDir << "\n";
     std::cout.flush();
@@ -33,7 +36,7 @@ int run(const app::Options& o) {
     platform::VirtualPerformanceCounter counter(kHeadlessFrequency);
     gl::GlDirect3D8 direct3d(/*headless=*/true);
     app::Platform p{nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline};
-    app::Form1 form(p);
+    app::Form1 form(p, card);
     form.Startup();
     // The display would wait for the retrace here; the virtual clock moves one frame instead.
     form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kHeadlessFrameCounts); };
@@ -51,8 +54,9 @@ int run(const app::Options& o) {
   platform::SdlPerformanceCounter counter;
   platform::Window window(o.windowed ? platform::WindowMode::Windowed : platform::WindowMode::Fullscreen);
   gl::GlDirect3D8 direct3d(/*headless=*/false);
-  app::Platform p{&window, &counter, &direct3d, appPath, audio::OutputMode::Device};
-  app::Form1 form(p);
+  app::Platform p{&window, &counter, &direct3d, appPath,
+                  o.mute ? audio::OutputMode::Offline : audio::OutputMode::Device};
+  app::Form1 form(p, card);
   form.Form_Load();
   std::cout.flush();
   std::_Exit(0);

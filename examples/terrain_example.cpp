@@ -51,7 +51,9 @@ DWORD Bits(float f) {
 class TerrainScene {
  public:
   TerrainScene(Direct3D8& dx, const std::string& appPath, platform::PerformanceCounter& counter)
-      : api_(counter), d3d_(dx, appPath, api_, rnd_), appPath_(appPath) {}
+      : api_(counter),
+        d3d_(dx, platform::MediaPath(appPath, "\\tex\\snow.jpg"), api_, rnd_),
+        appPath_(appPath) {}
 
   void Startup(void* hWnd) {
     d3d_.InitD3D(hWnd);

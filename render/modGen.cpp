@@ -27,17 +27,21 @@ d3d::D3DCOLOR LerpColor(d3d::D3DCOLOR first, d3d::D3DCOLOR second, float t) {
   return result;
 }
 
+d3dx::StdFont TextFontSource() {
+  d3dx::StdFont source;
+  source.Bold = true;
+  source.Size = 18;
+  source.Name = "Arial";
+  source.Underline = false;
+  source.Italic = false;
+  return source;
+}
+
 modGen::modGen(modD3D& d3d) : d3d_(d3d) {}
 modGen::~modGen() = default;
 
 void modGen::InitFont() {
-  auto source = std::make_unique<d3dx::StdFont>();
-  source->Bold = true;
-  source->Size = 18;
-  source->Name = "Arial";
-  source->Underline = false;
-  source->Italic = false;
-  TextFontSource_ = std::move(source);
+  TextFontSource_ = std::make_unique<d3dx::StdFont>(TextFontSource());
   const d3dx::GdiFont handle = TextFontSource_->hFont();
   // Text in another face's widths no longer sits where it was laid out: say so once, and go on.
   if (const std::string warning = d3dx::SubstitutionWarning(handle); !warning.empty())

@@ -18,6 +18,10 @@ class modD3D;
 
 d3d::D3DVECTOR MakeVector(float x, float y, float z);
 
+// The standard font object TextFont is made from: "Arial", 18 points, bold. Text can be laid out in
+// it before any device exists.
+d3dx::StdFont TextFontSource();
+
 // Channel-wise blend, t weighting the first colour. Each channel is blended where it stands in the
 // 32-bit value and rounded (ties to even) before it is masked, so only the lowest channel is rounded
 // to nearest; alpha of the result is always 0. A value beyond the 32-bit range is an overflow error.

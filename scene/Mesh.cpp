@@ -16,6 +16,7 @@ void Mesh::Load(const std::string& File) {
   // A file that cannot be loaded leaves the mesh empty, whatever it held before.
   objMesh.reset();
   NumMaterials = 0;
+  loadErrors_.clear();
   // Without a device nothing loads, and Load reports no failure: the model stays empty.
   Device* device = d3d_.D3DDevice.get();
   if (!device) {
@@ -28,8 +29,11 @@ void Mesh::Load(const std::string& File) {
   try {
     objMesh = d3dx::D3DXLoadMeshFromX(File, d3dx::D3DXMESH_MANAGED, dev, buffer, count);
     NumMaterials = static_cast<std::int32_t>(count);
-  } catch (...) {
+  } catch (const std::exception& e) {
+    loadErrors_.push_back(e.what());
   }
+  // The textures lie beside the model; for the application's own tree that is its models folder.
+  const std::string folder = File.substr(0, File.find_last_of('/') + 1);
 
   Materials.assign(static_cast<std::size_t>(NumMaterials), D3DMATERIAL8{});
   Textures.assign(static_cast<std::size_t>(NumMaterials), nullptr);
@@ -47,9 +51,9 @@ void Mesh::Load(const std::string& File) {
     }
     // A material without a texture name names the folder itself, which does not load.
     try {
-      Textures[n] =
-          d3dx::D3DXCreateTextureFromFile(dev, platform::MediaPath(d3d_.AppPath(), "\\models\\" + name));
-    } catch (...) {
+      Textures[n] = d3dx::D3DXCreateTextureFromFile(dev, platform::MediaPath(folder, name));
+    } catch (const std::exception& e) {
+      if (!name.empty()) loadErrors_.push_back(e.what());
     }
   }
 

@@ -11,12 +11,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/d3d/Error.h"
+#include "platform/d3dx/Utf8.h"
 
 namespace d3dx {
 
@@ -107,40 +109,10 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // Appends the code points of UTF-8 text; a byte that starts no well-formed sequence becomes U+FFFD.
 void decodeUtf8(std::string_view s, std::vector<char32_t>& out) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned c = p[i];
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    int len = 0;
-    char32_t cp = 0, min = 0;
-    if ((c & 0xE0) == 0xC0)
-      len = 2, cp = c & 0x1F, min = 0x80;
-    else if ((c & 0xF0) == 0xE0)
-      len = 3, cp = c & 0x0F, min = 0x800;
-    else if ((c & 0xF8) == 0xF0)
-      len = 4, cp = c & 0x07, min = 0x10000;
-    bool ok = len != 0 && i + static_cast<std::size_t>(len) <= n;
-    for (int k = 1; ok && k < len; ++k) {
-      const unsigned cc = p[i + static_cast<std::size_t>(k)];
-      if ((cc & 0xC0) != 0x80)
-        ok = false;
-      else
-        cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-    if (ok) {
-      out.push_back(cp);
-      i += static_cast<std::size_t>(len);
-    } else {
-      out.push_back(kReplacement);
-      ++i;
-    }
+  for (std::size_t i = 0; i < s.size();) {
+    const Utf8Char c = NextUtf8(s, i);
+    out.push_back(c.length ? c.cp : kReplacement);
+    i += c.length ? c.length : 1;
   }
 }
 
@@ -186,11 +158,25 @@ std::string ftError(FT_Error e) {
 
 }  // namespace
 
+// A face that draws the characters the font's own face lacks, as fontconfig chose it for them; it is
+// sized like the own face and emboldened or slanted where it is lighter or more upright than asked.
+struct Fallback {
+  FT_Face face = nullptr;
+  std::string file;
+  int faceIndex = 0;
+  bool synthesizeBold = false, synthesizeItalic = false;
+};
+
 struct Font::Impl {
-  Device& device;
+  Device* device;  // null: the text is only measured
   GdiFont desc;
   FT_Library library = nullptr;
   FT_Face face = nullptr;
+  // Opened on the first character the own face lacks, so a text it covers never pays for them.
+  FcConfig* fontconfig = nullptr;
+  std::deque<Fallback> fallbacks;
+  std::vector<char32_t> missing;
+  int inkRight = 0;  // of the last layout, from the rectangle's left edge
   int ascent = 0, descent = 0;
   int underlinePos = 0, underlineThickness = 1;  // below the baseline, in pixels
 
@@ -209,7 +195,7 @@ struct Font::Impl {
   std::vector<char32_t> codePoints;
   std::vector<FontVertex> vertices;
 
-  Impl(Device& dev, const GdiFont& f) : device(dev), desc(f) {
+  Impl(Device* dev, const GdiFont& f) : device(dev), desc(f) {
     const char* call = "D3DXCreateFont";
     if (f.pixelHeight < 1)
       throw platform::Error(call, "character height " + std::to_string(f.pixelHeight), f.file);
@@ -252,6 +238,8 @@ struct Font::Impl {
   }
 
   ~Impl() {
+    for (Fallback& f : fallbacks) FT_Done_Face(f.face);
+    if (fontconfig) FcConfigDestroy(fontconfig);
     if (face) FT_Done_Face(face);
     if (library) FT_Done_FreeType(library);
   }
@@ -267,16 +255,92 @@ struct Font::Impl {
     return *g;
   }
 
+  // The open fallback face for this file, opened and sized on first use; null when FreeType cannot
+  // use it at the font's size.
+  const Fallback* openFallback(const std::string& file, int index, int weight, int slant) {
+    for (const Fallback& f : fallbacks)
+      if (f.file == file && f.faceIndex == index) return &f;
+    Fallback f;
+    f.file = file;
+    f.faceIndex = index;
+    if (FT_New_Face(library, file.c_str(), index, &f.face)) return nullptr;
+    if (!FT_IS_SCALABLE(f.face) || FT_Set_Pixel_Sizes(f.face, 0, static_cast<FT_UInt>(desc.pixelHeight))) {
+      FT_Done_Face(f.face);
+      return nullptr;
+    }
+    FT_Select_Charmap(f.face, FT_ENCODING_UNICODE);
+    f.synthesizeBold = desc.bold && weight < FC_WEIGHT_DEMIBOLD;
+    f.synthesizeItalic = desc.italic && slant == FC_SLANT_ROMAN;
+    fallbacks.push_back(f);
+    return &fallbacks.back();
+  }
+
+  // The face fontconfig ranks first, for the font's family, weight and slant, among those that have
+  // `cp`; null when no installed face has it.
+  const Fallback* fallback(char32_t cp) {
+    if (!fontconfig) {
+      fontconfig = FcInitLoadConfigAndFonts();
+      if (!fontconfig)
+        throw platform::Error("DrawText",
+                              "fontconfig could not load its configuration to find " + codePoint(cp));
+    }
+    FcPattern* pattern = FcPatternCreate();
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(desc.name.c_str()));
+    FcPatternAddInteger(pattern, FC_WEIGHT, desc.bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddInteger(pattern, FC_SLANT, desc.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcCharSet* wanted = FcCharSetCreate();
+    FcCharSetAddChar(wanted, cp);
+    FcPatternAddCharSet(pattern, FC_CHARSET, wanted);
+    FcCharSetDestroy(wanted);
+    FcConfigSubstitute(fontconfig, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcFontSet* ranked = FcFontSort(fontconfig, pattern, FcFalse, nullptr, &result);
+    FcPatternDestroy(pattern);
+    const Fallback* chosen = nullptr;
+    for (int i = 0; ranked && i < ranked->nfont && !chosen; ++i) {
+      FcPattern* font = ranked->fonts[i];
+      FcCharSet* has = nullptr;
+      FcChar8* file = nullptr;
+      if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || !FcCharSetHasChar(has, cp))
+        continue;
+      if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) continue;
+      int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
+      FcPatternGetInteger(font, FC_INDEX, 0, &index);
+      FcPatternGetInteger(font, FC_WEIGHT, 0, &weight);
+      FcPatternGetInteger(font, FC_SLANT, 0, &slant);
+      chosen = openFallback(reinterpret_cast<const char*>(file), index, weight, slant);
+      if (chosen && FT_Get_Char_Index(chosen->face, cp) == 0) chosen = nullptr;
+    }
+    if (ranked) FcFontSetDestroy(ranked);
+    return chosen;
+  }
+
   void rasterise(char32_t cp, Glyph& g) {
     const char* call = "DrawText";
-    const FT_UInt index = FT_Get_Char_Index(face, cp);
-    FT_Error e = FT_Load_Glyph(face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL);
-    if (e) throw platform::Error(call, "cannot load glyph " + codePoint(cp) + ": " + ftError(e), desc.file);
-    FT_GlyphSlot slot = face->glyph;
-    if (desc.synthesizeBold) FT_GlyphSlot_Embolden(slot);
-    if (desc.synthesizeItalic) FT_GlyphSlot_Oblique(slot);
+    FT_Face from = face;
+    const std::string* file = &desc.file;
+    bool bold = desc.synthesizeBold, italic = desc.synthesizeItalic;
+    FT_UInt index = FT_Get_Char_Index(face, cp);
+    if (index == 0) {
+      if (const Fallback* f = fallback(cp)) {
+        from = f->face;
+        file = &f->file;
+        bold = f->synthesizeBold;
+        italic = f->synthesizeItalic;
+        index = FT_Get_Char_Index(from, cp);
+      } else {
+        // Glyph 0 of the own face: its missing-glyph box.
+        missing.push_back(cp);
+      }
+    }
+    FT_Error e = FT_Load_Glyph(from, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL);
+    if (e) throw platform::Error(call, "cannot load glyph " + codePoint(cp) + ": " + ftError(e), *file);
+    FT_GlyphSlot slot = from->glyph;
+    if (bold) FT_GlyphSlot_Embolden(slot);
+    if (italic) FT_GlyphSlot_Oblique(slot);
     e = FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL);
-    if (e) throw platform::Error(call, "cannot render glyph " + codePoint(cp) + ": " + ftError(e), desc.file);
+    if (e) throw platform::Error(call, "cannot render glyph " + codePoint(cp) + ": " + ftError(e), *file);
     ++rasterised;
 
     const FT_Bitmap& bm = slot->bitmap;
@@ -349,6 +413,7 @@ struct Font::Impl {
 
   int layout(const D3DRECT& rect, D3DCOLOR color) {
     vertices.clear();
+    inkRight = 0;
     if (codePoints.empty()) return 0;
     const int lineHeight = ascent + descent;
     int lineTop = rect.y1, pen = rect.x1, lines = 1;
@@ -372,6 +437,7 @@ struct Font::Impl {
       if (g.width > 0 && g.height > 0) {
         const int x0 = pen + g.left, y0 = lineTop + ascent - g.top;
         quad(x0, y0, x0 + g.width, y0 + g.height, g.ax, g.ay, rect, color, false);
+        inkRight = std::max(inkRight, x0 + g.width - rect.x1);
       }
       pen += g.advance;
     }
@@ -387,12 +453,13 @@ struct Font::Impl {
     level.rgba = atlas;
     std::vector<Texture::Level> levels;
     levels.push_back(std::move(level));
-    texture = device.CreateTexture(std::move(levels), "glyph atlas of " + desc.file);
+    texture = device->CreateTexture(std::move(levels), "glyph atlas of " + desc.file);
     atlasDirty = false;
   }
 
   // Sets the states the text needs, draws, and puts back every one it changed.
   void draw() {
+    Device& device = *Impl::device;
     struct Saved {
       DWORD stage;  // kTextureStageCount: a render state
       DWORD type;
@@ -475,7 +542,7 @@ struct Font::Impl {
   }
 };
 
-Font::Font(Device& device, const GdiFont& font) : impl_(std::make_unique<Impl>(device, font)) {}
+Font::Font(Device& device, const GdiFont& font) : impl_(std::make_unique<Impl>(&device, font)) {}
 Font::~Font() = default;
 
 int Font::DrawText(std::string_view text, const D3DRECT& rect, DWORD format, D3DCOLOR color) {
@@ -505,6 +572,21 @@ std::shared_ptr<Texture> Font::Atlas() const {
 
 std::unique_ptr<Font> D3DXCreateFont(Device& device, const GdiFont& font) {
   return std::make_unique<Font>(device, font);
+}
+
+TextMeasure::TextMeasure(const GdiFont& font) : impl_(std::make_unique<Font::Impl>(nullptr, font)) {}
+TextMeasure::~TextMeasure() = default;
+
+int TextMeasure::Width(std::string_view text) {
+  impl_->codePoints.clear();
+  decodeUtf8(text, impl_->codePoints);
+  // Wide enough that nothing is clipped: the ink's extent is what is asked for.
+  impl_->layout(D3DRECT{0, 0, 1 << 24, 1 << 24}, 0);
+  return impl_->inkRight;
+}
+
+const std::vector<char32_t>& TextMeasure::Missing() const {
+  return impl_->missing;
 }
 
 }  // namespace d3dx

@@ -1,11 +1,13 @@
 // Fonts: the platform's standard font object, its GDI-style handle, and the D3DX font that draws
-// text with it.
+// text with it. A character the face lacks comes from the face fontconfig picks for it; one that no
+// installed face has draws as the face's missing-glyph box.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/d3d/Device.h"
 
@@ -86,5 +88,23 @@ class Font {
 };
 
 std::unique_ptr<Font> D3DXCreateFont(d3d::Device& device, const GdiFont& font);
+
+// Lays text out exactly as a Font of the same description draws it, with no device: to check that a
+// line fits before anything is drawn.
+class TextMeasure {
+ public:
+  explicit TextMeasure(const GdiFont& font);
+  ~TextMeasure();
+  TextMeasure(const TextMeasure&) = delete;
+  TextMeasure& operator=(const TextMeasure&) = delete;
+
+  // The right edge of the ink of UTF-8 `text` drawn from x = 0, in pixels (0 when nothing shows).
+  int Width(std::string_view text);
+  // The characters met so far that no installed face has, each once, in the order they were met.
+  const std::vector<char32_t>& Missing() const;
+
+ private:
+  std::unique_ptr<Font::Impl> impl_;
+};
 
 }  // namespace d3dx

@@ -39,7 +39,8 @@ TEST(Headless, HelpListsTheOptions) {
   const std::string dir = wgtest::ScratchDir("help");
   EXPECT_EQ(runProgram("--help", dir + "/log"), 0);
   const std::string out = slurp(dir + "/log");
-  for (const char* opt : {"--headless", "--frames", "--screenshot", "--window"})
+  for (const char* opt : {"--headless", "--frames", "--screenshot", "--window", "--mute", "--card",
+                          "--greeting", "--credit", "--no-credits", "--tune", "--model", "--ground"})
     EXPECT_NE(out.find(opt), std::string::npos) << opt;
 }
 

@@ -24,6 +24,11 @@ namespace {
 
 constexpr int kRate = audio::Synthesizer::kSampleRate;
 
+// The tune of an application folder.
+std::string Tune(const std::string& appFolder) {
+  return appFolder + "/music/main.mid";
+}
+
 double Rms(const std::vector<float>& s, double fromSeconds, double toSeconds) {
   const std::size_t from = std::min(s.size(), static_cast<std::size_t>(fromSeconds * kRate) * 2);
   const std::size_t to = std::min(s.size(), static_cast<std::size_t>(toSeconds * kRate) * 2);
@@ -87,7 +92,7 @@ std::string ErrorOf(const std::function<void()>& f) {
   return "no error";
 }
 
-TEST(ExtractFolder, CutsAfterTheLastBackslashOnly) {
+TEST(ExtractFolder, CutsAfterTheLastBackslashOrSlash) {
   EXPECT_EQ(music::ExtractFolder("C:\\Greeting\\music\\main.mid"), "C:\\Greeting\\music\\");
   EXPECT_EQ(music::ExtractFolder("/opt/wg\\music\\main.mid"), "/opt/wg\\music\\");
   EXPECT_EQ(music::ExtractFolder("main.mid"), "");
@@ -95,16 +100,17 @@ TEST(ExtractFolder, CutsAfterTheLastBackslashOnly) {
   EXPECT_EQ(music::ExtractFolder("\\"), "\\");
   EXPECT_EQ(music::ExtractFolder("a\\b\\c\\d"), "a\\b\\c\\");
   EXPECT_EQ(music::ExtractFolder("a\\b\\"), "a\\b\\");
-  EXPECT_EQ(music::ExtractFolder("/usr/share/music/main.mid"), "");
-  EXPECT_EQ(music::ExtractFolder("a\\b/c/d.mid"), "a\\");
+  EXPECT_EQ(music::ExtractFolder("/usr/share/music/main.mid"), "/usr/share/music/");
+  EXPECT_EQ(music::ExtractFolder("a\\b/c/d.mid"), "a\\b/c/");
+  EXPECT_EQ(music::ExtractFolder("carol.mid"), "");
 }
 
 TEST(InitMusic, SearchesTheMusicFolderLoadsMainMidAndLeavesItPlayingWithTheReverbOn) {
   const std::string F = wgtest::AppDirWithout("music-app-folder", {});
-  music::modMusic m(F, audio::OutputMode::Offline);
+  music::modMusic m(Tune(F), audio::OutputMode::Offline);
   EXPECT_FALSE(m.MusicPerformance || m.MusicLoader || m.MusicSegment || m.MusicSegmentState);
   m.InitMusic(nullptr);
-  EXPECT_EQ(m.MusicLoader->SearchDirectory(), F + "\\music\\");
+  EXPECT_EQ(m.MusicLoader->SearchDirectory(), F + "/music/");
   EXPECT_EQ(m.MusicLoader->LastLoadedFile(), F + "/music/main.mid");
   EXPECT_EQ(m.MusicSegment->File(), F + "/music/main.mid");
   EXPECT_TRUE(m.MusicSegment->IsStandardMidiFile());
@@ -127,7 +133,7 @@ TEST(InitMusic, TheTunePlaysOnceAtFullLevelThenDecaysAndStaysSilent) {
   const std::string timgm = "/usr/share/sounds/sf2/TimGM6mb.sf2";
   if (!std::ifstream(timgm).good()) GTEST_SKIP() << "timgm6mb-soundfont is not installed";
   ScopedEnv font("WG_SOUNDFONT", timgm.c_str());
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
   m.InitMusic(nullptr);
   audio::DirectMusicPerformance8& p = *m.MusicPerformance;
   const double length = m.MusicSegment->LengthSeconds();
@@ -233,7 +239,7 @@ TEST(Reverb, AnInsertOverTheMixLengthensTheTailOfAShortNoteAndLeavesTheDrySignal
 }
 
 TEST(StopEx, SilencesTheNextBlockAtOnceWithNoReverbTail) {
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
   m.InitMusic(nullptr);
   audio::DirectMusicPerformance8& p = *m.MusicPerformance;
   ASSERT_GT(Rms(Render(p, 3.0), 2.0, 3.0), 0.003);
@@ -248,7 +254,7 @@ TEST(StopEx, SilencesTheNextBlockAtOnceWithNoReverbTail) {
 }
 
 TEST(Shutdown, StopsUnloadsTheInstrumentsAndDropsEveryReference) {
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
   m.Shutdown();  // nothing set up yet: nothing to stop
   m.InitMusic(nullptr);
   const std::shared_ptr<audio::DirectMusicPerformance8> performance = m.MusicPerformance;
@@ -300,7 +306,7 @@ TEST(AudioPlatform, AMissingSoundFontSaysWhichPackageProvidesOne) {
   const std::string none = "/nonexistent/none.sf2";
   {
     ScopedEnv env("WG_SOUNDFONT", none.c_str());
-    music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
+    music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
     const std::string message = ErrorOf([&] { m.InitMusic(nullptr); });
     EXPECT_NE(message.find("InitAudio: the SoundFont named by WG_SOUNDFONT cannot be read (" + none + ")"),
               std::string::npos)
@@ -328,7 +334,7 @@ TEST(AudioPlatform, TheFirstInstalledSoundFontIsTakenUnlessWgSoundFontNamesOne) 
 
 TEST(AudioDevice, WithoutAnAudioDeviceInitAudioFailsClearly) {
   ScopedEnv env("SDL_AUDIODRIVER", "no-such-driver");
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Device);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Device);
   const std::string message = ErrorOf([&] { m.InitMusic(nullptr); });
   EXPECT_EQ(message.rfind("InitAudio: no usable audio device", 0), 0u) << message;
   EXPECT_FALSE(m.MusicSegment);
@@ -336,7 +342,7 @@ TEST(AudioDevice, WithoutAnAudioDeviceInitAudioFailsClearly) {
 
 TEST(AudioDevice, TheDevicePlaysTheTuneAndFallsSilentTheBlockAfterStopEx) {
   ScopedEnv env("SDL_AUDIODRIVER", "dummy");
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Device);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Device);
   m.InitMusic(nullptr);
   audio::DirectMusicPerformance8& p = *m.MusicPerformance;
   EXPECT_NE(ErrorOf([&] { Render(p, 0.01); }).find("RenderOffline: "), std::string::npos);

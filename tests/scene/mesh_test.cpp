@@ -155,6 +155,7 @@ TEST_F(MeshFixture, LoadResetsTheScaleButKeepsPositionAndRotation) {
 TEST_F(MeshFixture, EachMaterialGivesOneTextureMaterialDrawTripleInOrder) {
   const std::string dir = wgtest::ScratchDir("mesh-three");
   WriteFile(dir + "/three.x", ThreeMaterialModel());
+  std::filesystem::copy_file(wgtest::AppDir() + "/models/bark.jpg", dir + "/bark.jpg");
   mesh().Load(dir + "/three.x");
   ASSERT_EQ(mesh().GetNumMaterials(), 3);
   const auto calls = render();
@@ -168,11 +169,13 @@ TEST_F(MeshFixture, EachMaterialGivesOneTextureMaterialDrawTripleInOrder) {
   EXPECT_EQ(calls.front().args, (std::vector<std::int64_t>{27, 0}));
   EXPECT_EQ(calls.back().args, (std::vector<std::int64_t>{27, 1}));
 
-  // Textures come from the application's models folder, not the model's own folder; the absent
-  // file and the material without a name leave their subsets untextured.
+  // Textures come from the model's own folder; the absent file and the material without a name
+  // leave their subsets untextured, and only the absent file is reported.
   const auto& textures = mesh().GetTextures();
   ASSERT_TRUE(textures[0]);
-  EXPECT_EQ(textures[0]->source, wgtest::AppDir() + "/models/bark.jpg");
+  EXPECT_EQ(textures[0]->source, dir + "/bark.jpg");
+  ASSERT_EQ(mesh().LoadErrors().size(), 1u);
+  EXPECT_NE(mesh().LoadErrors()[0].find(dir + "/absent.png"), std::string::npos) << mesh().LoadErrors()[0];
   EXPECT_FALSE(textures[1]);
   EXPECT_FALSE(textures[2]);
   EXPECT_EQ(calls[6].args, (std::vector<std::int64_t>{0, 1}));
@@ -212,6 +215,9 @@ TEST_F(MeshFixture, MissingOrBrokenFileLeavesAnEmptyMeshThatSetsOnlyBlendingAndW
     mesh().Load(file);
     EXPECT_EQ(mesh().GetMesh(), nullptr);
     EXPECT_EQ(mesh().GetNumMaterials(), 0);
+    // Why, naming the file: what a user who chose the model is told.
+    ASSERT_EQ(mesh().LoadErrors().size(), 1u);
+    EXPECT_NE(mesh().LoadErrors()[0].find(file), std::string::npos) << mesh().LoadErrors()[0];
     EXPECT_TRUE(mesh().GetMaterials().empty());
     const auto calls = render();
     EXPECT_EQ(names(calls), (std::vector<std::string>{"SetRenderState", "SetTransform", "MultiplyTransform",
