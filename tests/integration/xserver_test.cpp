@@ -65,7 +65,8 @@ Box redInk(const Shot& s, const platform::Rect& region) {
 // Where the greeting's ink lies in the 1024 x 768 picture, from a headless frame of the same program.
 const Box& greetingInPicture() {
   static const Box box = [] {
-    const std::string dir = wgtest::ScratchDir("xserver-reference");
+    // Its own folder: the cases run as parallel processes, and each empties its folder first.
+    const std::string dir = wgtest::ScratchDir("xserver-reference-" + std::to_string(getpid()));
     const std::string png = dir + "/frame.png";
     const std::string cmd = wgtest::AppDir() + "/winter-greeting --headless --frames 1 --screenshot " + png +
                             " >" + dir + "/log 2>&1";
