@@ -28,7 +28,9 @@ std::string hex(DWORD v) {
   return buf;
 }
 
-float floatOf(DWORD bits) { return std::bit_cast<float>(bits); }
+float floatOf(DWORD bits) {
+  return std::bit_cast<float>(bits);
+}
 
 void colorOf(d3d::D3DCOLOR c, float out[4]) {
   out[0] = ((c >> 16) & 0xFF) / 255.0f;
@@ -61,8 +63,8 @@ VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const c
   } else {
     throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: position type " + hex(pos));
   }
-  const DWORD known = d3d::D3DFVF_POSITION_MASK | d3d::D3DFVF_NORMAL | d3d::D3DFVF_PSIZE | d3d::D3DFVF_DIFFUSE |
-                      d3d::D3DFVF_SPECULAR | d3d::D3DFVF_TEXCOUNT_MASK | 0xFFFF0000u;
+  const DWORD known = d3d::D3DFVF_POSITION_MASK | d3d::D3DFVF_NORMAL | d3d::D3DFVF_PSIZE |
+                      d3d::D3DFVF_DIFFUSE | d3d::D3DFVF_SPECULAR | d3d::D3DFVF_TEXCOUNT_MASK | 0xFFFF0000u;
   if (fvf & ~known) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped");
   if (fvf & d3d::D3DFVF_NORMAL) l.size += 12;  // lighting is off: normals are carried, never read
   if (fvf & d3d::D3DFVF_PSIZE) {
@@ -75,7 +77,8 @@ VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const c
   }
   if (fvf & d3d::D3DFVF_SPECULAR) l.size += 4;  // SPECULARENABLE is off
   const DWORD texCount = (fvf & d3d::D3DFVF_TEXCOUNT_MASK) >> d3d::D3DFVF_TEXCOUNT_SHIFT;
-  if (texCount > 8) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: texture count");
+  if (texCount > 8)
+    throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: texture count");
   if (fvf >> (16 + 2 * texCount))
     throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: size bits of absent sets");
   for (DWORD i = 0; i < texCount; ++i) {
@@ -94,30 +97,48 @@ VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const c
 
 GLenum primitiveMode(d3d::D3DPRIMITIVETYPE type, const char* call) {
   switch (type) {
-    case d3d::D3DPT_POINTLIST: return GL_POINTS;
-    case d3d::D3DPT_LINELIST: return GL_LINES;
-    case d3d::D3DPT_LINESTRIP: return GL_LINE_STRIP;
-    case d3d::D3DPT_TRIANGLELIST: return GL_TRIANGLES;
-    case d3d::D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
-    case d3d::D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+    case d3d::D3DPT_POINTLIST:
+      return GL_POINTS;
+    case d3d::D3DPT_LINELIST:
+      return GL_LINES;
+    case d3d::D3DPT_LINESTRIP:
+      return GL_LINE_STRIP;
+    case d3d::D3DPT_TRIANGLELIST:
+      return GL_TRIANGLES;
+    case d3d::D3DPT_TRIANGLESTRIP:
+      return GL_TRIANGLE_STRIP;
+    case d3d::D3DPT_TRIANGLEFAN:
+      return GL_TRIANGLE_FAN;
   }
   throw platform::Error(call, "primitive type " + std::to_string(type) + " cannot be drawn");
 }
 
 GLenum blendFactor(DWORD b, const char* call) {
   switch (b) {
-    case d3d::D3DBLEND_ZERO: return GL_ZERO;
-    case d3d::D3DBLEND_ONE: return GL_ONE;
-    case d3d::D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
-    case d3d::D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
-    case d3d::D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
-    case d3d::D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
-    case d3d::D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
-    case d3d::D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
-    case d3d::D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
-    case d3d::D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
-    case 11: return GL_SRC_ALPHA_SATURATE;  // D3DBLEND_SRCALPHASAT
-    default: throw platform::Error(call, "blend factor " + std::to_string(b) + " not supported");
+    case d3d::D3DBLEND_ZERO:
+      return GL_ZERO;
+    case d3d::D3DBLEND_ONE:
+      return GL_ONE;
+    case d3d::D3DBLEND_SRCCOLOR:
+      return GL_SRC_COLOR;
+    case d3d::D3DBLEND_INVSRCCOLOR:
+      return GL_ONE_MINUS_SRC_COLOR;
+    case d3d::D3DBLEND_SRCALPHA:
+      return GL_SRC_ALPHA;
+    case d3d::D3DBLEND_INVSRCALPHA:
+      return GL_ONE_MINUS_SRC_ALPHA;
+    case d3d::D3DBLEND_DESTALPHA:
+      return GL_DST_ALPHA;
+    case d3d::D3DBLEND_INVDESTALPHA:
+      return GL_ONE_MINUS_DST_ALPHA;
+    case d3d::D3DBLEND_DESTCOLOR:
+      return GL_DST_COLOR;
+    case d3d::D3DBLEND_INVDESTCOLOR:
+      return GL_ONE_MINUS_DST_COLOR;
+    case 11:
+      return GL_SRC_ALPHA_SATURATE;  // D3DBLEND_SRCALPHASAT
+    default:
+      throw platform::Error(call, "blend factor " + std::to_string(b) + " not supported");
   }
 }
 
@@ -129,16 +150,23 @@ GLenum compareFunc(DWORD f, const char* call) {
 
 GLint addressMode(DWORD a, const char* call) {
   switch (a) {
-    case d3d::D3DTADDRESS_WRAP: return GL_REPEAT;
-    case d3d::D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
-    case d3d::D3DTADDRESS_CLAMP: return GL_CLAMP_TO_EDGE;
-    case 4: return GL_CLAMP_TO_BORDER;  // D3DTADDRESS_BORDER
-    default: throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
+    case d3d::D3DTADDRESS_WRAP:
+      return GL_REPEAT;
+    case d3d::D3DTADDRESS_MIRROR:
+      return GL_MIRRORED_REPEAT;
+    case d3d::D3DTADDRESS_CLAMP:
+      return GL_CLAMP_TO_EDGE;
+    case 4:
+      return GL_CLAMP_TO_BORDER;  // D3DTADDRESS_BORDER
+    default:
+      throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
   }
 }
 
 // POINT and NONE sample the nearest texel or take no mip; LINEAR and the better filters blend.
-GLint magFilter(DWORD mag) { return mag >= d3d::D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST; }
+GLint magFilter(DWORD mag) {
+  return mag >= d3d::D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST;
+}
 GLint minFilter(DWORD min, DWORD mip) {
   const bool linear = min >= d3d::D3DTEXF_LINEAR;
   if (mip == d3d::D3DTEXF_NONE) return linear ? GL_LINEAR : GL_NEAREST;
@@ -173,6 +201,61 @@ void checkArgument(DWORD arg, DWORD stage, const char* call) {
   if ((arg & ~(d3d::D3DTA_COMPLEMENT | d3d::D3DTA_ALPHAREPLICATE)) > d3d::D3DTA_SPECULAR)
     throw platform::Error(
         call, "stage " + std::to_string(stage) + " texture argument " + hex(arg) + " not supported");
+}
+
+// Whether a fragment whose vertex colour has alpha 0 ends with alpha 0: each enabled stage's alpha
+// operation keeps a zero that reaches it through the diffuse colour or the current colour (MODULATE
+// of anything by zero is zero). Any other operation or argument may bring alpha back.
+bool zeroDiffuseAlphaStaysZero(const d3d::DeviceState& s) {
+  for (DWORD i = 0; i < kStages; ++i) {
+    const auto& ts = s.stageStates[i];
+    if (ts[d3d::D3DTSS_COLOROP] == d3d::D3DTOP_DISABLE) return true;
+    const auto zero = [](DWORD arg) {
+      const DWORD source = arg & ~d3d::D3DTA_ALPHAREPLICATE;  // replicating alpha leaves alpha as it is
+      return source == d3d::D3DTA_DIFFUSE || source == d3d::D3DTA_CURRENT;
+    };
+    const DWORD op = ts[d3d::D3DTSS_ALPHAOP];
+    const bool a1 = zero(ts[d3d::D3DTSS_ALPHAARG1]), a2 = zero(ts[d3d::D3DTSS_ALPHAARG2]);
+    const bool keeps =
+        op == d3d::D3DTOP_SELECTARG1   ? a1
+        : op == d3d::D3DTOP_SELECTARG2 ? a2
+        : op == d3d::D3DTOP_MODULATE || op == d3d::D3DTOP_MODULATE2X || op == d3d::D3DTOP_MODULATE4X
+            ? a1 || a2
+            : false;
+    if (!keeps) return false;
+  }
+  return true;
+}
+
+// Whether a point whose vertex colour has alpha 0 can change no pixel under these states: the alpha
+// test throws its fragments away, or they blend to the destination unchanged (source factor alpha,
+// destination factor one or one minus alpha) and write no depth. Such points are not sent to GL.
+bool zeroAlphaPointIsInvisible(const d3d::DeviceState& s) {
+  const auto& rs = s.renderStates;
+  if (!zeroDiffuseAlphaStaysZero(s)) return false;
+  if (rs[d3d::D3DRS_ALPHATESTENABLE]) {
+    const DWORD ref = rs[d3d::D3DRS_ALPHAREF] & 0xFF;
+    switch (rs[d3d::D3DRS_ALPHAFUNC]) {
+      case d3d::D3DCMP_NEVER:
+      case d3d::D3DCMP_GREATER:
+        return true;
+      case d3d::D3DCMP_LESS:
+      case d3d::D3DCMP_NOTEQUAL:
+        if (ref == 0) return true;
+        break;
+      case d3d::D3DCMP_EQUAL:
+      case d3d::D3DCMP_GREATEREQUAL:
+        if (ref != 0) return true;
+        break;
+      default:
+        break;
+    }
+  }
+  if (!rs[d3d::D3DRS_ALPHABLENDENABLE]) return false;
+  if (rs[d3d::D3DRS_ZENABLE] != d3d::D3DZB_FALSE && rs[d3d::D3DRS_ZWRITEENABLE]) return false;
+  const DWORD src = rs[d3d::D3DRS_SRCBLEND], dst = rs[d3d::D3DRS_DESTBLEND];
+  if (src == 12) return true;  // BOTHSRCALPHA: source alpha, destination one minus source alpha
+  return src == d3d::D3DBLEND_SRCALPHA && (dst == d3d::D3DBLEND_ONE || dst == d3d::D3DBLEND_INVSRCALPHA);
 }
 
 enum Uniform {
@@ -259,6 +342,9 @@ struct GlBackend::Impl {
   Stream vertexStream, indexStream;
   // The fence of the frame presented last.
   GLsync inFlight = nullptr;
+  // The points of a point list that can change a pixel, as indices; kept to spare each frame an
+  // allocation.
+  std::vector<GLuint> visiblePoints;
 
   // The GL state last set, so that unchanged device state costs no GL call. -1: unknown.
   struct Cache {
@@ -390,6 +476,25 @@ struct GlBackend::Impl {
     glBindTexture(GL_TEXTURE_2D, tex);
     if (unit != 0) glActiveTexture(GL_TEXTURE0);
     cache.unit[unit].texture = tex;
+  }
+
+  // Fills `visiblePoints` with first + i for each of the `count` records at `records` that may
+  // change a pixel; returns false when all of them may (then the draw goes as it is).
+  bool cullInvisiblePoints(const d3d::DrawCall& c, const d3d::DeviceState& s, const VertexLayout& l,
+                           const std::uint8_t* records, std::size_t first) {
+    if (c.type != d3d::D3DPT_POINTLIST || l.diffuse < 0 || !zeroAlphaPointIsInvisible(s)) return false;
+    visiblePoints.clear();
+    visiblePoints.reserve(c.vertexCount);
+    const std::size_t alphaAt = static_cast<std::size_t>(l.diffuse) + 3;  // B, G, R, A in memory
+    for (std::size_t i = 0; i < c.vertexCount; ++i)
+      if (records[i * c.stride + alphaAt] != 0) visiblePoints.push_back(static_cast<GLuint>(first + i));
+    return visiblePoints.size() != c.vertexCount;
+  }
+  void drawVisiblePoints() {
+    if (visiblePoints.empty()) return;
+    const std::size_t at = put(indexStream, visiblePoints.data(), visiblePoints.size() * sizeof(GLuint), 4);
+    glDrawElements(GL_POINTS, static_cast<GLsizei>(visiblePoints.size()), GL_UNSIGNED_INT,
+                   reinterpret_cast<const void*>(at));
   }
 
   void applyRenderStates(const d3d::DeviceState& s, const char* call);
@@ -591,7 +696,9 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
       std::equal(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex)))
     return;
   bindArrayBuffer(buffer);
-  const auto at = [&](int field) { return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field)); };
+  const auto at = [&](int field) {
+    return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field));
+  };
   const GLsizei stride = static_cast<GLsizei>(c.stride);
   glEnableVertexAttribArray(kAttrPosition);
   glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
@@ -627,7 +734,8 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   std::copy(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex));
 }
 
-GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) : impl_(std::make_unique<Impl>()) {
+GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height)
+    : impl_(std::make_unique<Impl>()) {
   Impl& g = *impl_;
   g.context = std::move(context);
   g.width = width;
@@ -646,7 +754,8 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) 
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, g.colorRb);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, g.depthRb);
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
-    throw platform::Error("CreateDevice", "the 1024x768 colour target with a 16-bit depth buffer is incomplete");
+    throw platform::Error("CreateDevice",
+                          "the 1024x768 colour target with a 16-bit depth buffer is incomplete");
   // The target holds the screen upside down for GL: its row 0 is the screen's top row, as in
   // Direct3D's memory layout. The rasteriser then breaks ties for pixel centres on an edge the way
   // Direct3D's top-left rule does, and the back buffer reads back top row first.
@@ -744,7 +853,9 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
 }
 
 void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
-  const char* name = call.buffer ? "DrawPrimitive" : call.indices ? "DrawIndexedPrimitiveUP" : "DrawPrimitiveUP";
+  const char* name = call.buffer    ? "DrawPrimitive"
+                     : call.indices ? "DrawIndexedPrimitiveUP"
+                                    : "DrawPrimitiveUP";
   Impl& g = *impl_;
   g.use();
 
@@ -786,14 +897,20 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
       vb.dirtyEnd = 0;
     }
     g.setAttributes(buffer, 0, call, layout, texIndex);
-    glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
+    if (g.cullInvisiblePoints(call, state, layout, call.vertices, call.firstVertex))
+      g.drawVisiblePoints();
+    else
+      glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
   } else if (!call.indices) {
     // Records land on a whole number of strides into the stream, so the attribute set-up stays as
     // it was and only the first vertex moves.
     const std::size_t bytes = (call.vertexCount - 1) * stride + layout.size;
     const std::size_t at = g.put(g.vertexStream, call.vertices, bytes, stride);
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
-    glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
+    if (g.cullInvisiblePoints(call, state, layout, call.vertices, at / stride))
+      g.drawVisiblePoints();
+    else
+      glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
   } else {
     // Only the records of the given range travel; the indices reach them through a base vertex.
     const std::size_t first = call.firstVertex;
@@ -801,7 +918,8 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
     const std::size_t bytes = (count - 1) * stride + layout.size;
     const std::size_t at = g.put(g.vertexStream, call.vertices + first * stride, bytes, stride);
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
-    const std::size_t indexAt = g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
+    const std::size_t indexAt =
+        g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
     glDrawElementsBaseVertex(mode, static_cast<GLsizei>(call.indexCount), GL_UNSIGNED_SHORT,
                              reinterpret_cast<const void*>(indexAt),
                              static_cast<GLint>(at / stride) - static_cast<GLint>(first));
@@ -833,7 +951,8 @@ void GlBackend::present() {
   const GLsync presented = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
   if (g.inFlight) {
     GLenum r = GL_TIMEOUT_EXPIRED;
-    while (r == GL_TIMEOUT_EXPIRED) r = glClientWaitSync(g.inFlight, GL_SYNC_FLUSH_COMMANDS_BIT, 1'000'000'000);
+    while (r == GL_TIMEOUT_EXPIRED)
+      r = glClientWaitSync(g.inFlight, GL_SYNC_FLUSH_COMMANDS_BIT, 1'000'000'000);
     glDeleteSync(g.inFlight);
   }
   g.inFlight = presented;
@@ -853,11 +972,12 @@ void GlBackend::createTexture(d3d::Texture& texture) {
     if (l.rgba.size() != static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height) * 4) {
       glDeleteTextures(1, &tex);
       g.cache.unit[0].texture = ~0u;
-      throw platform::Error("CreateTexture", "mip level " + std::to_string(i) + " holds the wrong number of bytes",
+      throw platform::Error("CreateTexture",
+                            "mip level " + std::to_string(i) + " holds the wrong number of bytes",
                             texture.source);
     }
-    glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 l.rgba.data());
+    glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, l.rgba.data());
   }
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(texture.levels.size()) - 1);
   g.check("CreateTexture");
