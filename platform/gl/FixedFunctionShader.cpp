@@ -4,19 +4,19 @@ namespace gl {
 
 // Direct3D's fog formulas by D3DFOG number (1 EXP, 2 EXP2, 3 LINEAR), from a depth in view space.
 // Both stages need it: table fog runs per pixel, vertex fog per vertex.
-#define WG_FOG_FACTOR                                                                   \
-  "uniform int uFogMode;\n"                                                             \
-  "uniform bool uVertexFog;\n"                                                          \
-  "uniform vec3 uFogParams;  // start, end, density\n"                                  \
-  "float fogFactor(float d) {\n"                                                        \
-  "  if (uFogMode == 3) {\n"                                                            \
-  "    float range = uFogParams.y - uFogParams.x;\n"                                    \
-  "    if (range == 0.0) return d < uFogParams.y ? 1.0 : 0.0;\n"                        \
-  "    return clamp((uFogParams.y - d) / range, 0.0, 1.0);\n"                           \
-  "  }\n"                                                                               \
-  "  if (uFogMode == 1) return clamp(exp(-uFogParams.z * d), 0.0, 1.0);\n"              \
+#define WG_FOG_FACTOR                                                                           \
+  "uniform int uFogMode;\n"                                                                     \
+  "uniform bool uVertexFog;\n"                                                                  \
+  "uniform vec3 uFogParams;  // start, end, density\n"                                          \
+  "float fogFactor(float d) {\n"                                                                \
+  "  if (uFogMode == 3) {\n"                                                                    \
+  "    float range = uFogParams.y - uFogParams.x;\n"                                            \
+  "    if (range == 0.0) return d < uFogParams.y ? 1.0 : 0.0;\n"                                \
+  "    return clamp((uFogParams.y - d) / range, 0.0, 1.0);\n"                                   \
+  "  }\n"                                                                                       \
+  "  if (uFogMode == 1) return clamp(exp(-uFogParams.z * d), 0.0, 1.0);\n"                      \
   "  if (uFogMode == 2) { float t = uFogParams.z * d; return clamp(exp(-t * t), 0.0, 1.0); }\n" \
-  "  return 1.0;\n"                                                                     \
+  "  return 1.0;\n"                                                                             \
   "}\n"
 
 const char* const kFixedFunctionVertexShader =

@@ -10,9 +10,15 @@
 
 namespace gl {
 
+// How the fixed-function states reach the shader: each combination of the states that change what
+// it computes gets its own program with those states as constants, made on the combination's first
+// draw; or one program reads them all as uniforms and branches on them (kept for comparison).
+enum class Programs { Specialised, Uber };
+
 class GlBackend : public d3d::Backend {
  public:
-  GlBackend(std::unique_ptr<GlContext> context, int width, int height);
+  GlBackend(std::unique_ptr<GlContext> context, int width, int height,
+            Programs programs = Programs::Specialised);
   ~GlBackend() override;
 
   void clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD stencil) override;
@@ -21,6 +27,8 @@ class GlBackend : public d3d::Backend {
   void finish() override;
   void createTexture(d3d::Texture& texture) override;
   std::vector<std::uint8_t> readBack(d3d::DWORD& width, d3d::DWORD& height) override;
+  // Specialised programs made so far (none in the uber mode).
+  std::size_t specialisedPrograms() const;
 
   struct Impl;
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/d3d/Direct3D8.h"
+#include "platform/gl/GlBackend.h"
 
 namespace gl {
 
@@ -9,7 +10,8 @@ class GlDirect3D8 : public d3d::Direct3D8 {
  public:
   // headless: EGL without a display; otherwise the focus window passed to CreateDevice is the
   // platform::Window whose SDL window receives the context.
-  explicit GlDirect3D8(bool headless, bool vsync = true) : headless_(headless), vsync_(vsync) {}
+  explicit GlDirect3D8(bool headless, bool vsync = true, Programs programs = Programs::Specialised)
+      : headless_(headless), vsync_(vsync), programs_(programs) {}
   d3d::D3DDISPLAYMODE GetAdapterDisplayMode(d3d::DWORD adapter) override;
   std::unique_ptr<d3d::Device> CreateDevice(d3d::DWORD adapter, d3d::DWORD deviceType, void* focusWindow,
                                             d3d::DWORD behaviorFlags,
@@ -18,6 +20,7 @@ class GlDirect3D8 : public d3d::Direct3D8 {
  private:
   bool headless_;
   bool vsync_;
+  Programs programs_;
 };
 
 }  // namespace gl

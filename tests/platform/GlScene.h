@@ -36,11 +36,12 @@ struct V104 {  // D3DFVF_XYZRHW | D3DFVF_TEX1
 };
 
 inline D3DPRESENT_PARAMETERS PresentParams() {
-  return D3DPRESENT_PARAMETERS{1024, 768, D3DFMT_X8R8G8B8, 1, 0, D3DSWAPEFFECT_FLIP, 0, 0, 1, D3DFMT_D16, 0, 0, 0};
+  return D3DPRESENT_PARAMETERS{1024, 768, D3DFMT_X8R8G8B8, 1, 0, D3DSWAPEFFECT_FLIP, 0, 0, 1, D3DFMT_D16, 0,
+                               0,    0};
 }
 
-inline std::unique_ptr<Device> CreateHeadlessDevice() {
-  gl::GlDirect3D8 d3d(true);
+inline std::unique_ptr<Device> CreateHeadlessDevice(gl::Programs programs = gl::Programs::Specialised) {
+  gl::GlDirect3D8 d3d(true, true, programs);
   return d3d.CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
                           PresentParams());
 }
@@ -55,7 +56,8 @@ struct Image {
 };
 
 struct GlScene {
-  explicit GlScene(float nearPlane = 1.0f) : dev(CreateHeadlessDevice()) {
+  explicit GlScene(float nearPlane = 1.0f, gl::Programs programs = gl::Programs::Specialised)
+      : dev(CreateHeadlessDevice(programs)) {
     D3DMATRIX m;
     // fov 90 degrees, aspect 4:3: at depth z the screen spans y in -z..z and x in -4z/3..4z/3.
     d3dx::D3DXMatrixPerspectiveFovLH(&m, 1.5707963705062866f, 4.0f / 3.0f, nearPlane, 1000.0f);
@@ -76,7 +78,9 @@ struct GlScene {
 
   // A quad facing the camera at depth z, centred on (cx, cy), as a strip.
   static std::vector<V42> Quad(float cx, float cy, float z, float halfW, float halfH, D3DCOLOR c) {
-    return {{cx - halfW, cy + halfH, z, c}, {cx + halfW, cy + halfH, z, c}, {cx - halfW, cy - halfH, z, c},
+    return {{cx - halfW, cy + halfH, z, c},
+            {cx + halfW, cy + halfH, z, c},
+            {cx - halfW, cy - halfH, z, c},
             {cx + halfW, cy - halfH, z, c}};
   }
   static void DrawQuad(Device& d, const std::vector<V42>& q) {
@@ -102,7 +106,11 @@ struct GlScene {
 
 // World units at depth z of half a pixel across and down: moves a point from a pixel centre onto
 // the corner between four pixels.
-inline float HalfPixelX(float z) { return z / (0.75f * 1024.0f); }
-inline float HalfPixelY(float z) { return z / 768.0f; }
+inline float HalfPixelX(float z) {
+  return z / (0.75f * 1024.0f);
+}
+inline float HalfPixelY(float z) {
+  return z / 768.0f;
+}
 
 }  // namespace gltest
