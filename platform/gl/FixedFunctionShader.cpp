@@ -1,6 +1,10 @@
 #include "platform/gl/FixedFunctionShader.h"
 
+#include "platform/gl/WebGl2Rules.h"
+
 namespace gl {
+
+namespace {
 
 // Direct3D's fog formulas by D3DFOG number (1 EXP, 2 EXP2, 3 LINEAR), from a depth in view space.
 // Both stages need it: table fog runs per pixel, vertex fog per vertex.
@@ -19,8 +23,7 @@ namespace gl {
   "  return 1.0;\n"                                                                     \
   "}\n"
 
-const char* const kFixedFunctionVertexShader =
-    "#version 330 core\n"
+const char* const kVertexBody =
     "layout(location = 0) in vec4 aPosition;\n"
     "layout(location = 1) in vec4 aDiffuse;\n"
     "layout(location = 2) in vec4 aTexCoord;\n"
@@ -60,8 +63,8 @@ const char* const kFixedFunctionVertexShader =
     "    clip.z = 2.0 * clip.z - clip.w;\n"
     "    gl_Position = clip;\n"
     "  }\n"
-    "  vDiffuse = aDiffuse;\n"
-    "  vDiffuseFlat = aDiffuse;\n"
+    "  vDiffuse = WG_DIFFUSE(aDiffuse);\n"
+    "  vDiffuseFlat = WG_DIFFUSE(aDiffuse);\n"
     "  vTexCoord = aTexCoord.xy;\n"
     "  vDepth = eye.z;\n"
     "  vVertexFog = fogFactor(eye.z);\n"
@@ -74,8 +77,7 @@ const char* const kFixedFunctionVertexShader =
     "  gl_PointSize = min(max(size, uPointSize.y), uPointSize.z);\n"
     "}\n";
 
-const char* const kFixedFunctionFragmentShader =
-    "#version 330 core\n"
+const char* const kFragmentBody =
     "in vec4 vDiffuse;\n"
     "flat in vec4 vDiffuseFlat;\n"
     "in vec2 vTexCoord;\n"
@@ -124,7 +126,7 @@ const char* const kFixedFunctionFragmentShader =
     "}\n"
     "void main() {\n"
     "  vec4 diffuse = uFlat ? vDiffuseFlat : vDiffuse;\n"
-    "  vec4 tex = texture(uTexture, uSpriteCoords ? gl_PointCoord : vTexCoord);\n"
+    "  vec4 tex = texture(uTexture, uSpriteCoords ? WG_SPRITE_COORD : vTexCoord);\n"
     "  vec4 color = vec4(operation(uColorOp, tex, diffuse).rgb, operation(uAlphaOp, tex, diffuse).a);\n"
     "  if (!passes(uAlphaFunc, int(round(color.a * 255.0)), uAlphaRef)) discard;\n"
     "  float f = uVertexFog ? vVertexFog : fogFactor(vDepth);\n"
@@ -132,5 +134,19 @@ const char* const kFixedFunctionFragmentShader =
     "}\n";
 
 #undef WG_FOG_FACTOR
+
+// What the desktop dialect adds to the body: vertex colours arrive as R, G, B, A through the BGRA
+// attribute format, and sprite coordinates start at the lower left, which is the screen's top here.
+const char* const kDesktopPreamble =
+    "#version 330 core\n"
+    "#define WG_DIFFUSE(c) (c)\n"
+    "#define WG_SPRITE_COORD gl_PointCoord\n";
+
+}  // namespace
+
+std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect) {
+  const char* preamble = dialect == GlDialect::WebGl2 ? webgl2::kShaderPreamble : kDesktopPreamble;
+  return std::string(preamble) + (stage == ShaderStage::Vertex ? kVertexBody : kFragmentBody);
+}
 
 }  // namespace gl

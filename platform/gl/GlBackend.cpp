@@ -1,7 +1,5 @@
 #include "platform/gl/GlBackend.h"
 
-#include <epoxy/gl.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -11,6 +9,8 @@
 #include "platform/d3d/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/gl/FixedFunctionShader.h"
+#include "platform/gl/GlApi.h"
+#include "platform/gl/WebGl2Rules.h"
 
 namespace gl {
 
@@ -119,12 +119,15 @@ GLenum compareFunc(DWORD f, const char* call) {
   return GL_NEVER + (f - d3d::D3DCMP_NEVER);  // both enumerations run NEVER, LESS, ..., ALWAYS
 }
 
-GLint addressMode(DWORD a, const char* call) {
+GLint addressMode(DWORD a, GlDialect dialect, const char* call) {
   switch (a) {
     case d3d::D3DTADDRESS_WRAP: return GL_REPEAT;
     case d3d::D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
     case d3d::D3DTADDRESS_CLAMP: return GL_CLAMP_TO_EDGE;
-    case 4: return GL_CLAMP_TO_BORDER;  // D3DTADDRESS_BORDER
+    case 4:  // D3DTADDRESS_BORDER
+      if (dialect == GlDialect::WebGl2)
+        throw platform::Error(call, "border addressing is not available in WebGL2");
+      return GL_CLAMP_TO_BORDER;
     default: throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
   }
 }
@@ -174,8 +177,9 @@ constexpr const char* kUniformNames[kUniformCount] = {
     "uTexture",   "uFlat",         "uSpriteCoords",  "uColorOp",  "uAlphaOp",        "uTextureFactor",
     "uAlphaFunc", "uAlphaRef",     "uFogColor"};
 
-GLuint compile(GLenum type, const char* source) {
+GLuint compile(GLenum type, const std::string& text) {
   const GLuint s = glCreateShader(type);
+  const char* source = text.c_str();
   glShaderSource(s, 1, &source, nullptr);
   glCompileShader(s);
   GLint ok = 0;
@@ -202,6 +206,7 @@ struct GlObject {
 
 struct GlBackend::Impl {
   std::unique_ptr<GlContext> context;
+  GlDialect dialect = GlDialect::Desktop33;
   int width = 0, height = 0;
   GLuint fbo = 0, colorRb = 0, depthRb = 0;
   GLuint program = 0, vao = 0, sampler = 0, whiteTexture = 0;
@@ -217,6 +222,8 @@ struct GlBackend::Impl {
     std::size_t capacity = 0, offset = 0;
   };
   Stream vertexStream, indexStream;
+  // The WebGL2 dialect's index lists (WebGl2Rules.h), kept to spare an allocation per draw.
+  std::vector<std::uint32_t> webIndices;
   // The fence of the frame presented last.
   GLsync inFlight = nullptr;
 
@@ -298,11 +305,17 @@ struct GlBackend::Impl {
       glBufferData(s.target, static_cast<GLsizeiptr>(s.capacity), nullptr, GL_STREAM_DRAW);
       at = 0;
     }
-    void* dst = glMapBufferRange(s.target, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes),
-                                 GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
-    if (!dst) throw platform::Error("Draw", "glMapBufferRange failed for the streaming buffer");
-    std::memcpy(dst, data, bytes);
-    glUnmapBuffer(s.target);
+    if (dialect == GlDialect::WebGl2) {
+      // WebGL2 maps no buffers; a sub-data upload into the orphaned range never waits either.
+      glBufferSubData(s.target, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes), data);
+    } else {
+      void* dst =
+          glMapBufferRange(s.target, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes),
+                           GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
+      if (!dst) throw platform::Error("Draw", "glMapBufferRange failed for the streaming buffer");
+      std::memcpy(dst, data, bytes);
+      glUnmapBuffer(s.target);
+    }
     s.offset = at + bytes;
     return at;
   }
@@ -341,7 +354,19 @@ struct GlBackend::Impl {
   void applyRenderStates(const d3d::DeviceState& s, const char* call);
   void applyStage0(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call);
   void setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c, const VertexLayout& l, DWORD texIndex);
+  // WebGL2: draws the call's primitives through an index list built by the WebGL2 rules.
+  void drawIndexList(const d3d::DrawCall& c, const std::uint16_t* indices, std::int64_t offset, bool flat,
+                     const char* call);
 };
+
+void GlBackend::Impl::drawIndexList(const d3d::DrawCall& c, const std::uint16_t* indices, std::int64_t offset,
+                                    bool flat, const char* call) {
+  const d3d::D3DPRIMITIVETYPE type =
+      webgl2::BuildIndices(c.type, c.primitiveCount, indices, offset, flat, webIndices);
+  const std::size_t at = put(indexStream, webIndices.data(), webIndices.size() * sizeof(std::uint32_t), 4);
+  glDrawElements(primitiveMode(type, call), static_cast<GLsizei>(webIndices.size()), GL_UNSIGNED_INT,
+                 reinterpret_cast<const void*>(at));
+}
 
 void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* call) {
   const auto& rs = s.renderStates;
@@ -394,7 +419,10 @@ void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* c
 
   const DWORD fill = rs[d3d::D3DRS_FILLMODE];
   const GLenum mode = fill == 1 ? GL_POINT : fill == 2 ? GL_LINE : GL_FILL;
-  if (cache.polygonMode != mode) {
+  if (dialect == GlDialect::WebGl2) {
+    if (mode != GL_FILL)
+      throw platform::Error(call, "fill mode " + std::to_string(fill) + " is not available in WebGL2");
+  } else if (cache.polygonMode != mode) {
     glPolygonMode(GL_FRONT_AND_BACK, mode);
     cache.polygonMode = mode;
   }
@@ -472,8 +500,8 @@ void GlBackend::Impl::applyStage0(const d3d::DrawCall& c, const d3d::DeviceState
   }
   const GLint mag = magFilter(ts[d3d::D3DTSS_MAGFILTER]);
   const GLint min = minFilter(ts[d3d::D3DTSS_MINFILTER], ts[d3d::D3DTSS_MIPFILTER]);
-  const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], call);
-  const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], call);
+  const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], dialect, call);
+  const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], dialect, call);
   if (cache.magFilter != mag) glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, cache.magFilter = mag);
   if (cache.minFilter != min) glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, cache.minFilter = min);
   if (cache.wrapS != wrapS) glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, cache.wrapS = wrapS);
@@ -501,7 +529,9 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
   if (l.diffuse >= 0) {
     glEnableVertexAttribArray(kAttrDiffuse);
-    glVertexAttribPointer(kAttrDiffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride, at(l.diffuse));
+    // WebGL2 has no BGRA size: the bytes arrive in memory order and the shader swizzles them.
+    glVertexAttribPointer(kAttrDiffuse, dialect == GlDialect::WebGl2 ? 4 : GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE,
+                          stride, at(l.diffuse));
   } else {
     glDisableVertexAttribArray(kAttrDiffuse);
     glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
@@ -526,9 +556,11 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   k.attrTexIndex = texIndex;
 }
 
-GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) : impl_(std::make_unique<Impl>()) {
+GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, GlDialect dialect)
+    : impl_(std::make_unique<Impl>()) {
   Impl& g = *impl_;
   g.context = std::move(context);
+  g.dialect = dialect;
   g.width = width;
   g.height = height;
   g.context->makeCurrent();
@@ -549,8 +581,8 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) 
   // Direct3D's top-left rule does, and the back buffer reads back top row first.
   glViewport(0, 0, width, height);
 
-  const GLuint vs = compile(GL_VERTEX_SHADER, kFixedFunctionVertexShader);
-  const GLuint fs = compile(GL_FRAGMENT_SHADER, kFixedFunctionFragmentShader);
+  const GLuint vs = compile(GL_VERTEX_SHADER, FixedFunctionShaderSource(ShaderStage::Vertex, dialect));
+  const GLuint fs = compile(GL_FRAGMENT_SHADER, FixedFunctionShaderSource(ShaderStage::Fragment, dialect));
   g.program = glCreateProgram();
   glAttachShader(g.program, vs);
   glAttachShader(g.program, fs);
@@ -588,11 +620,23 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) 
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
   g.cache.texture = g.whiteTexture;
 
-  // D3D's flat shading takes each triangle's colour from its first vertex.
-  glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
-  glEnable(GL_PROGRAM_POINT_SIZE);
-  // Sprite coordinates (0, 0) at the screen's top-left, which is GL's lower left here.
-  glPointParameteri(GL_POINT_SPRITE_COORD_ORIGIN, GL_LOWER_LEFT);
+  if (dialect == GlDialect::Desktop33) {
+    // D3D's flat shading takes each triangle's colour from its first vertex.
+    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+    glEnable(GL_PROGRAM_POINT_SIZE);
+    // Sprite coordinates (0, 0) at the screen's top-left, which is GL's lower left here.
+    glPointParameteri(GL_POINT_SPRITE_COORD_ORIGIN, GL_LOWER_LEFT);
+  } else {
+    // ES always takes the shader's point size; a desktop context drawing in this dialect (the tests
+    // of the browser's rules) must be told to.
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    if (version && std::strncmp(version, "OpenGL ES", 9) != 0) glEnable(GL_PROGRAM_POINT_SIZE);
+    GLfloat range[2] = {0, 0};
+    glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, range);
+    if (range[1] < webgl2::kLargestPointSize)
+      throw platform::Error("CreateDevice", "this browser draws points at most " + std::to_string(range[1]) +
+                                                " pixels wide; the snow needs 64");
+  }
   g.check("CreateDevice");
 }
 
@@ -628,7 +672,10 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
     mask |= GL_COLOR_BUFFER_BIT;
   }
   if (flags & d3d::D3DCLEAR_ZBUFFER) {
-    glClearDepth(z);
+    if (g.dialect == GlDialect::WebGl2)
+      glClearDepthf(z);
+    else
+      glClearDepth(z);
     if (g.cache.depthMask != 1) {
       glDepthMask(GL_TRUE);  // a clear writes depth whatever ZWRITEENABLE says
       g.cache.depthMask = 1;
@@ -664,6 +711,10 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
   }
 
   const std::size_t stride = call.stride;
+  // WebGL2 takes a flat colour from the last vertex; only coloured records make that visible.
+  const bool web = g.dialect == GlDialect::WebGl2;
+  const bool flatFromFirst =
+      web && state.renderStates[d3d::D3DRS_SHADEMODE] == d3d::D3DSHADE_FLAT && layout.diffuse >= 0;
   if (call.buffer) {
     d3d::VertexBuffer& vb = *call.buffer;
     GLuint buffer = 0;
@@ -685,14 +736,20 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
       vb.dirtyEnd = 0;
     }
     g.setAttributes(buffer, 0, call, layout, texIndex);
-    glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
+    if (flatFromFirst)
+      g.drawIndexList(call, nullptr, call.firstVertex, true, name);
+    else
+      glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
   } else if (!call.indices) {
     // Records land on a whole number of strides into the stream, so the attribute set-up stays as
     // it was and only the first vertex moves.
     const std::size_t bytes = (call.vertexCount - 1) * stride + layout.size;
     const std::size_t at = g.put(g.vertexStream, call.vertices, bytes, stride);
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
-    glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
+    if (flatFromFirst)
+      g.drawIndexList(call, nullptr, static_cast<std::int64_t>(at / stride), true, name);
+    else
+      glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
   } else {
     // Only the records of the given range travel; the indices reach them through a base vertex.
     const std::size_t first = call.firstVertex;
@@ -700,6 +757,13 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
     const std::size_t bytes = (count - 1) * stride + layout.size;
     const std::size_t at = g.put(g.vertexStream, call.vertices + first * stride, bytes, stride);
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
+    if (web) {
+      g.drawIndexList(call, call.indices,
+                      static_cast<std::int64_t>(at / stride) - static_cast<std::int64_t>(first),
+                      flatFromFirst, name);
+      g.check(name);
+      return;
+    }
     const std::size_t indexAt = g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
     glDrawElementsBaseVertex(mode, static_cast<GLsizei>(call.indexCount), GL_UNSIGNED_SHORT,
                              reinterpret_cast<const void*>(indexAt),
@@ -730,6 +794,11 @@ void GlBackend::present() {
     glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   } else {
     glFlush();
+  }
+  // A browser paces the frames itself, and WebGL2 never lets the page wait on a fence.
+  if (g.dialect == GlDialect::WebGl2) {
+    g.check("Present");
+    return;
   }
   // The CPU runs at most one frame ahead of the rasteriser. Unthrottled, a software rasteriser
   // queues dozens of frames, each holding its binned primitives: over 100 MB for the demo.
