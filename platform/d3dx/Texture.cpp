@@ -15,22 +15,6 @@
 
 namespace d3dx {
 
-std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw platform::Error(call, std::strerror(errno), path);
-  // A folder opens like a file here and reports an end position near 2^63.
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) throw platform::Error(call, "not a regular file", path);
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) throw platform::Error(call, "cannot read the file", path);
-  in.seekg(0, std::ios::beg);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
-    throw platform::Error(call, "cannot read the file", path);
-  return bytes;
-}
-
 d3d::Texture::Level Downsample(const d3d::Texture::Level& src) {
   d3d::Texture::Level dst;
   dst.width = std::max(1, src.width / 2);
@@ -143,11 +127,6 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
   }
   while (levels.back().width > 1 || levels.back().height > 1) levels.push_back(Downsample(levels.back()));
   return levels;
-}
-
-std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFile(d3d::Device& device, const std::string& path) {
-  const auto bytes = ReadFile("D3DXCreateTextureFromFile", path);
-  return device.CreateTexture(DecodeImageWithMips(bytes.data(), bytes.size(), path), path);
 }
 
 void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height) {
