@@ -91,8 +91,8 @@ void modD3D::RenderFrame() {
   if (plane_) plane_->RenderPlane();
   if (gen_) {
     // Kept as one string for the whole run: a frame allocates nothing.
-    static const std::string kGreeting = "С НОВЫМ 2007 ГОДОМ!";
-    gen_->PrintText(400, 20, kGreeting, D3DColorRGB(255, 0, 0));
+    static const std::string greeting = kGreeting;
+    gen_->PrintText(400, 20, greeting, D3DColorRGB(255, 0, 0));
     // Three draws a frame, red first, each scaled to 0..255 and rounded ties-to-even.
     const auto r = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
     const auto g = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));

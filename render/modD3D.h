@@ -62,6 +62,8 @@ class modD3D {
   float OrbitAngle = 0.0f;
 
   static constexpr d3d::D3DCOLOR kSkyColor = d3d::D3DColorRGB(127, 127, 180);
+  // The fixed greeting drawn in red above the credit line.
+  static constexpr const char* kGreeting = "С НОВЫМ 2007 ГОДОМ!";
 
  private:
   std::string appPath_;

@@ -29,14 +29,18 @@ d3d::D3DCOLOR LerpColor(d3d::D3DCOLOR first, d3d::D3DCOLOR second, float t) {
 modGen::modGen(modD3D& d3d) : d3d_(d3d) {}
 modGen::~modGen() = default;
 
+d3dx::StdFont modGen::TextFontDescription() {
+  d3dx::StdFont source;
+  source.Bold = true;
+  source.Size = 18;
+  source.Name = "Arial";
+  source.Underline = false;
+  source.Italic = false;
+  return source;
+}
+
 void modGen::InitFont() {
-  auto source = std::make_unique<d3dx::StdFont>();
-  source->Bold = true;
-  source->Size = 18;
-  source->Name = "Arial";
-  source->Underline = false;
-  source->Italic = false;
-  TextFontSource_ = std::move(source);
+  TextFontSource_ = std::make_unique<d3dx::StdFont>(TextFontDescription());
   const d3dx::GdiFont handle = TextFontSource_->hFont();
   TextFont_ = d3dx::D3DXCreateFont(*d3d_.D3DDevice, handle);
 }

@@ -29,6 +29,8 @@ class modGen {
   ~modGen();
 
   void InitFont();
+  // The font object InitFont makes: Arial, 18 points, bold.
+  static d3dx::StdFont TextFontDescription();
   // Draws `text` (UTF-8) with its top-left corner at (x, y), both rounded ties-to-even.
   void PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color);
 

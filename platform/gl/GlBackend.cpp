@@ -300,22 +300,22 @@ struct GlBackend::Impl {
       bindArrayBuffer(s.buffer);
     else
       glBindBuffer(s.target, s.buffer);
+    if (dialect == GlDialect::WebGl2) {
+      // WebGL2 maps no buffers, and the browser cannot tell which range of a buffer a draw still
+      // reads: each upload gets a buffer of its own.
+      glBufferData(s.target, static_cast<GLsizeiptr>(bytes), data, GL_STREAM_DRAW);
+      return 0;
+    }
     if (at + bytes > s.capacity) {
       if (bytes > s.capacity) s.capacity = std::bit_ceil(bytes);
       glBufferData(s.target, static_cast<GLsizeiptr>(s.capacity), nullptr, GL_STREAM_DRAW);
       at = 0;
     }
-    if (dialect == GlDialect::WebGl2) {
-      // WebGL2 maps no buffers; a sub-data upload into the orphaned range never waits either.
-      glBufferSubData(s.target, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes), data);
-    } else {
-      void* dst =
-          glMapBufferRange(s.target, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes),
-                           GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
-      if (!dst) throw platform::Error("Draw", "glMapBufferRange failed for the streaming buffer");
-      std::memcpy(dst, data, bytes);
-      glUnmapBuffer(s.target);
-    }
+    void* dst = glMapBufferRange(s.target, static_cast<GLintptr>(at), static_cast<GLsizeiptr>(bytes),
+                                 GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
+    if (!dst) throw platform::Error("Draw", "glMapBufferRange failed for the streaming buffer");
+    std::memcpy(dst, data, bytes);
+    glUnmapBuffer(s.target);
     s.offset = at + bytes;
     return at;
   }

@@ -140,11 +140,4 @@ std::string ApplicationFolder() {
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-std::string MediaPath(const std::string& appFolder, const std::string& relative) {
-  std::string rel = relative;
-  for (char& c : rel)
-    if (c == '\\') c = '/';
-  return appFolder + rel;
-}
-
 }  // namespace platform
