@@ -48,6 +48,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (a == "--frames-dir") {
       o.framesDir = value(a);
       if (o.framesDir.empty()) throw std::invalid_argument("--frames-dir needs a folder name");
+    } else if (a == "--export-web") {
+      o.exportWeb = value(a);
+      if (o.exportWeb.empty()) throw std::invalid_argument("--export-web needs a folder name");
     } else if (a == "--seconds") {
       const std::string v = value(a);
       char* end = nullptr;
@@ -69,6 +72,11 @@ Options ParseOptions(int argc, char** argv) {
   if (o.Capture() && (o.windowed || o.frames > 0 || !o.screenshot.empty()))
     throw std::invalid_argument("--record and --frames-dir render headless on their own clock; "
                                 "they take no --window, --frames or --screenshot");
+  if (!o.exportWeb.empty() &&
+      (o.headless || o.windowed || o.Capture() || o.frames > 0 || !o.screenshot.empty()))
+    throw std::invalid_argument(
+        "--export-web writes a web page and shows nothing; it takes no --headless, "
+        "--window, --frames, --screenshot, --record or --frames-dir");
   if (o.headless && o.windowed) throw std::invalid_argument("--headless and --window exclude each other");
   if (!o.headless && (o.frames > 0 || !o.screenshot.empty()))
     throw std::invalid_argument("--frames and --screenshot need --headless");
@@ -91,6 +99,8 @@ std::string UsageText(const std::string& program) {
          "  --frames-dir DIR      render the greeting headless into numbered PNG frames instead\n"
          "  --seconds S           length of the recording (default 30)\n"
          "  --fps F               frames per second of the recording (default 30)\n"
+         "  --export-web DIR      write the greeting as a web page into DIR (a new or empty folder,\n"
+         "                        or an earlier export, which is replaced)\n"
          "  --help                show this text\n";
 }
 

@@ -17,6 +17,7 @@ struct Options {
   std::string screenshot;    // headless: PNG of the last frame
   std::string record;        // capture: the MP4 file to write
   std::string framesDir;     // capture: the folder for numbered PNG frames
+  std::string exportWeb;     // the folder to write the web page into
   double seconds = 30;       // capture length
   int fps = 30;              // capture frame rate
 

@@ -1,14 +1,15 @@
 // Winter Greeting: the program's entry point. It builds the platform the window asks for, runs the
 // window's load handler, and reports an uncaught failure.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <cmath>
 #include <memory>
 
 #include "app/Capture.h"
 #include "app/Form1.h"
 #include "app/Options.h"
+#include "app/WebExport.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/gl/GlDirect3D8.h"
 
@@ -21,6 +22,10 @@ constexpr std::int64_t kHeadlessFrameCounts = 100'000;
 int run(const app::Options& o) {
   using app::RunCapture;
   const std::string appPath = platform::ApplicationFolder();
+  if (!o.exportWeb.empty()) {
+    app::ExportWebPage(app::DefaultGreetingContent(appPath), o.exportWeb, appPath + "/web", std::cout);
+    return 0;
+  }
   if (o.Capture()) {
     RunCapture(o, appPath);
     if (!o.record.empty()) std::cout << "Wrote " << o.record << "\n";
