@@ -62,17 +62,22 @@ struct FrameDiff {
   }
 };
 
-// Both pictures must have the same size; a size mismatch reads as the worst difference.
-inline FrameDiff Compare(const Picture& a, const Picture& b) {
+// Rows [y0, y1) of both pictures (all rows by default); they must have the same size, and a size
+// mismatch reads as the worst difference.
+inline FrameDiff Compare(const Picture& a, const Picture& b, int y0 = 0, int y1 = -1) {
   FrameDiff d;
-  if (a.w != b.w || a.h != b.h || a.rgb.size() != b.rgb.size() || a.rgb.empty()) {
+  if (y1 < 0) y1 = a.h;
+  if (a.w != b.w || a.h != b.h || a.rgb.size() != b.rgb.size() || a.rgb.empty() || y0 < 0 || y1 > a.h ||
+      y0 >= y1) {
     d.mean = 255;
     d.max = 255;
     d.shareOver8 = 1;
     return d;
   }
   std::uint64_t sum = 0, over = 0;
-  for (std::size_t i = 0; i < a.rgb.size(); i += 3) {
+  const std::size_t begin = static_cast<std::size_t>(y0) * a.w * 3,
+                    end = static_cast<std::size_t>(y1) * a.w * 3;
+  for (std::size_t i = begin; i < end; i += 3) {
     int worst = 0;
     for (int c = 0; c < 3; ++c) {
       const int diff = std::abs(int{a.rgb[i + c]} - int{b.rgb[i + c]});
@@ -82,7 +87,7 @@ inline FrameDiff Compare(const Picture& a, const Picture& b) {
     d.max = std::max(d.max, worst);
     if (worst > 8) ++over;
   }
-  const double pixels = static_cast<double>(a.rgb.size() / 3);
+  const double pixels = static_cast<double>((end - begin) / 3);
   d.mean = static_cast<double>(sum) / (3.0 * pixels);
   d.shareOver8 = static_cast<double>(over) / pixels;
   return d;
