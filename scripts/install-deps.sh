@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the demo and the tests need.
+#   scripts/install-deps.sh          what the program needs to build and run
+#   scripts/install-deps.sh --web    that, and what the web page needs: emscripten to build its
+#                                    runtime, Chromium to test it (about 1 GB more)
 # Idempotent: prints nothing and touches nothing when every package is present.
 set -euo pipefail
 
@@ -13,6 +16,13 @@ packages=(
   clang libclang-rt-14-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
 )
+
+web_packages=(emscripten chromium)
+case "${1:-}" in
+  --web) packages+=("${web_packages[@]}") ;;
+  "") ;;
+  *) echo "usage: scripts/install-deps.sh [--web]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -558,7 +558,10 @@ Json Chromium::Evaluate(const std::string& expression) {
 bool Chromium::WaitFor(const std::string& expression, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (Evaluate("!!(" + expression + ")").boolean()) return true;
+    // The page may still be loading: an expression that fails yet counts as false.
+    if (Evaluate("(() => { try { return !!(" + expression + "); } catch (e) { return false; } })()")
+            .boolean())
+      return true;
     usleep(100'000);
   }
   return false;

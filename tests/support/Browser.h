@@ -77,7 +77,8 @@ class Chromium {
   void Navigate(const std::string& url);
   // The value of a JavaScript expression (promises awaited); throws on an exception in the page.
   Json Evaluate(const std::string& expression);
-  // Evaluates `expression` until it is true; false when `timeout` passes first.
+  // Evaluates `expression` until it is true (an exception counts as false, as while the page loads);
+  // false when `timeout` passes first.
   bool WaitFor(const std::string& expression, std::chrono::milliseconds timeout);
   // A trusted click at a point of the page, and a key held down or let go (as a person would).
   void Click(double x, double y);

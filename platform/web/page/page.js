@@ -50,7 +50,10 @@ const tune = {
     const url = recordings.get(midi);
     if (url === undefined) return false;
     if (fixed) return true;
-    if (!audio.src) audio.src = url;
+    if (!audio.src) {
+      audio.preload = 'auto';
+      audio.src = url;
+    }
     audio.pause();
     audio.currentTime = 0;
     return true;
@@ -79,8 +82,12 @@ function loadScript(src) {
 
 async function load() {
   const manifest = JSON.parse(new TextDecoder().decode(await fetchBytes('greeting/manifest.json')));
-  for (const t of manifest.tunes) recordings.set(t.midi, t.url);
-  if (!fixed) audio.preload = 'auto';
+  // The recording is held in memory: it plays, knows its length and seeks to its start whether or
+  // not the server answers range requests.
+  await Promise.all(manifest.tunes.map(async (t) => {
+    const url = fixed ? t.url : URL.createObjectURL(new Blob([await fetchBytes(t.url)], {type: 'audio/ogg'}));
+    recordings.set(t.midi, url);
+  }));
   const files = await Promise.all(manifest.files.map(async ([url, path]) => [path, await fetchBytes(url)]));
   await loadScript('runtime.js');
   const runtime = await WinterGreetingRuntime({tune: tune});
