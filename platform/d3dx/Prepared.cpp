@@ -72,6 +72,8 @@ class Reader {
     if (recordBytes > 0 && n > (size_ - at_) / recordBytes) fail("a count runs past the end of the data");
     return n;
   }
+  // Fails unless `n` bytes remain: checked before anything is sized by `n`.
+  void expect(std::size_t n) { need(n); }
   void bytes(void* dst, std::size_t n) {
     need(n);
     std::memcpy(dst, data_ + at_, n);
@@ -135,7 +137,9 @@ std::vector<d3d::Texture::Level> ReadPreparedTexture(const std::uint8_t* data, s
     l.height = r.i32();
     if (l.width < 1 || l.height < 1 || l.width > kMaxSide || l.height > kMaxSide)
       r.fail("a level of " + std::to_string(l.width) + "x" + std::to_string(l.height) + " texels");
-    l.rgba.resize(static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height) * 4);
+    const std::size_t n = static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height) * 4;
+    r.expect(n);
+    l.rgba.resize(n);
     r.bytes(l.rgba.data(), l.rgba.size());
   }
   r.end();
@@ -235,7 +239,9 @@ PreparedFace ReadPreparedFace(const std::uint8_t* data, std::size_t size, const 
     g.advance = r.i32();
     if (cp > 0x10FFFF || g.width < 0 || g.height < 0 || g.width > kMaxSide || g.height > kMaxSide)
       r.fail("a glyph of " + std::to_string(g.width) + "x" + std::to_string(g.height) + " pixels");
-    g.coverage.resize(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height));
+    const std::size_t n = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height);
+    r.expect(n);
+    g.coverage.resize(n);
     r.bytes(g.coverage.data(), g.coverage.size());
   }
   r.end();

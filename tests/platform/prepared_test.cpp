@@ -77,6 +77,20 @@ TEST(PreparedTexture, DamagedOrForeignDataIsRefused) {
   huge[12] = 0x01;
   huge[13] = 0x40;
   EXPECT_THROW(d3dx::ReadPreparedTexture(huge.data(), huge.size(), "x", "test"), platform::Error);
+  // 16384 a side is allowed, but the 4 bytes that follow cannot hold it (the reader checks that
+  // before sizing the level; prepared_fuzz's memory limit is what notices a gigabyte asked for).
+  huge[12] = 0x00;  // width 0x4000
+  huge[16] = 0x00;  // height 0x4000
+  huge[17] = 0x40;
+  EXPECT_THROW(d3dx::ReadPreparedTexture(huge.data(), huge.size(), "x", "test"), platform::Error);
+  d3dx::PreparedFace face;
+  face.glyphs.push_back({U'A', d3dx::GlyphImage{0, 0, 1, 1, 1, {7}}});
+  Bytes glyph = d3dx::WritePreparedFace(face);
+  glyph[40] = 0x00;  // the glyph's width, 0x4000
+  glyph[41] = 0x40;
+  glyph[44] = 0x00;  // and its height
+  glyph[45] = 0x40;
+  EXPECT_THROW(d3dx::ReadPreparedFace(glyph.data(), glyph.size(), "x", "test"), platform::Error);
 }
 
 TEST(PreparedModel, TheTreeComesBackAsTheReaderMadeItAndDrawsTheSameSubsets) {
