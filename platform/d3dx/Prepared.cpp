@@ -76,6 +76,7 @@ class Reader {
   void expect(std::size_t n) { need(n); }
   void bytes(void* dst, std::size_t n) {
     need(n);
+    if (n == 0) return;  // an empty glyph's buffer may be null
     std::memcpy(dst, data_ + at_, n);
     at_ += n;
   }
