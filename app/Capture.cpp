@@ -77,16 +77,33 @@ std::string PartialName(const std::string& finalPath) {
   return (p.parent_path() / ("." + p.filename().string() + ".partial")).string();
 }
 
+namespace {
+
+// A file the run will write: its folder must exist and take new files, and the name must not be a
+// folder's.
+void checkWritableFile(const std::string& option, const std::string& file) {
+  const fs::path p(file);
+  if (p.filename().empty()) throw std::runtime_error(option + " needs a file name, not a folder: " + file);
+  const fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec))
+    throw std::runtime_error("cannot write " + file + ": no folder " + dir.string());
+  if (fs::is_directory(p, ec)) throw std::runtime_error("cannot write " + file + ": it is a folder");
+  if (access(dir.c_str(), W_OK) != 0)
+    throw std::runtime_error("cannot write " + file + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
 void CheckCaptureTarget(const Options& o) {
+  if (!o.screenshot.empty()) checkWritableFile("--screenshot", o.screenshot);
   if (!o.record.empty()) {
-    const fs::path p(o.record);
-    if (p.filename().empty()) throw std::runtime_error("--record needs a file name, not a folder: " + o.record);
-    const fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
-    std::error_code ec;
-    if (!fs::is_directory(dir, ec)) throw std::runtime_error("cannot write " + o.record + ": no folder " + dir.string());
-    if (fs::is_directory(p, ec)) throw std::runtime_error("cannot write " + o.record + ": it is a folder");
-    if (access(dir.c_str(), W_OK) != 0)
-      throw std::runtime_error("cannot write " + o.record + ": " + std::strerror(errno));
+    checkWritableFile("--record", o.record);
+    if (!video::ContainerForFile(o.record))
+      throw std::runtime_error(
+          "cannot write " + o.record +
+          ": --record writes .mp4 (H.264 and AAC), .mkv (H.264 and AAC) or .webm (VP9 and "
+          "Opus) files; name the file with one of these extensions");
   }
   if (!o.framesDir.empty()) {
     std::error_code ec;
@@ -98,14 +115,14 @@ void CheckCaptureTarget(const Options& o) {
   }
 }
 
-void RunCapture(const Options& o, const std::string& appPath) {
+void RunCapture(const Options& o, const Card& card, const std::string& appPath) {
   CheckCaptureTarget(o);
   const std::int64_t total = std::max<std::int64_t>(1, std::llround(o.seconds * o.fps));
   platform::VirtualPerformanceCounter counter(static_cast<std::int64_t>(o.fps) * kCountsPerFrame);
   gl::GlDirect3D8 direct3d(/*headless=*/true);
   Platform p{nullptr, &counter, &direct3d, appPath};
   p.musicOutput = audio::OutputMode::Offline;
-  Form1 form(p);
+  Form1 form(p, card);
   form.Startup();
   form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kCountsPerFrame); };
 
@@ -114,7 +131,9 @@ void RunCapture(const Options& o, const std::string& appPath) {
   const std::string partial = o.record.empty() ? std::string() : PartialName(o.record);
   if (!o.record.empty()) {
     guard = std::make_unique<PartialGuard>(partial);
-    writer = std::make_unique<video::Mp4Writer>(partial, 1024, 768, o.fps, form.Music.MusicPerformance->SampleRate());
+    writer = std::make_unique<video::Mp4Writer>(partial, 1024, 768, o.fps,
+                                                form.Music.MusicPerformance->SampleRate(),
+                                                *video::ContainerForFile(o.record), o.record);
   }
   // The tune started with start-up, as the first frame does: frame i covers the sound from i/fps to
   // (i+1)/fps seconds.

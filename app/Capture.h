@@ -1,26 +1,28 @@
 // Turning the greeting into something that can be sent: the demo rendered headless on a virtual
-// clock into an MP4 video with its music, or into numbered PNG frames.
+// clock into a video with its music (MP4, Matroska or WebM), or into numbered PNG frames.
 #pragma once
 
 #include <functional>
 #include <string>
 
+#include "app/Card.h"
 #include "app/Options.h"
 
 namespace app {
 
 class Form1;
 
-// Checks that the output can be written, before anything is rendered. Throws std::runtime_error
-// with a message for the user.
+// Checks that every output the options name (screenshot, video, frames folder) can be written, and
+// that the video's extension names a container, before anything is rendered. Throws
+// std::runtime_error with a message for the user.
 void CheckCaptureTarget(const Options& o);
 
-// Renders round(seconds x fps) frames, each 1000/fps ms of virtual time, and writes them. The MP4
+// Renders round(seconds x fps) frames, each 1000/fps ms of virtual time, and writes them. The video
 // goes to a temporary name in the same folder and is renamed into place at the end, so a failure
-// leaves no truncated file under the final name.
-void RunCapture(const Options& o, const std::string& appPath);
+// leaves no truncated file under the final name. The pictures and the sound are those of `card`.
+void RunCapture(const Options& o, const Card& card, const std::string& appPath);
 
-// The temporary name the MP4 is written under before it is complete.
+// The temporary name the video is written under before it is complete.
 std::string PartialName(const std::string& finalPath);
 
 }  // namespace app

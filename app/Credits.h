@@ -1,22 +1,30 @@
-// The credit lines under the greeting: the table filled at start-up and the index the 2000 ms timer
-// advances.
+// The frame's two text lines: the greeting, and the credit lines under it in the table that the
+// 2000 ms timer steps through.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "app/Card.h"
 
 namespace app {
 
 struct Credits {
-  std::array<std::string, 11> TitleLines{};
+  // Before Fill: the built-in table's shape, eleven empty entries and a cycle of nine steps.
+  std::vector<TextLine> TitleLines = std::vector<TextLine>(11, TextLine{{}, kCreditX});
   std::int16_t TitleIndex = 0;
+  std::int16_t Steps = 9;  // TitleIndex runs through 0 .. Steps - 1
+  TextLine Greeting;
 
-  void Fill() {
-    TitleLines[1] = "Автор демки: Morvelan";
-    TitleLines[3] = "А также спасибо Ilkar за идею";
-    TitleLines[5] = "Тексуры подготовил Tovrak";
-    TitleLines[7] = "С Новым 2007 годом!";
+  // N credit lines go to the odd indices 1, 3, ..., 2N - 1 of a table of 2N + 3 entries, and the cycle
+  // has 2N + 1 steps: each line comes after an empty step, and two empty steps pass before the first
+  // comes back. The built-in four lines make exactly the table of eleven and the nine steps.
+  void Fill(const TextLine& greeting, const std::vector<TextLine>& lines) {
+    Greeting = greeting;
+    TitleLines.assign(2 * lines.size() + 3, TextLine{{}, kCreditX});
+    for (std::size_t k = 0; k < lines.size(); ++k) TitleLines[2 * k + 1] = lines[k];
+    Steps = static_cast<std::int16_t>(2 * lines.size() + 1);
   }
 };
 

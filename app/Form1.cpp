@@ -1,5 +1,7 @@
 #include "app/Form1.h"
 
+#include <iostream>
+
 #include "platform/d3d/Error.h"
 #include "render/fog.h"
 #include "scene/Mesh.h"
@@ -7,14 +9,17 @@
 
 namespace app {
 
-Form1::Form1(const Platform& platform)
+Form1::Form1(const Platform& platform) : Form1(platform, DefaultCard(platform.appPath)) {}
+
+Form1::Form1(const Platform& platform, Card card)
     : API(*platform.counter),
-      D3D(*platform.direct3d, platform.appPath, API, Rnd),
+      D3D(*platform.direct3d, card.ground, API, Rnd),
       Gen(D3D),
-      Snow(D3D, API, Rnd),
-      Music(platform.appPath, platform.musicOutput),
+      Snow(D3D, API, Rnd, card.flake),
+      Music(card.tune, platform.musicOutput),
       tmrTitle(*platform.counter, 2000),
-      platform_(platform) {}
+      platform_(platform),
+      card_(std::move(card)) {}
 
 Form1::~Form1() = default;
 
@@ -23,15 +28,21 @@ void Form1::Startup() {
   D3D.InitD3D(hWnd);
   Music.InitMusic(hWnd);
   D3D.GetPlane().InitPlane(render::MakeVector(0, 0, 0), render::MakeVector(1000, 1000, 1000));
-  D3D.GetPlane().SetTexture(platform::MediaPath(platform_.appPath, "\\tex\\snow.jpg"));
+  D3D.GetPlane().SetTexture(card_.ground);
   Snow.InitSnow();
   scene::Mesh& mesh = D3D.GetMesh();
-  mesh.Load(platform::MediaPath(platform_.appPath, "\\models\\tree.x"));
+  mesh.Load(card_.model);
+  // The application's own tree only leaves the scene when it is missing; a tree someone chose says why.
+  if (card_.ownModel)
+    for (const std::string& e : mesh.LoadErrors())
+      std::cerr << (mesh.GetMesh() ? "warning: the tree is drawn without a texture: "
+                                   : "warning: the tree is left out of the scene: ")
+                << e << "\n";
   mesh.SetPosition(0, 0, 30);
   mesh.SetScale(10, 10, 10);
   render::InitFog(*D3D.D3DDevice);
   Gen.InitFont();
-  Titles.Fill();
+  Titles.Fill(card_.greeting, card_.credits);
   D3D.Attach(&Gen, &Snow, &Titles);
 }
 
@@ -93,7 +104,7 @@ void Form1::tmrTitle_Timer() {
   if (__builtin_add_overflow(Titles.TitleIndex, std::int16_t{1}, &next))
     throw platform::Error("tmrTitle_Timer", "credit line index overflow");
   Titles.TitleIndex = next;
-  if (Titles.TitleIndex == 9) Titles.TitleIndex = 0;
+  if (Titles.TitleIndex == Titles.Steps) Titles.TitleIndex = 0;
 }
 
 }  // namespace app

@@ -8,8 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "app/Card.h"
 #include "app/Credits.h"
 #include "app/modAPI.h"
+#include "music/modMusic.h"
 #include "platform/d3d/Direct3D8.h"
 #include "platform/window/IntervalTimer.h"
 #include "platform/window/PerformanceCounter.h"
@@ -18,7 +20,6 @@
 #include "render/modD3D.h"
 #include "render/modGen.h"
 #include "snow/modSnow.h"
-#include "music/modMusic.h"
 
 namespace app {
 
@@ -33,8 +34,10 @@ struct Platform {
 
 class Form1 {
  public:
-  // Loading the window starts its timer.
+  // Loading the window starts its timer. Start-up reads its media and texts from `card`; without one,
+  // from the application folder, with the built-in texts.
   explicit Form1(const Platform& platform);
+  Form1(const Platform& platform, Card card);
   ~Form1();
 
   // Start-up in its fixed order (everything before the main loop).
@@ -71,6 +74,7 @@ class Form1 {
 
  private:
   Platform platform_;
+  Card card_;
   std::array<std::int16_t, 256> KeyTable_{};
   bool unloaded_ = false;
 };

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace app {
 
@@ -15,13 +17,27 @@ struct Options {
   bool windowed = false;
   std::int64_t frames = -1;  // headless: frames to render (default 1)
   std::string screenshot;    // headless: PNG of the last frame
-  std::string record;        // capture: the MP4 file to write
+  std::string record;        // capture: the video file to write (.mp4, .mkv, .webm)
   std::string framesDir;     // capture: the folder for numbered PNG frames
   std::string exportWeb;     // the folder to write the web page into
   double seconds = 30;       // capture length
   int fps = 30;              // capture frame rate
+  bool mute = false;         // live: no audio device; the scene runs silently
+
+  // The greeting made one's own; ResolveCard turns these into the Card every output takes.
+  std::string card;                     // a folder laid out like the application folder
+  std::optional<std::string> greeting;  // the greeting line
+  std::vector<std::string> credits;     // the credit lines, in order, instead of the built-in ones
+  bool noCredits = false;               // no credit line at all
+  std::string tune, model, ground;      // single media files
 
   bool Capture() const { return !record.empty() || !framesDir.empty(); }
+};
+
+// A command line that parses but names something unusable (a card folder that is not there, a
+// greeting line wider than the picture): reported like a bad command line, with exit code 2.
+struct CommandLineError : std::invalid_argument {
+  using std::invalid_argument::invalid_argument;
 };
 
 // Throws std::invalid_argument with a message for the user on a bad command line.
@@ -29,8 +45,9 @@ Options ParseOptions(int argc, char** argv);
 std::string UsageText(const std::string& program);
 
 // The main of each program: parses the command line, answers --help with `usage`, then runs. A bad
-// command line prints its message and the usage and returns 2; a failure prints its message,
-// prefixed with the program's `name`, and returns 1.
+// command line prints its message and the usage and returns 2; a CommandLineError from `run` prints
+// its message and returns 2; any other failure prints its message, prefixed with the program's
+// `name`, and returns 1.
 int RunProgram(int argc, char** argv, const std::string& name,
                const std::function<std::string(const std::string& program)>& usage,
                const std::function<int(const Options&)>& run);

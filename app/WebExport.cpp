@@ -14,7 +14,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "app/Credits.h"
 #include "music/modMusic.h"
 #include "platform/d3d/Error.h"
 #include "platform/d3dx/Font.h"
@@ -23,7 +22,6 @@
 #include "platform/d3dx/XFile.h"
 #include "platform/video/OggOpus.h"
 #include "platform/window/Window.h"
-#include "render/modD3D.h"
 #include "render/modGen.h"
 
 namespace app {
@@ -172,36 +170,32 @@ struct Manifest {
   }
 };
 
-// A texture file name from the model, as the desktop resolves it below the model's folder; empty
-// when it would leave that folder.
+// Where a texture the model names lies below the model's folder, its components joined by '/' as
+// the page's file system spells them; empty when the name names no file there or leaves the folder.
 std::string modelTextureName(const std::string& stored) {
-  std::string name = stored;
-  for (char& c : name)
-    if (c == '\\') c = '/';
-  if (name.empty() || name.front() == '/') return {};
-  for (const auto& part : fs::path(name))
-    if (part == ".." || part == ".") return {};
+  std::string name, part;
+  for (const char c : stored + '/') {
+    if (c != '/' && c != '\\') {
+      part += c;
+      continue;
+    }
+    if (part == "..") return {};
+    if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
+    part.clear();
+  }
   return name;
+}
+
+// A texture file as D3DXCreateTextureFromFile reads it, prepared for the page.
+std::vector<std::uint8_t> texels(const std::string& path) {
+  const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXCreateTextureFromFile", path);
+  return d3dx::WritePreparedTexture(
+      d3dx::DecodeImageWithMips(file.bytes.data(), file.bytes.size(), file.path));
 }
 
 }  // namespace
 
-GreetingContent DefaultGreetingContent(const std::string& appFolder) {
-  GreetingContent c;
-  c.appFolder = appFolder;
-  c.groundTexture = platform::MediaPath(appFolder, "\\tex\\snow.jpg");
-  c.snowTexture = platform::MediaPath(appFolder, "\\tex\\snow.png");
-  c.model = platform::MediaPath(appFolder, "\\models\\tree.x");
-  c.modelFolder = platform::MediaPath(appFolder, "\\models");
-  c.greeting = render::modD3D::kGreeting;
-  Credits credits;
-  credits.Fill();
-  for (const std::string& line : credits.TitleLines)
-    if (!line.empty()) c.creditLines.push_back(line);
-  return c;
-}
-
-void ExportWebPage(const GreetingContent& content, const std::string& dir, const std::string& runtimeDir,
+void ExportWebPage(const Card& card, const std::string& dir, const std::string& runtimeDir,
                    std::ostream& progress) {
   for (const char* f : kRuntimeFiles)
     if (!fs::is_regular_file(fs::path(runtimeDir) / f))
@@ -243,28 +237,31 @@ void ExportWebPage(const GreetingContent& content, const std::string& dir, const
   const std::string app = kRuntimeAppFolder;
 
   progress << "Preparing the textures, the tree and the glyphs for the browser\n" << std::flush;
-  auto texels = [](const std::string& file) {
-    const auto bytes = d3dx::ReadFile("D3DXCreateTextureFromFile", file);
-    return d3dx::WritePreparedTexture(d3dx::DecodeImageWithMips(bytes.data(), bytes.size(), file));
-  };
-  add("greeting/tex/snow.jpg.texels", app + "/tex/snow.jpg", texels(content.groundTexture));
-  add("greeting/tex/snow.png.texels", app + "/tex/snow.png", texels(content.snowTexture));
+  add("greeting/tex/snow.jpg.texels", app + "/tex/snow.jpg", texels(card.ground));
+  add("greeting/tex/snow.png.texels", app + "/tex/snow.png", texels(card.flake));
   signals.check();
 
   // As on the desktop, a model that cannot be read leaves the scene without the tree, and a texture
-  // that cannot be read leaves its subset untextured.
+  // that cannot be read leaves its subset untextured. The textures lie beside the model.
   try {
-    const auto bytes = d3dx::ReadFile("D3DXLoadMeshFromX", content.model);
-    const d3dx::XModel model = d3dx::ParseXFile(bytes.data(), bytes.size(), content.model);
+    const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", card.model);
+    const d3dx::XModel model = d3dx::ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
     add("greeting/models/tree.x.model", app + "/models/tree.x", d3dx::WritePreparedModel(model));
+    const std::string folder = card.model.substr(0, card.model.find_last_of('/') + 1);
     std::vector<std::string> done;
     for (const d3dx::XMaterial& m : model.materials) {
+      if (m.textureFilename.empty()) continue;
       const std::string texture = modelTextureName(m.textureFilename);
-      if (texture.empty() || std::find(done.begin(), done.end(), texture) != done.end()) continue;
+      if (texture.empty()) {
+        progress << "  the tree's texture \"" << m.textureFilename
+                 << "\" is left out: the page carries only textures in the model's folder\n";
+        continue;
+      }
+      if (std::find(done.begin(), done.end(), texture) != done.end()) continue;
       done.push_back(texture);
       try {
         add("greeting/models/" + texture + ".texels", app + "/models/" + texture,
-            texels((fs::path(content.modelFolder) / texture).string()));
+            texels(platform::MediaPath(folder, m.textureFilename)));
       } catch (const std::exception& e) {
         progress << "  the tree's texture is left out: " << e.what() << "\n";
       }
@@ -274,18 +271,17 @@ void ExportWebPage(const GreetingContent& content, const std::string& dir, const
   }
   signals.check();
 
-  std::vector<std::string> texts{content.greeting};
-  texts.insert(texts.end(), content.creditLines.begin(), content.creditLines.end());
-  const d3dx::GdiFont font = render::modGen::TextFontDescription().hFont();
+  // The glyphs of the card's texts, from the face the frame draws with and its fallback faces.
+  std::vector<std::string> texts{card.greeting.text};
+  for (const TextLine& line : card.credits) texts.push_back(line.text);
+  const d3dx::GdiFont font = render::TextFontSource().hFont();
   add("greeting/fonts/" + d3dx::PreparedFaceName(font),
       std::string(kRuntimeFontFolder) + "/" + d3dx::PreparedFaceName(font),
       d3dx::WritePreparedFace(d3dx::PrepareFace(font, texts)));
-  std::string greetingText = content.greeting + "\n";
-  for (const std::string& line : content.creditLines) greetingText += line + "\n";
-  add("greeting/greeting.txt", app + "/greeting.txt", greetingText);
+  add("greeting/card.txt", app + "/" + kWebCardTexts, WriteCardTexts(card));
   signals.check();
 
-  music::modMusic music(content.appFolder, audio::OutputMode::Offline);
+  music::modMusic music(card.tune, audio::OutputMode::Offline);
   music.InitMusic(nullptr);
   progress << "Rendering the tune (" << static_cast<int>(music.MusicSegment->LengthSeconds() + 0.5)
            << " s) through the synthesizer and its reverb\n"
@@ -301,7 +297,7 @@ void ExportWebPage(const GreetingContent& content, const std::string& dir, const
   music.Shutdown();
   signals.check();
 
-  const std::string title = content.greeting.empty() ? "Winter Greeting" : content.greeting;
+  const std::string title = card.greeting.text.empty() ? "Winter Greeting" : card.greeting.text;
   for (const char* f : kRuntimeFiles) {
     if (std::string(f) == "index.html") {
       std::ifstream in(fs::path(runtimeDir) / f, std::ios::binary);

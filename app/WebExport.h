@@ -6,34 +6,23 @@
 
 #include <iosfwd>
 #include <string>
-#include <vector>
+
+#include "app/Card.h"
 
 namespace app {
 
-// What the page shows and plays.
-struct GreetingContent {
-  std::string appFolder;      // where the tune is played from (its music\main.mid)
-  std::string groundTexture;  // tex\snow.jpg
-  std::string snowTexture;    // tex\snow.png
-  std::string model;          // models\tree.x
-  std::string modelFolder;    // where the model's textures are looked up
-  std::string greeting;
-  std::vector<std::string> creditLines;  // in the order they appear
-};
-
-// The greeting as the program shows it without options: the application folder's media and the
-// built-in texts.
-GreetingContent DefaultGreetingContent(const std::string& appFolder);
-
 // The file that marks a folder as an export of the greeting, relative to the folder.
 constexpr const char* kWebManifest = "greeting/manifest.json";
+// The card's texts (WriteCardTexts) in the page's application folder.
+constexpr const char* kWebCardTexts = "card.txt";
 
-// Writes the page for `content` into `dir`. `runtimeDir` holds the built page, its script and the
-// WebAssembly runtime. A folder that exists must be empty or hold an earlier export, which is then
-// replaced whole. Everything is written into a temporary folder beside `dir` and renamed into place
-// at the end: a failure, or an interrupt, leaves no half-written folder. Progress goes to `progress`.
-// Throws std::runtime_error (or platform::Error) with a message for the user.
-void ExportWebPage(const GreetingContent& content, const std::string& dir, const std::string& runtimeDir,
+// Writes the page for `card` into `dir`: its media prepared, its texts with the places they were
+// resolved to, and the glyphs they need (fallback faces' included). `runtimeDir` holds the built page, its
+// script and the WebAssembly runtime. A folder that exists must be empty or hold an earlier export, which is
+// then replaced whole. Everything is written into a temporary folder beside `dir` and renamed into place at
+// the end: a failure, or an interrupt, leaves no half-written folder. Progress goes to `progress`. Throws
+// std::runtime_error (or platform::Error) with a message for the user.
+void ExportWebPage(const Card& card, const std::string& dir, const std::string& runtimeDir,
                    std::ostream& progress);
 
 }  // namespace app

@@ -9,6 +9,11 @@
 // and the 2000 ms credit timer (whose missed ticks merge into one) then run on the browser's clock.
 // With a fixed step, each Present moves the clock 1000/60 ms exactly as the desktop's --headless runs
 // do, so the frames are those of `winter-greeting --headless --frames N`.
+//
+// A frame the page will not show (on the way to frame N, when only frame N is wanted) makes every
+// call as any frame does, but through a one-pixel scissor: the browser's software rasteriser would
+// spend most of the run filling pixels nobody sees. The device never uses the scissor itself.
+#include <GLES3/gl3.h>
 #include <emscripten.h>
 
 #include <cmath>
@@ -18,6 +23,8 @@
 #include <string>
 
 #include "app/Form1.h"
+#include "app/WebExport.h"
+#include "platform/d3dx/Texture.h"
 #include "platform/web/WebGl.h"
 #include "platform/window/PerformanceCounter.h"
 #include "platform/window/Window.h"
@@ -37,22 +44,39 @@ class WebGreeting {
     form_.reset();
     counter_.Set(0);
     framesDrawn_ = 0;
-    app::Platform p{&window_, &counter_, &direct3d_, platform::ApplicationFolder(),
-                    audio::OutputMode::Device};
-    form_ = std::make_unique<app::Form1>(p);
+    const std::string appFolder = platform::ApplicationFolder();
+    app::Platform p{&window_, &counter_, &direct3d_, appFolder, audio::OutputMode::Device};
+    // The card as the exporter resolved it: the texts at their places; the media lie where the
+    // application folder keeps them.
+    const std::string cardFile = appFolder + "/" + app::kWebCardTexts;
+    const auto bytes = d3dx::ReadFile("ReadCardTexts", cardFile);
+    form_ = std::make_unique<app::Form1>(
+        p, app::ReadCardTexts(std::string(bytes.begin(), bytes.end()), appFolder, cardFile));
     form_->Startup();
     if (fixedStep_) form_->D3D.D3DDevice->onPresent = [this] { counter_.Advance(kFixedStepCounts); };
-    Pass(0);
+    Pass(0, true);
   }
 
   // One pass of the main loop at `sceneMs` milliseconds of the scene's clock (ignored with a fixed
-  // step). Returns false once the window has been unloaded (Escape held).
-  bool Pass(double sceneMs) {
+  // step); `shown` false: a frame the page will not show. Returns false once the window has been
+  // unloaded (Escape held).
+  bool Pass(double sceneMs, bool shown) {
     if (!fixedStep_) {
       counter_.Set(std::llround(sceneMs * static_cast<double>(kFrequency) / 1000.0));
       // The frame before reached the screen now.
       if (framesDrawn_ > 0) form_->API.FrameTimer(0);
     }
+    struct Unseen {
+      explicit Unseen(bool on) : on(on) {
+        if (!on) return;
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 0, 1, 1);
+      }
+      ~Unseen() {
+        if (on) glDisable(GL_SCISSOR_TEST);
+      }
+      bool on;
+    } unseen(!shown);
     form_->MainLoop(1);
     if (form_->Unloaded()) return false;
     ++framesDrawn_;
@@ -106,9 +130,10 @@ EMSCRIPTEN_KEEPALIVE WebGreeting* wg_create(int fixedStep) {
   return g;
 }
 
-// One frame: 1 drawn, 0 the greeting has ended (Escape), -1 failed (see wg_error).
-EMSCRIPTEN_KEEPALIVE int wg_frame(WebGreeting* g, double sceneMs) {
-  return Guarded(g, [g, sceneMs] { return g->Pass(sceneMs); });
+// One frame: 1 drawn, 0 the greeting has ended (Escape), -1 failed (see wg_error). `shown` 0: a
+// frame the page will not show, whose pixels are not filled.
+EMSCRIPTEN_KEEPALIVE int wg_frame(WebGreeting* g, double sceneMs, int shown) {
+  return Guarded(g, [g, sceneMs, shown] { return g->Pass(sceneMs, shown != 0); });
 }
 
 // From the start again, first frame drawn: 1, or -1 failed.

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/Capture.h"
+#include "app/Card.h"
 #include "app/Form1.h"
 #include "app/Options.h"
 #include "app/WebExport.h"
@@ -22,22 +23,27 @@ constexpr std::int64_t kHeadlessFrameCounts = 100'000;
 int run(const app::Options& o) {
   using app::RunCapture;
   const std::string appPath = platform::ApplicationFolder();
+  // Everything the user supplied is checked here, before a window opens or a file is written.
+  const app::Card card = app::ResolveCard(o, appPath, std::cerr);
   if (!o.exportWeb.empty()) {
-    app::ExportWebPage(app::DefaultGreetingContent(appPath), o.exportWeb, appPath + "/web", std::cout);
+    app::ExportWebPage(card, o.exportWeb, appPath + "/web", std::cout);
     return 0;
   }
   if (o.Capture()) {
-    RunCapture(o, appPath);
-    if (!o.record.empty()) std::cout << "Wrote " << o.record << "\n";
-    else std::cout << "Wrote " << std::llround(o.seconds * o.fps) << " frames to " << o.framesDir << "\n";
+    RunCapture(o, card, appPath);
+    if (!o.record.empty())
+      std::cout << "Wrote " << o.record << "\n";
+    else
+      std::cout << "Wrote " << std::llround(o.seconds * o.fps) << " frames to " << o.framesDir << "\n";
     std::cout.flush();
     std::_Exit(0);
   }
   if (o.headless) {
+    app::CheckCaptureTarget(o);
     platform::VirtualPerformanceCounter counter(kHeadlessFrequency);
     gl::GlDirect3D8 direct3d(/*headless=*/true);
     app::Platform p{nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline};
-    app::Form1 form(p);
+    app::Form1 form(p, card);
     form.Startup();
     // The display would wait for the retrace here; the virtual clock moves one frame instead.
     form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kHeadlessFrameCounts); };
@@ -55,8 +61,9 @@ int run(const app::Options& o) {
   platform::SdlPerformanceCounter counter;
   platform::Window window(o.windowed ? platform::WindowMode::Windowed : platform::WindowMode::Fullscreen);
   gl::GlDirect3D8 direct3d(/*headless=*/false);
-  app::Platform p{&window, &counter, &direct3d, appPath, audio::OutputMode::Device};
-  app::Form1 form(p);
+  app::Platform p{&window, &counter, &direct3d, appPath,
+                  o.mute ? audio::OutputMode::Offline : audio::OutputMode::Device};
+  app::Form1 form(p, card);
   form.Form_Load();
   std::cout.flush();
   std::_Exit(0);

@@ -1,46 +1,31 @@
 // The program as a user starts it, headless: the time from exec to the first presented frame, the
 // peak memory of a 60-second run, and the speed of recording the greeting to a video.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/ChildProcess.h"
+
 namespace {
 
-struct Outcome {
-  double seconds = 0;
-  double peakMb = 0;
-  bool ok = false;
-};
+using bench::Outcome;
 
 // Runs the demo with `args`, its output thrown away, and measures it from outside.
 Outcome RunDemo(const std::vector<std::string>& args) {
   std::vector<std::string> all{std::string(WG_APP_DIR) + "/winter-greeting"};
   all.insert(all.end(), args.begin(), args.end());
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
+  return bench::RunInChild([&all] {
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
+    if (!std::freopen("/dev/null", "w", stdout)) return 126;
     execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  Outcome o;
-  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  o.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  o.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return o;
+    return 127;
+  });
 }
 
 void BM_StartupToFirstFrame(benchmark::State& state) {

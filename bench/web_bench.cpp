@@ -24,7 +24,7 @@ std::string ExportPage() {
 
 void BM_WebPageFrameChromium(benchmark::State& state) {
   if (!std::filesystem::exists(wgtest::AppDir() + "/web/runtime.wasm") || !wgtest::Chromium::Installed()) {
-    state.SkipWithError("needs the web runtime (emscripten) and Chromium: scripts/install-deps.sh --web");
+    state.SkipWithError("needs the web runtime (emscripten) and Chromium: scripts/install-deps.sh --test");
     return;
   }
   const std::string page = ExportPage();

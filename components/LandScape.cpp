@@ -1,12 +1,9 @@
 #include "components/LandScape.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <new>
 
+#include "components/HeightMap.h"
 #include "platform/d3d/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "render/modGen.h"
@@ -16,8 +13,6 @@ namespace components {
 using namespace d3d;
 
 namespace {
-
-constexpr std::streamoff kHeaderSize = 18;
 
 // A value rounded to a 32-bit float; overflow or an invalid operation is an error.
 float ToFloat(const char* call, const char* what, double v, const std::string& file = {}) {
@@ -44,80 +39,33 @@ std::int32_t CheckedInt32(const char* call, const char* what, std::int64_t v) {
   return static_cast<std::int32_t>(v);
 }
 
-std::int32_t ReadInt16(const unsigned char* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
 }  // namespace
 
 void LandScape::InitLand(const std::string& File, float ScaleSize, float ScaleTex1, float ScaleTex2,
                          float YFactor, float PX, float PY, float PZ) {
   const char* call = "InitLand";
-  ScaleSize_ = ScaleSize;
-  YFactor_ = YFactor;
-
-  std::error_code ec;
-  if (std::filesystem::is_directory(File, ec))
-    throw platform::Error(call, "is a folder, not a height map", File);
-  std::ifstream in(File, std::ios::binary);
-  if (!in) throw platform::Error(call, std::strerror(errno), File);
-  unsigned char header[kHeaderSize];
-  in.read(reinterpret_cast<char*>(header), kHeaderSize);
-  const std::streamsize got = in.gcount();
-  if (in.bad()) throw platform::Error(call, "cannot read the file", File);
-  if (got == 0) throw platform::Error(call, "the file is empty", File);
-  if (got < kHeaderSize)
-    throw platform::Error(call, "the file ends inside its 18-byte header (" + std::to_string(got) + " bytes)",
-                          File);
-
-  const std::int32_t xs = ReadInt16(header + 12);
-  const std::int32_t zs = ReadInt16(header + 14);
-  PX_ = PX;
-  PZ_ = PZ;
+  // Everything is built aside first and replaces the fields only once nothing more can fail, so a
+  // failed load leaves the terrain exactly as it was.
+  const HeightMap map = ReadHeightMap(File, kMaxGridVertices);
+  const std::int32_t xs = map.width, zs = map.height;
   float minY =
       ToFloat(call, "lowest height", 255.0 * static_cast<double>(YFactor) + static_cast<double>(PY), File);
-
-  if (xs <= 0 || zs <= 0)
-    throw platform::Error(
-        call, "grid size " + std::to_string(xs) + " x " + std::to_string(zs) + ": a size of 0 or less", File);
-  const std::int64_t count = std::int64_t{xs} * zs;
-  if (count > kMaxGridVertices)
-    throw platform::Error(
-        call,
-        "a grid of " + std::to_string(xs) + " x " + std::to_string(zs) + " vertices is too large to allocate",
-        File);
-  // The length is checked before anything is allocated by the header's sizes.
-  in.seekg(0, std::ios::end);
-  const std::streamoff length = in.tellg();
-  if (length < 0) throw platform::Error(call, "cannot read the file", File);
-  if (length - kHeaderSize < count)
-    throw platform::Error(call,
-                          "the file is too short: " + std::to_string(length) + " bytes, but " +
-                              std::to_string(xs) + " x " + std::to_string(zs) + " samples need " +
-                              std::to_string(kHeaderSize + count),
-                          File);
-
-  std::vector<std::uint8_t> samples;
   std::vector<LandVertex> grid;
   try {
-    samples.resize(static_cast<std::size_t>(count));
-    grid.assign(static_cast<std::size_t>(count), LandVertex{});
+    grid.assign(map.samples.size(), LandVertex{});
   } catch (const std::bad_alloc&) {
     throw platform::Error(
         call,
         "a grid of " + std::to_string(xs) + " x " + std::to_string(zs) + " vertices is too large to allocate",
         File);
   }
-  in.seekg(kHeaderSize);
-  if (!in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(count)))
-    throw platform::Error(call, "cannot read the samples", File);
-  in.close();
 
   const double scale = ScaleSize, tex1 = ScaleTex1, tex2 = ScaleTex2, yf = YFactor, px = PX, py = PY, pz = PZ;
   std::size_t n = 0;
   for (std::int32_t i = 0; i < zs; ++i) {
     for (std::int32_t j = 0; j < xs; ++j, ++n) {
-      const double s = static_cast<float>(samples[n]);
+      // An 8-bit sample s is s exactly; a 16-bit one keeps its 8 bits below the step.
+      const double s = static_cast<float>(map.samples[n] / 256.0);
       LandVertex& v = grid[n];
       v.x = ToFloat(call, "vertex x", scale * j + px, File);
       v.y = ToFloat(call, "vertex height", s * yf + py, File);
@@ -129,14 +77,26 @@ void LandScape::InitLand(const std::string& File, float ScaleSize, float ScaleTe
       if (minY > v.y) minY = v.y;
     }
   }
+  // The current window size, clamped to the new grid, with its strip list for the new XSize.
+  std::vector<std::int16_t> index;
+  std::int32_t frame = 0;
+  try {
+    frame = StripWindow(FrameSize_, xs, zs, index);
+  } catch (const platform::Error& e) {
+    throw platform::Error(call, e.what(), File);
+  }
 
-  // Only a complete grid replaces the old one, so Grid and its sizes always agree.
+  ScaleSize_ = ScaleSize;
+  YFactor_ = YFactor;
+  PX_ = PX;
+  PZ_ = PZ;
   Grid_.swap(grid);
   XSize_ = xs;
   ZSize_ = zs;
   MinY_ = minY;
   VertexSize_ = sizeof(LandVertex);
-  FrameSize(FrameSize_);
+  FrameSize_ = frame;
+  StripIndex_.swap(index);
 }
 
 namespace {
@@ -182,22 +142,27 @@ void LandScape::FilterHeight() {
   }
 }
 
-void LandScape::FrameSize(std::int32_t fS) {
+std::int32_t LandScape::StripWindow(std::int32_t fS, std::int32_t xs, std::int32_t zs,
+                                    std::vector<std::int16_t>& index) {
   std::int32_t f = fS;
   if (f < 1) f = 1;
-  if (f > XSize_) f = XSize_;
-  if (f > ZSize_) f = ZSize_;
-  if (std::int64_t{XSize_} + f > 32767)
-    throw platform::Error("FrameSize", "strip index " + std::to_string(std::int64_t{XSize_} + f) +
-                                           " does not fit 16 bits (overflow): XSize " +
-                                           std::to_string(XSize_) + " + FrameSize " + std::to_string(f) +
-                                           " > 32767");
-  std::vector<std::int16_t> index(2 * static_cast<std::size_t>(f) + 2);
+  if (f > xs) f = xs;
+  if (f > zs) f = zs;
+  if (std::int64_t{xs} + f > 32767)
+    throw platform::Error("FrameSize", "strip index " + std::to_string(std::int64_t{xs} + f) +
+                                           " does not fit 16 bits (overflow): XSize " + std::to_string(xs) +
+                                           " + FrameSize " + std::to_string(f) + " > 32767");
+  index.assign(2 * static_cast<std::size_t>(f) + 2, 0);
   for (std::int32_t i = 0; i <= f; ++i) {
     index[2 * static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i);
-    index[2 * static_cast<std::size_t>(i) + 1] = static_cast<std::int16_t>(XSize_ + i);
+    index[2 * static_cast<std::size_t>(i) + 1] = static_cast<std::int16_t>(xs + i);
   }
-  FrameSize_ = f;
+  return f;
+}
+
+void LandScape::FrameSize(std::int32_t fS) {
+  std::vector<std::int16_t> index;
+  FrameSize_ = StripWindow(fS, XSize_, ZSize_, index);
   StripIndex_.swap(index);
 }
 

@@ -1,4 +1,4 @@
-// The height-map terrain: a regular grid of vertices made from a file of 8-bit height samples, an
+// The height-map terrain: a regular grid of vertices made from a file of height samples, an
 // in-place smoothing pass, a light map baked into the vertex colours, a window of triangle strips
 // drawn around and ahead of a viewer, and the ground height under any x, z.
 #pragma once
@@ -30,9 +30,12 @@ class LandScape {
   LandScape(d3d::Device& device, std::shared_ptr<d3d::Texture> GroundTexture)
       : device_(device), GroundTexture_(std::move(GroundTexture)) {}
 
-  // Loads the height map and builds Grid. A missing, unreadable, empty or short file, a size of 0 or
-  // less, a grid too large to allocate or a vertex value that is not a finite float is an error
-  // naming the file; the previous grid then stays in place with its sizes.
+  // Loads the height map and builds Grid. The file is an 8-bit greyscale TGA (its 18-byte header
+  // giving the size, or also run-length compressed or with an image-ID field) or a 1- to 16-bit
+  // greyscale PNG; HeightMap.h says how each is read. A missing, unreadable, empty or short file,
+  // another format, a colour image, a size of 0 or less, a grid too large to allocate, a strip index
+  // beyond 16 bits or a vertex value that is not a finite float is an error naming the file, and
+  // leaves the terrain exactly as it was: grid, sizes, scale, placement, MinY and window.
   void InitLand(const std::string& File, float ScaleSize, float ScaleTex1, float ScaleTex2, float YFactor,
                 float PX, float PY, float PZ);
   void FilterHeight();
@@ -60,6 +63,9 @@ class LandScape {
   void SetGroundTexture(std::shared_ptr<d3d::Texture> t) { GroundTexture_ = std::move(t); }
 
  private:
+  // The window size fS clamped to an xs x zs grid, with its strip index list in `index`.
+  static std::int32_t StripWindow(std::int32_t fS, std::int32_t xs, std::int32_t zs,
+                                  std::vector<std::int16_t>& index);
   LandVertex& At(std::int32_t j, std::int32_t i) {
     return Grid_[static_cast<std::size_t>(i) * static_cast<std::size_t>(XSize_) +
                  static_cast<std::size_t>(j)];

@@ -1,5 +1,7 @@
 #include "components/SkyBox.h"
 
+#include <cstring>
+
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Texture.h"
 
@@ -61,6 +63,74 @@ void SkyBox::RenderSkyBox(const D3DVECTOR& CamPos) {
   D3DMATRIX back;
   d3dx::D3DXMatrixTranslation(&back, -CamPos.x, -CamPos.y, -CamPos.z);
   device_.SetTransform(D3DTS_WORLD, back);
+}
+
+std::int32_t SkyBox::SideOf(CubeFace Face) {
+  switch (Face) {
+    case CubeFace::PosX:
+      return 1;
+    case CubeFace::NegX:
+      return 0;
+    case CubeFace::PosY:
+      return 4;
+    case CubeFace::NegY:
+      return 5;
+    case CubeFace::PosZ:
+      return 2;
+    case CubeFace::NegZ:
+      return 3;
+  }
+  throw platform::Error("SideOf", "no cube-map face " + std::to_string(static_cast<int>(Face)));
+}
+
+Texture::Level SkyBox::OrientCubeFace(CubeFace Face, const Texture::Level& Image) {
+  const std::size_t w = static_cast<std::size_t>(Image.width), h = static_cast<std::size_t>(Image.height);
+  if (Image.rgba.size() != w * h * 4)
+    throw platform::Error("OrientCubeFace", "the image holds the wrong number of bytes");
+  Texture::Level out;
+  out.rgba.resize(Image.rgba.size());
+  const auto copy = [&](std::size_t toX, std::size_t toY, std::size_t fromX, std::size_t fromY) {
+    std::memcpy(&out.rgba[(toY * static_cast<std::size_t>(out.width) + toX) * 4],
+                &Image.rgba[(fromY * w + fromX) * 4], 4);
+  };
+  if (Face == CubeFace::NegY) {
+    // The table runs tu along +z and tv along +x there; the cube map runs s along +x and t along -z.
+    out.width = Image.height;
+    out.height = Image.width;
+    for (std::size_t y = 0; y < w; ++y)
+      for (std::size_t x = 0; x < h; ++x) copy(x, y, y, h - 1 - x);
+  } else {
+    // The table runs tu the opposite way to the cube map's s on every other face.
+    out.width = Image.width;
+    out.height = Image.height;
+    for (std::size_t y = 0; y < h; ++y)
+      for (std::size_t x = 0; x < w; ++x) copy(x, y, w - 1 - x, y);
+  }
+  return out;
+}
+
+std::shared_ptr<Texture> SkyBox::LoadCubeFace(CubeFace Face, const std::string& Tex) {
+  // Decoded as SetSkyTexture decodes it; the mips are made again from the turned image, as they
+  // would be from a file stored that way.
+  const auto decoded = d3dx::D3DXCreateTextureFromFile(device_, Tex);
+  std::vector<Texture::Level> levels{OrientCubeFace(Face, decoded->levels.at(0))};
+  while (levels.back().width > 1 || levels.back().height > 1)
+    levels.push_back(d3dx::Downsample(levels.back()));
+  return device_.CreateTexture(std::move(levels), Tex);
+}
+
+void SkyBox::SetSkyTexturesFromCubeMap(const std::array<std::string, 6>& Tex) {
+  std::array<std::shared_ptr<Texture>, 6> loaded;
+  for (std::size_t k = 0; k < 6; ++k) {
+    const auto face = static_cast<CubeFace>(k);
+    loaded[static_cast<std::size_t>(SideOf(face))] = LoadCubeFace(face, Tex[k]);
+  }
+  FaceTexture = std::move(loaded);
+}
+
+void SkyBox::SetSkyTextureFromCubeFace(CubeFace Face, const std::string& Tex) {
+  const std::int32_t side = SideOf(Face);
+  FaceTexture[static_cast<std::size_t>(side)] = LoadCubeFace(Face, Tex);
 }
 
 }  // namespace components

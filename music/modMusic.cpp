@@ -2,13 +2,10 @@
 
 #include <vector>
 
-#include "platform/window/Window.h"
-
 namespace music {
 
 namespace {
 
-constexpr const char* kTune = "\\music\\main.mid";
 constexpr audio::DWORD kAudioFlags = audio::DMUS_AUDIOF_EAX | audio::DMUS_AUDIOF_BUFFERS;
 constexpr audio::DWORD kPerformanceChannels = 128;
 
@@ -16,7 +13,7 @@ constexpr audio::DWORD kPerformanceChannels = 128;
 
 std::string ExtractFolder(const std::string& path) {
   for (std::size_t n = path.size(); n >= 1; --n)
-    if (path[n - 1] == '\\') return path.substr(0, n);
+    if (path[n - 1] == '\\' || path[n - 1] == '/') return path.substr(0, n);
   return {};
 }
 
@@ -29,10 +26,10 @@ void modMusic::InitMusic(void* hWnd) {
   MusicPerformance->InitAudio(hWnd, kAudioFlags, &params, nullptr, audio::DMUS_APATH_DYNAMIC_3D,
                               kPerformanceChannels);
 
-  MusicLoader->SetSearchDirectory(ExtractFolder(appPath_ + kTune));
-  // The tune's path is formed in the application's own backslash form and opened as this file
-  // system spells it.
-  MusicSegment = MusicLoader->LoadSegment(platform::MediaPath(appPath_, kTune));
+  // A tune named without a folder lies in the current one.
+  const std::string folder = ExtractFolder(tuneFile_);
+  MusicLoader->SetSearchDirectory(folder.empty() ? "./" : folder);
+  MusicSegment = MusicLoader->LoadSegment(tuneFile_);
   MusicSegment->SetStandardMidiFile();
   MusicSegment->Download(*MusicPerformance->GetDefaultAudioPath());
 

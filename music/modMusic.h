@@ -8,15 +8,16 @@
 
 namespace music {
 
-// The folder part of `path` up to and including its last backslash; empty when it holds none. Only
-// the backslash separates folders.
+// The folder part of `path` up to and including its last separator; empty when it holds none. The
+// backslash of the application's own paths and the slash of this file system's both separate folders.
 std::string ExtractFolder(const std::string& path);
 
 class modMusic {
  public:
-  // `AppPath` is the application folder (no trailing separator); `output` says where the root object
-  // that InitMusic creates sends the sound.
-  modMusic(std::string AppPath, audio::OutputMode output) : appPath_(std::move(AppPath)), output_(output) {}
+  // `TuneFile` is the standard MIDI file to play (the application folder's music/main.mid unless a
+  // card brings another); `output` says where the root object that InitMusic creates sends the sound.
+  modMusic(std::string TuneFile, audio::OutputMode output)
+      : tuneFile_(std::move(TuneFile)), output_(output) {}
 
   void InitMusic(void* hWnd);
   // The music part of the window's unload: stop at once, unload the instruments, release the objects.
@@ -29,7 +30,7 @@ class modMusic {
   std::shared_ptr<audio::DirectMusicSegmentState8> MusicSegmentState;
 
  private:
-  std::string appPath_;
+  std::string tuneFile_;
   audio::OutputMode output_;
 };
 

@@ -26,7 +26,7 @@ void Camera::SetLook(const d3d::D3DVECTOR& Point) {
 
 void Camera::Update() {
   CalcView();
-  d3d::Device& dev = *d3d_.D3DDevice;
+  d3d::Device& dev = d3d_.DeviceFor("Camera.Update");
   dev.SetTransform(d3d::D3DTS_PROJECTION, d3d_.matProj);
   dev.SetTransform(d3d::D3DTS_VIEW, d3d_.matView);
   D3DXMatrixIdentity(&d3d_.matWorld);

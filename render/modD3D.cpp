@@ -7,7 +7,6 @@
 #include "platform/d3d/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Texture.h"
-#include "platform/window/Window.h"
 #include "render/Camera.h"
 #include "render/Random.h"
 #include "render/modGen.h"
@@ -19,8 +18,8 @@ namespace render {
 
 using namespace d3d;
 
-modD3D::modD3D(Direct3D8& dx, std::string AppPath, app::modAPI& api, Random& rnd)
-    : DX(dx), appPath_(std::move(AppPath)), api_(api), rnd_(rnd) {}
+modD3D::modD3D(Direct3D8& dx, std::string GroundFile, app::modAPI& api, Random& rnd)
+    : DX(dx), groundFile_(std::move(GroundFile)), api_(api), rnd_(rnd) {}
 
 modD3D::~modD3D() = default;
 
@@ -37,6 +36,11 @@ scene::Plane& modD3D::GetPlane() {
 scene::Mesh& modD3D::GetMesh() {
   if (!mesh_) mesh_ = std::make_unique<scene::Mesh>(*this);
   return *mesh_;
+}
+
+Device& modD3D::DeviceFor(const char* call) const {
+  if (!D3DDevice) throw platform::Error(call, "no device: InitD3D has not run");
+  return *D3DDevice;
 }
 
 void modD3D::InitD3D(void* hWnd) {
@@ -76,11 +80,11 @@ void modD3D::InitD3D(void* hWnd) {
 
   D3DDevice->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
 
-  GroundTexture = d3dx::D3DXCreateTextureFromFile(*D3DDevice, platform::MediaPath(appPath_, "\\tex\\snow.jpg"));
+  GroundTexture = d3dx::D3DXCreateTextureFromFile(*D3DDevice, groundFile_);
 }
 
 void modD3D::RenderFrame() {
-  if (!D3DDevice) throw platform::Error("RenderFrame", "no device: InitD3D has not run");
+  DeviceFor("RenderFrame");
   api_.FrameTimer(-1);
   GetCamera().Update();
   D3DDevice->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSkyColor, 1.0f, 0);
@@ -90,9 +94,7 @@ void modD3D::RenderFrame() {
   if (snow_) snow_->RenderSnow();
   if (plane_) plane_->RenderPlane();
   if (gen_) {
-    // Kept as one string for the whole run: a frame allocates nothing.
-    static const std::string greeting = kGreeting;
-    gen_->PrintText(400, 20, greeting, D3DColorRGB(255, 0, 0));
+    if (credits_) gen_->PrintText(credits_->Greeting.x, 20, credits_->Greeting.text, D3DColorRGB(255, 0, 0));
     // Three draws a frame, red first, each scaled to 0..255 and rounded ties-to-even.
     const auto r = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
     const auto g = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
@@ -100,10 +102,12 @@ void modD3D::RenderFrame() {
     const D3DCOLOR credit = D3DColorRGB(static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(g),
                                         static_cast<std::uint32_t>(b));
     if (credits_) {
-      if (credits_->TitleIndex < 0 || credits_->TitleIndex > 10)
+      const auto& lines = credits_->TitleLines;
+      if (credits_->TitleIndex < 0 || static_cast<std::size_t>(credits_->TitleIndex) >= lines.size())
         throw platform::Error("RenderFrame", "credit line index " + std::to_string(credits_->TitleIndex) +
-                                                 " out of range 0..10");
-      gen_->PrintText(300, 200, credits_->TitleLines[static_cast<std::size_t>(credits_->TitleIndex)], credit);
+                                                 " out of range 0.." + std::to_string(lines.size() - 1));
+      const app::TextLine& line = lines[static_cast<std::size_t>(credits_->TitleIndex)];
+      gen_->PrintText(line.x, 200, line.text, credit);
     }
   }
   D3DDevice->EndScene();

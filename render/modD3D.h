@@ -28,8 +28,8 @@ class Random;
 
 class modD3D {
  public:
-  // `DX` creates the device; `AppPath` is the application folder (no trailing separator).
-  modD3D(d3d::Direct3D8& DX, std::string AppPath, app::modAPI& api, Random& rnd);
+  // `DX` creates the device; `GroundFile` is the ground texture, loaded as GroundTexture.
+  modD3D(d3d::Direct3D8& DX, std::string GroundFile, app::modAPI& api, Random& rnd);
   ~modD3D();
 
   // The modules the frame sequence draws with; any left null is skipped.
@@ -49,7 +49,8 @@ class modD3D {
   scene::Mesh& GetMesh();
   bool HasMesh() const { return mesh_ != nullptr; }
 
-  const std::string& AppPath() const { return appPath_; }
+  // The device, for an operation that needs one: before InitD3D has made it, an error naming `call`.
+  d3d::Device& DeviceFor(const char* call) const;
 
   // Shared rendering state.
   d3d::Direct3D8& DX;
@@ -62,11 +63,9 @@ class modD3D {
   float OrbitAngle = 0.0f;
 
   static constexpr d3d::D3DCOLOR kSkyColor = d3d::D3DColorRGB(127, 127, 180);
-  // The fixed greeting drawn in red above the credit line.
-  static constexpr const char* kGreeting = "С НОВЫМ 2007 ГОДОМ!";
 
  private:
-  std::string appPath_;
+  std::string groundFile_;
   app::modAPI& api_;
   Random& rnd_;
   modGen* gen_ = nullptr;

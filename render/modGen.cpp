@@ -1,6 +1,7 @@
 #include "render/modGen.h"
 
 #include <cmath>
+#include <iostream>
 
 #include "platform/d3d/Error.h"
 #include "platform/d3dx/Font.h"
@@ -26,10 +27,7 @@ d3d::D3DCOLOR LerpColor(d3d::D3DCOLOR first, d3d::D3DCOLOR second, float t) {
   return result;
 }
 
-modGen::modGen(modD3D& d3d) : d3d_(d3d) {}
-modGen::~modGen() = default;
-
-d3dx::StdFont modGen::TextFontDescription() {
+d3dx::StdFont TextFontSource() {
   d3dx::StdFont source;
   source.Bold = true;
   source.Size = 18;
@@ -39,10 +37,16 @@ d3dx::StdFont modGen::TextFontDescription() {
   return source;
 }
 
+modGen::modGen(modD3D& d3d) : d3d_(d3d) {}
+modGen::~modGen() = default;
+
 void modGen::InitFont() {
-  TextFontSource_ = std::make_unique<d3dx::StdFont>(TextFontDescription());
+  TextFontSource_ = std::make_unique<d3dx::StdFont>(TextFontSource());
   const d3dx::GdiFont handle = TextFontSource_->hFont();
-  TextFont_ = d3dx::D3DXCreateFont(*d3d_.D3DDevice, handle);
+  // Text in another face's widths no longer sits where it was laid out: say so once, and go on.
+  if (const std::string warning = d3dx::SubstitutionWarning(handle); !warning.empty())
+    std::cerr << "Warning: " << warning << "\n";
+  TextFont_ = d3dx::D3DXCreateFont(d3d_.DeviceFor("InitFont"), handle);
 }
 
 void modGen::PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color) {

@@ -18,6 +18,10 @@ class modD3D;
 
 d3d::D3DVECTOR MakeVector(float x, float y, float z);
 
+// The standard font object TextFont is made from: "Arial", 18 points, bold. Text can be laid out in
+// it before any device exists.
+d3dx::StdFont TextFontSource();
+
 // Channel-wise blend, t weighting the first colour. Each channel is blended where it stands in the
 // 32-bit value and rounded (ties to even) before it is masked, so only the lowest channel is rounded
 // to nearest; alpha of the result is always 0. A value beyond the 32-bit range is an overflow error.
@@ -29,8 +33,6 @@ class modGen {
   ~modGen();
 
   void InitFont();
-  // The font object InitFont makes: Arial, 18 points, bold.
-  static d3dx::StdFont TextFontDescription();
   // Draws `text` (UTF-8) with its top-left corner at (x, y), both rounded ties-to-even.
   void PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color);
 

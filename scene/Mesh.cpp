@@ -11,17 +11,29 @@ namespace scene {
 using namespace d3d;
 
 void Mesh::Load(const std::string& File) {
-  Device& dev = *d3d_.D3DDevice;
   d3dx::D3DXMaterialBuffer buffer;
   DWORD count = 0;
   // A file that cannot be loaded leaves the mesh empty, whatever it held before.
   objMesh.reset();
   NumMaterials = 0;
+  loadErrors_.clear();
+  // Without a device nothing loads, and Load reports no failure: the model stays empty.
+  Device* device = d3d_.D3DDevice.get();
+  if (!device) {
+    Materials.clear();
+    Textures.clear();
+    vecScale = render::MakeVector(1, 1, 1);
+    return;
+  }
+  Device& dev = *device;
   try {
     objMesh = d3dx::D3DXLoadMeshFromX(File, d3dx::D3DXMESH_MANAGED, dev, buffer, count);
     NumMaterials = static_cast<std::int32_t>(count);
-  } catch (...) {
+  } catch (const std::exception& e) {
+    loadErrors_.push_back(e.what());
   }
+  // The textures lie beside the model; for the application's own tree that is its models folder.
+  const std::string folder = File.substr(0, File.find_last_of('/') + 1);
 
   Materials.assign(static_cast<std::size_t>(NumMaterials), D3DMATERIAL8{});
   Textures.assign(static_cast<std::size_t>(NumMaterials), nullptr);
@@ -39,9 +51,9 @@ void Mesh::Load(const std::string& File) {
     }
     // A material without a texture name names the folder itself, which does not load.
     try {
-      Textures[n] =
-          d3dx::D3DXCreateTextureFromFile(dev, platform::MediaPath(d3d_.AppPath(), "\\models\\" + name));
-    } catch (...) {
+      Textures[n] = d3dx::D3DXCreateTextureFromFile(dev, platform::MediaPath(folder, name));
+    } catch (const std::exception& e) {
+      if (!name.empty()) loadErrors_.push_back(e.what());
     }
   }
 
@@ -62,7 +74,7 @@ void Mesh::SetScale(float x, float Y, float Z) {
 }
 
 void Mesh::Render() {
-  Device& dev = *d3d_.D3DDevice;
+  Device& dev = d3d_.DeviceFor("Mesh.Render");
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
   CalcWorld();
   for (std::int32_t i = 0; i < NumMaterials; ++i) {
@@ -77,7 +89,7 @@ void Mesh::Render() {
 
 // Each MultiplyTransform puts its matrix on the left, so the world ends as S x Rz x Ry x Rx x T.
 void Mesh::CalcWorld() {
-  Device& dev = *d3d_.D3DDevice;
+  Device& dev = d3d_.DeviceFor("Mesh.CalcWorld");
   d3dx::D3DXMatrixIdentity(&matMesh);
   d3dx::D3DXMatrixTranslation(&matMesh, vecPos.x, vecPos.y, vecPos.z);
   dev.SetTransform(D3DTS_WORLD, matMesh);

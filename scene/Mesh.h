@@ -20,7 +20,8 @@ class Mesh {
  public:
   explicit Mesh(render::modD3D& d3d) : d3d_(d3d) {}
 
-  // Never fails: each step that fails is skipped. Resets the scale to (1, 1, 1).
+  // Never fails: each step that fails is skipped. Resets the scale to (1, 1, 1). The textures the
+  // model names are looked up in the folder of `File`.
   void Load(const std::string& File);
   void SetPosition(float x, float Y, float Z);
   void SetRotation(float x, float Y, float Z);
@@ -31,6 +32,9 @@ class Mesh {
   const std::vector<d3d::D3DMATERIAL8>& GetMaterials() const { return Materials; }
   const std::vector<std::shared_ptr<d3d::Texture>>& GetTextures() const { return Textures; }
   std::int32_t GetNumMaterials() const { return NumMaterials; }
+  // Why the last Load left something out: the model file that did not load, or each texture that
+  // did not. Empty when everything loaded.
+  const std::vector<std::string>& LoadErrors() const { return loadErrors_; }
   const d3d::D3DVECTOR& GetPosition() const { return vecPos; }
   const d3d::D3DVECTOR& GetRotation() const { return vecRot; }
   const d3d::D3DVECTOR& GetScale() const { return vecScale; }
@@ -47,6 +51,7 @@ class Mesh {
   d3d::D3DVECTOR vecRot{};
   d3d::D3DVECTOR vecScale{};
   d3d::D3DMATRIX matMesh{};
+  std::vector<std::string> loadErrors_;
 };
 
 }  // namespace scene

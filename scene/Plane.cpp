@@ -19,7 +19,7 @@ void Plane::InitPlane(const D3DVECTOR& Position, const D3DVECTOR& Scaling) {
 }
 
 void Plane::RenderPlane() {
-  Device& dev = *d3d_.D3DDevice;
+  Device& dev = d3d_.DeviceFor("Plane.RenderPlane");
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
   d3dx::D3DXMatrixTranslation(&d3d_.matWorld, vecPos.x, vecPos.y, vecPos.z);
   dev.SetTransform(D3DTS_WORLD, d3d_.matWorld);
@@ -35,7 +35,7 @@ void Plane::RenderPlane() {
 
 void Plane::SetTexture(const std::string& File) {
   // Loaded first, so a failure keeps the previous texture.
-  auto loaded = d3dx::D3DXCreateTextureFromFile(*d3d_.D3DDevice, File);
+  auto loaded = d3dx::D3DXCreateTextureFromFile(d3d_.DeviceFor("Plane.SetTexture"), File);
   Texture = std::move(loaded);
 }
 

@@ -7,7 +7,6 @@
 #include "app/modAPI.h"
 #include "platform/d3d/Error.h"
 #include "platform/d3dx/Texture.h"
-#include "platform/window/Window.h"
 #include "render/Random.h"
 #include "render/fog.h"
 #include "render/modD3D.h"
@@ -18,10 +17,9 @@ namespace snow {
 using namespace d3d;
 
 void modSnow::InitSnow() {
-  if (!d3d_.D3DDevice) throw platform::Error("InitSnow", "no device: InitD3D has not run");
+  d3d_.DeviceFor("InitSnow");
   SnowGround_ = 0.0f;
-  SnowTexture_ = d3dx::D3DXCreateTextureFromFile(*d3d_.D3DDevice,
-                                                 platform::MediaPath(d3d_.AppPath(), "\\tex\\snow.png"));
+  SnowTexture_ = d3dx::D3DXCreateTextureFromFile(*d3d_.D3DDevice, flakeFile_);
   VertexSize_ = static_cast<std::int32_t>(GetFVFVertexSize(kFVF));
   SnowVB_ = d3d_.D3DDevice->CreateVertexBuffer(static_cast<DWORD>(VertexSize_) * kPoolSize,
                                                D3DUSAGE_WRITEONLY | D3DUSAGE_POINTS, kFVF, D3DPOOL_MANAGED);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/d3d/Device.h"
@@ -36,7 +37,9 @@ class modSnow {
   static constexpr std::int32_t kPoolSize = 3000;
   static constexpr d3d::DWORD kFVF = d3d::D3DFVF_XYZ | d3d::D3DFVF_DIFFUSE;  // 0x42
 
-  modSnow(render::modD3D& d3d, app::modAPI& api, render::Random& rnd) : d3d_(d3d), api_(api), rnd_(rnd) {}
+  // `FlakeFile` is the flake sprite, an image with alpha.
+  modSnow(render::modD3D& d3d, app::modAPI& api, render::Random& rnd, std::string FlakeFile)
+      : d3d_(d3d), api_(api), rnd_(rnd), flakeFile_(std::move(FlakeFile)) {}
 
   void InitSnow();
   void RenderSnow();
@@ -85,6 +88,7 @@ class modSnow {
   render::modD3D& d3d_;
   app::modAPI& api_;
   render::Random& rnd_;
+  std::string flakeFile_;
 
   std::vector<SnowFlake> Flakes_;
   std::int32_t FlakeCount_ = 0;

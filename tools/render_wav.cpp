@@ -1,6 +1,6 @@
-// render-wav APP_FOLDER OUT.wav [SECONDS]: plays the application folder's music/main.mid through the
-// demo's own music set-up, offline with no sound card, and writes the first SECONDS seconds (20 by
-// default; 0: the whole tune and its tail) as a 16-bit stereo WAV file.
+// render-wav APP_FOLDER|FILE.mid OUT.wav [SECONDS]: plays the application folder's music/main.mid (or
+// the MIDI file named) through the demo's own music set-up, offline with no sound card, and writes the
+// first SECONDS seconds (20 by default; 0: the whole tune and its tail) as a 16-bit stereo WAV file.
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -9,16 +9,20 @@
 
 #include "music/modMusic.h"
 #include "platform/audio/Wav.h"
+#include "platform/window/Window.h"
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: render-wav APP_FOLDER OUT.wav [SECONDS]\n");
+    std::fprintf(stderr, "usage: render-wav APP_FOLDER|FILE.mid OUT.wav [SECONDS]\n");
     return 2;
   }
   try {
     const double seconds = argc == 4 ? std::stod(argv[3]) : 20.0;
     if (!(seconds >= 0) || seconds > 3600) throw std::invalid_argument("SECONDS must lie in 0..3600");
-    music::modMusic music(argv[1], audio::OutputMode::Offline);
+    const std::string source = argv[1];
+    const bool file = source.size() > 4 && source.compare(source.size() - 4, 4, ".mid") == 0;
+    music::modMusic music(file ? source : platform::MediaPath(source, "\\music\\main.mid"),
+                          audio::OutputMode::Offline);
     music.InitMusic(nullptr);
     audio::DirectMusicPerformance8& performance = *music.MusicPerformance;
     const int rate = performance.SampleRate();

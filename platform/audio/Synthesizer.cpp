@@ -1,7 +1,9 @@
 #include "platform/audio/Synthesizer.h"
 
 #include <SDL.h>
+#include <fcntl.h>
 #include <fluidsynth.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -57,6 +59,35 @@ void QuietenLibraryLog() {
     for (int level : {FLUID_WARN, FLUID_INFO, FLUID_DBG}) fluid_set_log_function(level, nullptr, nullptr);
   });
 }
+
+// The audio back ends under SDL print their own complaints on stderr ("ALSA lib ... cannot find
+// card") before SDL reports the failure that our message explains. While this lives, stderr goes
+// nowhere.
+class QuietStderr {
+ public:
+  QuietStderr() {
+    std::fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+    if (null >= 0) close(null);
+  }
+  ~QuietStderr() {
+    std::fflush(stderr);
+    if (saved_ < 0) return;
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+// What a machine without a sound card can do instead.
+constexpr const char* kNoDeviceHint =
+    " (run with --mute to show the scene silently, or --headless to render it offscreen)";
 
 }  // namespace
 
@@ -114,9 +145,11 @@ Synthesizer::Synthesizer(OutputMode mode, int midiChannels, const std::string& c
     if (soundFontId_ == FLUID_FAILED) throw platform::Error(call, "fluid_synth_sfload failed", soundFont_);
 
     if (mode_ == OutputMode::Device) {
+      const QuietStderr quiet;
       if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-        throw platform::Error(call, std::string("no usable audio device: SDL_InitSubSystem(SDL_INIT_AUDIO): ") +
-                                        SDL_GetError() + " (--headless runs without one)");
+        throw platform::Error(call,
+                              std::string("no usable audio device: SDL_InitSubSystem(SDL_INIT_AUDIO): ") +
+                                  SDL_GetError() + kNoDeviceHint);
       sdlAudio_ = true;
       SDL_AudioSpec want{};
       SDL_AudioSpec have{};
@@ -128,8 +161,8 @@ Synthesizer::Synthesizer(OutputMode mode, int midiChannels, const std::string& c
       want.userdata = this;
       device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
       if (device_ == 0)
-        throw platform::Error(call, std::string("no usable audio device: SDL_OpenAudioDevice: ") + SDL_GetError() +
-                                        " (--headless runs without one)");
+        throw platform::Error(call, std::string("no usable audio device: SDL_OpenAudioDevice: ") +
+                                        SDL_GetError() + kNoDeviceHint);
     }
   } catch (...) {
     Release();
@@ -235,6 +268,8 @@ void Synthesizer::Callback(void* self, std::uint8_t* stream, int len) {
 void Synthesizer::Render(float* stereo, std::size_t frames) {
   if (!active_ || silenced_) {
     std::memset(stereo, 0, frames * 2 * sizeof(float));
+    // Silence is immediate: what the limiter held back is dropped, not played after the stop.
+    limiter_.Reset();
   } else {
     for (std::size_t done = 0; done < frames;) {
       const int n = static_cast<int>(std::min<std::size_t>(frames - done, kBlockFrames));
@@ -242,6 +277,7 @@ void Synthesizer::Render(float* stereo, std::size_t frames) {
       fluid_synth_write_float(synth_, n, out, 0, 2, out, 1, 2);
       done += static_cast<std::size_t>(n);
     }
+    limiter_.Process(stereo, frames);
   }
   float peak = peakSinceStop_.load(std::memory_order_relaxed);
   for (std::size_t i = 0; i < frames * 2; ++i) peak = std::max(peak, std::fabs(stereo[i]));

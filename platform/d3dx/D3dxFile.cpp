@@ -7,6 +7,7 @@
 
 #include "platform/d3d/Error.h"
 #include "platform/d3dx/Texture.h"
+#include "platform/window/FileName.h"
 
 namespace d3dx {
 
@@ -26,9 +27,16 @@ std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& p
   return bytes;
 }
 
+FoundBytes FindAndReadFile(const std::string& call, const std::string& path) {
+  const platform::FoundFile found = platform::FindFile(path);
+  if (!found.found()) throw platform::Error(call, found.note, path);
+  return {found.path, ReadFile(call, found.path)};
+}
+
 std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFile(d3d::Device& device, const std::string& path) {
-  const auto bytes = ReadFile("D3DXCreateTextureFromFile", path);
-  return device.CreateTexture(DecodeImageWithMips(bytes.data(), bytes.size(), path), path);
+  const FoundBytes file = FindAndReadFile("D3DXCreateTextureFromFile", path);
+  return device.CreateTexture(DecodeImageWithMips(file.bytes.data(), file.bytes.size(), file.path),
+                              file.path);
 }
 
 }  // namespace d3dx

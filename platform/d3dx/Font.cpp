@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/d3d/Error.h"
+#include "platform/d3dx/Utf8.h"
 
 namespace d3dx {
 
@@ -36,44 +37,43 @@ std::string PreparedFaceName(const GdiFont& font) {
 
 namespace {
 
+std::string lowerAscii(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+bool MetricCompatible(const std::string& asked, const std::string& family) {
+  // The Windows core faces and the free faces drawn to their widths.
+  static constexpr const char* kTwins[][3] = {{"arial", "liberation sans", "arimo"},
+                                              {"times new roman", "liberation serif", "tinos"},
+                                              {"courier new", "liberation mono", "cousine"}};
+  const std::string a = lowerAscii(asked), f = lowerAscii(family);
+  if (a == f) return true;
+  for (const auto& twins : kTwins)
+    if (a == twins[0]) return f == twins[1] || f == twins[2];
+  // Any other name is a family of its own; what fontconfig puts in its place is not ours to judge.
+  return true;
+}
+
+std::string SubstitutionWarning(const GdiFont& font) {
+  if (font.family.empty() || MetricCompatible(font.name, font.family)) return {};
+  return "the font \"" + font.name + "\" is not installed: the text is drawn in \"" + font.family +
+         "\", whose letters have other widths (" + font.file +
+         "); install fonts-liberation2 for a face that matches \"" + font.name + "\"";
+}
+
+namespace {
+
 constexpr char32_t kReplacement = 0xFFFD;
 
 // Appends the code points of UTF-8 text; a byte that starts no well-formed sequence becomes U+FFFD.
 void decodeUtf8(std::string_view s, std::vector<char32_t>& out) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned c = p[i];
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    int len = 0;
-    char32_t cp = 0, min = 0;
-    if ((c & 0xE0) == 0xC0)
-      len = 2, cp = c & 0x1F, min = 0x80;
-    else if ((c & 0xF0) == 0xE0)
-      len = 3, cp = c & 0x0F, min = 0x800;
-    else if ((c & 0xF8) == 0xF0)
-      len = 4, cp = c & 0x07, min = 0x10000;
-    bool ok = len != 0 && i + static_cast<std::size_t>(len) <= n;
-    for (int k = 1; ok && k < len; ++k) {
-      const unsigned cc = p[i + static_cast<std::size_t>(k)];
-      if ((cc & 0xC0) != 0x80)
-        ok = false;
-      else
-        cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-    if (ok) {
-      out.push_back(cp);
-      i += static_cast<std::size_t>(len);
-    } else {
-      out.push_back(kReplacement);
-      ++i;
-    }
+  for (std::size_t i = 0; i < s.size();) {
+    const Utf8Char c = NextUtf8(s, i);
+    out.push_back(c.length ? c.cp : kReplacement);
+    i += c.length ? c.length : 1;
   }
 }
 
@@ -115,9 +115,11 @@ std::string codePoint(char32_t cp) {
 }  // namespace
 
 struct Font::Impl {
-  Device& device;
+  Device* device;  // null: the text is only measured
   GdiFont desc;
   std::unique_ptr<GlyphSource> source;
+  std::vector<char32_t> missing;
+  int inkRight = 0;  // of the last layout, from the rectangle's left edge
   int ascent = 0, descent = 0;
   int underlinePos = 0, underlineThickness = 1;  // below the baseline, in pixels
 
@@ -136,7 +138,7 @@ struct Font::Impl {
   std::vector<char32_t> codePoints;
   std::vector<FontVertex> vertices;
 
-  Impl(Device& dev, const GdiFont& f, std::unique_ptr<GlyphSource> glyphs)
+  Impl(Device* dev, const GdiFont& f, std::unique_ptr<GlyphSource> glyphs)
       : device(dev), desc(f), source(std::move(glyphs)) {
     const FaceMetrics m = source->Metrics();
     ascent = m.ascent;
@@ -169,6 +171,7 @@ struct Font::Impl {
     const char* call = "DrawText";
     const GlyphImage image = source->Rasterise(cp);
     ++rasterised;
+    if (image.missing) missing.push_back(cp);
     g.left = image.left;
     g.top = image.top;
     g.width = image.width;
@@ -238,6 +241,7 @@ struct Font::Impl {
 
   int layout(const D3DRECT& rect, D3DCOLOR color) {
     vertices.clear();
+    inkRight = 0;
     if (codePoints.empty()) return 0;
     const int lineHeight = ascent + descent;
     int lineTop = rect.y1, pen = rect.x1, lines = 1;
@@ -261,6 +265,7 @@ struct Font::Impl {
       if (g.width > 0 && g.height > 0) {
         const int x0 = pen + g.left, y0 = lineTop + ascent - g.top;
         quad(x0, y0, x0 + g.width, y0 + g.height, g.ax, g.ay, rect, color, false);
+        inkRight = std::max(inkRight, x0 + g.width - rect.x1);
       }
       pen += g.advance;
     }
@@ -276,12 +281,13 @@ struct Font::Impl {
     level.rgba = atlas;
     std::vector<Texture::Level> levels;
     levels.push_back(std::move(level));
-    texture = device.CreateTexture(std::move(levels), "glyph atlas of " + desc.file);
+    texture = device->CreateTexture(std::move(levels), "glyph atlas of " + desc.file);
     atlasDirty = false;
   }
 
   // Sets the states the text needs, draws, and puts back every one it changed.
   void draw() {
+    Device& device = *Impl::device;
     struct Saved {
       DWORD stage;  // kTextureStageCount: a render state
       DWORD type;
@@ -366,7 +372,7 @@ struct Font::Impl {
 
 Font::Font(Device& device, const GdiFont& font) : Font(device, font, OpenGlyphSource(font)) {}
 Font::Font(Device& device, const GdiFont& font, std::unique_ptr<GlyphSource> source)
-    : impl_(std::make_unique<Impl>(device, font, std::move(source))) {}
+    : impl_(std::make_unique<Impl>(&device, font, std::move(source))) {}
 Font::~Font() = default;
 
 int Font::DrawText(std::string_view text, const D3DRECT& rect, DWORD format, D3DCOLOR color) {
@@ -396,6 +402,22 @@ std::shared_ptr<Texture> Font::Atlas() const {
 
 std::unique_ptr<Font> D3DXCreateFont(Device& device, const GdiFont& font) {
   return std::make_unique<Font>(device, font);
+}
+
+TextMeasure::TextMeasure(const GdiFont& font)
+    : impl_(std::make_unique<Font::Impl>(nullptr, font, OpenGlyphSource(font))) {}
+TextMeasure::~TextMeasure() = default;
+
+int TextMeasure::Width(std::string_view text) {
+  impl_->codePoints.clear();
+  decodeUtf8(text, impl_->codePoints);
+  // Wide enough that nothing is clipped: the ink's extent is what is asked for.
+  impl_->layout(D3DRECT{0, 0, 1 << 24, 1 << 24}, 0);
+  return impl_->inkRight;
+}
+
+const std::vector<char32_t>& TextMeasure::Missing() const {
+  return impl_->missing;
 }
 
 PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts) {

@@ -1,5 +1,6 @@
 // Fonts: the platform's standard font object, its GDI-style handle, and the D3DX font that draws
-// text with it.
+// text with it. A character the face lacks comes from the face fontconfig picks for it; one that no
+// installed face has draws as the face's missing-glyph box.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,16 @@ struct GdiFont {
   // The matched face is lighter or more upright than asked for: the rasteriser emboldens or slants it.
   bool synthesizeBold = false, synthesizeItalic = false;
   std::string name;
+  // The family of the face fontconfig chose for `name` ("Liberation Sans" for "Arial", say).
+  std::string family;
 };
+
+// Whether text set in `family` takes the room it was laid out for in `asked`: the same family, or
+// one made with the same advance widths (Liberation Sans and Arimo for Arial, and the like).
+bool MetricCompatible(const std::string& asked, const std::string& family);
+// The warning for a font whose face had to be replaced by one with other widths, naming the face
+// used; empty when the face drawn is the one asked for or one of its metric-compatible twins.
+std::string SubstitutionWarning(const GdiFont& font);
 
 // The standard font object (StdFont): name, size in points, bold, italic, underline.
 struct StdFont {
@@ -53,10 +63,13 @@ struct FaceMetrics {
 struct GlyphImage {
   int left = 0, top = 0, width = 0, height = 0, advance = 0;
   std::vector<std::uint8_t> coverage;  // width x height bytes
+  // No installed face has the character: this is the own face's missing-glyph box.
+  bool missing = false;
 };
 
-// The face behind a Font. On the desktop FreeType rasterises the face fontconfig chose; in the
-// browser, which has no rasteriser of ours, the glyphs come as the exporter rasterised them.
+// The faces behind a Font. On the desktop FreeType rasterises the face fontconfig chose, and for a
+// character it lacks the face fontconfig ranks first among those that have it; in the browser,
+// which has no rasteriser of ours, the glyphs come as the exporter rasterised them.
 class GlyphSource {
  public:
   virtual ~GlyphSource() = default;
@@ -75,7 +88,7 @@ struct PreparedFace {
 };
 
 // Every glyph `texts` (UTF-8, decoded as DrawText decodes them) needs, rasterised by the face `font`
-// names, in the order of first use.
+// names (or by its fallback faces), in the order of first use.
 PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts);
 
 // A GlyphSource over prepared glyphs. A code point that was not prepared draws nothing.
@@ -129,5 +142,23 @@ class Font {
 };
 
 std::unique_ptr<Font> D3DXCreateFont(d3d::Device& device, const GdiFont& font);
+
+// Lays text out exactly as a Font of the same description draws it, with no device: to check that a
+// line fits before anything is drawn.
+class TextMeasure {
+ public:
+  explicit TextMeasure(const GdiFont& font);
+  ~TextMeasure();
+  TextMeasure(const TextMeasure&) = delete;
+  TextMeasure& operator=(const TextMeasure&) = delete;
+
+  // The right edge of the ink of UTF-8 `text` drawn from x = 0, in pixels (0 when nothing shows).
+  int Width(std::string_view text);
+  // The characters met so far that no installed face has, each once, in the order they were met.
+  const std::vector<char32_t>& Missing() const;
+
+ private:
+  std::unique_ptr<Font::Impl> impl_;
+};
 
 }  // namespace d3dx

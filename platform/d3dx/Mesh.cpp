@@ -132,8 +132,8 @@ std::string D3DXMaterialBuffer::GetTextureName(DWORD i) const {
 
 std::unique_ptr<D3DXMesh> D3DXLoadMeshFromX(const std::string& path, DWORD options, Device& device,
                                             D3DXMaterialBuffer& materials, DWORD& numMaterials) {
-  const auto bytes = ReadFile("D3DXLoadMeshFromX", path);
-  XModel model = ParseXFile(bytes.data(), bytes.size(), path);
+  const FoundBytes file = FindAndReadFile("D3DXLoadMeshFromX", path);
+  XModel model = ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
   auto mesh = std::make_unique<D3DXMesh>(device, model, options);
   numMaterials = static_cast<DWORD>(model.materials.size());
   materials = D3DXMaterialBuffer(std::move(model.materials));

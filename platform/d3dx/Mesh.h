@@ -77,8 +77,9 @@ class D3DXMaterialBuffer {
   std::vector<XMaterial> materials_;
 };
 
-// D3DXLoadMeshFromX: reads the X file at `path` and returns its mesh for `device`; fills
-// `materials` and `numMaterials`. A missing, unreadable or malformed file is an error naming it.
+// D3DXLoadMeshFromX: reads the X file at `path` (looked up as Windows would: platform::FindFile)
+// and returns its mesh for `device`; fills `materials` and `numMaterials`. A missing, unreadable or
+// malformed file is an error naming it.
 std::unique_ptr<D3DXMesh> D3DXLoadMeshFromX(const std::string& path, d3d::DWORD options, d3d::Device& device,
                                             D3DXMaterialBuffer& materials, d3d::DWORD& numMaterials);
 

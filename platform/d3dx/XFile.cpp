@@ -48,6 +48,21 @@ class Fail {
   const std::string& file_;
 };
 
+bool IsDigit(std::uint8_t c) {
+  return c >= '0' && c <= '9';
+}
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return i == a.size() && !b[i];
+}
+
 class TextLexer : public Lexer {
  public:
   TextLexer(const std::uint8_t* p, std::size_t n, const Fail& fail)
@@ -63,7 +78,13 @@ class TextLexer : public Lexer {
       t.kind = c == '{' ? Tok::OBrace : Tok::CBrace;
       return t;
     }
-    if (isNumberStart()) return number();
+    if (isNumberStart()) {
+      const std::uint8_t* start = p_;
+      Token num = number();
+      // Exporters write names such as "2Torso": a number run straight into a letter is a name.
+      if (IsDigit(*start) && p_ < end_ && isNameStart(static_cast<char>(*p_))) return name(start);
+      return num;
+    }
     if (c == ';' || c == ',' || c == '(' || c == ')' || c == '[' || c == ']' || c == '.') {
       ++p_;
       t.kind = Tok::Punct;
@@ -71,13 +92,7 @@ class TextLexer : public Lexer {
     }
     if (c == '<') return guid();
     if (c == '"') return string();
-    if (isNameStart(c)) {
-      const std::uint8_t* s = p_;
-      while (p_ < end_ && isNameChar(static_cast<char>(*p_))) ++p_;
-      t.text.assign(reinterpret_cast<const char*>(s), static_cast<std::size_t>(p_ - s));
-      t.kind = t.text == "template" ? Tok::Template : Tok::Name;
-      return t;
-    }
+    if (isNameStart(c)) return name(p_);
     fail_("unexpected character " + std::to_string(static_cast<int>(static_cast<unsigned char>(c))) +
           " at byte " + std::to_string(offset()));
   }
@@ -88,8 +103,18 @@ class TextLexer : public Lexer {
            static_cast<unsigned char>(c) >= 0x80;
   }
   static bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
-  static bool isDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+  static bool isDigit(std::uint8_t c) { return IsDigit(c); }
   std::size_t offset() const { return static_cast<std::size_t>(p_ - begin_); }
+
+  // The name that starts at `s`; keywords are matched without regard to case, as D3DX's parser does.
+  Token name(const std::uint8_t* s) {
+    p_ = s;
+    while (p_ < end_ && isNameChar(static_cast<char>(*p_))) ++p_;
+    Token t;
+    t.text.assign(reinterpret_cast<const char*>(s), static_cast<std::size_t>(p_ - s));
+    t.kind = EqualsIgnoringCase(t.text, "template") ? Tok::Template : Tok::Name;
+    return t;
+  }
 
   void skipSpace() {
     while (p_ < end_) {
@@ -324,17 +349,17 @@ struct XNum {
 };
 
 struct XObject {
-  std::string type, name;
+  std::string type;  // a known type in its canonical spelling
+  std::string name;
   std::vector<XNum> nums;
   std::vector<std::string> strings;
-  struct Child {
-    std::unique_ptr<XObject> object;  // null for a reference
-    std::string reference;
-  };
-  std::vector<Child> children;
+  // Nested objects and the objects that references name, in file order.
+  std::vector<const XObject*> children;
 };
 
-bool IsKnownType(const std::string& t) {
+// The types the model is built from. D3DX's parser matches type names without regard to case
+// (MilkShape writes "TextureFileName"), so each is kept in the spelling below.
+const char* KnownType(const std::string& t) {
   static const char* const kKnown[] = {"Mesh",
                                        "Frame",
                                        "FrameTransformMatrix",
@@ -346,29 +371,37 @@ bool IsKnownType(const std::string& t) {
                                        "MeshVertexColors",
                                        "SkinWeights"};
   for (const char* k : kKnown)
-    if (t == k) return true;
-  return false;
+    if (EqualsIgnoringCase(t, k)) return k;
+  return nullptr;
 }
+
+// Every kept object lives in the reader's arena; the tree and the references point into it, so an
+// object that a reference names may sit inside any other object, kept or dropped.
+struct XObjects {
+  std::vector<std::unique_ptr<XObject>> arena;
+  std::vector<const XObject*> top;
+};
 
 class ObjectReader {
  public:
   ObjectReader(Lexer& lex, const Fail& fail) : lex_(lex), fail_(fail) {}
 
-  std::vector<std::unique_ptr<XObject>> ReadAll() {
-    std::vector<std::unique_ptr<XObject>> top;
+  XObjects ReadAll() {
     while (true) {
       Token t = lex_.Next();
       switch (t.kind) {
         case Tok::End:
-          return top;
+          return std::move(objects_);
         case Tok::Template:
           skipTemplate();
           break;
         case Tok::Punct:
+        // A closing brace with nothing open closes nothing; exporters leave one at the end.
+        case Tok::CBrace:
           break;
         case Tok::Name: {
-          auto obj = readObject(std::move(t.text), 1);
-          if (obj) top.push_back(std::move(obj));
+          const XObject* obj = readObject(t.text, 1);
+          if (obj) objects_.top.push_back(obj);
           break;
         }
         default:
@@ -393,19 +426,22 @@ class ObjectReader {
     }
   }
 
-  // Reads one object after its type name; returns it when it is of a type the model uses.
-  std::unique_ptr<XObject> readObject(std::string type, int depth) {
+  // Reads one object after its type name; returns it when it is of a type the model uses. Its name
+  // becomes known to references once the whole object has been read, so no object can reach itself.
+  const XObject* readObject(const std::string& type, int depth) {
     if (depth > kMaxXNesting)
       fail_("data objects nested more than " + std::to_string(kMaxXNesting) + " deep");
-    if (++objects_ > kMaxXObjects) fail_("more than " + std::to_string(kMaxXObjects) + " data objects");
-    std::unique_ptr<XObject> obj;
-    if (IsKnownType(type)) {
-      obj = std::make_unique<XObject>();
-      obj->type = std::move(type);
+    if (++count_ > kMaxXObjects) fail_("more than " + std::to_string(kMaxXObjects) + " data objects");
+    XObject* obj = nullptr;
+    if (const char* known = KnownType(type)) {
+      objects_.arena.push_back(std::make_unique<XObject>());
+      obj = objects_.arena.back().get();
+      obj->type = known;
     }
+    std::string name;
     Token t = lex_.Next();
     if (t.kind == Tok::Name) {
-      if (obj) obj->name = std::move(t.text);
+      name = std::move(t.text);
       t = lex_.Next();
     }
     if (t.kind == Tok::Guid) t = lex_.Next();
@@ -425,16 +461,24 @@ class ObjectReader {
         case Tok::Guid:
           break;
         case Tok::Name: {
-          auto child = readObject(std::move(t.text), depth + 1);
-          if (obj && child) obj->children.push_back(XObject::Child{std::move(child), {}});
+          const XObject* child = readObject(t.text, depth + 1);
+          if (obj && child) obj->children.push_back(child);
           break;
         }
         case Tok::OBrace: {
-          std::string ref = readReference();
-          if (obj) obj->children.push_back(XObject::Child{nullptr, std::move(ref)});
+          const std::string ref = readReference();
+          // A reference by GUID alone names nothing this reader can find; it is passed over.
+          if (obj && !ref.empty()) {
+            const auto it = named_.find(ref);
+            if (it == named_.end()) fail_(obj->type + ": no data object named \"" + ref + "\" before it");
+            if (it->second) obj->children.push_back(it->second);
+          }
           break;
         }
         case Tok::CBrace:
+          // The first object of a name is the one its references mean.
+          if (!name.empty()) named_.try_emplace(name, obj);
+          if (obj) obj->name = std::move(name);
           return obj;
         case Tok::Template:
           fail_("a template inside a data object");
@@ -457,7 +501,10 @@ class ObjectReader {
 
   Lexer& lex_;
   const Fail& fail_;
-  std::size_t objects_ = 0;
+  std::size_t count_ = 0;
+  XObjects objects_;
+  // Every named object read so far; null for one of a type the model does not use.
+  std::unordered_map<std::string, const XObject*> named_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -496,8 +543,8 @@ class Values {
 };
 
 const XObject* FirstChild(const XObject& o, const char* type) {
-  for (const auto& c : o.children)
-    if (c.object && c.object->type == type) return c.object.get();
+  for (const XObject* c : o.children)
+    if (c->type == type) return c;
   return nullptr;
 }
 
@@ -539,6 +586,14 @@ struct NormalTransform {
   }
 };
 
+// What D3DX gives a mesh that names no material, so that it is drawn all the same.
+XMaterial DefaultMaterial() {
+  XMaterial m;
+  m.material.Diffuse = d3d::D3DCOLORVALUE{0.5f, 0.5f, 0.5f, 0.0f};
+  m.material.Specular = d3d::D3DCOLORVALUE{0.5f, 0.5f, 0.5f, 0.0f};
+  return m;
+}
+
 bool IsIdentity(const D3DMATRIX& m) {
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c)
@@ -548,42 +603,51 @@ bool IsIdentity(const D3DMATRIX& m) {
 
 class ModelBuilder {
  public:
-  ModelBuilder(const std::vector<std::unique_ptr<XObject>>& top, const Fail& fail) : top_(top), fail_(fail) {
-    for (const auto& o : top_)
-      if (o->type == "Material" && !o->name.empty()) namedMaterials_[o->name] = o.get();
-  }
+  ModelBuilder(const XObjects& objects, const Fail& fail) : objects_(objects), fail_(fail) {}
 
   XModel Build() {
     D3DMATRIX identity;
     D3DXMatrixIdentity(&identity);
-    for (const auto& o : top_) {
+    for (const XObject* o : objects_.top) {
       if (o->type == "Mesh") addMesh(*o, identity);
-      if (o->type == "Frame") addFrame(*o, identity);
+      if (o->type == "Frame") addFrame(*o, identity, 1);
     }
-    // Meshes without a material list were queued with a default material only if some other
-    // mesh has a list; a file with no list at all yields no materials.
-    if (!anyMaterialList_) model_.materials.clear();
     return std::move(model_);
   }
 
  private:
-  // A frame's transform applies to what follows it within the frame, on top of its parents'.
-  void addFrame(const XObject& frame, const D3DMATRIX& parent) {
+  // References let one object be drawn many times; the count of instances and the size of the
+  // model are bounded, so a small file cannot multiply itself without end.
+  void countInstance() {
+    if (++instances_ > kMaxXObjects)
+      fail_("more than " + std::to_string(kMaxXObjects) + " frames and meshes once references are followed");
+  }
+
+  // A frame's transform applies to what follows it within the frame, on top of its parent's. Each
+  // further FrameTransformMatrix nests inside the ones before it, as a child frame would: the
+  // transform becomes M x current, in file order. Meshes and frames that a reference names are
+  // drawn here with this frame's transform.
+  void addFrame(const XObject& frame, const D3DMATRIX& parent, int depth) {
+    countInstance();
+    // Frames a file nests are bounded when it is read; frames that references chain are bounded here.
+    if (depth > kMaxXNesting)
+      fail_("frames nested more than " + std::to_string(kMaxXNesting) + " deep once references are followed");
     D3DMATRIX current = parent;
-    for (const auto& c : frame.children) {
-      if (!c.object) continue;
-      const XObject& o = *c.object;
+    for (const XObject* c : frame.children) {
+      const XObject& o = *c;
       if (o.type == "FrameTransformMatrix") {
         Values v(o, fail_);
         if (v.Left() < 16) fail_("FrameTransformMatrix: fewer than 16 values");
         D3DMATRIX local;
         for (auto& row : local.m)
           for (float& x : row) x = v.Float();
-        D3DXMatrixMultiply(&current, &local, &parent);
+        D3DMATRIX composed;
+        D3DXMatrixMultiply(&composed, &local, &current);
+        current = composed;
       } else if (o.type == "Mesh") {
         addMesh(o, current);
       } else if (o.type == "Frame") {
-        addFrame(o, current);
+        addFrame(o, current, depth + 1);
       }
     }
   }
@@ -615,6 +679,7 @@ class ModelBuilder {
   }
 
   void addMesh(const XObject& mesh, const D3DMATRIX& world) {
+    countInstance();
     Values v(mesh, fail_);
     const std::uint32_t nVertices = v.Count("nVertices", 3);
     std::vector<D3DVECTOR> positions(nVertices);
@@ -690,9 +755,9 @@ class ModelBuilder {
       }
     }
 
-    for (const auto& ch : mesh.children) {
-      if (!ch.object || ch.object->type != "SkinWeights") continue;
-      Values s(*ch.object, fail_);
+    for (const XObject* ch : mesh.children) {
+      if (ch->type != "SkinWeights") continue;
+      Values s(*ch, fail_);
       const std::uint32_t n = s.Count("nWeights", 2);
       for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint32_t idx = s.Dword("a skin-weight vertex index");
@@ -703,45 +768,34 @@ class ModelBuilder {
     // Material numbers continue after those of the meshes before this one.
     const std::uint32_t materialBase = static_cast<std::uint32_t>(model_.materials.size());
     std::vector<std::uint32_t> faceMaterial(nFaces, materialBase);
+    std::vector<XMaterial> materials;
     if (const XObject* ml = FirstChild(mesh, "MeshMaterialList")) {
-      anyMaterialList_ = true;
-      std::vector<XMaterial> materials;
-      for (const auto& c : ml->children) {
-        if (c.object && c.object->type == "Material") {
-          materials.push_back(readMaterial(*c.object));
-        } else if (!c.object) {
-          const auto it = namedMaterials_.find(c.reference);
-          if (it == namedMaterials_.end())
-            fail_("MeshMaterialList: no material named \"" + c.reference + "\"");
-          materials.push_back(readMaterial(*it->second));
-        }
-      }
+      for (const XObject* c : ml->children)
+        if (c->type == "Material") materials.push_back(readMaterial(*c));
       Values m(*ml, fail_);
       const std::uint32_t nMaterials = m.Dword("nMaterials");
-      if (materials.empty()) fail_("MeshMaterialList: no Material objects");
       if (nMaterials != materials.size())
-        fail_("MeshMaterialList: nMaterials " + std::to_string(nMaterials) + " but " +
-              std::to_string(materials.size()) + " materials");
+        fail_(materials.empty()
+                  ? "MeshMaterialList: " + std::to_string(nMaterials) + " but no Material objects"
+                  : "MeshMaterialList: nMaterials " + std::to_string(nMaterials) + " but " +
+                        std::to_string(materials.size()) + " materials");
       const std::uint32_t nIndexes = m.Count("nFaceIndexes", 1);
       if (nIndexes > nFaces) fail_("MeshMaterialList: more face indexes than faces");
-      if (nIndexes == 0 && nFaces > 0) fail_("MeshMaterialList: no face indexes");
-      for (std::uint32_t f = 0; f < nIndexes; ++f) {
-        const std::uint32_t idx = m.Dword("a face material index");
-        if (idx >= nMaterials)
-          fail_("MeshMaterialList: material index " + std::to_string(idx) + " out of range");
-        faceMaterial[f] = materialBase + idx;
+      // A list of no materials says nothing about the faces: they get the default material.
+      if (nMaterials > 0) {
+        if (nIndexes == 0 && nFaces > 0) fail_("MeshMaterialList: no face indexes");
+        for (std::uint32_t f = 0; f < nIndexes; ++f) {
+          const std::uint32_t idx = m.Dword("a face material index");
+          if (idx >= nMaterials)
+            fail_("MeshMaterialList: material index " + std::to_string(idx) + " out of range");
+          faceMaterial[f] = materialBase + idx;
+        }
+        // A shorter list leaves the remaining faces with its last material.
+        for (std::uint32_t f = nIndexes; f < nFaces; ++f) faceMaterial[f] = faceMaterial[nIndexes - 1];
       }
-      // A shorter list leaves the remaining faces with its last material.
-      for (std::uint32_t f = nIndexes; f < nFaces; ++f) faceMaterial[f] = faceMaterial[nIndexes - 1];
-      for (auto& mat : materials) model_.materials.push_back(std::move(mat));
-    } else {
-      XMaterial plain;
-      plain.material.Diffuse = d3d::D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 1.0f};
-      plain.material.Specular = d3d::D3DCOLORVALUE{0.0f, 0.0f, 0.0f, 1.0f};
-      plain.material.Emissive = d3d::D3DCOLORVALUE{0.0f, 0.0f, 0.0f, 1.0f};
-      plain.material.Ambient = d3d::D3DCOLORVALUE{0.0f, 0.0f, 0.0f, 1.0f};
-      model_.materials.push_back(plain);
     }
+    if (materials.empty()) materials.push_back(DefaultMaterial());
+    for (auto& mat : materials) model_.materials.push_back(std::move(mat));
 
     model_.hasNormals |= !normals.empty();
     model_.hasTexCoords |= !uv.empty();
@@ -757,8 +811,8 @@ class ModelBuilder {
       const std::uint64_t key = (static_cast<std::uint64_t>(p) << 32) | n;
       const auto [it, fresh] = vertexOf.try_emplace(key, static_cast<std::uint32_t>(model_.vertices.size()));
       if (fresh) {
-        if (model_.vertices.size() >= std::numeric_limits<std::uint32_t>::max())
-          fail_("more vertices than 32-bit indices address");
+        if (model_.vertices.size() >= kMaxXVertices)
+          fail_("more than " + std::to_string(kMaxXVertices) + " vertices in the model");
         XVertex out;
         out.position = transform ? D3DXVec3TransformCoord(positions[p], world) : positions[p];
         if (!normals.empty()) out.normal = transform ? nt.Apply(normals[n]) : normals[n];
@@ -774,6 +828,8 @@ class ModelBuilder {
     for (std::uint32_t f = 0; f < nFaces; ++f) {
       const std::size_t first = faceStart[f];
       for (std::size_t k = first + 1; k + 1 < faceStart[f + 1]; ++k) {
+        if (model_.attributes.size() >= kMaxXTriangles)
+          fail_("more than " + std::to_string(kMaxXTriangles) + " triangles in the model");
         model_.indices.push_back(vertexFor(first));
         model_.indices.push_back(vertexFor(k));
         model_.indices.push_back(vertexFor(k + 1));
@@ -782,10 +838,9 @@ class ModelBuilder {
     }
   }
 
-  const std::vector<std::unique_ptr<XObject>>& top_;
+  const XObjects& objects_;
   const Fail& fail_;
-  std::unordered_map<std::string, const XObject*> namedMaterials_;
-  bool anyMaterialList_ = false;
+  std::size_t instances_ = 0;
   XModel model_;
 };
 
@@ -874,8 +929,12 @@ XModel ParseXFile(const std::uint8_t* data, std::size_t size, const std::string&
     lex = std::make_unique<BinaryLexer>(body, bodySize, doubles, fail);
   else
     lex = std::make_unique<TextLexer>(body, bodySize, fail);
-  const auto top = ObjectReader(*lex, fail).ReadAll();
-  return ModelBuilder(top, fail).Build();
+  const XObjects objects = ObjectReader(*lex, fail).ReadAll();
+  XModel model = ModelBuilder(objects, fail).Build();
+  model.binary = binary;
+  model.compressed = format == "tzip" || format == "bzip";
+  model.floatBits = doubles ? 64 : 32;
+  return model;
 }
 
 }  // namespace d3dx

@@ -1,6 +1,10 @@
 // The DirectX X file reader behind D3DXLoadMeshFromX: text, binary and MSZIP-compressed files with
 // 32- or 64-bit floats. Every mesh of the file is merged into one model, each transformed by the
 // frames around it, with its faces split into triangles and tagged with their material number.
+// As in D3DX: type names match without regard to case; a reference `{ name }` means the first
+// object of that name read completely before it, anywhere in the file (a mesh a frame refers to is
+// drawn with that frame's transform, as well as where it stands); a mesh that names no material gets
+// D3DX's default one.
 // The reader trusts nothing in the file: every count is checked against the data that remains
 // before anything is sized by it, and a file that breaks a rule is an error naming it.
 #pragma once
@@ -18,12 +22,17 @@ namespace d3dx {
 constexpr std::size_t kMaxXFileBody = 64u << 20;
 // How deeply data objects may nest (frames in frames, materials in material lists, ...).
 constexpr int kMaxXNesting = 64;
-// How many data objects a file may hold in all.
+// How many data objects a file may hold in all, and how many frames and meshes it may draw once
+// references are followed.
 constexpr std::size_t kMaxXObjects = 1u << 20;
+// The most triangles and vertices a model may have, all meshes and their instances together.
+constexpr std::size_t kMaxXTriangles = 1u << 23;
+constexpr std::size_t kMaxXVertices = 1u << 23;
 
 struct XMaterial {
   // Diffuse = faceColor, Power = power, Specular and Emissive from their RGB colours with alpha 1,
-  // Ambient (0, 0, 0, 1): the format has no ambient colour.
+  // Ambient (0, 0, 0, 1): the format has no ambient colour. The default material: Diffuse and
+  // Specular (0.5, 0.5, 0.5, 0), everything else 0, no texture.
   d3d::D3DMATERIAL8 material{};
   std::string textureFilename;  // exactly as stored; empty when the material has none
 };
@@ -42,6 +51,9 @@ struct XModel {
   std::vector<XMaterial> materials;
   // Which vertex fields some mesh of the file supplied; the others hold their defaults.
   bool hasNormals = false, hasColors = false, hasTexCoords = false;
+  // The file's form: text or binary, MSZIP-compressed or not, 32- or 64-bit floats.
+  bool binary = false, compressed = false;
+  int floatBits = 32;
 };
 
 // Parses a whole X file held in memory. Throws platform::Error naming `call` and `file`.

@@ -8,26 +8,27 @@ namespace {
 
 // Direct3D's fog formulas by D3DFOG number (1 EXP, 2 EXP2, 3 LINEAR), from a depth in view space.
 // Both stages need it: table fog runs per pixel, vertex fog per vertex.
-#define WG_FOG_FACTOR                                                                   \
-  "uniform int uFogMode;\n"                                                             \
-  "uniform bool uVertexFog;\n"                                                          \
-  "uniform vec3 uFogParams;  // start, end, density\n"                                  \
-  "float fogFactor(float d) {\n"                                                        \
-  "  if (uFogMode == 3) {\n"                                                            \
-  "    float range = uFogParams.y - uFogParams.x;\n"                                    \
-  "    if (range == 0.0) return d < uFogParams.y ? 1.0 : 0.0;\n"                        \
-  "    return clamp((uFogParams.y - d) / range, 0.0, 1.0);\n"                           \
-  "  }\n"                                                                               \
-  "  if (uFogMode == 1) return clamp(exp(-uFogParams.z * d), 0.0, 1.0);\n"              \
+#define WG_FOG_FACTOR                                                                           \
+  "uniform int uFogMode;\n"                                                                     \
+  "uniform bool uVertexFog;\n"                                                                  \
+  "uniform vec3 uFogParams;  // start, end, density\n"                                          \
+  "float fogFactor(float d) {\n"                                                                \
+  "  if (uFogMode == 3) {\n"                                                                    \
+  "    float range = uFogParams.y - uFogParams.x;\n"                                            \
+  "    if (range == 0.0) return d < uFogParams.y ? 1.0 : 0.0;\n"                                \
+  "    return clamp((uFogParams.y - d) / range, 0.0, 1.0);\n"                                   \
+  "  }\n"                                                                                       \
+  "  if (uFogMode == 1) return clamp(exp(-uFogParams.z * d), 0.0, 1.0);\n"                      \
   "  if (uFogMode == 2) { float t = uFogParams.z * d; return clamp(exp(-t * t), 0.0, 1.0); }\n" \
-  "  return 1.0;\n"                                                                     \
+  "  return 1.0;\n"                                                                             \
   "}\n"
 
 const char* const kVertexBody =
     "layout(location = 0) in vec4 aPosition;\n"
     "layout(location = 1) in vec4 aDiffuse;\n"
-    "layout(location = 2) in vec4 aTexCoord;\n"
+    "layout(location = 2) in vec4 aTexCoord0;  // the set stage 0 reads (its D3DTSS_TEXCOORDINDEX)\n"
     "layout(location = 3) in float aPointSize;\n"
+    "layout(location = 4) in vec4 aTexCoord1;  // the set stage 1 reads\n"
     // D3D matrices are uploaded as stored (row-major, row vectors); GLSL reads them as their
     // transposes, so M * v here is v x M there.
     "uniform mat4 uWorldView;\n"
@@ -41,7 +42,8 @@ const char* const kVertexBody =
     "uniform float uViewportHeight;\n" WG_FOG_FACTOR
     "out vec4 vDiffuse;\n"
     "flat out vec4 vDiffuseFlat;\n"
-    "out vec2 vTexCoord;\n"
+    "out vec2 vTexCoord0;\n"
+    "out vec2 vTexCoord1;\n"
     "out float vDepth;\n"
     "out float vVertexFog;\n"
     "void main() {\n"
@@ -65,7 +67,8 @@ const char* const kVertexBody =
     "  }\n"
     "  vDiffuse = WG_DIFFUSE(aDiffuse);\n"
     "  vDiffuseFlat = WG_DIFFUSE(aDiffuse);\n"
-    "  vTexCoord = aTexCoord.xy;\n"
+    "  vTexCoord0 = aTexCoord0.xy;\n"
+    "  vTexCoord1 = aTexCoord1.xy;\n"
     "  vDepth = eye.z;\n"
     "  vVertexFog = fogFactor(eye.z);\n"
     "  float size = uVertexPointSize ? aPointSize : uPointSize.x;\n"
@@ -77,42 +80,71 @@ const char* const kVertexBody =
     "  gl_PointSize = min(max(size, uPointSize.y), uPointSize.z);\n"
     "}\n";
 
+// Texture stages 0 and 1 as Direct3D 8 chains them: each stage's colour and alpha operation combine
+// its arguments into the current colour that the next stage reads as D3DTA_CURRENT; the chain ends
+// at the first stage whose colour operation is D3DTOP_DISABLE (1), which then costs nothing.
 const char* const kFragmentBody =
     "in vec4 vDiffuse;\n"
     "flat in vec4 vDiffuseFlat;\n"
-    "in vec2 vTexCoord;\n"
+    "in vec2 vTexCoord0;\n"
+    "in vec2 vTexCoord1;\n"
     "in float vDepth;\n"
     "in float vVertexFog;\n"
-    "uniform sampler2D uTexture;\n"
+    "uniform sampler2D uTexture0;\n"
+    "uniform sampler2D uTexture1;\n"
     "uniform bool uFlat;\n"
     "uniform bool uSpriteCoords;\n"
-    "uniform ivec3 uColorOp;  // D3DTOP, then the two D3DTA arguments\n"
-    "uniform ivec3 uAlphaOp;\n"
+    "// Per stage and channel: the D3DTOP, then the D3DTA arguments 1, 2 and 0.\n"
+    "uniform ivec4 uColorOp0;\n"
+    "uniform ivec4 uAlphaOp0;\n"
+    "uniform ivec4 uColorOp1;\n"
+    "uniform ivec4 uAlphaOp1;\n"
     "uniform vec4 uTextureFactor;\n"
     "uniform int uAlphaFunc;\n"
     "uniform int uAlphaRef;\n"
     "uniform vec3 uFogColor;\n" WG_FOG_FACTOR
     "out vec4 fragColor;\n"
-    "vec4 argument(int a, vec4 tex, vec4 diffuse) {\n"
-    // D3DTA_DIFFUSE, and D3DTA_CURRENT, which at stage 0 is the diffuse colour.
+    "vec4 argument(int a, vec4 tex, vec4 diffuse, vec4 current) {\n"
     "  vec4 v = diffuse;\n"
     "  int source = a & 15;\n"
-    "  if (source == 2) v = tex;\n"
+    "  if (source == 1) v = current;\n"
+    "  else if (source == 2) v = tex;\n"
     "  else if (source == 3) v = uTextureFactor;\n"
     "  else if (source == 4) v = vec4(0.0);\n"
     "  if ((a & 16) != 0) v = 1.0 - v;\n"
     "  if ((a & 32) != 0) v = vec4(v.a);\n"
     "  return v;\n"
     "}\n"
-    "vec4 operation(ivec3 op, vec4 tex, vec4 diffuse) {\n"
-    "  vec4 a1 = argument(op.y, tex, diffuse), a2 = argument(op.z, tex, diffuse);\n"
+    "vec4 operation(ivec4 op, vec4 tex, vec4 diffuse, vec4 current) {\n"
+    "  if (op.x == 1) return current;\n"
+    "  vec4 a1 = argument(op.y, tex, diffuse, current), a2 = argument(op.z, tex, diffuse, current);\n"
     "  if (op.x == 2) return a1;\n"
     "  if (op.x == 3) return a2;\n"
     "  if (op.x == 4) return a1 * a2;\n"
     "  if (op.x == 5) return min(2.0 * a1 * a2, 1.0);\n"
     "  if (op.x == 6) return min(4.0 * a1 * a2, 1.0);\n"
     "  if (op.x == 7) return min(a1 + a2, 1.0);\n"
-    "  return diffuse;\n"
+    "  if (op.x == 8) return clamp(a1 + a2 - 0.5, 0.0, 1.0);\n"
+    "  if (op.x == 9) return clamp(2.0 * (a1 + a2 - 0.5), 0.0, 1.0);\n"
+    "  if (op.x == 10) return max(a1 - a2, 0.0);\n"
+    "  if (op.x == 11) return min(a1 + a2 * (1.0 - a1), 1.0);\n"
+    "  if (op.x == 12) return mix(a2, a1, diffuse.a);\n"
+    "  if (op.x == 13) return mix(a2, a1, tex.a);\n"
+    "  if (op.x == 14) return mix(a2, a1, uTextureFactor.a);\n"
+    "  if (op.x == 15) return min(a1 + a2 * (1.0 - tex.a), 1.0);\n"
+    "  if (op.x == 16) return mix(a2, a1, current.a);\n"
+    "  if (op.x == 18) return min(vec4(a1.rgb + a1.a * a2.rgb, a1.a), 1.0);\n"
+    "  if (op.x == 19) return min(vec4(a1.rgb * a2.rgb + a1.a, a1.a), 1.0);\n"
+    "  if (op.x == 20) return min(vec4(a1.rgb + (1.0 - a1.a) * a2.rgb, a1.a), 1.0);\n"
+    "  if (op.x == 21) return min(vec4((1.0 - a1.rgb) * a2.rgb + a1.a, a1.a), 1.0);\n"
+    "  if (op.x == 24) return vec4(clamp(4.0 * dot(a1.rgb - 0.5, a2.rgb - 0.5), 0.0, 1.0));\n"
+    "  vec4 a0 = argument(op.w, tex, diffuse, current);\n"
+    "  if (op.x == 25) return min(a0 + a1 * a2, 1.0);\n"
+    "  return mix(a2, a1, a0);\n"
+    "}\n"
+    "vec4 stage(ivec4 colorOp, ivec4 alphaOp, vec4 tex, vec4 diffuse, vec4 current) {\n"
+    "  return vec4(operation(colorOp, tex, diffuse, current).rgb, operation(alphaOp, tex, diffuse, "
+    "current).a);\n"
     "}\n"
     "bool passes(int func, int a, int ref) {\n"
     "  if (func == 1) return false;\n"
@@ -126,8 +158,16 @@ const char* const kFragmentBody =
     "}\n"
     "void main() {\n"
     "  vec4 diffuse = uFlat ? vDiffuseFlat : vDiffuse;\n"
-    "  vec4 tex = texture(uTexture, uSpriteCoords ? WG_SPRITE_COORD : vTexCoord);\n"
-    "  vec4 color = vec4(operation(uColorOp, tex, diffuse).rgb, operation(uAlphaOp, tex, diffuse).a);\n"
+    // D3DTA_CURRENT at stage 0 is the diffuse colour.
+    "  vec4 color = diffuse;\n"
+    "  if (uColorOp0.x != 1) {\n"
+    "    vec4 tex = WG_SAMPLE(uTexture0, uSpriteCoords ? WG_SPRITE_COORD : vTexCoord0, 0);\n"
+    "    color = stage(uColorOp0, uAlphaOp0, tex, diffuse, color);\n"
+    "    if (uColorOp1.x != 1) {\n"
+    "      tex = WG_SAMPLE(uTexture1, uSpriteCoords ? WG_SPRITE_COORD : vTexCoord1, 1);\n"
+    "      color = stage(uColorOp1, uAlphaOp1, tex, diffuse, color);\n"
+    "    }\n"
+    "  }\n"
     "  if (!passes(uAlphaFunc, int(round(color.a * 255.0)), uAlphaRef)) discard;\n"
     "  float f = uVertexFog ? vVertexFog : fogFactor(vDepth);\n"
     "  fragColor = vec4(mix(uFogColor, color.rgb, f), color.a);\n"
@@ -136,17 +176,21 @@ const char* const kFragmentBody =
 #undef WG_FOG_FACTOR
 
 // What the desktop dialect adds to the body: vertex colours arrive as R, G, B, A through the BGRA
-// attribute format, and sprite coordinates start at the lower left, which is the screen's top here.
+// attribute format, sprite coordinates start at the lower left, which is the screen's top here, and
+// the samplers address textures as the stage asks, border colour included.
 const char* const kDesktopPreamble =
     "#version 330 core\n"
     "#define WG_DIFFUSE(c) (c)\n"
     "#define WG_SPRITE_COORD gl_PointCoord\n";
+const char* const kDesktopSampling = "#define WG_SAMPLE(t, uv, stage) texture(t, uv)\n";
 
 }  // namespace
 
 std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect) {
-  const char* preamble = dialect == GlDialect::WebGl2 ? webgl2::kShaderPreamble : kDesktopPreamble;
-  return std::string(preamble) + (stage == ShaderStage::Vertex ? kVertexBody : kFragmentBody);
+  const bool web = dialect == GlDialect::WebGl2;
+  std::string source = web ? webgl2::kShaderPreamble : kDesktopPreamble;
+  if (stage == ShaderStage::Vertex) return source + kVertexBody;
+  return source + (web ? webgl2::kFragmentSampling : kDesktopSampling) + kFragmentBody;
 }
 
 }  // namespace gl

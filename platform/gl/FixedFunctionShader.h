@@ -1,7 +1,7 @@
 // The one program that stands in for Direct3D 8's fixed-function pipeline with lighting off: the
-// transforms, point sizes, stage-0 texture blending, alpha test and fog, all driven by uniforms.
-// Desktop OpenGL and WebGL2 compile the same body; only a preamble of version, precision and a few
-// defines differs.
+// transforms, point sizes, the blending of texture stages 0 and 1, alpha test and fog, all driven by
+// uniforms. Desktop OpenGL and WebGL2 compile the same body; only a preamble of version, precision
+// and a few defines differs.
 #pragma once
 
 #include <string>
@@ -17,6 +17,12 @@ enum class ShaderStage { Vertex, Fragment };
 std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect);
 
 // Vertex attribute slots of the program.
-enum Attribute : unsigned { kAttrPosition = 0, kAttrDiffuse = 1, kAttrTexCoord = 2, kAttrPointSize = 3 };
+enum Attribute : unsigned {
+  kAttrPosition = 0,
+  kAttrDiffuse = 1,
+  kAttrTexCoord0 = 2,  // the coordinate set stage 0 reads
+  kAttrPointSize = 3,
+  kAttrTexCoord1 = 4,  // the coordinate set stage 1 reads
+};
 
 }  // namespace gl

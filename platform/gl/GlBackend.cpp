@@ -11,6 +11,7 @@
 #include "platform/gl/FixedFunctionShader.h"
 #include "platform/gl/GlApi.h"
 #include "platform/gl/WebGl2Rules.h"
+#include "platform/window/Window.h"
 
 namespace gl {
 
@@ -27,7 +28,9 @@ std::string hex(DWORD v) {
   return buf;
 }
 
-float floatOf(DWORD bits) { return std::bit_cast<float>(bits); }
+float floatOf(DWORD bits) {
+  return std::bit_cast<float>(bits);
+}
 
 void colorOf(d3d::D3DCOLOR c, float out[4]) {
   out[0] = ((c >> 16) & 0xFF) / 255.0f;
@@ -36,15 +39,20 @@ void colorOf(d3d::D3DCOLOR c, float out[4]) {
   out[3] = ((c >> 24) & 0xFF) / 255.0f;
 }
 
+// The texture stages the backend blends, and the coordinate-set index of a stage that takes no part
+// in a draw.
+constexpr DWORD kStages = 2;
+constexpr DWORD kNoTexCoord = ~0u;
+
 // Where each field of a flexible-vertex-format record lies; -1 where the record has none.
 struct VertexLayout {
   bool preTransformed = false;
   int diffuse = -1, pointSize = -1;
-  int texCoord = -1, texCoordFloats = 0;  // the set stage 0 reads
+  int texCoord[kStages] = {-1, -1}, texCoordFloats[kStages] = {0, 0};  // the set each stage reads
   DWORD size = 0;
 };
 
-VertexLayout layoutFor(DWORD fvf, DWORD texCoordIndex, const char* call) {
+VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const char* call) {
   VertexLayout l;
   const DWORD pos = fvf & d3d::D3DFVF_POSITION_MASK;
   if (pos == d3d::D3DFVF_XYZ) {
@@ -55,8 +63,8 @@ VertexLayout layoutFor(DWORD fvf, DWORD texCoordIndex, const char* call) {
   } else {
     throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: position type " + hex(pos));
   }
-  const DWORD known = d3d::D3DFVF_POSITION_MASK | d3d::D3DFVF_NORMAL | d3d::D3DFVF_PSIZE | d3d::D3DFVF_DIFFUSE |
-                      d3d::D3DFVF_SPECULAR | d3d::D3DFVF_TEXCOUNT_MASK | 0xFFFF0000u;
+  const DWORD known = d3d::D3DFVF_POSITION_MASK | d3d::D3DFVF_NORMAL | d3d::D3DFVF_PSIZE |
+                      d3d::D3DFVF_DIFFUSE | d3d::D3DFVF_SPECULAR | d3d::D3DFVF_TEXCOUNT_MASK | 0xFFFF0000u;
   if (fvf & ~known) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped");
   if (fvf & d3d::D3DFVF_NORMAL) l.size += 12;  // lighting is off: normals are carried, never read
   if (fvf & d3d::D3DFVF_PSIZE) {
@@ -69,15 +77,18 @@ VertexLayout layoutFor(DWORD fvf, DWORD texCoordIndex, const char* call) {
   }
   if (fvf & d3d::D3DFVF_SPECULAR) l.size += 4;  // SPECULARENABLE is off
   const DWORD texCount = (fvf & d3d::D3DFVF_TEXCOUNT_MASK) >> d3d::D3DFVF_TEXCOUNT_SHIFT;
-  if (texCount > 8) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: texture count");
+  if (texCount > 8)
+    throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: texture count");
   if (fvf >> (16 + 2 * texCount))
     throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: size bits of absent sets");
   for (DWORD i = 0; i < texCount; ++i) {
     static constexpr int kFloats[4] = {2, 3, 4, 1};
     const int floats = kFloats[(fvf >> (16 + 2 * i)) & 3];
-    if (i == texCoordIndex) {
-      l.texCoord = static_cast<int>(l.size);
-      l.texCoordFloats = floats;
+    for (DWORD stage = 0; stage < kStages; ++stage) {
+      if (i == texCoordIndex[stage]) {
+        l.texCoord[stage] = static_cast<int>(l.size);
+        l.texCoordFloats[stage] = floats;
+      }
     }
     l.size += 4 * static_cast<DWORD>(floats);
   }
@@ -86,30 +97,48 @@ VertexLayout layoutFor(DWORD fvf, DWORD texCoordIndex, const char* call) {
 
 GLenum primitiveMode(d3d::D3DPRIMITIVETYPE type, const char* call) {
   switch (type) {
-    case d3d::D3DPT_POINTLIST: return GL_POINTS;
-    case d3d::D3DPT_LINELIST: return GL_LINES;
-    case d3d::D3DPT_LINESTRIP: return GL_LINE_STRIP;
-    case d3d::D3DPT_TRIANGLELIST: return GL_TRIANGLES;
-    case d3d::D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
-    case d3d::D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+    case d3d::D3DPT_POINTLIST:
+      return GL_POINTS;
+    case d3d::D3DPT_LINELIST:
+      return GL_LINES;
+    case d3d::D3DPT_LINESTRIP:
+      return GL_LINE_STRIP;
+    case d3d::D3DPT_TRIANGLELIST:
+      return GL_TRIANGLES;
+    case d3d::D3DPT_TRIANGLESTRIP:
+      return GL_TRIANGLE_STRIP;
+    case d3d::D3DPT_TRIANGLEFAN:
+      return GL_TRIANGLE_FAN;
   }
   throw platform::Error(call, "primitive type " + std::to_string(type) + " cannot be drawn");
 }
 
 GLenum blendFactor(DWORD b, const char* call) {
   switch (b) {
-    case d3d::D3DBLEND_ZERO: return GL_ZERO;
-    case d3d::D3DBLEND_ONE: return GL_ONE;
-    case d3d::D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
-    case d3d::D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
-    case d3d::D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
-    case d3d::D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
-    case d3d::D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
-    case d3d::D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
-    case d3d::D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
-    case d3d::D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
-    case 11: return GL_SRC_ALPHA_SATURATE;  // D3DBLEND_SRCALPHASAT
-    default: throw platform::Error(call, "blend factor " + std::to_string(b) + " not supported");
+    case d3d::D3DBLEND_ZERO:
+      return GL_ZERO;
+    case d3d::D3DBLEND_ONE:
+      return GL_ONE;
+    case d3d::D3DBLEND_SRCCOLOR:
+      return GL_SRC_COLOR;
+    case d3d::D3DBLEND_INVSRCCOLOR:
+      return GL_ONE_MINUS_SRC_COLOR;
+    case d3d::D3DBLEND_SRCALPHA:
+      return GL_SRC_ALPHA;
+    case d3d::D3DBLEND_INVSRCALPHA:
+      return GL_ONE_MINUS_SRC_ALPHA;
+    case d3d::D3DBLEND_DESTALPHA:
+      return GL_DST_ALPHA;
+    case d3d::D3DBLEND_INVDESTALPHA:
+      return GL_ONE_MINUS_DST_ALPHA;
+    case d3d::D3DBLEND_DESTCOLOR:
+      return GL_DST_COLOR;
+    case d3d::D3DBLEND_INVDESTCOLOR:
+      return GL_ONE_MINUS_DST_COLOR;
+    case 11:
+      return GL_SRC_ALPHA_SATURATE;  // D3DBLEND_SRCALPHASAT
+    default:
+      throw platform::Error(call, "blend factor " + std::to_string(b) + " not supported");
   }
 }
 
@@ -121,19 +150,24 @@ GLenum compareFunc(DWORD f, const char* call) {
 
 GLint addressMode(DWORD a, GlDialect dialect, const char* call) {
   switch (a) {
-    case d3d::D3DTADDRESS_WRAP: return GL_REPEAT;
-    case d3d::D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
-    case d3d::D3DTADDRESS_CLAMP: return GL_CLAMP_TO_EDGE;
-    case 4:  // D3DTADDRESS_BORDER
-      if (dialect == GlDialect::WebGl2)
-        throw platform::Error(call, "border addressing is not available in WebGL2");
-      return GL_CLAMP_TO_BORDER;
-    default: throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
+    case d3d::D3DTADDRESS_WRAP:
+      return GL_REPEAT;
+    case d3d::D3DTADDRESS_MIRROR:
+      return GL_MIRRORED_REPEAT;
+    case d3d::D3DTADDRESS_CLAMP:
+      return GL_CLAMP_TO_EDGE;
+    case d3d::D3DTADDRESS_BORDER:
+      // WebGL2 has no border colour: the shader mixes it in at the clamped edge (WebGl2Rules.h).
+      return dialect == GlDialect::WebGl2 ? GL_CLAMP_TO_EDGE : GL_CLAMP_TO_BORDER;
+    default:
+      throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
   }
 }
 
 // POINT and NONE sample the nearest texel or take no mip; LINEAR and the better filters blend.
-GLint magFilter(DWORD mag) { return mag >= d3d::D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST; }
+GLint magFilter(DWORD mag) {
+  return mag >= d3d::D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST;
+}
 GLint minFilter(DWORD min, DWORD mip) {
   const bool linear = min >= d3d::D3DTEXF_LINEAR;
   if (mip == d3d::D3DTEXF_NONE) return linear ? GL_LINEAR : GL_NEAREST;
@@ -141,9 +175,33 @@ GLint minFilter(DWORD min, DWORD mip) {
   return linear ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
 }
 
-void checkOp(DWORD op, const char* call) {
-  if (op < d3d::D3DTOP_DISABLE || op > d3d::D3DTOP_ADD)
-    throw platform::Error(call, "texture operation " + std::to_string(op) + " not supported");
+// Direct3D 8's texture operations that the shader computes, and the arguments each reads: bit 0
+// ARG1, bit 1 ARG2, bit 2 ARG0. PREMODULATE (17) and the bump-map operations (22, 23) need what
+// this device does not have; MODULATEALPHA_ADDCOLOR to MODULATEINVCOLOR_ADDALPHA (18..21) are
+// colour operations only.
+int argumentsOf(DWORD op, bool alpha, DWORD stage, const char* call) {
+  const char* channel = alpha ? "alpha" : "colour";
+  if (op == d3d::D3DTOP_DISABLE) return 0;
+  if (op == d3d::D3DTOP_SELECTARG1) return 1;
+  if (op == d3d::D3DTOP_SELECTARG2) return 2;
+  if (op == d3d::D3DTOP_MULTIPLYADD || op == d3d::D3DTOP_LERP) return 7;
+  if (alpha && op >= d3d::D3DTOP_MODULATEALPHA_ADDCOLOR && op <= d3d::D3DTOP_MODULATEINVCOLOR_ADDALPHA)
+    throw platform::Error(call, "stage " + std::to_string(stage) + " alpha operation " + std::to_string(op) +
+                                    " is a colour operation only");
+  if ((op >= d3d::D3DTOP_MODULATE && op <= d3d::D3DTOP_BLENDCURRENTALPHA) ||
+      (op >= d3d::D3DTOP_MODULATEALPHA_ADDCOLOR && op <= d3d::D3DTOP_MODULATEINVCOLOR_ADDALPHA) ||
+      op == d3d::D3DTOP_DOTPRODUCT3)
+    return 3;
+  throw platform::Error(call, "stage " + std::to_string(stage) + " " + channel + " operation " +
+                                  std::to_string(op) + " not supported");
+}
+
+// A texture argument: diffuse, current, texture, texture factor or specular, optionally
+// complemented and alpha-replicated.
+void checkArgument(DWORD arg, DWORD stage, const char* call) {
+  if ((arg & ~(d3d::D3DTA_COMPLEMENT | d3d::D3DTA_ALPHAREPLICATE)) > d3d::D3DTA_SPECULAR)
+    throw platform::Error(
+        call, "stage " + std::to_string(stage) + " texture argument " + hex(arg) + " not supported");
 }
 
 enum Uniform {
@@ -159,23 +217,37 @@ enum Uniform {
   uFogMode,
   uVertexFog,
   uFogParams,
-  uTexture,
+  uTexture0,
+  uTexture1,
   uFlat,
   uSpriteCoords,
-  uColorOp,
-  uAlphaOp,
+  uColorOp0,
+  uAlphaOp0,
+  uColorOp1,
+  uAlphaOp1,
   uTextureFactor,
   uAlphaFunc,
   uAlphaRef,
   uFogColor,
+  uBorder0,  // the WebGL2 dialect's border addressing (WebGl2Rules.h)
+  uBorder1,
+  uBorderColor0,
+  uBorderColor1,
   kUniformCount
 };
 
 constexpr const char* kUniformNames[kUniformCount] = {
-    "uWorldView", "uProjection", "uPreTransformed", "uTarget",   "uVertexPointSize", "uPointSize",
-    "uPointScale", "uPointScaleABC", "uViewportHeight", "uFogMode", "uVertexFog",      "uFogParams",
-    "uTexture",   "uFlat",         "uSpriteCoords",  "uColorOp",  "uAlphaOp",        "uTextureFactor",
-    "uAlphaFunc", "uAlphaRef",     "uFogColor"};
+    "uWorldView",  "uProjection",    "uPreTransformed", "uTarget",        "uVertexPointSize", "uPointSize",
+    "uPointScale", "uPointScaleABC", "uViewportHeight", "uFogMode",       "uVertexFog",       "uFogParams",
+    "uTexture0",   "uTexture1",      "uFlat",           "uSpriteCoords",  "uColorOp0",        "uAlphaOp0",
+    "uColorOp1",   "uAlphaOp1",      "uTextureFactor",  "uAlphaFunc",     "uAlphaRef",        "uFogColor",
+    "uBorder[0]",  "uBorder[1]",     "uBorderColor[0]", "uBorderColor[1]"};
+
+// Each stage's operation uniforms.
+constexpr Uniform kColorOpOf[kStages] = {uColorOp0, uColorOp1};
+constexpr Uniform kAlphaOpOf[kStages] = {uAlphaOp0, uAlphaOp1};
+constexpr Uniform kBorderOf[kStages] = {uBorder0, uBorder1};
+constexpr Uniform kBorderColorOf[kStages] = {uBorderColor0, uBorderColor1};
 
 GLuint compile(GLenum type, const std::string& text) {
   const GLuint s = glCreateShader(type);
@@ -209,7 +281,8 @@ struct GlBackend::Impl {
   GlDialect dialect = GlDialect::Desktop33;
   int width = 0, height = 0;
   GLuint fbo = 0, colorRb = 0, depthRb = 0;
-  GLuint program = 0, vao = 0, sampler = 0, whiteTexture = 0;
+  GLuint program = 0, vao = 0, whiteTexture = 0;
+  GLuint sampler[kStages] = {};  // stage i samples through texture unit i with sampler[i]
   GLint uniforms[kUniformCount] = {};
   std::shared_ptr<std::vector<GLuint>> deadTextures = std::make_shared<std::vector<GLuint>>();
   std::shared_ptr<std::vector<GLuint>> deadBuffers = std::make_shared<std::vector<GLuint>>();
@@ -231,13 +304,16 @@ struct GlBackend::Impl {
   struct Cache {
     int depthTest = -1, depthMask = -1, blend = -1, cull = -1, provoking = -1;
     GLenum depthFunc = 0, blendSrc = 0, blendDst = 0, cullFace = 0, polygonMode = 0;
-    GLuint texture = ~0u, arrayBuffer = ~0u;
-    GLint magFilter = -1, minFilter = -1, wrapS = -1, wrapT = -1;
-    float border[4] = {-1, -1, -1, -1};
-    // Attribute set-up: buffer, byte offset of the first record, format, stride, coordinate set.
+    GLuint arrayBuffer = ~0u;
+    struct Unit {
+      GLuint texture = ~0u;
+      GLint magFilter = -1, minFilter = -1, wrapS = -1, wrapT = -1;
+      float border[4] = {-1, -1, -1, -1};
+    } unit[kStages];
+    // Attribute set-up: buffer, byte offset of the first record, format, stride, coordinate sets.
     GLuint attrBuffer = ~0u;
     std::size_t attrOffset = 0;
-    DWORD attrFvf = ~0u, attrStride = 0, attrTexIndex = ~0u;
+    DWORD attrFvf = ~0u, attrStride = 0, attrTexIndex[kStages] = {~0u, ~0u};
     float uniform[kUniformCount][16] = {};
     bool uniformSet[kUniformCount] = {};
   } cache;
@@ -257,7 +333,8 @@ struct GlBackend::Impl {
     if (!context->isCurrent()) context->makeCurrent();
     if (!deadTextures->empty()) {
       for (GLuint t : *deadTextures)
-        if (cache.texture == t) cache.texture = ~0u;
+        for (auto& u : cache.unit)
+          if (u.texture == t) u.texture = ~0u;
       glDeleteTextures(static_cast<GLsizei>(deadTextures->size()), deadTextures->data());
       deadTextures->clear();
     }
@@ -331,6 +408,7 @@ struct GlBackend::Impl {
     if constexpr (std::is_same_v<T, int>) {
       if (n == 1) glUniform1i(loc, v[0]);
       if (n == 3) glUniform3i(loc, v[0], v[1], v[2]);
+      if (n == 4) glUniform4i(loc, v[0], v[1], v[2], v[3]);
     } else {
       if (n == 1) glUniform1f(loc, v[0]);
       if (n == 2) glUniform2f(loc, v[0], v[1]);
@@ -351,9 +429,21 @@ struct GlBackend::Impl {
     cached = on;
   }
 
+  // Texture unit 0 stays the active one, so that creating a texture binds it there.
+  void bindTexture(DWORD unit, GLuint tex) {
+    if (cache.unit[unit].texture == tex) return;
+    if (unit != 0) glActiveTexture(GL_TEXTURE0 + unit);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    if (unit != 0) glActiveTexture(GL_TEXTURE0);
+    cache.unit[unit].texture = tex;
+  }
+
   void applyRenderStates(const d3d::DeviceState& s, const char* call);
-  void applyStage0(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call);
-  void setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c, const VertexLayout& l, DWORD texIndex);
+  void applyStages(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call,
+                   DWORD (&texIndex)[kStages]);
+  DWORD applyStage(DWORD i, bool enabled, const d3d::DeviceState& s, const char* call);
+  void setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c, const VertexLayout& l,
+                     const DWORD (&texIndex)[kStages]);
   // WebGL2: draws the call's primitives through an index list built by the WebGL2 rules.
   void drawIndexList(const d3d::DrawCall& c, const std::uint16_t* indices, std::int64_t offset, bool flat,
                      const char* call);
@@ -472,58 +562,103 @@ void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* c
   }
 }
 
-void GlBackend::Impl::applyStage0(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call) {
-  const auto& ts = s.stageStates[0];
-  const DWORD colorOp = ts[d3d::D3DTSS_COLOROP];
-  checkOp(colorOp, call);
-  // A disabled colour stage disables its alpha too: the diffuse colour passes unchanged.
-  const DWORD alphaOp = colorOp == d3d::D3DTOP_DISABLE ? d3d::D3DTOP_DISABLE : ts[d3d::D3DTSS_ALPHAOP];
-  checkOp(alphaOp, call);
-  const int cop[3] = {static_cast<int>(colorOp), static_cast<int>(ts[d3d::D3DTSS_COLORARG1]),
-                      static_cast<int>(ts[d3d::D3DTSS_COLORARG2])};
-  const int aop[3] = {static_cast<int>(alphaOp), static_cast<int>(ts[d3d::D3DTSS_ALPHAARG1]),
-                      static_cast<int>(ts[d3d::D3DTSS_ALPHAARG2])};
-  setUniform(uColorOp, cop, 3);
-  setUniform(uAlphaOp, aop, 3);
+// Direct3D 8 chains the stages up to the first whose colour operation is DISABLE; a disabled
+// stage 0 leaves the diffuse colour. Stages from 2 on are not blended, so enabling one is an error
+// rather than a picture without it.
+void GlBackend::Impl::applyStages(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call,
+                                  DWORD (&texIndex)[kStages]) {
+  bool enabled = true;
+  for (DWORD i = 0; i < kStages; ++i) {
+    enabled = enabled && s.stageStates[i][d3d::D3DTSS_COLOROP] != d3d::D3DTOP_DISABLE;
+    texIndex[i] = applyStage(i, enabled, s, call);
+  }
+  if (enabled && s.stageStates[kStages][d3d::D3DTSS_COLOROP] != d3d::D3DTOP_DISABLE)
+    throw platform::Error(call, "texture stage " + std::to_string(kStages) +
+                                    " is enabled, but the device blends stages 0 and 1 only");
+  // Point sprites cover their texture on every stage.
   setInt(uSpriteCoords, c.type == d3d::D3DPT_POINTLIST && s.renderStates[d3d::D3DRS_POINTSPRITEENABLE] != 0);
+}
+
+// Stage i's operations, texture and sampling; returns the coordinate set it reads, or kNoTexCoord
+// when it takes no part in the draw (then nothing of it reaches GL but its DISABLE).
+DWORD GlBackend::Impl::applyStage(DWORD i, bool enabled, const d3d::DeviceState& s, const char* call) {
+  const auto& ts = s.stageStates[i];
+  if (!enabled) {
+    const int off[4] = {static_cast<int>(d3d::D3DTOP_DISABLE), 0, 0, 0};
+    setUniform(kColorOpOf[i], off, 4);
+    return kNoTexCoord;
+  }
+  const DWORD colorOp = ts[d3d::D3DTSS_COLOROP], alphaOp = ts[d3d::D3DTSS_ALPHAOP];
+  const int reads = argumentsOf(colorOp, false, i, call) | argumentsOf(alphaOp, true, i, call);
+  const DWORD colorArgs[3] = {ts[d3d::D3DTSS_COLORARG1], ts[d3d::D3DTSS_COLORARG2],
+                              ts[d3d::D3DTSS_COLORARG0]};
+  const DWORD alphaArgs[3] = {ts[d3d::D3DTSS_ALPHAARG1], ts[d3d::D3DTSS_ALPHAARG2],
+                              ts[d3d::D3DTSS_ALPHAARG0]};
+  for (int a = 0; a < 3; ++a) {
+    if (reads & (1 << a)) {
+      checkArgument(colorArgs[a], i, call);
+      checkArgument(alphaArgs[a], i, call);
+    }
+  }
+  if (ts[d3d::D3DTSS_RESULTARG] != d3d::D3DTA_CURRENT)
+    throw platform::Error(call, "stage " + std::to_string(i) + " result argument " +
+                                    hex(ts[d3d::D3DTSS_RESULTARG]) +
+                                    " not supported: every stage writes the current colour");
+  const int cop[4] = {static_cast<int>(colorOp), static_cast<int>(colorArgs[0]),
+                      static_cast<int>(colorArgs[1]), static_cast<int>(colorArgs[2])};
+  const int aop[4] = {static_cast<int>(alphaOp), static_cast<int>(alphaArgs[0]),
+                      static_cast<int>(alphaArgs[1]), static_cast<int>(alphaArgs[2])};
+  setUniform(kColorOpOf[i], cop, 4);
+  setUniform(kAlphaOpOf[i], aop, 4);
 
   GLuint tex = whiteTexture;
-  if (d3d::Texture* t = s.textures[0].get()) {
-    if (!t->backendHandle) {
-      throw platform::Error(call, "the stage-0 texture was not made by this device", t->source);
-    }
-    tex = nameOf(t->backendHandle, call, "the stage-0 texture");
+  if (d3d::Texture* t = s.textures[i].get()) {
+    static constexpr const char* kWhat[kStages] = {"the stage-0 texture", "the stage-1 texture"};
+    if (!t->backendHandle)
+      throw platform::Error(call, std::string(kWhat[i]) + " was not made by this device", t->source);
+    tex = nameOf(t->backendHandle, call, kWhat[i]);
   }
-  if (cache.texture != tex) {
-    glBindTexture(GL_TEXTURE_2D, tex);
-    cache.texture = tex;
-  }
+  bindTexture(i, tex);
+  auto& u = cache.unit[i];
+  const GLuint smp = sampler[i];
   const GLint mag = magFilter(ts[d3d::D3DTSS_MAGFILTER]);
   const GLint min = minFilter(ts[d3d::D3DTSS_MINFILTER], ts[d3d::D3DTSS_MIPFILTER]);
   const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], dialect, call);
   const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], dialect, call);
-  if (cache.magFilter != mag) glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, cache.magFilter = mag);
-  if (cache.minFilter != min) glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, cache.minFilter = min);
-  if (cache.wrapS != wrapS) glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, cache.wrapS = wrapS);
-  if (cache.wrapT != wrapT) glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, cache.wrapT = wrapT);
-  if (wrapS == GL_CLAMP_TO_BORDER || wrapT == GL_CLAMP_TO_BORDER) {
-    float border[4];
-    colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
-    if (std::memcmp(border, cache.border, sizeof border) != 0) {
-      glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
-      std::memcpy(cache.border, border, sizeof border);
-    }
+  if (u.magFilter != mag) glSamplerParameteri(smp, GL_TEXTURE_MAG_FILTER, u.magFilter = mag);
+  if (u.minFilter != min) glSamplerParameteri(smp, GL_TEXTURE_MIN_FILTER, u.minFilter = min);
+  if (u.wrapS != wrapS) glSamplerParameteri(smp, GL_TEXTURE_WRAP_S, u.wrapS = wrapS);
+  if (u.wrapT != wrapT) glSamplerParameteri(smp, GL_TEXTURE_WRAP_T, u.wrapT = wrapT);
+  const bool borderU = ts[d3d::D3DTSS_ADDRESSU] == d3d::D3DTADDRESS_BORDER;
+  const bool borderV = ts[d3d::D3DTSS_ADDRESSV] == d3d::D3DTADDRESS_BORDER;
+  float border[4];
+  colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
+  if (dialect == GlDialect::WebGl2) {
+    const int how[4] = {borderU, borderV, mag == GL_LINEAR, ts[d3d::D3DTSS_MINFILTER] >= d3d::D3DTEXF_LINEAR};
+    setUniform(kBorderOf[i], how, 4);
+    if (borderU || borderV) setUniform(kBorderColorOf[i], border, 4);
+  } else if ((borderU || borderV) && std::memcmp(border, u.border, sizeof border) != 0) {
+    glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
+    std::memcpy(u.border, border, sizeof border);
   }
+
+  const DWORD set = ts[d3d::D3DTSS_TEXCOORDINDEX];
+  if (set > 0xFFFF)
+    throw platform::Error(
+        call, "stage " + std::to_string(i) + " texture coordinate generation " + hex(set) + " not supported");
+  return set;
 }
 
 void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c,
-                                    const VertexLayout& l, DWORD texIndex) {
+                                    const VertexLayout& l, const DWORD (&texIndex)[kStages]) {
   auto& k = cache;
   if (k.attrBuffer == buffer && k.attrOffset == offset && k.attrFvf == c.fvf && k.attrStride == c.stride &&
-      k.attrTexIndex == texIndex)
+      std::equal(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex)))
     return;
   bindArrayBuffer(buffer);
-  const auto at = [&](int field) { return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field)); };
+  const auto at = [&](int field) {
+    return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field));
+  };
   const GLsizei stride = static_cast<GLsizei>(c.stride);
   glEnableVertexAttribArray(kAttrPosition);
   glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
@@ -536,12 +671,17 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
     glDisableVertexAttribArray(kAttrDiffuse);
     glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
   }
-  if (l.texCoord >= 0) {
-    glEnableVertexAttribArray(kAttrTexCoord);
-    glVertexAttribPointer(kAttrTexCoord, l.texCoordFloats, GL_FLOAT, GL_FALSE, stride, at(l.texCoord));
-  } else {
-    glDisableVertexAttribArray(kAttrTexCoord);
-    glVertexAttrib4f(kAttrTexCoord, 0, 0, 0, 1);
+  static constexpr Attribute kTexCoordOf[kStages] = {kAttrTexCoord0, kAttrTexCoord1};
+  for (DWORD i = 0; i < kStages; ++i) {
+    // A set the record does not have reads as (0, 0).
+    if (l.texCoord[i] >= 0) {
+      glEnableVertexAttribArray(kTexCoordOf[i]);
+      glVertexAttribPointer(kTexCoordOf[i], l.texCoordFloats[i], GL_FLOAT, GL_FALSE, stride,
+                            at(l.texCoord[i]));
+    } else {
+      glDisableVertexAttribArray(kTexCoordOf[i]);
+      glVertexAttrib4f(kTexCoordOf[i], 0, 0, 0, 1);
+    }
   }
   if (l.pointSize >= 0) {
     glEnableVertexAttribArray(kAttrPointSize);
@@ -553,7 +693,7 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   k.attrOffset = offset;
   k.attrFvf = c.fvf;
   k.attrStride = c.stride;
-  k.attrTexIndex = texIndex;
+  std::copy(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex));
 }
 
 GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, GlDialect dialect)
@@ -568,14 +708,17 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   glGenRenderbuffers(1, &g.colorRb);
   glGenRenderbuffers(1, &g.depthRb);
   glBindRenderbuffer(GL_RENDERBUFFER, g.colorRb);
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  // The back buffer has the desktop's format, X8R8G8B8: no alpha channel. Blending writes none,
+  // destination alpha reads as 1, and the picture reads back opaque, as it shows on screen.
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGB8, width, height);
   glBindRenderbuffer(GL_RENDERBUFFER, g.depthRb);
   glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
   glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, g.colorRb);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, g.depthRb);
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
-    throw platform::Error("CreateDevice", "the 1024x768 colour target with a 16-bit depth buffer is incomplete");
+    throw platform::Error("CreateDevice",
+                          "the 1024x768 colour target with a 16-bit depth buffer is incomplete");
   // The target holds the screen upside down for GL: its row 0 is the screen's top row, as in
   // Direct3D's memory layout. The rasteriser then breaks ties for pixel centres on an edge the way
   // Direct3D's top-left rule does, and the back buffer reads back top row first.
@@ -598,7 +741,8 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   }
   glUseProgram(g.program);
   for (int u = 0; u < kUniformCount; ++u) g.uniforms[u] = glGetUniformLocation(g.program, kUniformNames[u]);
-  g.setInt(uTexture, 0);
+  g.setInt(uTexture0, 0);
+  g.setInt(uTexture1, 1);
   const float target[2] = {static_cast<float>(width), static_cast<float>(height)};
   g.setUniform(uTarget, target, 2);
 
@@ -609,8 +753,8 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   g.indexStream.target = GL_ELEMENT_ARRAY_BUFFER;
   glVertexAttrib1f(kAttrPointSize, 1.0f);
 
-  glGenSamplers(1, &g.sampler);
-  glBindSampler(0, g.sampler);
+  glGenSamplers(static_cast<GLsizei>(kStages), g.sampler);
+  for (DWORD i = 0; i < kStages; ++i) glBindSampler(i, g.sampler[i]);
   glActiveTexture(GL_TEXTURE0);
   glGenTextures(1, &g.whiteTexture);
   glBindTexture(GL_TEXTURE_2D, g.whiteTexture);
@@ -618,7 +762,7 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, white);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-  g.cache.texture = g.whiteTexture;
+  g.cache.unit[0].texture = g.whiteTexture;
 
   if (dialect == GlDialect::Desktop33) {
     // D3D's flat shading takes each triangle's colour from its first vertex.
@@ -650,7 +794,7 @@ GlBackend::~GlBackend() {
   // Textures and buffers that outlive the device find their graveyards gone and delete nothing.
   if (g.inFlight) glDeleteSync(g.inFlight);
   glDeleteTextures(1, &g.whiteTexture);
-  glDeleteSamplers(1, &g.sampler);
+  glDeleteSamplers(static_cast<GLsizei>(kStages), g.sampler);
   glDeleteBuffers(1, &g.vertexStream.buffer);
   glDeleteBuffers(1, &g.indexStream.buffer);
   glDeleteVertexArrays(1, &g.vao);
@@ -687,20 +831,19 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
 }
 
 void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
-  const char* name = call.buffer ? "DrawPrimitive" : call.indices ? "DrawIndexedPrimitiveUP" : "DrawPrimitiveUP";
+  const char* name = call.buffer    ? "DrawPrimitive"
+                     : call.indices ? "DrawIndexedPrimitiveUP"
+                                    : "DrawPrimitiveUP";
   Impl& g = *impl_;
   g.use();
 
-  const DWORD texIndex = state.stageStates[0][d3d::D3DTSS_TEXCOORDINDEX];
-  if (texIndex > 0xFFFF)
-    throw platform::Error(name, "texture coordinate generation " + hex(texIndex) + " not supported");
+  const GLenum mode = primitiveMode(call.type, name);
+  g.applyRenderStates(state, name);
+  DWORD texIndex[kStages];
+  g.applyStages(call, state, name, texIndex);
   const VertexLayout layout = layoutFor(call.fvf, texIndex, name);
   if (call.stride < layout.size)
     throw platform::Error(name, "stride " + std::to_string(call.stride) + " smaller than the vertex format");
-  const GLenum mode = primitiveMode(call.type, name);
-
-  g.applyRenderStates(state, name);
-  g.applyStage0(call, state, name);
   g.setInt(uPreTransformed, layout.preTransformed);
   g.setInt(uVertexPointSize, layout.pointSize >= 0);
   if (!layout.preTransformed) {
@@ -764,7 +907,8 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
       g.check(name);
       return;
     }
-    const std::size_t indexAt = g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
+    const std::size_t indexAt =
+        g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
     glDrawElementsBaseVertex(mode, static_cast<GLsizei>(call.indexCount), GL_UNSIGNED_SHORT,
                              reinterpret_cast<const void*>(indexAt),
                              static_cast<GLint>(at / stride) - static_cast<GLint>(first));
@@ -779,17 +923,13 @@ void GlBackend::present() {
     int w = 0, h = 0;
     g.context->drawableSize(w, h);
     // Scale the back buffer into the window, aspect kept, with black bars.
-    int dw = w, dh = w * g.height / g.width;
-    if (dh > h) {
-      dh = h;
-      dw = h * g.width / g.height;
-    }
-    const int dx = (w - dw) / 2, dy = (h - dh) / 2;
+    const platform::Rect r = platform::FitCentred(g.width, g.height, w, h);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, g.fbo);
-    glBlitFramebuffer(0, 0, g.width, g.height, dx, dy + dh, dx + dw, dy, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    glBlitFramebuffer(0, 0, g.width, g.height, r.x, r.y + r.h, r.x + r.w, r.y, GL_COLOR_BUFFER_BIT,
+                      GL_LINEAR);
     g.context->swap();
     glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   } else {
@@ -805,7 +945,8 @@ void GlBackend::present() {
   const GLsync presented = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
   if (g.inFlight) {
     GLenum r = GL_TIMEOUT_EXPIRED;
-    while (r == GL_TIMEOUT_EXPIRED) r = glClientWaitSync(g.inFlight, GL_SYNC_FLUSH_COMMANDS_BIT, 1'000'000'000);
+    while (r == GL_TIMEOUT_EXPIRED)
+      r = glClientWaitSync(g.inFlight, GL_SYNC_FLUSH_COMMANDS_BIT, 1'000'000'000);
     glDeleteSync(g.inFlight);
   }
   g.inFlight = presented;
@@ -818,18 +959,19 @@ void GlBackend::createTexture(d3d::Texture& texture) {
   GLuint tex = 0;
   glGenTextures(1, &tex);
   glBindTexture(GL_TEXTURE_2D, tex);
-  g.cache.texture = tex;
+  g.cache.unit[0].texture = tex;
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   for (std::size_t i = 0; i < texture.levels.size(); ++i) {
     const auto& l = texture.levels[i];
     if (l.rgba.size() != static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height) * 4) {
       glDeleteTextures(1, &tex);
-      g.cache.texture = ~0u;
-      throw platform::Error("CreateTexture", "mip level " + std::to_string(i) + " holds the wrong number of bytes",
+      g.cache.unit[0].texture = ~0u;
+      throw platform::Error("CreateTexture",
+                            "mip level " + std::to_string(i) + " holds the wrong number of bytes",
                             texture.source);
     }
-    glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 l.rgba.data());
+    glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, l.rgba.data());
   }
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(texture.levels.size()) - 1);
   g.check("CreateTexture");

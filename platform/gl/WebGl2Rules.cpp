@@ -14,6 +14,29 @@ const char* const kShaderPreamble =
     "#define WG_DIFFUSE(c) (c).bgra\n"
     "#define WG_SPRITE_COORD vec2(gl_PointCoord.x, 1.0 - gl_PointCoord.y)\n";
 
+const char* const kFragmentSampling =
+    "uniform ivec4 uBorder[2];\n"
+    "uniform vec4 uBorderColor[2];\n"
+    "vec4 borderedTexture(sampler2D t, vec2 uv, ivec4 border, vec4 color) {\n"
+    "  if (border.x == 0 && border.y == 0) return texture(t, uv);\n"
+    "  vec2 size = vec2(textureSize(t, 0));\n"
+    "  vec2 dx = dFdx(uv), dy = dFdy(uv);\n"
+    // The level-of-detail rule picks the magnification filter where a texel covers a pixel or more.
+    "  bool magnified = max(length(dx * size), length(dy * size)) <= 1.0;\n"
+    "  bool linear = magnified ? border.z != 0 : border.w != 0;\n"
+    // The share of each axis's footprint on texels inside the texture.
+    "  vec2 inside = linear ? clamp(min(uv, 1.0 - uv) * size + 0.5, 0.0, 1.0)\n"
+    "                       : vec2(greaterThanEqual(uv, vec2(0.0))) * vec2(lessThan(uv, vec2(1.0)));\n"
+    // Those texels, read at the edge texels' centres where the footprint leaves the texture; the
+    // level of detail stays that of the coordinates given.
+    "  vec2 edge = 0.5 / size;\n"
+    "  vec2 at = clamp(uv, edge, 1.0 - edge);\n"
+    "  if (border.x == 0) { inside.x = 1.0; at.x = uv.x; }\n"
+    "  if (border.y == 0) { inside.y = 1.0; at.y = uv.y; }\n"
+    "  return mix(color, textureGrad(t, at, dx, dy), inside.x * inside.y);\n"
+    "}\n"
+    "#define WG_SAMPLE(t, uv, stage) borderedTexture(t, uv, uBorder[stage], uBorderColor[stage])\n";
+
 d3d::D3DPRIMITIVETYPE BuildIndices(d3d::D3DPRIMITIVETYPE type, d3d::DWORD primitiveCount,
                                    const std::uint16_t* indices, std::int64_t offset,
                                    bool flatFromFirstVertex, std::vector<std::uint32_t>& out) {

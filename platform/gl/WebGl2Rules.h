@@ -17,6 +17,11 @@
 // - Point-sprite coordinates. ES starts them at the upper left, the screen's bottom row in our
 //   upside-down target: the shader flips them.
 // - Point sizes. Sprites grow to 64 pixels; the browser must draw points that large.
+// - Border addressing. WebGL2 has no border colour: an axis addressed D3DTADDRESS_BORDER is sampled
+//   clamped to its edge, and the shader mixes in the stage's border colour by the share of the
+//   filter's footprint that lies outside the texture, as the sampler would. Exact for point
+//   filtering and for magnified linear filtering; minified, the blend band at the edge is the width
+//   of a base-level texel rather than of the level sampled.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +33,10 @@ namespace gl::webgl2 {
 
 // Version, precision and the defines that adapt the shared shader body to GLSL ES 3.00.
 extern const char* const kShaderPreamble;
+// What the fragment stage adds: WG_SAMPLE(sampler, coordinates, stage), the stage's texture read
+// with border addressing rebuilt. Its uniforms: uBorder[stage] (x, y: the u and v axes address the
+// border; z, w: magnification and minification filter linearly) and uBorderColor[stage] (r, g, b, a).
+extern const char* const kFragmentSampling;
 
 // The largest point the device draws (D3DRS_POINTSIZE_MAX's default); the browser's point size range
 // must reach it.

@@ -3,12 +3,17 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -28,10 +33,39 @@ void check(int ret, const char* call, const std::string& file) {
   if (ret < 0) throw platform::Error(call, averr(ret), file);
 }
 
+struct Format {
+  const char* muxer;
+  AVCodecID video, audio;
+  const char* audioEncoder;  // by name where FFmpeg has several, or null
+};
+
+Format formatOf(Container c) {
+  switch (c) {
+    case Container::Matroska:
+      return {"matroska", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, nullptr};
+    case Container::WebM:
+      return {"webm", AV_CODEC_ID_VP9, AV_CODEC_ID_OPUS, "libopus"};
+    case Container::Mp4:
+      break;
+  }
+  return {"mp4", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, nullptr};
+}
+
 }  // namespace
 
+std::optional<Container> ContainerForFile(const std::string& path) {
+  const auto dot = path.find_last_of("./");
+  if (dot == std::string::npos || path[dot] != '.') return std::nullopt;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == "mp4") return Container::Mp4;
+  if (ext == "mkv") return Container::Matroska;
+  if (ext == "webm") return Container::WebM;
+  return std::nullopt;
+}
+
 struct Mp4Writer::Impl {
-  std::string path;
+  std::string path;  // as named in messages
   int width = 0, height = 0, fps = 0, sampleRate = 0;
   AVFormatContext* fmt = nullptr;
   AVCodecContext* venc = nullptr;
@@ -39,11 +73,13 @@ struct Mp4Writer::Impl {
   AVStream* vst = nullptr;
   AVStream* ast = nullptr;
   SwsContext* sws = nullptr;
+  SwrContext* swr = nullptr;     // interleaved floats at the synthesizer's rate -> the encoder's format
+  AVAudioFifo* fifo = nullptr;   // converted samples not yet a whole encoder frame
+  AVFrame* converted = nullptr;  // swr's output, grown as needed
   AVFrame* vframe = nullptr;
   AVFrame* aframe = nullptr;
   AVPacket* pkt = nullptr;
   std::int64_t nextVideoPts = 0, nextAudioPts = 0;
-  std::vector<float> pendingLeft, pendingRight;  // samples not yet a whole encoder frame
   bool headerWritten = false, finished = false;
 
   ~Impl() {
@@ -53,6 +89,9 @@ struct Mp4Writer::Impl {
     avcodec_free_context(&venc);
     avcodec_free_context(&aenc);
     sws_freeContext(sws);
+    swr_free(&swr);
+    if (fifo) av_audio_fifo_free(fifo);
+    av_frame_free(&converted);
     av_frame_free(&vframe);
     av_frame_free(&aframe);
     av_packet_free(&pkt);
@@ -71,88 +110,149 @@ struct Mp4Writer::Impl {
 
   void encodeAudioFrame(int samples) {
     check(av_frame_make_writable(aframe), "av_frame_make_writable", path);
+    const int frameSize = aenc->frame_size;
+    check(av_audio_fifo_read(fifo, reinterpret_cast<void**>(aframe->data), samples), "av_audio_fifo_read",
+          path);
+    // A short last frame is padded with silence where the encoder takes only whole frames.
+    const bool shortFrameOk = (aenc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
+    if (samples < frameSize && !shortFrameOk) {
+      av_samples_set_silence(aframe->data, samples, frameSize - samples, aenc->ch_layout.nb_channels,
+                             aenc->sample_fmt);
+      samples = frameSize;
+    }
     aframe->nb_samples = samples;
-    auto* l = reinterpret_cast<float*>(aframe->data[0]);
-    auto* r = reinterpret_cast<float*>(aframe->data[1]);
-    std::memcpy(l, pendingLeft.data(), sizeof(float) * static_cast<std::size_t>(samples));
-    std::memcpy(r, pendingRight.data(), sizeof(float) * static_cast<std::size_t>(samples));
-    pendingLeft.erase(pendingLeft.begin(), pendingLeft.begin() + samples);
-    pendingRight.erase(pendingRight.begin(), pendingRight.begin() + samples);
     aframe->pts = nextAudioPts;
     nextAudioPts += samples;
     check(avcodec_send_frame(aenc, aframe), "avcodec_send_frame(audio)", path);
     drain(aenc, ast);
   }
+
+  // Converts `frames` stereo samples (none, with null: what the resampler still holds) into the
+  // queue and encodes every whole frame in it.
+  void convertAudio(const float* stereo, int frames) {
+    const int room = swr_get_out_samples(swr, frames);
+    check(room, "swr_get_out_samples", path);
+    if (!converted || converted->nb_samples < room) {
+      av_frame_free(&converted);
+      converted = av_frame_alloc();
+      if (!converted) throw platform::Error("av_frame_alloc", "out of memory", path);
+      converted->format = aenc->sample_fmt;
+      converted->nb_samples = std::max(room, 4096);
+      check(av_channel_layout_copy(&converted->ch_layout, &aenc->ch_layout), "av_channel_layout_copy", path);
+      check(av_frame_get_buffer(converted, 0), "av_frame_get_buffer(audio)", path);
+    }
+    const std::uint8_t* in[1] = {reinterpret_cast<const std::uint8_t*>(stereo)};
+    const int got = swr_convert(swr, converted->data, converted->nb_samples, stereo ? in : nullptr, frames);
+    check(got, "swr_convert", path);
+    if (got > 0)
+      check(av_audio_fifo_write(fifo, reinterpret_cast<void**>(converted->data), got), "av_audio_fifo_write",
+            path);
+    while (av_audio_fifo_size(fifo) >= aenc->frame_size) encodeAudioFrame(aenc->frame_size);
+  }
 };
 
-Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, int audioSampleRate)
+Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, int audioSampleRate,
+                     Container container, const std::string& shownName)
     : impl_(std::make_unique<Impl>()) {
   // The encoders' statistics and notes are not for the user; errors still reach stderr. This is the
   // library's process-wide log level.
   av_log_set_level(AV_LOG_ERROR);
   Impl& m = *impl_;
-  m.path = path;
+  m.path = shownName.empty() ? path : shownName;
   m.width = width;
   m.height = height;
   m.fps = fps;
   m.sampleRate = audioSampleRate;
-  check(avformat_alloc_output_context2(&m.fmt, nullptr, "mp4", path.c_str()), "avformat_alloc_output_context2", path);
+  const Format f = formatOf(container);
+  check(avformat_alloc_output_context2(&m.fmt, nullptr, f.muxer, path.c_str()),
+        "avformat_alloc_output_context2", m.path);
 
-  const AVCodec* vcodec = avcodec_find_encoder(AV_CODEC_ID_H264);
-  if (!vcodec) throw platform::Error("avcodec_find_encoder", "no H.264 encoder in this FFmpeg", path);
+  const AVCodec* vcodec = avcodec_find_encoder(f.video);
+  if (!vcodec)
+    throw platform::Error("avcodec_find_encoder",
+                          std::string("no ") + avcodec_get_name(f.video) + " encoder in this FFmpeg", m.path);
   m.vst = avformat_new_stream(m.fmt, nullptr);
   m.venc = avcodec_alloc_context3(vcodec);
-  if (!m.vst || !m.venc) throw platform::Error("avformat_new_stream", "out of memory", path);
+  if (!m.vst || !m.venc) throw platform::Error("avformat_new_stream", "out of memory", m.path);
   m.venc->width = width;
   m.venc->height = height;
   m.venc->time_base = AVRational{1, fps};
   m.venc->framerate = AVRational{fps, 1};
   m.venc->pix_fmt = AV_PIX_FMT_YUV420P;
   m.venc->gop_size = fps * 2;
-  m.venc->max_b_frames = 2;
   if (m.fmt->oformat->flags & AVFMT_GLOBALHEADER) m.venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  av_opt_set(m.venc->priv_data, "preset", "veryfast", 0);
-  av_opt_set(m.venc->priv_data, "crf", "20", 0);
-  check(avcodec_open2(m.venc, vcodec, nullptr), "avcodec_open2(H.264)", path);
-  check(avcodec_parameters_from_context(m.vst->codecpar, m.venc), "avcodec_parameters_from_context", path);
+  if (f.video == AV_CODEC_ID_H264) {
+    m.venc->max_b_frames = 2;
+    av_opt_set(m.venc->priv_data, "preset", "veryfast", 0);
+    av_opt_set(m.venc->priv_data, "crf", "20", 0);
+  } else {
+    // Constant quality at about H.264's crf 20, at the encoder's fastest speed: a recording should
+    // not take much longer than the greeting lasts.
+    m.venc->bit_rate = 0;
+    av_opt_set(m.venc->priv_data, "crf", "31", 0);
+    av_opt_set(m.venc->priv_data, "deadline", "realtime", 0);
+    av_opt_set(m.venc->priv_data, "cpu-used", "8", 0);
+    av_opt_set_int(m.venc->priv_data, "row-mt", 1, 0);
+  }
+  check(avcodec_open2(m.venc, vcodec, nullptr), "avcodec_open2(video)", m.path);
+  check(avcodec_parameters_from_context(m.vst->codecpar, m.venc), "avcodec_parameters_from_context", m.path);
   m.vst->time_base = m.venc->time_base;
   m.vst->avg_frame_rate = AVRational{fps, 1};
 
   if (audioSampleRate > 0) {
-    const AVCodec* acodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!acodec) throw platform::Error("avcodec_find_encoder", "no AAC encoder in this FFmpeg", path);
+    const AVCodec* acodec = f.audioEncoder ? avcodec_find_encoder_by_name(f.audioEncoder) : nullptr;
+    if (!acodec) acodec = avcodec_find_encoder(f.audio);
+    if (!acodec)
+      throw platform::Error("avcodec_find_encoder",
+                            std::string("no ") + avcodec_get_name(f.audio) + " encoder in this FFmpeg",
+                            m.path);
     m.ast = avformat_new_stream(m.fmt, nullptr);
     m.aenc = avcodec_alloc_context3(acodec);
-    if (!m.ast || !m.aenc) throw platform::Error("avformat_new_stream", "out of memory", path);
-    m.aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    m.aenc->sample_rate = audioSampleRate;
-    m.aenc->bit_rate = 192000;
+    if (!m.ast || !m.aenc) throw platform::Error("avformat_new_stream", "out of memory", m.path);
+    // The encoder's own sample format, and its rate: Opus takes 48 kHz only.
+    m.aenc->sample_fmt = acodec->sample_fmts ? acodec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    for (const AVSampleFormat* sf = acodec->sample_fmts; sf && *sf != AV_SAMPLE_FMT_NONE; ++sf)
+      if (*sf == AV_SAMPLE_FMT_FLTP || *sf == AV_SAMPLE_FMT_FLT) m.aenc->sample_fmt = *sf;
+    m.aenc->sample_rate = f.audio == AV_CODEC_ID_OPUS ? 48000 : audioSampleRate;
+    m.aenc->bit_rate = f.audio == AV_CODEC_ID_OPUS ? 160000 : 192000;
     av_channel_layout_default(&m.aenc->ch_layout, 2);
-    m.aenc->time_base = AVRational{1, audioSampleRate};
+    m.aenc->time_base = AVRational{1, m.aenc->sample_rate};
     if (m.fmt->oformat->flags & AVFMT_GLOBALHEADER) m.aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    check(avcodec_open2(m.aenc, acodec, nullptr), "avcodec_open2(AAC)", path);
-    check(avcodec_parameters_from_context(m.ast->codecpar, m.aenc), "avcodec_parameters_from_context", path);
+    check(avcodec_open2(m.aenc, acodec, nullptr), "avcodec_open2(audio)", m.path);
+    check(avcodec_parameters_from_context(m.ast->codecpar, m.aenc), "avcodec_parameters_from_context",
+          m.path);
     m.ast->time_base = m.aenc->time_base;
     m.aframe = av_frame_alloc();
-    m.aframe->format = AV_SAMPLE_FMT_FLTP;
-    m.aframe->sample_rate = audioSampleRate;
+    if (!m.aframe) throw platform::Error("av_frame_alloc", "out of memory", m.path);
+    m.aframe->format = m.aenc->sample_fmt;
+    m.aframe->sample_rate = m.aenc->sample_rate;
     av_channel_layout_copy(&m.aframe->ch_layout, &m.aenc->ch_layout);
     m.aframe->nb_samples = m.aenc->frame_size;
-    check(av_frame_get_buffer(m.aframe, 0), "av_frame_get_buffer(audio)", path);
+    check(av_frame_get_buffer(m.aframe, 0), "av_frame_get_buffer(audio)", m.path);
+
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    check(swr_alloc_set_opts2(&m.swr, &m.aenc->ch_layout, m.aenc->sample_fmt, m.aenc->sample_rate, &stereo,
+                              AV_SAMPLE_FMT_FLT, audioSampleRate, 0, nullptr),
+          "swr_alloc_set_opts2", m.path);
+    check(swr_init(m.swr), "swr_init", m.path);
+    m.fifo = av_audio_fifo_alloc(m.aenc->sample_fmt, m.aenc->ch_layout.nb_channels, m.aenc->frame_size * 2);
+    if (!m.fifo) throw platform::Error("av_audio_fifo_alloc", "out of memory", m.path);
   }
 
   m.vframe = av_frame_alloc();
+  if (!m.vframe) throw platform::Error("av_frame_alloc", "out of memory", m.path);
   m.vframe->format = AV_PIX_FMT_YUV420P;
   m.vframe->width = width;
   m.vframe->height = height;
-  check(av_frame_get_buffer(m.vframe, 0), "av_frame_get_buffer(video)", path);
+  check(av_frame_get_buffer(m.vframe, 0), "av_frame_get_buffer(video)", m.path);
   m.sws = sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
                          nullptr, nullptr);
-  if (!m.sws) throw platform::Error("sws_getContext", "cannot convert RGBA to YUV 4:2:0", path);
+  if (!m.sws) throw platform::Error("sws_getContext", "cannot convert RGBA to YUV 4:2:0", m.path);
   m.pkt = av_packet_alloc();
+  if (!m.pkt) throw platform::Error("av_packet_alloc", "out of memory", m.path);
 
-  check(avio_open(&m.fmt->pb, path.c_str(), AVIO_FLAG_WRITE), "avio_open", path);
-  check(avformat_write_header(m.fmt, nullptr), "avformat_write_header", path);
+  check(avio_open(&m.fmt->pb, path.c_str(), AVIO_FLAG_WRITE), "avio_open", m.path);
+  check(avformat_write_header(m.fmt, nullptr), "avformat_write_header", m.path);
   m.headerWritten = true;
 }
 
@@ -171,20 +271,16 @@ void Mp4Writer::AddFrame(const std::uint8_t* rgba) {
 
 void Mp4Writer::AddAudio(const float* stereo, std::size_t frames) {
   Impl& m = *impl_;
-  if (!m.aenc) return;
-  for (std::size_t i = 0; i < frames; ++i) {
-    m.pendingLeft.push_back(stereo[2 * i]);
-    m.pendingRight.push_back(stereo[2 * i + 1]);
-  }
-  const int frameSize = m.aenc->frame_size;
-  while (static_cast<int>(m.pendingLeft.size()) >= frameSize) m.encodeAudioFrame(frameSize);
+  if (!m.aenc || frames == 0) return;
+  m.convertAudio(stereo, static_cast<int>(frames));
 }
 
 void Mp4Writer::Finish() {
   Impl& m = *impl_;
   if (m.finished) return;
   if (m.aenc) {
-    if (!m.pendingLeft.empty()) m.encodeAudioFrame(static_cast<int>(m.pendingLeft.size()));
+    m.convertAudio(nullptr, 0);
+    if (av_audio_fifo_size(m.fifo) > 0) m.encodeAudioFrame(av_audio_fifo_size(m.fifo));
     check(avcodec_send_frame(m.aenc, nullptr), "avcodec_send_frame(audio flush)", m.path);
     m.drain(m.aenc, m.ast);
   }
@@ -204,6 +300,7 @@ Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
     ~Closer() { avformat_close_input(&f); }
   } closer{fmt};
   check(avformat_find_stream_info(fmt, nullptr), "avformat_find_stream_info", path);
+  info.format = fmt->iformat->name;
   int vi = -1, ai = -1;
   for (unsigned i = 0; i < fmt->nb_streams; ++i) {
     const AVCodecParameters* p = fmt->streams[i]->codecpar;
@@ -234,6 +331,7 @@ Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
   if (ai >= 0) {
     const AVStream* s = fmt->streams[ai];
     info.audioCodec = avcodec_get_name(s->codecpar->codec_id);
+    info.audioSampleRate = s->codecpar->sample_rate;
     if (s->duration > 0) info.audioSeconds = static_cast<double>(s->duration) * av_q2d(s->time_base);
     adec = openDecoder(ai);
   }
@@ -264,7 +362,16 @@ Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
       }
     }
   };
+  // Matroska and WebM give no stream duration: there the packets' own times tell the length.
+  double videoEnd = 0, audioEnd = 0;
   while (av_read_frame(fmt, pkt) >= 0) {
+    if (pkt->pts != AV_NOPTS_VALUE && (pkt->stream_index == vi || pkt->stream_index == ai)) {
+      const AVStream* s = fmt->streams[pkt->stream_index];
+      const std::int64_t start = s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time;
+      const double end = static_cast<double>(pkt->pts + pkt->duration - start) * av_q2d(s->time_base);
+      double& e = pkt->stream_index == vi ? videoEnd : audioEnd;
+      e = std::max(e, end);
+    }
     if (pkt->stream_index == vi && vdec) {
       avcodec_send_packet(vdec, pkt);
       receive(vdec, true);
@@ -284,6 +391,8 @@ Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
     avcodec_send_packet(adec, nullptr);
     receive(adec, false);
   }
+  if (info.videoSeconds == 0) info.videoSeconds = videoEnd;
+  if (info.audioSeconds == 0) info.audioSeconds = audioEnd;
   if (samples > 0) info.audioRms = std::sqrt(sumSquares / static_cast<double>(samples));
   av_frame_free(&frame);
   av_packet_free(&pkt);

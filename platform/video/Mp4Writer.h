@@ -1,19 +1,33 @@
-// An MP4 file with one H.264 video stream and, optionally, one AAC audio stream, written through
-// FFmpeg's libraries. Frames arrive as RGBA8 images, sound as interleaved stereo floats.
+// A video file with one video stream and, optionally, one audio stream, written through FFmpeg's
+// libraries: MP4 or Matroska with H.264 and AAC, or WebM with VP9 and Opus. Frames arrive as RGBA8
+// images, sound as interleaved stereo floats at any rate (resampled where the codec needs another).
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace video {
 
+enum class Container {
+  Mp4,       // .mp4: H.264 and AAC
+  Matroska,  // .mkv: H.264 and AAC
+  WebM,      // .webm: VP9 and Opus
+};
+
+// The container a file name's extension asks for (.mp4, .mkv or .webm, in any case); nothing for
+// any other extension.
+std::optional<Container> ContainerForFile(const std::string& path);
+
 class Mp4Writer {
  public:
   // Opens `path` for writing (the caller passes a temporary name and renames it once Finish has
-  // returned). Throws platform::Error naming the FFmpeg call and the file.
-  Mp4Writer(const std::string& path, int width, int height, int fps, int audioSampleRate);
+  // returned). Throws platform::Error naming the FFmpeg call and `shownName` (the file the user
+  // asked for; `path` when empty).
+  Mp4Writer(const std::string& path, int width, int height, int fps, int audioSampleRate,
+            Container container = Container::Mp4, const std::string& shownName = {});
   ~Mp4Writer();
   Mp4Writer(const Mp4Writer&) = delete;
   Mp4Writer& operator=(const Mp4Writer&) = delete;
@@ -31,9 +45,11 @@ class Mp4Writer {
   std::unique_ptr<Impl> impl_;
 };
 
-// What a reader of an MP4 finds in it: for tests and for the user's own checks.
+// What a reader of a video file finds in it: for tests and for the user's own checks.
 struct Mp4Info {
+  std::string format;  // the demuxer's name, such as "mov,mp4,m4a,3gp,3g2,mj2" or "matroska,webm"
   std::string videoCodec, audioCodec;
+  int audioSampleRate = 0;
   int width = 0, height = 0;
   double fps = 0;
   std::int64_t videoFrames = 0;

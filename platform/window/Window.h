@@ -12,9 +12,17 @@ namespace platform {
 
 enum class WindowMode {
   Fullscreen,  // takes the screen; the 1024 x 768 back buffer is scaled to fit, aspect kept
-  Windowed,    // a 1024 x 768 window
+  Windowed,    // a resizable 1024 x 768 window, smaller where the screen is
   Headless,    // no window and no display at all
 };
+
+struct Rect {
+  int x = 0, y = 0, w = 0, h = 0;
+};
+
+// The largest rectangle with the picture's aspect that fits in an area of `areaW` x `areaH`,
+// centred in it: the bars left over are equal on both sides (or differ by one pixel).
+Rect FitCentred(int pictureW, int pictureH, int areaW, int areaH);
 
 struct WindowEvents {
   std::function<void(std::int16_t keyCode)> keyDown;
@@ -25,7 +33,9 @@ struct WindowEvents {
 class Window {
  public:
   // Creates the window "Form1" (nothing at all in headless mode). Throws naming the SDL call and
-  // suggesting --headless when there is no display.
+  // suggesting --headless when there is no display. Fullscreen, the window covers the screen
+  // whether or not a window manager runs; windowed, it lies wholly inside the screen's usable area,
+  // frame included, at 1024 x 768 or, on a smaller screen, scaled down with its aspect kept.
   Window(WindowMode mode, const std::string& caption = "Form1");
   ~Window();
   Window(const Window&) = delete;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/d3dx/Font.h"
 #include "platform/window/IntervalTimer.h"
 #include "tests/support/Harness.h"
 
@@ -17,14 +18,20 @@ TEST(CreditTimer, CyclesZeroToEightAndBack) {
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 0, 1}));
 }
 
-TEST(CreditTimer, LinesAreFilledAtTheOddIndices) {
+TEST(CreditTimer, TheBuiltInLinesAreFilledAtTheOddIndicesOfElevenEntries) {
   app::Credits c;
-  c.Fill();
-  EXPECT_EQ(c.TitleLines[1], "Автор демки: Morvelan");
-  EXPECT_EQ(c.TitleLines[3], "А также спасибо Ilkar за идею");
-  EXPECT_EQ(c.TitleLines[5], "Тексуры подготовил Tovrak");
-  EXPECT_EQ(c.TitleLines[7], "С Новым 2007 годом!");
-  for (int i : {0, 2, 4, 6, 8, 9, 10}) EXPECT_TRUE(c.TitleLines[static_cast<std::size_t>(i)].empty());
+  const app::Card card = app::DefaultCard("/opt/wg");
+  c.Fill(card.greeting, card.credits);
+  ASSERT_EQ(c.TitleLines.size(), 11u);
+  EXPECT_EQ(c.Steps, 9);
+  EXPECT_EQ(c.TitleLines[1].text, "Автор демки: Morvelan");
+  EXPECT_EQ(c.TitleLines[3].text, "А также спасибо Ilkar за идею");
+  EXPECT_EQ(c.TitleLines[5].text, "Тексуры подготовил Tovrak");
+  EXPECT_EQ(c.TitleLines[7].text, "С Новым 2007 годом!");
+  for (int i : {0, 2, 4, 6, 8, 9, 10}) EXPECT_TRUE(c.TitleLines[static_cast<std::size_t>(i)].text.empty());
+  for (const auto& line : c.TitleLines) EXPECT_EQ(line.x, 300.0f);
+  EXPECT_EQ(c.Greeting.text, "С НОВЫМ 2007 ГОДОМ!");
+  EXPECT_EQ(c.Greeting.x, 400.0f);
 }
 
 // Which credit line each 2-second step shows, over 40 s of 60 fps frames.
@@ -41,8 +48,52 @@ TEST(CreditTimer, TicksEveryTwoSecondsWithAFourSecondGapAfterTheLastLine) {
   EXPECT_EQ(std::vector<int>(indexAtStep.begin(), indexAtStep.begin() + 19), expected);
   // Line 4 (index 7) is followed by indices 8 and 0: two empty steps, four seconds.
   const auto& lines = demo.form.Titles.TitleLines;
-  EXPECT_TRUE(lines[8].empty());
-  EXPECT_TRUE(lines[0].empty());
+  EXPECT_TRUE(lines[8].text.empty());
+  EXPECT_TRUE(lines[0].text.empty());
+}
+
+// N credit lines take turns with empty steps, 2 s each, in a cycle of 2N + 1 steps: at 60 frames a
+// second line k first shows at frame 120 (2k - 1), and line 1 comes back after the cycle. Zero
+// lines never draw a credit.
+TEST(CreditRhythm, NLinesCycleThroughTwoNPlusOneStepsOfTwoSeconds) {
+  for (const std::size_t n : {0u, 1u, 4u, 7u}) {
+    SCOPED_TRACE(std::to_string(n) + " lines");
+    app::Card card = app::DefaultCard(wgtest::AppDir());
+    card.credits.clear();
+    for (std::size_t k = 1; k <= n; ++k) card.credits.push_back({"line " + std::to_string(k), 300});
+    wgtest::RecordingDemo demo(card);
+    demo.startup();
+    const auto& titles = demo.form.Titles;
+    EXPECT_EQ(titles.Steps, static_cast<int>(2 * n + 1));
+    EXPECT_EQ(titles.TitleLines.size(), 2 * n + 3);
+
+    const std::int64_t cycle = 120 * static_cast<std::int64_t>(2 * n + 1);
+    std::vector<std::int64_t> firstShown(n + 1, -1), secondShown(n + 1, -1);
+    std::int64_t creditDraws = 0;
+    for (std::int64_t frame = 0; frame < cycle + 240; ++frame) {
+      demo.backend().draws.clear();
+      demo.frames(1);
+      // The greeting is one text draw; a second one is the credit line.
+      std::size_t textDraws = 0;
+      for (const auto& d : demo.backend().draws) textDraws += d.call.fvf == d3dx::kFontFVF;
+      const std::string& shown = titles.TitleLines.at(static_cast<std::size_t>(titles.TitleIndex)).text;
+      ASSERT_EQ(textDraws, shown.empty() ? 1u : 2u) << "frame " << frame;
+      if (shown.empty()) continue;
+      ++creditDraws;
+      const std::size_t k = std::stoul(shown.substr(5));
+      auto& seen = firstShown[k] < 0 || frame < firstShown[k] + 120 ? firstShown : secondShown;
+      if (seen[k] < 0) seen[k] = frame;
+    }
+    for (std::size_t k = 1; k <= n; ++k)
+      EXPECT_EQ(firstShown[k], 120 * static_cast<std::int64_t>(2 * k - 1)) << k;
+    if (n == 0) {
+      EXPECT_EQ(creditDraws, 0);
+    } else {
+      EXPECT_EQ(secondShown[1], cycle + 120);
+      // Line N is followed by two empty steps: 4 s without a credit line before line 1 again.
+      EXPECT_EQ(secondShown[1] - (firstShown[n] + 120), 240);
+    }
+  }
 }
 
 TEST(IntervalTimer, ALongStartupGivesOneTickNotSeveral) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/d3d/Error.h"
 #include "tests/support/Harness.h"
 
@@ -74,6 +76,22 @@ TEST(VirtualKeys, SdlKeysMapToWindowsCodes) {
   EXPECT_EQ(platform::VirtualKeyFromSdl('7'), 55);
   EXPECT_EQ(platform::VirtualKeyFromSdl(' '), 32);
   EXPECT_EQ(platform::VirtualKeyFromSdl(13), 13);    // Return
+}
+
+// The picture on a screen or in a window: as large as fits, aspect kept, the bars shared equally.
+TEST(FitCentred, ThePictureFillsTheAreaWithItsAspectKept) {
+  auto fit = [](int w, int h) {
+    const platform::Rect r = platform::FitCentred(1024, 768, w, h);
+    return std::vector<int>{r.x, r.y, r.w, r.h};
+  };
+  EXPECT_EQ(fit(1024, 768), (std::vector<int>{0, 0, 1024, 768}));
+  EXPECT_EQ(fit(800, 600), (std::vector<int>{0, 0, 800, 600}));
+  EXPECT_EQ(fit(1920, 1080), (std::vector<int>{240, 0, 1440, 1080}));  // bars left and right
+  EXPECT_EQ(fit(3840, 2160), (std::vector<int>{480, 0, 2880, 2160}));
+  EXPECT_EQ(fit(1280, 1024), (std::vector<int>{0, 32, 1280, 960}));  // bars above and below
+  EXPECT_EQ(fit(400, 500), (std::vector<int>{0, 100, 400, 300}));
+  EXPECT_EQ(fit(1001, 700), (std::vector<int>{34, 0, 933, 700}));  // 700 * 4 / 3, rounded down
+  EXPECT_EQ(fit(1, 1), (std::vector<int>{0, 0, 1, 0}));            // nothing left to show
 }
 
 }  // namespace

@@ -1,18 +1,16 @@
+#include "app/Options.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <vector>
 
-#include "app/Options.h"
+#include "tests/support/Harness.h"
 
 namespace {
 
 app::Options parse(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  static std::string prog = "winter-greeting";
-  argv.push_back(prog.data());
-  for (auto& a : args) argv.push_back(a.data());
-  return app::ParseOptions(static_cast<int>(argv.size()), argv.data());
+  return wgtest::ParseArgs(std::move(args));
 }
 
 TEST(Options, NoArgumentsIsTheFullscreenDemo) {
@@ -51,6 +49,26 @@ TEST(Options, RecordingDefaultsToThirtySecondsAtThirtyFrames) {
   EXPECT_DOUBLE_EQ(f.seconds, 2.5);
   EXPECT_EQ(f.fps, 24);
   EXPECT_THROW(parse({"--record", "a.mp4", "--frames-dir", "frames"}), std::invalid_argument);
+}
+
+TEST(Options, TheCardOptionsParseAndExcludeWhatMakesNoSense) {
+  const auto o = parse({"--card", "c", "--greeting", "", "--credit", "a", "--credit", "b", "--tune", "t.mid",
+                        "--model", "m.x", "--ground", "g.png", "--mute"});
+  EXPECT_EQ(o.card, "c");
+  ASSERT_TRUE(o.greeting);
+  EXPECT_EQ(*o.greeting, "");
+  EXPECT_EQ(o.credits, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(o.tune, "t.mid");
+  EXPECT_EQ(o.model, "m.x");
+  EXPECT_EQ(o.ground, "g.png");
+  EXPECT_TRUE(o.mute);
+  EXPECT_FALSE(parse({}).greeting);
+  EXPECT_TRUE(parse({"--headless", "--mute"}).mute);  // nothing to silence, and no harm
+  EXPECT_THROW(parse({"--credit", ""}), std::invalid_argument);
+  EXPECT_THROW(parse({"--credit", "a", "--no-credits"}), std::invalid_argument);
+  EXPECT_THROW(parse({"--card", ""}), std::invalid_argument);
+  EXPECT_THROW(parse({"--tune"}), std::invalid_argument);
+  EXPECT_THROW(parse({"--record", "x.mp4", "--mute"}), std::invalid_argument);
 }
 
 }  // namespace

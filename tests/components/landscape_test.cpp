@@ -230,19 +230,6 @@ TEST_F(LandScapeTest, BadHeightMapsAreErrorsNamingTheFile) {
   EXPECT_NE(load(wide).find("overflow"), std::string::npos);
 }
 
-TEST_F(LandScapeTest, AFailedLoadKeepsTheGridAndItsSizesTogether) {
-  land->InitLand(WriteMap("keep.tga", 3, 3, [](int x, int z) { return x + z; }), 1, 1, 1, 1, 0, 0, 0);
-  land->FrameSize(3);
-  EXPECT_THROW(
-      land->InitLand(WriteMap("short2.tga", 50, 50, std::vector<std::uint8_t>(10)), 1, 1, 1, 1, 0, 0, 0),
-      platform::Error);
-  EXPECT_EQ(land->XSize(), 3);
-  EXPECT_EQ(land->ZSize(), 3);
-  EXPECT_EQ(land->Grid().size(), 9u);
-  EXPECT_EQ(land->FrameSize(), 3);
-  EXPECT_EQ(land->GetHeight(1, 1), 2.0f);
-}
-
 TEST_F(LandScapeTest, LightMapOnFlatAndSlopedGround) {
   const D3DCOLOR lite = 0xFF'C0'80'40, shad = 0x80'10'20'30;
   land->InitLand(WriteMap("flat6.tga", 6, 5, [](int, int) { return 50; }), 2, 1, 1, 1, 0, 0, 0);

@@ -21,8 +21,10 @@ using components::SkyBox;
 using components::SkyVertex;
 using d3dx::operator==;
 
+// The example's sky images, used here only as six different files.
 std::string Face(int k) {
-  return wgtest::AppDir() + "/terrain/sky" + std::to_string(k) + ".jpg";
+  static const char* const kNames[6] = {"posx", "negx", "posy", "negy", "posz", "negz"};
+  return wgtest::AppDir() + "/terrain/sky_" + kNames[k] + ".jpg";
 }
 
 struct SkyBoxTest : ::testing::Test {

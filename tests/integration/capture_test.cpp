@@ -1,21 +1,30 @@
 // Recording the greeting: an MP4 that players open, the same frames every run, and nothing left
 // behind by a bad request.
-#include <gtest/gtest.h>
+#include "app/Capture.h"
 
-#include <fstream>
-#include <iterator>
+#include <gtest/gtest.h>
+#include <stb_image.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 
-#include "app/Capture.h"
 #include "platform/video/Mp4Writer.h"
 #include "tests/support/Harness.h"
+#include "tests/support/Process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 int run(const std::string& args, const std::string& log) {
   const std::string cmd = wgtest::AppDir() + "/winter-greeting " + args + " >" + log + " 2>&1";
@@ -65,6 +74,111 @@ TEST(Capture, FramesDirGetsNumberedPngs) {
     EXPECT_TRUE(fs::exists(dir + name)) << name;
   }
   EXPECT_FALSE(fs::exists(dir + "/frames/frame-00006.png"));
+  // Opaque, as the picture on screen is.
+  int w = 0, h = 0, c = 0;
+  unsigned char* px = stbi_load((dir + "/frames/frame-00001.png").c_str(), &w, &h, &c, 4);
+  ASSERT_NE(px, nullptr);
+  std::size_t translucent = 0;
+  for (std::size_t i = 3; i < static_cast<std::size_t>(w) * h * 4; i += 4) translucent += px[i] != 255;
+  stbi_image_free(px);
+  EXPECT_EQ(translucent, 0u);
+}
+
+struct ContainerCase {
+  const char* file;
+  const char* format;   // as libavformat names its demuxer
+  const char* docType;  // Matroska's own name for the file's kind; null for MP4
+  const char* video;
+  const char* audio;
+  int sampleRate;
+};
+
+void PrintTo(const ContainerCase& c, std::ostream* os) {
+  *os << c.file;
+}
+
+class Container : public testing::TestWithParam<ContainerCase> {};
+
+// The file's extension chooses the container and its codecs, and a reader finds what was asked for.
+TEST_P(Container, TheExtensionChoosesTheContainerAndItsCodecs) {
+  const ContainerCase c = GetParam();
+  const std::string dir = wgtest::ScratchDir(std::string("capture-container-") + c.file);
+  const std::string file = dir + "/" + c.file;
+  ASSERT_EQ(run("--record " + file + " --seconds 1 --fps 10", dir + "/log"), 0) << slurp(dir + "/log");
+  EXPECT_FALSE(fs::exists(app::PartialName(file)));
+  const video::Mp4Info info = video::ProbeMp4(file, true);
+  EXPECT_EQ(info.format, c.format);
+  EXPECT_EQ(info.videoCodec, c.video);
+  EXPECT_EQ(info.width, 1024);
+  EXPECT_EQ(info.height, 768);
+  EXPECT_EQ(info.videoFrames, 10);
+  EXPECT_NEAR(info.videoSeconds, 1.0, 0.1 + 1e-9);
+  EXPECT_EQ(info.audioCodec, c.audio);
+  EXPECT_EQ(info.audioSampleRate, c.sampleRate);
+  EXPECT_NEAR(info.audioSeconds, 1.0, 0.05);
+  EXPECT_GT(info.audioRms, 0.01);  // the tune, not silence
+  if (c.docType) {
+    // The EBML header near the start names the kind: "webm" for WebM, "matroska" otherwise.
+    const std::string head = slurp(file).substr(0, 64);
+    EXPECT_NE(
+        head.find(std::string("\x42\x82") + static_cast<char>(0x80 | std::strlen(c.docType)) + c.docType),
+        std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Capture, Container,
+    testing::Values(ContainerCase{"greeting.MP4", "mov,mp4,m4a,3gp,3g2,mj2", nullptr, "h264", "aac", 44100},
+                    ContainerCase{"greeting.mkv", "matroska,webm", "matroska", "h264", "aac", 44100},
+                    ContainerCase{"greeting.webm", "matroska,webm", "webm", "vp9", "opus", 48000}),
+    [](const testing::TestParamInfo<ContainerCase>& i) {
+      const std::string f = i.param.file;
+      return f.substr(f.find('.') + 1);
+    });
+
+TEST(Capture, AnyOtherExtensionIsRefusedBeforeRendering) {
+  const std::string dir = wgtest::ScratchDir("capture-extension");
+  for (const std::string name : {"greeting.avi", "greeting", "greeting.mp4.old", "greeting.mov"}) {
+    SCOPED_TRACE(name);
+    // An hour at 240 frames per second: only a refusal ends this within the test's patience.
+    const pid_t pid = wgtest::Spawn({wgtest::AppDir() + "/winter-greeting", "--record", dir + "/" + name,
+                                     "--seconds", "3600", "--fps", "240"},
+                                    dir + "/../extension.log");
+    const auto status = wgtest::WaitExit(pid, 60);
+    wgtest::Stop(pid);
+    ASSERT_TRUE(status.has_value()) << "still recording";
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    const std::string log = slurp(dir + "/../extension.log");
+    EXPECT_EQ(log.find("winter-greeting: cannot write " + dir + "/" + name + ": --record writes .mp4"), 0u)
+        << log;
+  }
+  EXPECT_TRUE(fs::is_empty(dir));
+}
+
+// The video is written under a temporary name, but a failure names the file the user asked for.
+TEST(Mp4Writer, ErrorsNameTheFileAskedForNotTheTemporaryOne) {
+  const std::string dir = wgtest::ScratchDir("writer-name");
+  try {
+    video::Mp4Writer writer(dir + "/gone/.greeting.webm.partial", 1024, 768, 30, 44100,
+                            video::Container::WebM, "greeting.webm");
+    FAIL() << "opened a file in a missing folder";
+  } catch (const std::exception& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("avio_open"), std::string::npos) << what;
+    EXPECT_NE(what.find("(greeting.webm)"), std::string::npos) << what;
+    EXPECT_EQ(what.find("partial"), std::string::npos) << what;
+  }
+}
+
+TEST(Mp4Writer, ContainersByExtension) {
+  EXPECT_EQ(video::ContainerForFile("a.mp4"), video::Container::Mp4);
+  EXPECT_EQ(video::ContainerForFile("dir.x/A.Mp4"), video::Container::Mp4);
+  EXPECT_EQ(video::ContainerForFile("a.mkv"), video::Container::Matroska);
+  EXPECT_EQ(video::ContainerForFile("a.WEBM"), video::Container::WebM);
+  EXPECT_EQ(video::ContainerForFile("a.webm.part"), std::nullopt);
+  EXPECT_EQ(video::ContainerForFile("dir.mp4/a"), std::nullopt);
+  EXPECT_EQ(video::ContainerForFile("mp4"), std::nullopt);
+  EXPECT_EQ(video::ContainerForFile("a.mov"), std::nullopt);
 }
 
 TEST(Capture, BadRequestsFailBeforeRenderingAndLeaveNothing) {

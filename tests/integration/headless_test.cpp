@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 
 #include "tests/support/Harness.h"
+#include "tests/support/Process.h"
 
 namespace {
 
@@ -35,7 +39,8 @@ TEST(Headless, HelpListsTheOptions) {
   const std::string dir = wgtest::ScratchDir("help");
   EXPECT_EQ(runProgram("--help", dir + "/log"), 0);
   const std::string out = slurp(dir + "/log");
-  for (const char* opt : {"--headless", "--frames", "--screenshot", "--window"})
+  for (const char* opt : {"--headless", "--frames", "--screenshot", "--window", "--mute", "--card",
+                          "--greeting", "--credit", "--no-credits", "--tune", "--model", "--ground"})
     EXPECT_NE(out.find(opt), std::string::npos) << opt;
 }
 
@@ -59,8 +64,55 @@ TEST(Headless, WritesTheScreenshotOfTheLastFrame) {
   EXPECT_EQ(p[0], 127);
   EXPECT_EQ(p[1], 127);
   EXPECT_EQ(p[2], 180);
+  // The picture as a person sees it: opaque everywhere, around the greeting's letters too.
+  std::size_t translucent = 0, red = 0;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(w) * h * 4; i += 4) {
+    translucent += px[i + 3] != 255;
+    red += px[i] > 200 && px[i + 1] < 50 && px[i + 2] < 50;
+  }
+  EXPECT_EQ(translucent, 0u);
+  EXPECT_GT(red, 200u);
   stbi_image_free(px);
   EXPECT_FALSE(std::filesystem::exists(png + ".tmp"));
+}
+
+// A screenshot that cannot be written fails at once, before a single frame: 100 million frames would
+// take days.
+TEST(Headless, AScreenshotNobodyCanWriteFailsBeforeRendering) {
+  const std::string dir = wgtest::ScratchDir("screenshot-early");
+  using Case = std::pair<std::string, std::string>;
+  for (const auto& [file, why] :
+       {Case{dir + "/missing/out.png", ": no folder " + dir + "/missing"}, Case{dir, ": it is a folder"}}) {
+    SCOPED_TRACE(file);
+    const pid_t pid = wgtest::Spawn({exe(), "--headless", "--frames", "100000000", "--screenshot", file},
+                                    dir + "/../early.log");
+    const auto status = wgtest::WaitExit(pid, 60);
+    wgtest::Stop(pid);
+    ASSERT_TRUE(status.has_value()) << "still rendering";
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    EXPECT_EQ(slurp(dir + "/../early.log"), "winter-greeting: cannot write " + file + why + "\n");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+// Where fontconfig answers "Arial" with a face of other widths, one warning names the face drawn.
+TEST(Headless, ASubstitutedFaceIsNamedInOneWarning) {
+  const std::string fonts = "/usr/share/fonts/truetype/dejavu";
+  if (!std::filesystem::exists(fonts + "/DejaVuSans-Bold.ttf"))
+    GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  const std::string dir = wgtest::ScratchDir("font-substituted");
+  std::ofstream(dir + "/fonts.conf") << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << fonts
+                                     << "</dir><cachedir>" << dir << "</cachedir></fontconfig>\n";
+  ASSERT_EQ(runProgram("--headless --frames 2", dir + "/plain.log"), 0);
+  EXPECT_EQ(slurp(dir + "/plain.log"), "");  // Liberation Sans: nothing to say
+  const std::string cmd =
+      "FONTCONFIG_FILE=" + dir + "/fonts.conf " + exe() + " --headless --frames 2 >" + dir + "/log 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << slurp(dir + "/log");
+  const std::string log = slurp(dir + "/log");
+  EXPECT_EQ(log.find("Warning: the font \"Arial\" is not installed: the text is drawn in \"DejaVu Sans\""),
+            0u)
+      << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
 TEST(Headless, AMissingGroundTextureEndsStartupNamingTheFile) {

@@ -24,6 +24,11 @@ namespace {
 
 constexpr int kRate = audio::Synthesizer::kSampleRate;
 
+// The tune of an application folder.
+std::string Tune(const std::string& appFolder) {
+  return appFolder + "/music/main.mid";
+}
+
 double Rms(const std::vector<float>& s, double fromSeconds, double toSeconds) {
   const std::size_t from = std::min(s.size(), static_cast<std::size_t>(fromSeconds * kRate) * 2);
   const std::size_t to = std::min(s.size(), static_cast<std::size_t>(toSeconds * kRate) * 2);
@@ -87,7 +92,7 @@ std::string ErrorOf(const std::function<void()>& f) {
   return "no error";
 }
 
-TEST(ExtractFolder, CutsAfterTheLastBackslashOnly) {
+TEST(ExtractFolder, CutsAfterTheLastBackslashOrSlash) {
   EXPECT_EQ(music::ExtractFolder("C:\\Greeting\\music\\main.mid"), "C:\\Greeting\\music\\");
   EXPECT_EQ(music::ExtractFolder("/opt/wg\\music\\main.mid"), "/opt/wg\\music\\");
   EXPECT_EQ(music::ExtractFolder("main.mid"), "");
@@ -95,16 +100,17 @@ TEST(ExtractFolder, CutsAfterTheLastBackslashOnly) {
   EXPECT_EQ(music::ExtractFolder("\\"), "\\");
   EXPECT_EQ(music::ExtractFolder("a\\b\\c\\d"), "a\\b\\c\\");
   EXPECT_EQ(music::ExtractFolder("a\\b\\"), "a\\b\\");
-  EXPECT_EQ(music::ExtractFolder("/usr/share/music/main.mid"), "");
-  EXPECT_EQ(music::ExtractFolder("a\\b/c/d.mid"), "a\\");
+  EXPECT_EQ(music::ExtractFolder("/usr/share/music/main.mid"), "/usr/share/music/");
+  EXPECT_EQ(music::ExtractFolder("a\\b/c/d.mid"), "a\\b/c/");
+  EXPECT_EQ(music::ExtractFolder("carol.mid"), "");
 }
 
 TEST(InitMusic, SearchesTheMusicFolderLoadsMainMidAndLeavesItPlayingWithTheReverbOn) {
   const std::string F = wgtest::AppDirWithout("music-app-folder", {});
-  music::modMusic m(F, audio::OutputMode::Offline);
+  music::modMusic m(Tune(F), audio::OutputMode::Offline);
   EXPECT_FALSE(m.MusicPerformance || m.MusicLoader || m.MusicSegment || m.MusicSegmentState);
   m.InitMusic(nullptr);
-  EXPECT_EQ(m.MusicLoader->SearchDirectory(), F + "\\music\\");
+  EXPECT_EQ(m.MusicLoader->SearchDirectory(), F + "/music/");
   EXPECT_EQ(m.MusicLoader->LastLoadedFile(), F + "/music/main.mid");
   EXPECT_EQ(m.MusicSegment->File(), F + "/music/main.mid");
   EXPECT_TRUE(m.MusicSegment->IsStandardMidiFile());
@@ -118,16 +124,27 @@ TEST(InitMusic, SearchesTheMusicFolderLoadsMainMidAndLeavesItPlayingWithTheRever
   EXPECT_EQ(m.MusicSegmentState->Segment(), m.MusicSegment.get());
 }
 
-TEST(InitMusic, TheTunePlaysOnceAudiblyThenDecaysAndStaysSilent) {
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
+double Dbfs(double v) {
+  return 20 * std::log10(std::max(v, 1e-12));
+}
+
+TEST(InitMusic, TheTunePlaysOnceAtFullLevelThenDecaysAndStaysSilent) {
+  // The level is that of the SoundFont installed with the program.
+  const std::string timgm = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+  if (!std::ifstream(timgm).good()) GTEST_SKIP() << "timgm6mb-soundfont is not installed";
+  ScopedEnv font("WG_SOUNDFONT", timgm.c_str());
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
   m.InitMusic(nullptr);
   audio::DirectMusicPerformance8& p = *m.MusicPerformance;
   const double length = m.MusicSegment->LengthSeconds();
   const std::vector<float> s = p.RenderToEnd(length + 60);
 
-  EXPECT_GT(Rms(s, 0, length), 0.01);  // above -40 dBFS
-  for (double t = 0; t + 5 < length; t += 5) EXPECT_GT(Rms(s, t, t + 5), 0.003) << "silent from " << t << " s";
-  EXPECT_LT(Peak(s), 1.0f);
+  // At full level: the loudest chord within 3 dB of full scale and clear of the limiter's ceiling
+  // at -1 dBFS, the whole about 18 dB below full scale on average (it was 28 with 12 dB unused).
+  EXPECT_GE(Dbfs(Peak(s)), -3.0);
+  EXPECT_LE(Dbfs(Peak(s)), -1.0);
+  EXPECT_NEAR(Dbfs(Rms(s, 0, 1e9)), -17.9, 1.0);
+  for (double t = 0; t + 5 < length; t += 5) EXPECT_GT(Rms(s, t, t + 5), 0.01) << "faint from " << t << " s";
   // Sound lasts to the tune's end, and its tail dies away within a few seconds.
   EXPECT_GT(LastAbove(s, 1e-2f), length - 1.0);
   EXPECT_LT(LastAbove(s, 1e-3f), length + 4.0);
@@ -161,6 +178,29 @@ std::vector<float> RenderNote(const std::string& file, bool reverb) {
   }
   performance->PlaySegmentEx(segment, audio::DMUS_SEGF_DEFAULT, 0, nullptr, path.get());
   return Render(*performance, 4.0);
+}
+
+// A tune a user brings may be far louder than ours: the limiter keeps it from clipping.
+TEST(Limiter, ATuneOfSixteenFortissimoChordsNeverPassesTheCeiling) {
+  // Every channel plays a six-note chord at full velocity for two seconds (1920 ticks at 120 bpm).
+  wgtest::Bytes body;
+  for (std::uint8_t ch = 0; ch < 16; ++ch) {
+    body.insert(body.end(), {0x00, static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(56 + ch)});
+    for (std::uint8_t key : {48, 52, 55, 60, 64, 67})
+      body.insert(body.end(),
+                  {0x00, static_cast<std::uint8_t>(0x90 | ch), static_cast<std::uint8_t>(key + ch % 3), 127});
+  }
+  body.insert(body.end(), {0x8F, 0x00, 0xB0, 123, 0});  // all notes off on channel 0, then the rest
+  for (std::uint8_t ch = 1; ch < 16; ++ch)
+    body.insert(body.end(), {0x00, static_cast<std::uint8_t>(0xB0 | ch), 123, 0});
+  const std::string file = wgtest::ScratchDir("limiter-loud") + "/loud.mid";
+  wgtest::WriteFile(
+      file, wgtest::Cat(wgtest::Header(0, 1, 480), wgtest::Track(wgtest::Cat(body, wgtest::kEndOfTrack))));
+  const std::vector<float> s = RenderNote(file, true);
+  // Pressed against the ceiling, and never past it.
+  EXPECT_LE(Peak(s), audio::Synthesizer::kCeiling);
+  EXPECT_GT(Peak(s), audio::Synthesizer::kCeiling * 0.97f);
+  EXPECT_GT(Rms(s, 0.5, 1.5), 0.2);
 }
 
 TEST(Reverb, AnInsertOverTheMixLengthensTheTailOfAShortNoteAndLeavesTheDrySignalAlone) {
@@ -199,7 +239,7 @@ TEST(Reverb, AnInsertOverTheMixLengthensTheTailOfAShortNoteAndLeavesTheDrySignal
 }
 
 TEST(StopEx, SilencesTheNextBlockAtOnceWithNoReverbTail) {
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
   m.InitMusic(nullptr);
   audio::DirectMusicPerformance8& p = *m.MusicPerformance;
   ASSERT_GT(Rms(Render(p, 3.0), 2.0, 3.0), 0.003);
@@ -214,7 +254,7 @@ TEST(StopEx, SilencesTheNextBlockAtOnceWithNoReverbTail) {
 }
 
 TEST(Shutdown, StopsUnloadsTheInstrumentsAndDropsEveryReference) {
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
   m.Shutdown();  // nothing set up yet: nothing to stop
   m.InitMusic(nullptr);
   const std::shared_ptr<audio::DirectMusicPerformance8> performance = m.MusicPerformance;
@@ -266,7 +306,7 @@ TEST(AudioPlatform, AMissingSoundFontSaysWhichPackageProvidesOne) {
   const std::string none = "/nonexistent/none.sf2";
   {
     ScopedEnv env("WG_SOUNDFONT", none.c_str());
-    music::modMusic m(wgtest::AppDir(), audio::OutputMode::Offline);
+    music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
     const std::string message = ErrorOf([&] { m.InitMusic(nullptr); });
     EXPECT_NE(message.find("InitAudio: the SoundFont named by WG_SOUNDFONT cannot be read (" + none + ")"),
               std::string::npos)
@@ -294,7 +334,7 @@ TEST(AudioPlatform, TheFirstInstalledSoundFontIsTakenUnlessWgSoundFontNamesOne) 
 
 TEST(AudioDevice, WithoutAnAudioDeviceInitAudioFailsClearly) {
   ScopedEnv env("SDL_AUDIODRIVER", "no-such-driver");
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Device);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Device);
   const std::string message = ErrorOf([&] { m.InitMusic(nullptr); });
   EXPECT_EQ(message.rfind("InitAudio: no usable audio device", 0), 0u) << message;
   EXPECT_FALSE(m.MusicSegment);
@@ -302,7 +342,7 @@ TEST(AudioDevice, WithoutAnAudioDeviceInitAudioFailsClearly) {
 
 TEST(AudioDevice, TheDevicePlaysTheTuneAndFallsSilentTheBlockAfterStopEx) {
   ScopedEnv env("SDL_AUDIODRIVER", "dummy");
-  music::modMusic m(wgtest::AppDir(), audio::OutputMode::Device);
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Device);
   m.InitMusic(nullptr);
   audio::DirectMusicPerformance8& p = *m.MusicPerformance;
   EXPECT_NE(ErrorOf([&] { Render(p, 0.01); }).find("RenderOffline: "), std::string::npos);

@@ -53,6 +53,9 @@ TEST_F(DeviceFixture, AFreshDeviceHasDirect3D8Defaults) {
   EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_ALPHAOP), D3DTOP_SELECTARG1);
   EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_ALPHAARG1), D3DTA_TEXTURE);
   EXPECT_EQ(d.GetTextureStageState(1, D3DTSS_COLOROP), D3DTOP_DISABLE);
+  EXPECT_EQ(d.GetTextureStageState(1, D3DTSS_TEXCOORDINDEX), 1u);
+  for (DWORD type : {D3DTSS_COLORARG0, D3DTSS_ALPHAARG0, D3DTSS_RESULTARG})
+    EXPECT_EQ(d.GetTextureStageState(1, type), D3DTA_CURRENT) << type;
   EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_ADDRESSU), D3DTADDRESS_WRAP);
   EXPECT_EQ(d.GetTextureStageState(0, D3DTSS_MIPFILTER), D3DTEXF_NONE);
   D3DMATRIX identity;

@@ -144,14 +144,19 @@ d3dx::GdiFont ArialBold18() {
 }
 
 // The greeting's font drawn from prepared glyphs lays out and fills its atlas exactly as the
-// FreeType font does; a code point nobody prepared draws nothing.
+// FreeType font does, the glyphs of its fallback faces included; a code point nobody prepared draws
+// nothing.
 TEST(PreparedFace, TextDrawnFromPreparedGlyphsMatchesTheRasterisedFont) {
   const std::vector<std::string> texts = {"С НОВЫМ 2007 ГОДОМ!", "Автор демки: Morvelan",
-                                          "line one\nline two"};
+                                          "line one\nline two", "HԱ"};
   const d3dx::GdiFont gdi = ArialBold18();
   const d3dx::PreparedFace face = d3dx::PrepareFace(gdi, texts);
   // Each code point once, line breaks left out.
-  EXPECT_EQ(face.glyphs.size(), 35u);
+  ASSERT_EQ(face.glyphs.size(), 37u);
+  // Armenian Ayb is not in the greeting's face: a fallback face drew it, not the missing-glyph box.
+  EXPECT_EQ(face.glyphs.back().first, U'Ա');
+  EXPECT_FALSE(face.glyphs.back().second.missing);
+  EXPECT_GT(face.glyphs.back().second.width, 0);
   const Bytes file = d3dx::WritePreparedFace(face);
   d3dx::PreparedFace back = d3dx::ReadPreparedFace(file.data(), file.size(), "face", "test");
   EXPECT_EQ(d3dx::PreparedFaceName(gdi), "Arial-24px-bold.glyphs");

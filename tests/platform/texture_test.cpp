@@ -1,11 +1,12 @@
-// Texture files: JPEG and PNG decoded with their whole mip chain, everything else refused with the
-// file named, and images too large refused before any pixel is decoded.
+// Texture files decoded with their whole mip chain, everything else refused with the file named, and
+// images too large refused before any pixel is decoded.
 #include "platform/d3dx/Texture.h"
 
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -59,18 +60,17 @@ TEST(Texture, TheGeneratedJpegGroundDecodes) {
 }
 
 TEST(Texture, OtherFormatsAndBrokenFilesAreRefusedNamingTheFile) {
-  // An uncompressed TGA, which the decoder itself would take.
-  Bytes tga(18, 0);
-  tga[2] = 2, tga[12] = 2, tga[14] = 2, tga[16] = 24;
-  tga.resize(18 + 2 * 2 * 3, 0x80);
+  // A GIF, which no decoder here reads.
+  const Bytes gif{'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0x80, 0, 0};
   Bytes png = EncodePng(2, 2, Bytes(16, 200));
   const Bytes truncated(png.begin(), png.begin() + 20);
-  for (const Bytes& b : {Bytes{}, tga, Bytes{'B', 'M', 0, 0, 0, 0}, truncated}) {
+  for (const Bytes& b : {Bytes{}, gif, Bytes{'B', 'M', 0, 0, 0, 0}, truncated}) {
     const std::string m = Refusal(b);
     EXPECT_NE(m.find("D3DXCreateTextureFromFile: "), std::string::npos) << m;
     EXPECT_NE(m.find("(pic.img)"), std::string::npos) << m;
   }
-  EXPECT_NE(Refusal(tga).find("not a JPEG or PNG image"), std::string::npos);
+  EXPECT_NE(Refusal(gif).find("not an image in a format textures are read from (JPEG, PNG, BMP, TGA or DDS)"),
+            std::string::npos);
 }
 
 TEST(Texture, ImagesOverSixteenThousandPixelsOnASideAreRefusedFromTheirHeader) {
@@ -123,6 +123,27 @@ TEST(Texture, AJpegHuffmanTableNamingMoreThan256SymbolsIsRefused) {
   const std::string m = Refusal(jpg);
   EXPECT_NE(m.find("not a readable JPEG image: Bogus Huffman table definition (pic.img)"), std::string::npos)
       << m;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Texture, EverySeedOfTheImageFuzzCorpusDecodesButTheBrokenOne) {
+  int seeds = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(WG_SOURCE_DIR) + "/fuzz/corpus/image")) {
+    SCOPED_TRACE(entry.path().string());
+    const Bytes b = d3dx::ReadFile("test", entry.path().string());
+    if (entry.path().filename() == "truncated.png") {
+      EXPECT_NE(Refusal(b), "accepted");
+      continue;
+    }
+    const auto levels = d3dx::DecodeImageWithMips(b.data(), b.size(), entry.path().string());
+    EXPECT_LE(levels.front().width, d3dx::kMaxTextureSide);
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 20);
 }
 
 }  // namespace

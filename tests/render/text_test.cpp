@@ -1,10 +1,12 @@
 // The text overlay: the colour blend, where PrintText puts its glyphs, what it leaves on the device,
 // the glyph atlas, the two lines of the frame, and the glyphs on the OpenGL backend's pixels.
+#include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -168,6 +170,27 @@ TEST(Font, NoInstalledFaceIsAnErrorNamingIt) {
   else
     unsetenv("FONTCONFIG_FILE");
   EXPECT_NE(message.find("\"Arial\""), std::string::npos) << message;
+}
+
+// Text laid out for Arial keeps its room only in Arial or a face made to its widths.
+TEST(Font, OnlyAFaceWithOtherWidthsIsWarnedAbout) {
+  EXPECT_TRUE(d3dx::MetricCompatible("Arial", "Arial"));
+  EXPECT_TRUE(d3dx::MetricCompatible("Arial", "Liberation Sans"));
+  EXPECT_TRUE(d3dx::MetricCompatible("arial", "ARIMO"));
+  EXPECT_FALSE(d3dx::MetricCompatible("Arial", "DejaVu Sans"));
+  EXPECT_FALSE(d3dx::MetricCompatible("Arial", "Liberation Serif"));
+  EXPECT_TRUE(d3dx::MetricCompatible("Times New Roman", "Tinos"));
+  EXPECT_FALSE(d3dx::MetricCompatible("Times New Roman", "Liberation Sans"));
+  EXPECT_TRUE(d3dx::MetricCompatible("Some Face", "DejaVu Sans"));  // no widths known to compare
+
+  d3dx::GdiFont f = arialBold18();
+  EXPECT_EQ(f.family, "Liberation Sans") << f.file;
+  EXPECT_EQ(d3dx::SubstitutionWarning(f), "");
+  f.family = "DejaVu Sans";
+  const std::string warning = d3dx::SubstitutionWarning(f);
+  EXPECT_EQ(warning.find("the font \"Arial\" is not installed: the text is drawn in \"DejaVu Sans\""), 0u)
+      << warning;
+  EXPECT_NE(warning.find("fonts-liberation2"), std::string::npos) << warning;
 }
 
 TEST(PrintText, RoundsThePositionTiesToEven) {
@@ -371,6 +394,107 @@ TEST(GlyphAtlas, NoGlyphIsRasterisedTwice) {
   EXPECT_EQ(quads.at(19).u0, first.u0);
   EXPECT_EQ(quads.at(19).v0 * static_cast<float>(s.font().Atlas()->Height()),
             first.v0 * static_cast<float>(atlas->Height()));
+}
+
+// ---- characters the face lacks -----------------------------------------------------------------
+
+// The atlas texels one quad shows: its glyph's coverage, row by row.
+std::vector<std::uint8_t> inkOf(const Quad& q, const Texture::Level& atlas) {
+  const auto tx = static_cast<std::size_t>(q.u0 * static_cast<float>(atlas.width) - 0.5f);
+  const auto ty = static_cast<std::size_t>(q.v0 * static_cast<float>(atlas.height) - 0.5f);
+  std::vector<std::uint8_t> ink;
+  for (std::size_t y = 0; y < static_cast<std::size_t>(q.y1 - q.y0); ++y)
+    for (std::size_t x = 0; x < static_cast<std::size_t>(q.x1 - q.x0); ++x)
+      ink.push_back(atlas.rgba[((ty + y) * static_cast<std::size_t>(atlas.width) + tx + x) * 4 + 3]);
+  return ink;
+}
+
+std::vector<std::uint8_t> inkOf(const FT_Bitmap& bm) {
+  std::vector<std::uint8_t> ink;
+  for (unsigned y = 0; y < bm.rows; ++y)
+    for (unsigned x = 0; x < bm.width; ++x) ink.push_back(bm.buffer[y * static_cast<unsigned>(bm.pitch) + x]);
+  return ink;
+}
+
+// The face fontconfig ranks first for bold Arial among those that have `cp`, asked independently.
+d3dx::GdiFont faceFor(char32_t cp) {
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  FcPattern* pattern = FcPatternCreate();
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>("Arial"));
+  FcPatternAddInteger(pattern, FC_WEIGHT, FC_WEIGHT_BOLD);
+  FcCharSet* chars = FcCharSetCreate();
+  FcCharSetAddChar(chars, cp);
+  FcPatternAddCharSet(pattern, FC_CHARSET, chars);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result;
+  FcPattern* match = FcFontMatch(config, pattern, &result);
+  d3dx::GdiFont f = arialBold18();
+  FcChar8* file = nullptr;
+  if (match && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch)
+    f.file = reinterpret_cast<const char*>(file);
+  if (match) FcPatternDestroy(match);
+  FcCharSetDestroy(chars);
+  FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
+  return f;
+}
+
+TEST(FallbackFace, ACharacterTheFaceLacksIsDrawnFromAFaceThatHasItOnTheSameBaseline) {
+  constexpr char32_t kAyb = 0x531;  // Armenian capital Ayb: not in Liberation Sans, in DejaVu Sans
+  FreeTypeFace own(arialBold18());
+  ASSERT_EQ(FT_Get_Char_Index(own.face, kAyb), 0u);
+  const d3dx::GdiFont armenian = faceFor(kAyb);
+  ASSERT_NE(armenian.file, arialBold18().file);
+  FreeTypeFace other(armenian);
+  FT_GlyphSlot expected = other.render(kAyb);
+
+  TextScene s;
+  s.print(400, 20, "HԱ");
+  const std::vector<Quad> quads = s.lastQuads();
+  ASSERT_EQ(quads.size(), 2u);
+  const Texture::Level& atlas = s.font().Atlas()->levels[0];
+  EXPECT_EQ(inkOf(quads[1], atlas), inkOf(expected->bitmap));
+  // Both sit on the own face's baseline, 22 px below the top.
+  EXPECT_EQ(quads[1].y0, static_cast<float>(20 + 22 - expected->bitmap_top));
+  EXPECT_EQ(quads[0].y0, static_cast<float>(20 + 22 - own.render(U'H')->bitmap_top));
+}
+
+TEST(FallbackFace, ACharacterNoFaceHasIsTheMissingGlyphBoxAndIsListedOnce) {
+  constexpr char32_t kUnassigned = 0x378;  // a Greek code point no character is assigned to
+  FreeTypeFace own(arialBold18());
+  ASSERT_EQ(FT_Load_Glyph(own.face, 0, FT_LOAD_DEFAULT), 0);
+  ASSERT_EQ(FT_Render_Glyph(own.face->glyph, FT_RENDER_MODE_NORMAL), 0);
+  const std::vector<std::uint8_t> box = inkOf(own.face->glyph->bitmap);
+
+  TextScene s;
+  s.print(400, 20, "\xCD\xB8Ա");
+  const std::vector<Quad> quads = s.lastQuads();
+  ASSERT_EQ(quads.size(), 2u);
+  const Texture::Level& atlas = s.font().Atlas()->levels[0];
+  EXPECT_EQ(inkOf(quads[0], atlas), box);
+  EXPECT_NE(inkOf(quads[1], atlas), box) << "the fallback glyph has ink of its own";
+
+  d3dx::TextMeasure measure(arialBold18());
+  measure.Width("\xCD\xB8 Ա \xCD\xB8");
+  measure.Width("\xCD\xB8");
+  EXPECT_EQ(measure.Missing(), std::vector<char32_t>{kUnassigned});
+}
+
+TEST(TextMeasure, TheWidthIsTheRightEdgeOfTheInkDrawTextLaysDown) {
+  d3dx::TextMeasure measure(arialBold18());
+  TextScene s;
+  for (const std::string& text :
+       {kGreeting, kCredit, std::string("Happy New Year · Καλή Χρονιά · Շնորհավոր"), std::string("   ")}) {
+    SCOPED_TRACE(text);
+    s.rec().reset();
+    s.print(0, 0, text);
+    float right = 0;
+    for (const auto* d : textDraws(s.rec()))
+      for (const Quad& q : quadsOf(*d)) right = std::max(right, q.x1);
+    EXPECT_EQ(static_cast<float>(measure.Width(text)), right);
+  }
+  EXPECT_EQ(measure.Width(""), 0);
 }
 
 // ---- the two lines of the frame ----------------------------------------------------------------

@@ -7,10 +7,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <string>
 
 #include "platform/d3d/Error.h"
 #include "platform/d3d/d3dxmath.h"
+#include "render/Camera.h"
 #include "scene/Mesh.h"
+#include "scene/Plane.h"
 #include "tests/scene/XFileWriter.h"
 #include "tests/support/Harness.h"
 
@@ -151,6 +155,7 @@ TEST_F(MeshFixture, LoadResetsTheScaleButKeepsPositionAndRotation) {
 TEST_F(MeshFixture, EachMaterialGivesOneTextureMaterialDrawTripleInOrder) {
   const std::string dir = wgtest::ScratchDir("mesh-three");
   WriteFile(dir + "/three.x", ThreeMaterialModel());
+  std::filesystem::copy_file(wgtest::AppDir() + "/models/bark.jpg", dir + "/bark.jpg");
   mesh().Load(dir + "/three.x");
   ASSERT_EQ(mesh().GetNumMaterials(), 3);
   const auto calls = render();
@@ -164,11 +169,13 @@ TEST_F(MeshFixture, EachMaterialGivesOneTextureMaterialDrawTripleInOrder) {
   EXPECT_EQ(calls.front().args, (std::vector<std::int64_t>{27, 0}));
   EXPECT_EQ(calls.back().args, (std::vector<std::int64_t>{27, 1}));
 
-  // Textures come from the application's models folder, not the model's own folder; the absent
-  // file and the material without a name leave their subsets untextured.
+  // Textures come from the model's own folder; the absent file and the material without a name
+  // leave their subsets untextured, and only the absent file is reported.
   const auto& textures = mesh().GetTextures();
   ASSERT_TRUE(textures[0]);
-  EXPECT_EQ(textures[0]->source, wgtest::AppDir() + "/models/bark.jpg");
+  EXPECT_EQ(textures[0]->source, dir + "/bark.jpg");
+  ASSERT_EQ(mesh().LoadErrors().size(), 1u);
+  EXPECT_NE(mesh().LoadErrors()[0].find(dir + "/absent.png"), std::string::npos) << mesh().LoadErrors()[0];
   EXPECT_FALSE(textures[1]);
   EXPECT_FALSE(textures[2]);
   EXPECT_EQ(calls[6].args, (std::vector<std::int64_t>{0, 1}));
@@ -208,6 +215,9 @@ TEST_F(MeshFixture, MissingOrBrokenFileLeavesAnEmptyMeshThatSetsOnlyBlendingAndW
     mesh().Load(file);
     EXPECT_EQ(mesh().GetMesh(), nullptr);
     EXPECT_EQ(mesh().GetNumMaterials(), 0);
+    // Why, naming the file: what a user who chose the model is told.
+    ASSERT_EQ(mesh().LoadErrors().size(), 1u);
+    EXPECT_NE(mesh().LoadErrors()[0].find(file), std::string::npos) << mesh().LoadErrors()[0];
     EXPECT_TRUE(mesh().GetMaterials().empty());
     const auto calls = render();
     EXPECT_EQ(names(calls), (std::vector<std::string>{"SetRenderState", "SetTransform", "MultiplyTransform",
@@ -250,6 +260,50 @@ TEST(MeshStartup, AMissingTreeLetsTheDemoRunWithoutIt) {
   for (const auto& d : demo.backend().draws)
     EXPECT_NE(d.call.fvf, static_cast<DWORD>(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1));
   EXPECT_EQ(demo.backend().presents, 3);
+}
+
+// Before InitD3D there is no device: every call that needs one says which call it was, and Load,
+// which never reports a failure, leaves an empty model, loaded or not before.
+TEST(SceneWithoutADevice, CallsNameThemselvesAndLoadLeavesAnEmptyModel) {
+  wgtest::RecordingDemo demo;
+  render::modD3D& d3d = demo.form.D3D;
+  ASSERT_EQ(d3d.D3DDevice, nullptr);
+  auto failure = [](const std::function<void()>& call) {
+    try {
+      call();
+    } catch (const platform::Error& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  scene::Plane& plane = d3d.GetPlane();
+  plane.InitPlane(D3DVECTOR{0, 0, 0}, D3DVECTOR{1, 1, 1});
+  EXPECT_EQ(failure([&] { plane.SetTexture(wgtest::AppDir() + "/tex/snow.jpg"); }),
+            "Plane.SetTexture: no device: InitD3D has not run");
+  EXPECT_EQ(plane.GetTexture(), nullptr);
+  EXPECT_EQ(failure([&] { plane.RenderPlane(); }), "Plane.RenderPlane: no device: InitD3D has not run");
+
+  scene::Mesh& mesh = d3d.GetMesh();
+  mesh.SetPosition(1, 2, 3);
+  mesh.SetScale(7, 7, 7);
+  mesh.Load(wgtest::AppDir() + "/models/tree.x");
+  EXPECT_EQ(mesh.GetMesh(), nullptr);
+  EXPECT_EQ(mesh.GetNumMaterials(), 0);
+  EXPECT_TRUE(mesh.GetMaterials().empty());
+  EXPECT_TRUE(mesh.GetTextures().empty());
+  EXPECT_EQ(mesh.GetScale().x, 1);
+  EXPECT_EQ(mesh.GetScale().z, 1);
+  EXPECT_EQ(mesh.GetPosition().y, 2);
+  EXPECT_EQ(failure([&] { mesh.Render(); }), "Mesh.Render: no device: InitD3D has not run");
+  EXPECT_EQ(failure([&] { d3d.GetCamera().Update(); }), "Camera.Update: no device: InitD3D has not run");
+  EXPECT_EQ(failure([&] { d3d.RenderFrame(); }), "RenderFrame: no device: InitD3D has not run");
+
+  // With the device, the same objects work: nothing was left half-made.
+  d3d.InitD3D(nullptr);
+  plane.SetTexture(wgtest::AppDir() + "/tex/snow.jpg");
+  EXPECT_NE(plane.GetTexture(), nullptr);
+  mesh.Load(wgtest::AppDir() + "/models/tree.x");
+  EXPECT_GE(mesh.GetNumMaterials(), 3);
 }
 
 }  // namespace

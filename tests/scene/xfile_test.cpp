@@ -218,7 +218,7 @@ TEST(XFileDetails, NamedMaterialsResolveInTheOrderOfTheReferences) {
   ExpectTextFails(
       "xof 0303txt 0032 Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; MeshMaterialList { 1; 1; 0;; "
       "{Nowhere} } }",
-      "Nowhere");
+      "no data object named \"Nowhere\" before it");
 }
 
 TEST(XFileDetails, FramesComposeAndATopLevelMeshKeepsTheIdentity) {
@@ -253,8 +253,8 @@ TEST(XFileDetails, FramesComposeAndATopLevelMeshKeepsTheIdentity) {
     EXPECT_EQ(tris[i].p[0].x, x0[i]) << i;
     EXPECT_EQ(tris[i].p[1].y, y1[i]) << i;
   }
-  // With no material list anywhere there are no materials; each mesh keeps its own number.
-  EXPECT_TRUE(m.materials.empty());
+  // A mesh without a material list gets a default material of its own.
+  EXPECT_EQ(m.materials.size(), 4u);
   EXPECT_EQ(m.attributes, (std::vector<std::uint32_t>{0, 1, 2, 3}));
 }
 

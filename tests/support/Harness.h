@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Form1.h"
+#include "app/Options.h"
 #include "platform/d3d/Direct3D8.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "platform/gl/GlDirect3D8.h"
@@ -22,6 +23,15 @@ constexpr std::int64_t kFrameCounts = 100'000;
 
 inline std::string AppDir() {
   return WG_APP_DIR;
+}
+
+// The options of a command line `winter-greeting args...`.
+inline app::Options ParseArgs(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  std::string program = "winter-greeting";
+  argv.push_back(program.data());
+  for (auto& a : args) argv.push_back(a.data());
+  return app::ParseOptions(static_cast<int>(argv.size()), argv.data());
 }
 
 // A fresh scratch folder under the build tree, emptied first.
@@ -48,6 +58,9 @@ inline std::string AppDirWithout(const std::string& name, const std::vector<std:
 struct RecordingDemo {
   explicit RecordingDemo(const std::string& appDir = AppDir())
       : counter(kFrequency), platform{nullptr, &counter, &direct3d, appDir}, form(platform) {}
+  // The demo showing `card` instead of the built-in greeting.
+  explicit RecordingDemo(const app::Card& card)
+      : counter(kFrequency), platform{nullptr, &counter, &direct3d, AppDir()}, form(platform, card) {}
 
   d3d::RecordingBackend& backend() { return *direct3d.last; }
   d3d::Device& device() { return *form.D3D.D3DDevice; }

@@ -1,4 +1,5 @@
-// mediagen OUT: writes every media file the programs read into the application folder OUT.
+// mediagen OUT: writes every media file the programs read into the application folder OUT, and the
+// generated media of the example cards into OUT/cards.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     mediagen::WriteTreeModel(out);
     mediagen::WriteMusic(out);
     mediagen::WriteTerrain(out);
+    mediagen::WriteJingleBellsCard(out);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "mediagen: %s\n", e.what());
     return 1;

@@ -9,7 +9,8 @@ void WriteSnowTexture(const std::string& out);  // tex/snow.jpg
 void WriteSnowSprite(const std::string& out);   // tex/snow.png
 void WriteTreeModel(const std::string& out);    // models/tree.x and its textures
 void WriteMusic(const std::string& out);        // music/main.mid
-void WriteTerrain(const std::string& out);      // the example scene's height map and sky faces
+void WriteTerrain(const std::string& out);      // the example scene's height map, detail texture and sky
+void WriteJingleBellsCard(const std::string& out);  // cards/jingle-bells: its tune and ground texture
 
 // Creates a folder and its parents; throws on failure.
 void MakeFolder(const std::string& path);

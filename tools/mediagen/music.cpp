@@ -3,12 +3,11 @@
 // tambourine. A standard MIDI file of type 1 with a tempo map and a new melody instrument each verse.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "tools/mediagen/mediagen.h"
+#include "tools/mediagen/midi.h"
 #include "tools/mediagen/noise.h"
 
 namespace mediagen {
@@ -28,81 +27,6 @@ constexpr int kOutroBars = 5;
 constexpr int kFlute = 73, kClarinet = 71, kMusicBox = 10, kOboe = 68, kTrumpet = 56, kViolin = 40;
 constexpr int kPizzicato = 45, kStrings = 48, kGlockenspiel = 9, kCelesta = 8, kTubularBells = 14;
 constexpr int kTambourine = 54, kOpenTriangle = 81;
-
-struct Event {
-  std::uint32_t tick;
-  int order;  // within a tick: note-offs, then controls and meta events, then note-ons
-  std::vector<std::uint8_t> bytes;
-};
-
-class Track {
- public:
-  void Meta(std::uint32_t tick, std::uint8_t type, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> b{0xFF, type};
-    VarLen(b, static_cast<std::uint32_t>(data.size()));
-    b.insert(b.end(), data.begin(), data.end());
-    events_.push_back({tick, 1, std::move(b)});
-  }
-  void Text(std::uint32_t tick, std::uint8_t type, const std::string& s) {
-    Meta(tick, type, std::vector<std::uint8_t>(s.begin(), s.end()));
-  }
-  void SysEx(std::uint32_t tick, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> b{0xF0};
-    VarLen(b, static_cast<std::uint32_t>(data.size()));
-    b.insert(b.end(), data.begin(), data.end());
-    events_.push_back({tick, 1, std::move(b)});
-  }
-  void Program(std::uint32_t tick, int ch, int program) {
-    events_.push_back({tick, 1, {static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(program)}});
-  }
-  void Control(std::uint32_t tick, int ch, int cc, int value) {
-    events_.push_back(
-        {tick, 1, {static_cast<std::uint8_t>(0xB0 | ch), static_cast<std::uint8_t>(cc), static_cast<std::uint8_t>(value)}});
-  }
-  void Note(std::uint32_t tick, std::uint32_t length, int ch, int key, int velocity) {
-    const auto k = static_cast<std::uint8_t>(key);
-    const auto v = static_cast<std::uint8_t>(std::clamp(velocity, 1, 127));
-    events_.push_back({tick, 2, {static_cast<std::uint8_t>(0x90 | ch), k, v}});
-    events_.push_back({tick + std::max<std::uint32_t>(length, 1), 0, {static_cast<std::uint8_t>(0x80 | ch), k, 64}});
-  }
-
-  // The track chunk: events in time order, delta times, and the end-of-track event.
-  std::vector<std::uint8_t> Chunk() {
-    std::stable_sort(events_.begin(), events_.end(), [](const Event& a, const Event& b) {
-      return a.tick != b.tick ? a.tick < b.tick : a.order < b.order;
-    });
-    std::vector<std::uint8_t> body;
-    std::uint32_t now = 0;
-    for (const Event& e : events_) {
-      VarLen(body, e.tick - now);
-      now = e.tick;
-      body.insert(body.end(), e.bytes.begin(), e.bytes.end());
-    }
-    body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
-    std::vector<std::uint8_t> chunk{'M', 'T', 'r', 'k'};
-    Put32(chunk, static_cast<std::uint32_t>(body.size()));
-    chunk.insert(chunk.end(), body.begin(), body.end());
-    return chunk;
-  }
-
-  static void Put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<std::uint8_t>(v >> shift));
-  }
-
- private:
-  static void VarLen(std::vector<std::uint8_t>& b, std::uint32_t v) {
-    std::uint8_t groups[5];
-    int n = 0;
-    do {
-      groups[n++] = static_cast<std::uint8_t>(v & 0x7F);
-      v >>= 7;
-    } while (v);
-    while (n-- > 1) b.push_back(groups[n] | 0x80);
-    b.push_back(groups[0]);
-  }
-
-  std::vector<Event> events_;
-};
 
 // One verse of the melody in F major, as (key, eighths); it ends with the next verse's upbeat.
 struct Step {
@@ -131,11 +55,6 @@ const std::vector<const Chord*> kFrameChords = {&kF, &kBb, &kC7, &kF};
 
 std::uint32_t BarTick(int bar) { return static_cast<std::uint32_t>(bar * kBar); }
 
-std::vector<std::uint8_t> Tempo(double bpm) {
-  const auto us = static_cast<std::uint32_t>(60'000'000.0 / bpm + 0.5);
-  return {static_cast<std::uint8_t>(us >> 16), static_cast<std::uint8_t>(us >> 8), static_cast<std::uint8_t>(us)};
-}
-
 }  // namespace
 
 void WriteMusic(const std::string& out) {
@@ -161,22 +80,11 @@ void WriteMusic(const std::string& out) {
       {endBar - 2, 80},  {endBar - 1, 66}};
   for (const auto& [bar, bpm] : tempoMap) conductor.Meta(BarTick(bar), 0x51, Tempo(bpm));
 
-  melody.Text(0, 0x03, "Melody");
-  bass.Text(0, 0x03, "Bass");
-  chords.Text(0, 0x03, "Strings");
-  bells.Text(0, 0x03, "Bells");
-  drums.Text(0, 0x03, "Tambourine");
-  const struct {
-    Track* track;
-    int ch, program, volume, pan;
-  } setup[] = {{&melody, kMelodyCh, kFlute, 110, 64},     {&bass, kBassCh, kPizzicato, 100, 58},
-               {&chords, kChordCh, kStrings, 72, 40},     {&bells, kBellCh, kGlockenspiel, 84, 88},
-               {&drums, kDrumCh, 0, 58, 74}};
-  for (const auto& s : setup) {
-    s.track->Program(0, s.ch, s.program);
-    s.track->Control(0, s.ch, 7, s.volume);
-    s.track->Control(0, s.ch, 10, s.pan);
-  }
+  melody.Instrument("Melody", kMelodyCh, kFlute, 110, 64);
+  bass.Instrument("Bass", kBassCh, kPizzicato, 100, 58);
+  chords.Instrument("Strings", kChordCh, kStrings, 72, 40);
+  bells.Instrument("Bells", kBellCh, kGlockenspiel, 84, 88);
+  drums.Instrument("Tambourine", kDrumCh, 0, 58, 74);
 
   // Bass on the beat (root, then fifth) and string chords held through the bar.
   auto accompany = [&](int bar, const Chord& c, int chordVelocity) {
@@ -256,20 +164,7 @@ void WriteMusic(const std::string& out) {
   bells.Note(last, kBar, kBellCh, 77, 80);
   melody.Note(last, kBar * 9 / 10, kMelodyCh, 65, 84);
 
-  std::vector<std::uint8_t> file{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 6};
-  file.push_back(static_cast<std::uint8_t>(kDivision >> 8));
-  file.push_back(static_cast<std::uint8_t>(kDivision & 0xFF));
-  for (Track* track : {&conductor, &melody, &bass, &chords, &bells, &drums}) {
-    const std::vector<std::uint8_t> chunk = track->Chunk();
-    file.insert(file.end(), chunk.begin(), chunk.end());
-  }
-
-  MakeFolder(out + "/music");
-  const std::string path = out + "/music/main.mid";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot create " + path);
-  const bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
-  if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path);
+  WriteMidiFile(out + "/music/main.mid", kDivision, {&conductor, &melody, &bass, &chords, &bells, &drums});
 }
 
 }  // namespace mediagen

@@ -1,6 +1,8 @@
-// The terrain example's media: a 256 x 256 height map as an uncompressed 8-bit greyscale TGA, and
-// the six faces of a winter sky. Every sky texel is coloured from its direction out of the cube's
-// centre, so the faces meet without seams whatever their orientation.
+// The terrain example's media: a 256 x 256 height map as an uncompressed 8-bit greyscale TGA, a
+// detail texture for the ground's second texture stage, and a winter sky as a standard cube-map set
+// (sky_posx.jpg ... sky_negz.jpg), each image the right way round as cube-map tools write them.
+// Every sky texel is coloured from its direction out of the cube's centre, so the faces meet
+// without seams.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -16,7 +18,8 @@ namespace mediagen {
 namespace {
 
 constexpr int kMapSize = 256;
-constexpr int kFaceSize = 256;
+constexpr int kFaceSize = 512;
+constexpr int kDetailSize = 256;
 
 void WriteHeightMap(const std::string& path) {
   std::vector<std::uint8_t> samples(static_cast<std::size_t>(kMapSize) * kMapSize);
@@ -51,15 +54,16 @@ struct Dir {
 };
 
 // The sky seen along a unit direction: a pale horizon deepening to blue overhead, a low sun behind
-// thin cloud, and a grey-white haze below the horizon.
+// thin cloud, and below and just above the horizon an even haze. The haze is the terrain example's
+// fog colour (192, 200, 218), so that ground fogged out far away meets the sky without an outline.
 void SkyColour(const Dir& d, double rgb[3]) {
   const double e = d.y;
   const double horizon[3] = {0.80, 0.84, 0.90}, zenith[3] = {0.32, 0.46, 0.72},
-               ground[3] = {0.70, 0.73, 0.80};
+               haze[3] = {192 / 255.0, 200 / 255.0, 218 / 255.0};
   const double t = std::pow(std::clamp(e, 0.0, 1.0), 0.6);
-  for (int c = 0; c < 3; ++c)
-    rgb[c] = e >= 0 ? horizon[c] + (zenith[c] - horizon[c]) * t
-                    : ground[c] + (horizon[c] - ground[c]) * std::exp(e * 12.0);
+  const double clear = std::clamp(e / 0.12, 0.0, 1.0);
+  const double lift = clear * clear * (3 - 2 * clear);
+  for (int c = 0; c < 3; ++c) rgb[c] = haze[c] + (horizon[c] + (zenith[c] - horizon[c]) * t - haze[c]) * lift;
   if (e > 0.02) {
     // Clouds on a flat layer overhead, fading towards the horizon where the layer is seen edge-on.
     const double k = 1.0 / e;
@@ -77,23 +81,26 @@ void SkyColour(const Dir& d, double rgb[3]) {
   rgb[2] += glow * 0.75;
 }
 
-// The point of face k at texture coordinates (tu, tv), on a cube of half-size 1, following the
-// sky box's vertex table.
-Dir FacePoint(int k, double tu, double tv) {
-  const double a = 1 - 2 * tu, b = 2 * tu - 1, up = 1 - 2 * tv, c = 2 * tv - 1;
+// The cube-map faces in their standard order, and their file names.
+constexpr const char* kFaceNames[6] = {"posx", "negx", "posy", "negy", "posz", "negz"};
+
+// The direction through the point (s, t) of cube-map face k, s and t in 0..1 from the image's
+// top-left corner, by the cube-map table that Direct3D and OpenGL share.
+Dir FacePoint(int k, double s, double t) {
+  const double sc = 2 * s - 1, tc = 2 * t - 1;
   switch (k) {
     case 0:
-      return {-1, up, a};
+      return {1, -tc, -sc};
     case 1:
-      return {1, up, b};
+      return {-1, -tc, sc};
     case 2:
-      return {a, up, 1};
+      return {sc, 1, tc};
     case 3:
-      return {b, up, -1};
+      return {sc, -1, -tc};
     case 4:
-      return {a, 1, c};
+      return {sc, -tc, 1};
     default:
-      return {c, -1, b};
+      return {-sc, -tc, -1};
   }
 }
 
@@ -114,12 +121,31 @@ void WriteSkyFace(const std::string& path, int k) {
   WriteJpeg(path, img, 90);
 }
 
+// Grey around 128, so that doubling it against the ground (MODULATE2X) leaves the ground's own
+// brightness on average: wind ripples and fine grain that the ground texture is too coarse to show.
+void WriteDetail(const std::string& path) {
+  Image img(kDetailSize, kDetailSize, 3);
+  for (int y = 0; y < kDetailSize; ++y) {
+    for (int x = 0; x < kDetailSize; ++x) {
+      const double u = static_cast<double>(x) / kDetailSize, v = static_cast<double>(y) / kDetailSize;
+      const double ripple =
+          std::sin((u * 6 + TileFbm(u * 4, v * 4, 4, 3, 0.5, 131) * 1.5) * 2 * 3.14159265358979);
+      const double grain = TileFbm(u * 32, v * 32, 32, 3, 0.6, 137) - 0.5;
+      const double value = 128 + 14 * ripple + 60 * grain;
+      auto* p = img.at(x, y);
+      p[0] = p[1] = p[2] = static_cast<std::uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
+    }
+  }
+  WriteJpeg(path, img, 90);
+}
+
 }  // namespace
 
 void WriteTerrain(const std::string& out) {
   MakeFolder(out + "/terrain");
   WriteHeightMap(out + "/terrain/height.tga");
-  for (int k = 0; k < 6; ++k) WriteSkyFace(out + "/terrain/sky" + std::to_string(k) + ".jpg", k);
+  WriteDetail(out + "/terrain/detail.jpg");
+  for (int k = 0; k < 6; ++k) WriteSkyFace(out + "/terrain/sky_" + kFaceNames[k] + ".jpg", k);
 }
 
 }  // namespace mediagen

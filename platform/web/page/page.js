@@ -4,7 +4,8 @@
 //
 // index.html?frames=N renders N frames at a fixed 1000/60 ms step instead, with no control and no
 // sound, leaves frame N on the canvas and sets the title to "done: frame N"; window.wgResult then
-// holds the frame as a PNG data URL and the time the frames took.
+// holds the frame as a PNG data URL and the time the frames took. With &show=last the frames before
+// N run as usual but fill no pixels: frame N comes sooner and is the same.
 'use strict';
 
 (function() {
@@ -12,6 +13,7 @@ const kStep = 1000 / 60;
 const params = new URLSearchParams(location.search);
 const fixed = params.has('frames');
 const framesWanted = fixed ? Number(params.get('frames')) : 0;
+const lastOnly = params.get('show') === 'last';
 const canvas = document.getElementById('scene');
 const overlay = document.getElementById('overlay');
 const note = document.getElementById('note');
@@ -105,7 +107,7 @@ function runFixed(runtime, g) {
   function batch() {
     const until = performance.now() + 50;
     while (drawn < framesWanted && performance.now() < until) {
-      if (runtime._wg_frame(g, 0) !== 1) {
+      if (runtime._wg_frame(g, 0, !lastOnly || drawn + 1 === framesWanted ? 1 : 0) !== 1) {
         fail('frame ' + (drawn + 1) + ' failed: ' + runtime.UTF8ToString(runtime._wg_error(g)));
         return;
       }
@@ -130,7 +132,7 @@ function runLive(runtime, g) {
   function frame(t) {
     // The first frame after the start comes one frame after the first one, as on the desktop.
     if (sceneStart < 0) sceneStart = t - kStep;
-    const r = runtime._wg_frame(g, t - sceneStart);
+    const r = runtime._wg_frame(g, t - sceneStart, 1);
     if (r === 1) {
       requestAnimationFrame(frame);
       return;

@@ -1,0 +1,295 @@
+#include "app/Card.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "app/Options.h"
+#include "platform/audio/StandardMidiFile.h"
+#include "platform/d3dx/Font.h"
+#include "platform/d3dx/Texture.h"
+#include "platform/d3dx/Utf8.h"
+#include "platform/window/Window.h"
+#include "render/modGen.h"
+
+namespace app {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A greeting.txt is a few lines of text; anything larger is not one.
+constexpr std::uintmax_t kMaxGreetingTextBytes = 1 << 20;
+
+std::string codePoint(char32_t cp) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+  return buf;
+}
+
+// The line as a message quotes it: its first 40 bytes, cut at a character boundary.
+std::string excerpt(const std::string& text) {
+  if (text.size() <= 40) return "\"" + text + "\"";
+  std::size_t n = 40;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return "\"" + text.substr(0, n) + "...\"";
+}
+
+// Where a custom text line came from, for the messages about it.
+struct Origin {
+  std::string where;    // "--credit 2", "DIR/greeting.txt line 3"
+  bool option = false;  // from the command line (exit code 2) rather than a file (exit code 1)
+};
+
+// `message` follows the origin: "--credit 2: the line ..." or "--credit 2 has the control ...".
+[[noreturn]] void fail(const Origin& from, const std::string& message) {
+  if (from.option) throw CommandLineError(from.where + message);
+  throw std::runtime_error(from.where + message);
+}
+
+// A file the user names on the command line must be there.
+void requireFile(const std::string& option, const std::string& path) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) throw CommandLineError(option + ": there is no file " + path);
+  if (!fs::is_regular_file(path, ec)) throw CommandLineError(option + ": " + path + " is not a file");
+}
+
+// The card folder's file `relative`, when the folder has it.
+bool cardFile(const std::string& folder, const char* relative, std::string& path) {
+  const fs::path p = fs::path(folder) / relative;
+  std::error_code ec;
+  if (!fs::exists(p, ec)) return false;
+  if (!fs::is_regular_file(p, ec)) throw std::runtime_error("--card: " + p.string() + " is not a file");
+  path = p.string();
+  return true;
+}
+
+// The checks start-up would make, made before anything starts, so a bad file stops the run with
+// nothing shown and nothing written. `option` says which option brought the file in.
+void checkImage(const std::string& option, const std::string& path) {
+  try {
+    const auto bytes = d3dx::ReadFile("D3DXCreateTextureFromFile", path);
+    d3dx::DecodeImageWithMips(bytes.data(), bytes.size(), path);
+  } catch (const std::exception& e) {
+    throw std::runtime_error(option + ": " + e.what());
+  }
+}
+
+void checkTune(const std::string& option, const std::string& path) {
+  try {
+    std::error_code ec;
+    if (fs::file_size(path, ec) > audio::kMaxMidiFileBytes && !ec)
+      throw std::runtime_error("LoadSegment: the file is larger than a tune can be (" + path + ")");
+    audio::ReadStandardMidiFile(d3dx::ReadFile("LoadSegment", path), path, "LoadSegment");
+  } catch (const std::exception& e) {
+    throw std::runtime_error(option + ": " + e.what());
+  }
+}
+
+}  // namespace
+
+Card DefaultCard(const std::string& appFolder) {
+  Card c;
+  c.ground = platform::MediaPath(appFolder, "\\tex\\snow.jpg");
+  c.flake = platform::MediaPath(appFolder, "\\tex\\snow.png");
+  c.model = platform::MediaPath(appFolder, "\\models\\tree.x");
+  c.tune = platform::MediaPath(appFolder, "\\music\\main.mid");
+  c.greeting = {"С НОВЫМ 2007 ГОДОМ!", kGreetingX};
+  c.credits = {{"Автор демки: Morvelan", kCreditX},
+               {"А также спасибо Ilkar за идею", kCreditX},
+               {"Тексуры подготовил Tovrak", kCreditX},
+               {"С Новым 2007 годом!", kCreditX}};
+  return c;
+}
+
+std::string WriteCardTexts(const Card& card) {
+  std::string out;
+  auto line = [&out](const TextLine& l) {
+    // A line of the picture holds no control character, so neither tab nor line feed.
+    if (const std::string problem = TextLineProblem(l.text); !problem.empty())
+      throw std::runtime_error("the line " + excerpt(l.text) + " " + problem);
+    char x[32];
+    std::snprintf(x, sizeof x, "%.9g", static_cast<double>(l.x));
+    out += std::string(x) + "\t" + l.text + "\n";
+  };
+  line(card.greeting);
+  for (const TextLine& l : card.credits) line(l);
+  return out;
+}
+
+Card ReadCardTexts(const std::string& text, const std::string& appFolder, const std::string& file) {
+  Card card = DefaultCard(appFolder);
+  card.credits.clear();
+  std::size_t start = 0;
+  for (int number = 1; start < text.size(); ++number) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos)
+      throw std::runtime_error(file + " line " + std::to_string(number) + " is cut off");
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const std::size_t tab = line.find('\t');
+    char* after = nullptr;
+    const std::string x = line.substr(0, tab == std::string::npos ? 0 : tab);
+    const float value = std::strtof(x.c_str(), &after);
+    if (x.empty() || *after != '\0' || !std::isfinite(value))
+      throw std::runtime_error(file + " line " + std::to_string(number) + " starts with no x position");
+    TextLine l{line.substr(tab + 1), value};
+    if (const std::string problem = TextLineProblem(l.text); !problem.empty())
+      throw std::runtime_error(file + " line " + std::to_string(number) + " " + problem);
+    if (number == 1)
+      card.greeting = std::move(l);
+    else if (card.credits.size() < kMaxCreditLines)
+      card.credits.push_back(std::move(l));
+    else
+      throw std::runtime_error(file + ": more than " + std::to_string(kMaxCreditLines) + " credit lines");
+  }
+  if (start == 0) throw std::runtime_error(file + " holds no greeting line");
+  return card;
+}
+
+std::string TextLineProblem(const std::string& text) {
+  std::size_t column = 1;
+  for (std::size_t i = 0; i < text.size(); ++column) {
+    const d3dx::Utf8Char c = d3dx::NextUtf8(text, i);
+    if (c.length == 0) return "is not valid UTF-8 (byte " + std::to_string(i + 1) + ")";
+    if (c.cp < 0x20 || (c.cp >= 0x7F && c.cp <= 0x9F))
+      return "has the control character " + codePoint(c.cp) + " at character " + std::to_string(column);
+    i += c.length;
+  }
+  return {};
+}
+
+GreetingText ReadGreetingText(const std::string& file) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(file, ec);
+  if (!ec && size > kMaxGreetingTextBytes)
+    throw std::runtime_error(file + ": a greeting.txt holds a few lines of text; this one has " +
+                             std::to_string(size) + " bytes");
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = d3dx::ReadFile("greeting.txt", file);
+  } catch (const std::exception& e) {
+    throw std::runtime_error(e.what());
+  }
+  std::string text(bytes.begin(), bytes.end());
+  // Windows editors start UTF-8 files with a byte-order mark; it is no part of the greeting.
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+
+  GreetingText t;
+  std::size_t start = 0;
+  for (int number = 1; start < text.size() || number == 1; ++number) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (const std::string problem = TextLineProblem(line); !problem.empty())
+      throw std::runtime_error(file + " line " + std::to_string(number) + " " + problem);
+    if (number == 1) {
+      t.greeting = line;
+      continue;
+    }
+    // A line of spaces would only be an empty step; it counts as empty.
+    if (line.find_first_not_of(' ') == std::string::npos) continue;
+    if (t.credits.size() == kMaxCreditLines)
+      throw std::runtime_error(file + " line " + std::to_string(number) + ": more than " +
+                               std::to_string(kMaxCreditLines) + " credit lines");
+    t.credits.push_back(line);
+    t.creditLineNumbers.push_back(number);
+  }
+  return t;
+}
+
+Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& warnings) {
+  Card card = DefaultCard(appFolder);
+  // The origin of each text line that is not the built-in one; an empty `where` marks a built-in line.
+  Origin greetingFrom;
+  std::vector<Origin> creditFrom(card.credits.size());
+  std::string groundFrom, flakeFrom, tuneFrom;
+
+  if (!o.card.empty()) {
+    std::error_code ec;
+    if (!fs::exists(o.card, ec)) throw CommandLineError("--card: there is no folder " + o.card);
+    if (!fs::is_directory(o.card, ec)) throw CommandLineError("--card: " + o.card + " is not a folder");
+    if (cardFile(o.card, "tex/snow.jpg", card.ground)) groundFrom = "--card";
+    if (cardFile(o.card, "tex/snow.png", card.flake)) flakeFrom = "--card";
+    if (cardFile(o.card, "models/tree.x", card.model)) card.ownModel = true;
+    if (cardFile(o.card, "music/main.mid", card.tune)) tuneFrom = "--card";
+    std::string textFile;
+    if (cardFile(o.card, "greeting.txt", textFile)) {
+      const GreetingText t = ReadGreetingText(textFile);
+      card.greeting = {t.greeting, kGreetingX};
+      greetingFrom = {textFile + " line 1", false};
+      card.credits.clear();
+      creditFrom.clear();
+      for (std::size_t i = 0; i < t.credits.size(); ++i) {
+        card.credits.push_back({t.credits[i], kCreditX});
+        creditFrom.push_back({textFile + " line " + std::to_string(t.creditLineNumbers[i]), false});
+      }
+    }
+  }
+
+  if (!o.ground.empty()) {
+    requireFile("--ground", o.ground);
+    card.ground = o.ground;
+    groundFrom = "--ground";
+  }
+  if (!o.model.empty()) {
+    requireFile("--model", o.model);
+    card.model = o.model;
+    card.ownModel = true;
+  }
+  if (!o.tune.empty()) {
+    requireFile("--tune", o.tune);
+    card.tune = o.tune;
+    tuneFrom = "--tune";
+  }
+  if (o.greeting) {
+    card.greeting = {*o.greeting, kGreetingX};
+    greetingFrom = {"--greeting", true};
+  }
+  if (o.noCredits || !o.credits.empty()) {
+    if (o.credits.size() > kMaxCreditLines)
+      throw CommandLineError("--credit: at most " + std::to_string(kMaxCreditLines) + " credit lines, not " +
+                             std::to_string(o.credits.size()));
+    card.credits.clear();
+    creditFrom.clear();
+    for (std::size_t i = 0; i < o.credits.size(); ++i) {
+      card.credits.push_back({o.credits[i], kCreditX});
+      creditFrom.push_back({"--credit " + std::to_string(i + 1), true});
+    }
+  }
+
+  if (!groundFrom.empty()) checkImage(groundFrom, card.ground);
+  if (!flakeFrom.empty()) checkImage(flakeFrom, card.flake);
+  if (!tuneFrom.empty()) checkTune(tuneFrom, card.tune);
+
+  // Custom lines are laid out as the frame will draw them; the built-in ones keep their places.
+  const bool customText =
+      !greetingFrom.where.empty() || std::any_of(creditFrom.begin(), creditFrom.end(),
+                                                 [](const Origin& from) { return !from.where.empty(); });
+  if (!customText) return card;
+  d3dx::TextMeasure measure(render::TextFontSource().hFont());
+  auto place = [&](TextLine& line, float usualX, const Origin& from) {
+    if (from.where.empty()) return;
+    if (const std::string problem = TextLineProblem(line.text); !problem.empty()) fail(from, " " + problem);
+    const std::size_t known = measure.Missing().size();
+    const int width = measure.Width(line.text);
+    for (std::size_t i = known; i < measure.Missing().size(); ++i)
+      warnings << "warning: no installed font has the character " << codePoint(measure.Missing()[i]) << " ("
+               << from.where << "); it is drawn as a box\n";
+    if (width > kPictureWidth)
+      fail(from, ": the line " + excerpt(line.text) + " is " + std::to_string(width) +
+                     " pixels wide; a line may be at most " + std::to_string(kPictureWidth) +
+                     " pixels, the picture's width");
+    line.x = std::min(usualX, static_cast<float>(kPictureWidth - width));
+  };
+  place(card.greeting, kGreetingX, greetingFrom);
+  for (std::size_t i = 0; i < card.credits.size(); ++i) place(card.credits[i], kCreditX, creditFrom[i]);
+  return card;
+}
+
+}  // namespace app

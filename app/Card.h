@@ -1,0 +1,73 @@
+// A greeting made one's own: the media it shows and plays and the two text lines it draws. The command
+// line resolves into one Card when the program starts; the live scene, the headless pictures, the
+// video and the web page all take that value, and none of them reads the options again. Without any
+// option it holds the application folder's media and the built-in texts: the greeting as it always was.
+#pragma once
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct Options;
+
+// Where the frame's two text lines start, in pixels of the 1024 x 768 picture.
+constexpr float kGreetingX = 400, kGreetingY = 20;
+constexpr float kCreditX = 300, kCreditY = 200;
+constexpr int kPictureWidth = 1024;
+constexpr std::size_t kMaxCreditLines = 100;
+
+struct TextLine {
+  std::string text;  // UTF-8; an empty text draws nothing
+  float x = 0;       // the left edge: the line's usual x, or less where the line would run past the picture
+};
+
+struct Card {
+  // Paths of this file system.
+  std::string ground;  // the ground plane's texture, also the device-level GroundTexture (tex/snow.jpg)
+  std::string flake;   // the snowflake sprite with alpha (tex/snow.png)
+  std::string model;   // the tree (models/tree.x); the textures it names are looked up beside it
+  std::string tune;    // the standard MIDI file played once (music/main.mid)
+  TextLine greeting;   // drawn in red at (x, kGreetingY)
+  std::vector<TextLine> credits;  // shown one at a time at (x, kCreditY)
+  // The tree is not the application's own: a model that fails to load is reported, not only left out.
+  bool ownModel = false;
+};
+
+// The application folder's media and the built-in texts.
+Card DefaultCard(const std::string& appFolder);
+
+// The card the options ask for: each medium from --card DIR where DIR has it, else from the
+// application folder, with the shortcuts (--greeting, --credit, --no-credits, --tune, --model,
+// --ground) over both. Every file the user supplies is checked here, before anything starts; custom
+// text lines are laid out in the greeting's face and moved left where they would run past the
+// picture. A bad option throws CommandLineError, a bad file std::runtime_error naming the file (and
+// the line). A character that no installed face has is reported once on `warnings`; it draws as the
+// face's missing-glyph box.
+Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& warnings);
+
+// greeting.txt: UTF-8 text whose first line is the greeting and whose further non-empty lines are the
+// credit lines. Throws std::runtime_error naming the file and the line for text that is not UTF-8,
+// holds a control character, or has more than kMaxCreditLines credit lines.
+struct GreetingText {
+  std::string greeting;
+  std::vector<std::string> credits;
+  std::vector<int> creditLineNumbers;  // the line of the file each credit line is on
+};
+GreetingText ReadGreetingText(const std::string& file);
+
+// The card as the web page carries it: its text lines with the x each was resolved to, one a line
+// as "x<TAB>text", the greeting first, then the credit lines in order. The page keeps its media at
+// the usual places of its own application folder, so they are not part of it.
+std::string WriteCardTexts(const Card& card);
+// The card of a page whose application folder is `appFolder`, from what WriteCardTexts wrote. Throws
+// std::runtime_error naming `file` when `text` is no such list.
+Card ReadCardTexts(const std::string& text, const std::string& appFolder, const std::string& file);
+
+// Why `text` cannot be a line of the picture (not UTF-8, or a control character, with the column),
+// or empty when it can.
+std::string TextLineProblem(const std::string& text);
+
+}  // namespace app

@@ -1,0 +1,106 @@
+// model-info, run as a user runs it on a model of their own.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/scene/XFileWriter.h"
+#include "tests/support/Harness.h"
+
+namespace {
+
+struct Result {
+  int code;
+  std::string out;
+};
+
+Result ModelInfo(const std::string& args, const std::string& dir) {
+  const std::string cmd = wgtest::AppDir() + "/model-info " + args + " >" + dir + "/out 2>&1";
+  const int rc = std::system(cmd.c_str());
+  std::ifstream in(dir + "/out");
+  std::stringstream s;
+  s << in.rdbuf();
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, s.str()};
+}
+
+TEST(ModelInfo, TheDemosTreeDrawsAsIntended) {
+  const std::string dir = wgtest::ScratchDir("model-info-tree");
+  const Result r = ModelInfo(wgtest::AppDir() + "/models/tree.x", dir);
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("  form: text, 32-bit floats\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  bounding box: ("), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("texture \"bark.jpg\"\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("JPEG image of 128x128 pixels, decodes\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("result: the model draws as intended\n"), std::string::npos) << r.out;
+}
+
+TEST(ModelInfo, SaysWhichTexturesAreFoundHowAndWhichAreNot) {
+  const std::string dir = wgtest::ScratchDir("model-info-own");
+  // A compressed binary model with four textures: one in another case in a sub-folder, one absent,
+  // one that is no image, and one exactly as named.
+  wgtest::XFileWriter w;
+  w.Open("Mesh")
+      .Ints({3})
+      .Floats({0, 0, 0, 2, 0, 0, 0, 1, -3})
+      .Ints({4, 3, 0, 1, 2, 3, 0, 2, 1, 3, 1, 2, 0, 3, 2, 1, 0});
+  w.Open("MeshMaterialList").Ints({4, 4, 0, 1, 2, 3});
+  const char* names[4] = {"Maps\\BARK.BMP", "moss.png", "notes.tga", "ok.png"};
+  for (const char* n : names) {
+    w.Open("Material").Floats({1, 0.5, 0.25, 1, 0, 0, 0, 0, 0, 0, 0});
+    w.Open("TextureFilename").String(n).Close().Close();
+  }
+  w.Close().Close();
+  const auto x = w.CompressedBinary(true);
+  std::ofstream(dir + "/Own Model.x", std::ios::binary)
+      .write(reinterpret_cast<const char*>(x.data()), static_cast<std::streamsize>(x.size()));
+  std::filesystem::create_directories(dir + "/maps");
+  std::filesystem::copy_file(std::string(WG_SOURCE_DIR) + "/tests/data/images/rgb24.bmp",
+                             dir + "/maps/bark.bmp");
+  std::filesystem::copy_file(std::string(WG_SOURCE_DIR) + "/tests/data/images/interlaced.png",
+                             dir + "/ok.png");
+  std::ofstream(dir + "/notes.tga") << "not an image";
+
+  const Result r = ModelInfo("'" + dir + "/Own Model.x'", dir);
+  EXPECT_EQ(r.code, 1) << r.out;
+  for (const std::string& line : {
+           std::string("  form: compressed binary, 64-bit floats\n"),
+           std::string("  vertices 3, triangles 4, materials 4\n"),
+           std::string("  bounding box: (0, 0, -3) to (2, 1, 0)\n"),
+           std::string("  material 0: 1 triangles, diffuse (1, 0.5, 0.25, 1), texture \"Maps\\BARK.BMP\"\n"),
+           "    file " + dir +
+               "/maps/bark.bmp (\"Maps\" matched \"maps\" ignoring case; \"BARK.BMP\" matched "
+               "\"bark.bmp\" ignoring case)\n",
+           std::string("    BMP image of 5x4 pixels, decodes\n"),
+           "    not found: no file named \"moss.png\" in " + dir + ", in any case\n",
+           "    does not decode: D3DXCreateTextureFromFile: not an image in a format textures are read from "
+           "(JPEG, "
+           "PNG, BMP, TGA or DDS) (" +
+               dir + "/notes.tga)\n",
+           std::string("    PNG image of 5x4 pixels, decodes\n"),
+           std::string("result: 2 of 4 textures cannot be used; their triangles draw untextured\n"),
+       })
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin:\n" << r.out;
+}
+
+TEST(ModelInfo, ABrokenOrMissingModelAndAWrongCommandLine) {
+  const std::string dir = wgtest::ScratchDir("model-info-bad");
+  std::ofstream(dir + "/bad.x") << "xof 0303txt 0032\nMesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,7;; }\n";
+  Result r = ModelInfo(dir + "/bad.x", dir);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("D3DXLoadMeshFromX: Mesh: face vertex index 7 beyond 3 vertices (" + dir +
+                       "/bad.x)\n"
+                       "result: the model cannot be loaded\n"),
+            std::string::npos)
+      << r.out;
+  r = ModelInfo(dir + "/none.x", dir);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("no file named \"none.x\""), std::string::npos) << r.out;
+  EXPECT_EQ(ModelInfo("", dir).code, 2);
+  r = ModelInfo("--help", dir);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("usage: model-info FILE.x"), std::string::npos);
+}
+
+}  // namespace
