@@ -1,12 +1,20 @@
 // The one program that stands in for Direct3D 8's fixed-function pipeline with lighting off: the
 // transforms, point sizes, the blending of texture stages 0 and 1, alpha test and fog, all driven by
-// uniforms.
+// uniforms. Desktop OpenGL and WebGL2 compile the same body; only a preamble of version, precision
+// and a few defines differs.
 #pragma once
+
+#include <string>
 
 namespace gl {
 
-extern const char* const kFixedFunctionVertexShader;
-extern const char* const kFixedFunctionFragmentShader;
+// Which OpenGL the backend speaks: desktop 3.3 core, or the subset WebGL2 offers (OpenGL ES 3.0 with
+// the browser's limits), whose missing fixed-function rules are rebuilt as WebGl2Rules.h says.
+enum class GlDialect { Desktop33, WebGl2 };
+
+enum class ShaderStage { Vertex, Fragment };
+
+std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect);
 
 // Vertex attribute slots of the program.
 enum Attribute : unsigned {

@@ -1,7 +1,5 @@
 #include "platform/gl/GlBackend.h"
 
-#include <epoxy/gl.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -11,6 +9,8 @@
 #include "platform/d3d/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/gl/FixedFunctionShader.h"
+#include "platform/gl/GlApi.h"
+#include "platform/gl/WebGl2Rules.h"
 #include "platform/window/Window.h"
 
 namespace gl {
@@ -28,7 +28,9 @@ std::string hex(DWORD v) {
   return buf;
 }
 
-float floatOf(DWORD bits) { return std::bit_cast<float>(bits); }
+float floatOf(DWORD bits) {
+  return std::bit_cast<float>(bits);
+}
 
 void colorOf(d3d::D3DCOLOR c, float out[4]) {
   out[0] = ((c >> 16) & 0xFF) / 255.0f;
@@ -61,8 +63,8 @@ VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const c
   } else {
     throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: position type " + hex(pos));
   }
-  const DWORD known = d3d::D3DFVF_POSITION_MASK | d3d::D3DFVF_NORMAL | d3d::D3DFVF_PSIZE | d3d::D3DFVF_DIFFUSE |
-                      d3d::D3DFVF_SPECULAR | d3d::D3DFVF_TEXCOUNT_MASK | 0xFFFF0000u;
+  const DWORD known = d3d::D3DFVF_POSITION_MASK | d3d::D3DFVF_NORMAL | d3d::D3DFVF_PSIZE |
+                      d3d::D3DFVF_DIFFUSE | d3d::D3DFVF_SPECULAR | d3d::D3DFVF_TEXCOUNT_MASK | 0xFFFF0000u;
   if (fvf & ~known) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped");
   if (fvf & d3d::D3DFVF_NORMAL) l.size += 12;  // lighting is off: normals are carried, never read
   if (fvf & d3d::D3DFVF_PSIZE) {
@@ -75,7 +77,8 @@ VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const c
   }
   if (fvf & d3d::D3DFVF_SPECULAR) l.size += 4;  // SPECULARENABLE is off
   const DWORD texCount = (fvf & d3d::D3DFVF_TEXCOUNT_MASK) >> d3d::D3DFVF_TEXCOUNT_SHIFT;
-  if (texCount > 8) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: texture count");
+  if (texCount > 8)
+    throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: texture count");
   if (fvf >> (16 + 2 * texCount))
     throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: size bits of absent sets");
   for (DWORD i = 0; i < texCount; ++i) {
@@ -94,30 +97,48 @@ VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const c
 
 GLenum primitiveMode(d3d::D3DPRIMITIVETYPE type, const char* call) {
   switch (type) {
-    case d3d::D3DPT_POINTLIST: return GL_POINTS;
-    case d3d::D3DPT_LINELIST: return GL_LINES;
-    case d3d::D3DPT_LINESTRIP: return GL_LINE_STRIP;
-    case d3d::D3DPT_TRIANGLELIST: return GL_TRIANGLES;
-    case d3d::D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
-    case d3d::D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+    case d3d::D3DPT_POINTLIST:
+      return GL_POINTS;
+    case d3d::D3DPT_LINELIST:
+      return GL_LINES;
+    case d3d::D3DPT_LINESTRIP:
+      return GL_LINE_STRIP;
+    case d3d::D3DPT_TRIANGLELIST:
+      return GL_TRIANGLES;
+    case d3d::D3DPT_TRIANGLESTRIP:
+      return GL_TRIANGLE_STRIP;
+    case d3d::D3DPT_TRIANGLEFAN:
+      return GL_TRIANGLE_FAN;
   }
   throw platform::Error(call, "primitive type " + std::to_string(type) + " cannot be drawn");
 }
 
 GLenum blendFactor(DWORD b, const char* call) {
   switch (b) {
-    case d3d::D3DBLEND_ZERO: return GL_ZERO;
-    case d3d::D3DBLEND_ONE: return GL_ONE;
-    case d3d::D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
-    case d3d::D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
-    case d3d::D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
-    case d3d::D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
-    case d3d::D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
-    case d3d::D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
-    case d3d::D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
-    case d3d::D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
-    case 11: return GL_SRC_ALPHA_SATURATE;  // D3DBLEND_SRCALPHASAT
-    default: throw platform::Error(call, "blend factor " + std::to_string(b) + " not supported");
+    case d3d::D3DBLEND_ZERO:
+      return GL_ZERO;
+    case d3d::D3DBLEND_ONE:
+      return GL_ONE;
+    case d3d::D3DBLEND_SRCCOLOR:
+      return GL_SRC_COLOR;
+    case d3d::D3DBLEND_INVSRCCOLOR:
+      return GL_ONE_MINUS_SRC_COLOR;
+    case d3d::D3DBLEND_SRCALPHA:
+      return GL_SRC_ALPHA;
+    case d3d::D3DBLEND_INVSRCALPHA:
+      return GL_ONE_MINUS_SRC_ALPHA;
+    case d3d::D3DBLEND_DESTALPHA:
+      return GL_DST_ALPHA;
+    case d3d::D3DBLEND_INVDESTALPHA:
+      return GL_ONE_MINUS_DST_ALPHA;
+    case d3d::D3DBLEND_DESTCOLOR:
+      return GL_DST_COLOR;
+    case d3d::D3DBLEND_INVDESTCOLOR:
+      return GL_ONE_MINUS_DST_COLOR;
+    case 11:
+      return GL_SRC_ALPHA_SATURATE;  // D3DBLEND_SRCALPHASAT
+    default:
+      throw platform::Error(call, "blend factor " + std::to_string(b) + " not supported");
   }
 }
 
@@ -127,18 +148,26 @@ GLenum compareFunc(DWORD f, const char* call) {
   return GL_NEVER + (f - d3d::D3DCMP_NEVER);  // both enumerations run NEVER, LESS, ..., ALWAYS
 }
 
-GLint addressMode(DWORD a, const char* call) {
+GLint addressMode(DWORD a, GlDialect dialect, const char* call) {
   switch (a) {
-    case d3d::D3DTADDRESS_WRAP: return GL_REPEAT;
-    case d3d::D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
-    case d3d::D3DTADDRESS_CLAMP: return GL_CLAMP_TO_EDGE;
-    case 4: return GL_CLAMP_TO_BORDER;  // D3DTADDRESS_BORDER
-    default: throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
+    case d3d::D3DTADDRESS_WRAP:
+      return GL_REPEAT;
+    case d3d::D3DTADDRESS_MIRROR:
+      return GL_MIRRORED_REPEAT;
+    case d3d::D3DTADDRESS_CLAMP:
+      return GL_CLAMP_TO_EDGE;
+    case d3d::D3DTADDRESS_BORDER:
+      // WebGL2 has no border colour: the shader mixes it in at the clamped edge (WebGl2Rules.h).
+      return dialect == GlDialect::WebGl2 ? GL_CLAMP_TO_EDGE : GL_CLAMP_TO_BORDER;
+    default:
+      throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
   }
 }
 
 // POINT and NONE sample the nearest texel or take no mip; LINEAR and the better filters blend.
-GLint magFilter(DWORD mag) { return mag >= d3d::D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST; }
+GLint magFilter(DWORD mag) {
+  return mag >= d3d::D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST;
+}
 GLint minFilter(DWORD min, DWORD mip) {
   const bool linear = min >= d3d::D3DTEXF_LINEAR;
   if (mip == d3d::D3DTEXF_NONE) return linear ? GL_LINEAR : GL_NEAREST;
@@ -200,21 +229,29 @@ enum Uniform {
   uAlphaFunc,
   uAlphaRef,
   uFogColor,
+  uBorder0,  // the WebGL2 dialect's border addressing (WebGl2Rules.h)
+  uBorder1,
+  uBorderColor0,
+  uBorderColor1,
   kUniformCount
 };
 
 constexpr const char* kUniformNames[kUniformCount] = {
-    "uWorldView",  "uProjection",    "uPreTransformed", "uTarget",       "uVertexPointSize", "uPointSize",
-    "uPointScale", "uPointScaleABC", "uViewportHeight", "uFogMode",      "uVertexFog",       "uFogParams",
-    "uTexture0",   "uTexture1",      "uFlat",           "uSpriteCoords", "uColorOp0",        "uAlphaOp0",
-    "uColorOp1",   "uAlphaOp1",      "uTextureFactor",  "uAlphaFunc",    "uAlphaRef",        "uFogColor"};
+    "uWorldView",  "uProjection",    "uPreTransformed", "uTarget",        "uVertexPointSize", "uPointSize",
+    "uPointScale", "uPointScaleABC", "uViewportHeight", "uFogMode",       "uVertexFog",       "uFogParams",
+    "uTexture0",   "uTexture1",      "uFlat",           "uSpriteCoords",  "uColorOp0",        "uAlphaOp0",
+    "uColorOp1",   "uAlphaOp1",      "uTextureFactor",  "uAlphaFunc",     "uAlphaRef",        "uFogColor",
+    "uBorder[0]",  "uBorder[1]",     "uBorderColor[0]", "uBorderColor[1]"};
 
 // Each stage's operation uniforms.
 constexpr Uniform kColorOpOf[kStages] = {uColorOp0, uColorOp1};
 constexpr Uniform kAlphaOpOf[kStages] = {uAlphaOp0, uAlphaOp1};
+constexpr Uniform kBorderOf[kStages] = {uBorder0, uBorder1};
+constexpr Uniform kBorderColorOf[kStages] = {uBorderColor0, uBorderColor1};
 
-GLuint compile(GLenum type, const char* source) {
+GLuint compile(GLenum type, const std::string& text) {
   const GLuint s = glCreateShader(type);
+  const char* source = text.c_str();
   glShaderSource(s, 1, &source, nullptr);
   glCompileShader(s);
   GLint ok = 0;
@@ -241,6 +278,7 @@ struct GlObject {
 
 struct GlBackend::Impl {
   std::unique_ptr<GlContext> context;
+  GlDialect dialect = GlDialect::Desktop33;
   int width = 0, height = 0;
   GLuint fbo = 0, colorRb = 0, depthRb = 0;
   GLuint program = 0, vao = 0, whiteTexture = 0;
@@ -257,6 +295,8 @@ struct GlBackend::Impl {
     std::size_t capacity = 0, offset = 0;
   };
   Stream vertexStream, indexStream;
+  // The WebGL2 dialect's index lists (WebGl2Rules.h), kept to spare an allocation per draw.
+  std::vector<std::uint32_t> webIndices;
   // The fence of the frame presented last.
   GLsync inFlight = nullptr;
 
@@ -337,6 +377,12 @@ struct GlBackend::Impl {
       bindArrayBuffer(s.buffer);
     else
       glBindBuffer(s.target, s.buffer);
+    if (dialect == GlDialect::WebGl2) {
+      // WebGL2 maps no buffers, and the browser cannot tell which range of a buffer a draw still
+      // reads: each upload gets a buffer of its own.
+      glBufferData(s.target, static_cast<GLsizeiptr>(bytes), data, GL_STREAM_DRAW);
+      return 0;
+    }
     if (at + bytes > s.capacity) {
       if (bytes > s.capacity) s.capacity = std::bit_ceil(bytes);
       glBufferData(s.target, static_cast<GLsizeiptr>(s.capacity), nullptr, GL_STREAM_DRAW);
@@ -398,7 +444,19 @@ struct GlBackend::Impl {
   DWORD applyStage(DWORD i, bool enabled, const d3d::DeviceState& s, const char* call);
   void setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c, const VertexLayout& l,
                      const DWORD (&texIndex)[kStages]);
+  // WebGL2: draws the call's primitives through an index list built by the WebGL2 rules.
+  void drawIndexList(const d3d::DrawCall& c, const std::uint16_t* indices, std::int64_t offset, bool flat,
+                     const char* call);
 };
+
+void GlBackend::Impl::drawIndexList(const d3d::DrawCall& c, const std::uint16_t* indices, std::int64_t offset,
+                                    bool flat, const char* call) {
+  const d3d::D3DPRIMITIVETYPE type =
+      webgl2::BuildIndices(c.type, c.primitiveCount, indices, offset, flat, webIndices);
+  const std::size_t at = put(indexStream, webIndices.data(), webIndices.size() * sizeof(std::uint32_t), 4);
+  glDrawElements(primitiveMode(type, call), static_cast<GLsizei>(webIndices.size()), GL_UNSIGNED_INT,
+                 reinterpret_cast<const void*>(at));
+}
 
 void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* call) {
   const auto& rs = s.renderStates;
@@ -451,7 +509,10 @@ void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* c
 
   const DWORD fill = rs[d3d::D3DRS_FILLMODE];
   const GLenum mode = fill == 1 ? GL_POINT : fill == 2 ? GL_LINE : GL_FILL;
-  if (cache.polygonMode != mode) {
+  if (dialect == GlDialect::WebGl2) {
+    if (mode != GL_FILL)
+      throw platform::Error(call, "fill mode " + std::to_string(fill) + " is not available in WebGL2");
+  } else if (cache.polygonMode != mode) {
     glPolygonMode(GL_FRONT_AND_BACK, mode);
     cache.polygonMode = mode;
   }
@@ -562,19 +623,23 @@ DWORD GlBackend::Impl::applyStage(DWORD i, bool enabled, const d3d::DeviceState&
   const GLuint smp = sampler[i];
   const GLint mag = magFilter(ts[d3d::D3DTSS_MAGFILTER]);
   const GLint min = minFilter(ts[d3d::D3DTSS_MINFILTER], ts[d3d::D3DTSS_MIPFILTER]);
-  const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], call);
-  const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], call);
+  const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], dialect, call);
+  const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], dialect, call);
   if (u.magFilter != mag) glSamplerParameteri(smp, GL_TEXTURE_MAG_FILTER, u.magFilter = mag);
   if (u.minFilter != min) glSamplerParameteri(smp, GL_TEXTURE_MIN_FILTER, u.minFilter = min);
   if (u.wrapS != wrapS) glSamplerParameteri(smp, GL_TEXTURE_WRAP_S, u.wrapS = wrapS);
   if (u.wrapT != wrapT) glSamplerParameteri(smp, GL_TEXTURE_WRAP_T, u.wrapT = wrapT);
-  if (wrapS == GL_CLAMP_TO_BORDER || wrapT == GL_CLAMP_TO_BORDER) {
-    float border[4];
-    colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
-    if (std::memcmp(border, u.border, sizeof border) != 0) {
-      glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
-      std::memcpy(u.border, border, sizeof border);
-    }
+  const bool borderU = ts[d3d::D3DTSS_ADDRESSU] == d3d::D3DTADDRESS_BORDER;
+  const bool borderV = ts[d3d::D3DTSS_ADDRESSV] == d3d::D3DTADDRESS_BORDER;
+  float border[4];
+  colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
+  if (dialect == GlDialect::WebGl2) {
+    const int how[4] = {borderU, borderV, mag == GL_LINEAR, ts[d3d::D3DTSS_MINFILTER] >= d3d::D3DTEXF_LINEAR};
+    setUniform(kBorderOf[i], how, 4);
+    if (borderU || borderV) setUniform(kBorderColorOf[i], border, 4);
+  } else if ((borderU || borderV) && std::memcmp(border, u.border, sizeof border) != 0) {
+    glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
+    std::memcpy(u.border, border, sizeof border);
   }
 
   const DWORD set = ts[d3d::D3DTSS_TEXCOORDINDEX];
@@ -591,13 +656,17 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
       std::equal(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex)))
     return;
   bindArrayBuffer(buffer);
-  const auto at = [&](int field) { return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field)); };
+  const auto at = [&](int field) {
+    return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field));
+  };
   const GLsizei stride = static_cast<GLsizei>(c.stride);
   glEnableVertexAttribArray(kAttrPosition);
   glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
   if (l.diffuse >= 0) {
     glEnableVertexAttribArray(kAttrDiffuse);
-    glVertexAttribPointer(kAttrDiffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride, at(l.diffuse));
+    // WebGL2 has no BGRA size: the bytes arrive in memory order and the shader swizzles them.
+    glVertexAttribPointer(kAttrDiffuse, dialect == GlDialect::WebGl2 ? 4 : GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE,
+                          stride, at(l.diffuse));
   } else {
     glDisableVertexAttribArray(kAttrDiffuse);
     glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
@@ -627,9 +696,11 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   std::copy(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex));
 }
 
-GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) : impl_(std::make_unique<Impl>()) {
+GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, GlDialect dialect)
+    : impl_(std::make_unique<Impl>()) {
   Impl& g = *impl_;
   g.context = std::move(context);
+  g.dialect = dialect;
   g.width = width;
   g.height = height;
   g.context->makeCurrent();
@@ -646,14 +717,15 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) 
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, g.colorRb);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, g.depthRb);
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
-    throw platform::Error("CreateDevice", "the 1024x768 colour target with a 16-bit depth buffer is incomplete");
+    throw platform::Error("CreateDevice",
+                          "the 1024x768 colour target with a 16-bit depth buffer is incomplete");
   // The target holds the screen upside down for GL: its row 0 is the screen's top row, as in
   // Direct3D's memory layout. The rasteriser then breaks ties for pixel centres on an edge the way
   // Direct3D's top-left rule does, and the back buffer reads back top row first.
   glViewport(0, 0, width, height);
 
-  const GLuint vs = compile(GL_VERTEX_SHADER, kFixedFunctionVertexShader);
-  const GLuint fs = compile(GL_FRAGMENT_SHADER, kFixedFunctionFragmentShader);
+  const GLuint vs = compile(GL_VERTEX_SHADER, FixedFunctionShaderSource(ShaderStage::Vertex, dialect));
+  const GLuint fs = compile(GL_FRAGMENT_SHADER, FixedFunctionShaderSource(ShaderStage::Fragment, dialect));
   g.program = glCreateProgram();
   glAttachShader(g.program, vs);
   glAttachShader(g.program, fs);
@@ -692,11 +764,23 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height) 
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
   g.cache.unit[0].texture = g.whiteTexture;
 
-  // D3D's flat shading takes each triangle's colour from its first vertex.
-  glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
-  glEnable(GL_PROGRAM_POINT_SIZE);
-  // Sprite coordinates (0, 0) at the screen's top-left, which is GL's lower left here.
-  glPointParameteri(GL_POINT_SPRITE_COORD_ORIGIN, GL_LOWER_LEFT);
+  if (dialect == GlDialect::Desktop33) {
+    // D3D's flat shading takes each triangle's colour from its first vertex.
+    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+    glEnable(GL_PROGRAM_POINT_SIZE);
+    // Sprite coordinates (0, 0) at the screen's top-left, which is GL's lower left here.
+    glPointParameteri(GL_POINT_SPRITE_COORD_ORIGIN, GL_LOWER_LEFT);
+  } else {
+    // ES always takes the shader's point size; a desktop context drawing in this dialect (the tests
+    // of the browser's rules) must be told to.
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    if (version && std::strncmp(version, "OpenGL ES", 9) != 0) glEnable(GL_PROGRAM_POINT_SIZE);
+    GLfloat range[2] = {0, 0};
+    glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, range);
+    if (range[1] < webgl2::kLargestPointSize)
+      throw platform::Error("CreateDevice", "this browser draws points at most " + std::to_string(range[1]) +
+                                                " pixels wide; the snow needs 64");
+  }
   g.check("CreateDevice");
 }
 
@@ -732,7 +816,10 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
     mask |= GL_COLOR_BUFFER_BIT;
   }
   if (flags & d3d::D3DCLEAR_ZBUFFER) {
-    glClearDepth(z);
+    if (g.dialect == GlDialect::WebGl2)
+      glClearDepthf(z);
+    else
+      glClearDepth(z);
     if (g.cache.depthMask != 1) {
       glDepthMask(GL_TRUE);  // a clear writes depth whatever ZWRITEENABLE says
       g.cache.depthMask = 1;
@@ -744,7 +831,9 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
 }
 
 void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
-  const char* name = call.buffer ? "DrawPrimitive" : call.indices ? "DrawIndexedPrimitiveUP" : "DrawPrimitiveUP";
+  const char* name = call.buffer    ? "DrawPrimitive"
+                     : call.indices ? "DrawIndexedPrimitiveUP"
+                                    : "DrawPrimitiveUP";
   Impl& g = *impl_;
   g.use();
 
@@ -765,6 +854,10 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
   }
 
   const std::size_t stride = call.stride;
+  // WebGL2 takes a flat colour from the last vertex; only coloured records make that visible.
+  const bool web = g.dialect == GlDialect::WebGl2;
+  const bool flatFromFirst =
+      web && state.renderStates[d3d::D3DRS_SHADEMODE] == d3d::D3DSHADE_FLAT && layout.diffuse >= 0;
   if (call.buffer) {
     d3d::VertexBuffer& vb = *call.buffer;
     GLuint buffer = 0;
@@ -786,14 +879,20 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
       vb.dirtyEnd = 0;
     }
     g.setAttributes(buffer, 0, call, layout, texIndex);
-    glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
+    if (flatFromFirst)
+      g.drawIndexList(call, nullptr, call.firstVertex, true, name);
+    else
+      glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
   } else if (!call.indices) {
     // Records land on a whole number of strides into the stream, so the attribute set-up stays as
     // it was and only the first vertex moves.
     const std::size_t bytes = (call.vertexCount - 1) * stride + layout.size;
     const std::size_t at = g.put(g.vertexStream, call.vertices, bytes, stride);
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
-    glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
+    if (flatFromFirst)
+      g.drawIndexList(call, nullptr, static_cast<std::int64_t>(at / stride), true, name);
+    else
+      glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
   } else {
     // Only the records of the given range travel; the indices reach them through a base vertex.
     const std::size_t first = call.firstVertex;
@@ -801,7 +900,15 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
     const std::size_t bytes = (count - 1) * stride + layout.size;
     const std::size_t at = g.put(g.vertexStream, call.vertices + first * stride, bytes, stride);
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
-    const std::size_t indexAt = g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
+    if (web) {
+      g.drawIndexList(call, call.indices,
+                      static_cast<std::int64_t>(at / stride) - static_cast<std::int64_t>(first),
+                      flatFromFirst, name);
+      g.check(name);
+      return;
+    }
+    const std::size_t indexAt =
+        g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
     glDrawElementsBaseVertex(mode, static_cast<GLsizei>(call.indexCount), GL_UNSIGNED_SHORT,
                              reinterpret_cast<const void*>(indexAt),
                              static_cast<GLint>(at / stride) - static_cast<GLint>(first));
@@ -828,12 +935,18 @@ void GlBackend::present() {
   } else {
     glFlush();
   }
+  // A browser paces the frames itself, and WebGL2 never lets the page wait on a fence.
+  if (g.dialect == GlDialect::WebGl2) {
+    g.check("Present");
+    return;
+  }
   // The CPU runs at most one frame ahead of the rasteriser. Unthrottled, a software rasteriser
   // queues dozens of frames, each holding its binned primitives: over 100 MB for the demo.
   const GLsync presented = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
   if (g.inFlight) {
     GLenum r = GL_TIMEOUT_EXPIRED;
-    while (r == GL_TIMEOUT_EXPIRED) r = glClientWaitSync(g.inFlight, GL_SYNC_FLUSH_COMMANDS_BIT, 1'000'000'000);
+    while (r == GL_TIMEOUT_EXPIRED)
+      r = glClientWaitSync(g.inFlight, GL_SYNC_FLUSH_COMMANDS_BIT, 1'000'000'000);
     glDeleteSync(g.inFlight);
   }
   g.inFlight = presented;
@@ -853,11 +966,12 @@ void GlBackend::createTexture(d3d::Texture& texture) {
     if (l.rgba.size() != static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height) * 4) {
       glDeleteTextures(1, &tex);
       g.cache.unit[0].texture = ~0u;
-      throw platform::Error("CreateTexture", "mip level " + std::to_string(i) + " holds the wrong number of bytes",
+      throw platform::Error("CreateTexture",
+                            "mip level " + std::to_string(i) + " holds the wrong number of bytes",
                             texture.source);
     }
-    glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 l.rgba.data());
+    glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, l.rgba.data());
   }
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(texture.levels.size()) - 1);
   g.check("CreateTexture");

@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/d3d/Device.h"
@@ -39,8 +41,15 @@ inline D3DPRESENT_PARAMETERS PresentParams() {
   return D3DPRESENT_PARAMETERS{1024, 768, D3DFMT_X8R8G8B8, 1, 0, D3DSWAPEFFECT_FLIP, 0, 0, 1, D3DFMT_D16, 0, 0, 0};
 }
 
+// The dialect the pixel tests draw in: desktop OpenGL, or with WG_GL_DIALECT=webgl2 only what WebGL2
+// offers, as the browser draws (ctest runs the suite both ways).
+inline gl::GlDialect TestDialect() {
+  const char* d = std::getenv("WG_GL_DIALECT");
+  return d && std::string(d) == "webgl2" ? gl::GlDialect::WebGl2 : gl::GlDialect::Desktop33;
+}
+
 inline std::unique_ptr<Device> CreateHeadlessDevice() {
-  gl::GlDirect3D8 d3d(true);
+  gl::GlDirect3D8 d3d(true, true, TestDialect());
   return d3d.CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
                           PresentParams());
 }
