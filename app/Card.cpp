@@ -1,7 +1,9 @@
 #include "app/Card.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -101,6 +103,51 @@ Card DefaultCard(const std::string& appFolder) {
                {"Тексуры подготовил Tovrak", kCreditX},
                {"С Новым 2007 годом!", kCreditX}};
   return c;
+}
+
+std::string WriteCardTexts(const Card& card) {
+  std::string out;
+  auto line = [&out](const TextLine& l) {
+    // A line of the picture holds no control character, so neither tab nor line feed.
+    if (const std::string problem = TextLineProblem(l.text); !problem.empty())
+      throw std::runtime_error("the line " + excerpt(l.text) + " " + problem);
+    char x[32];
+    std::snprintf(x, sizeof x, "%.9g", static_cast<double>(l.x));
+    out += std::string(x) + "\t" + l.text + "\n";
+  };
+  line(card.greeting);
+  for (const TextLine& l : card.credits) line(l);
+  return out;
+}
+
+Card ReadCardTexts(const std::string& text, const std::string& appFolder, const std::string& file) {
+  Card card = DefaultCard(appFolder);
+  card.credits.clear();
+  std::size_t start = 0;
+  for (int number = 1; start < text.size(); ++number) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos)
+      throw std::runtime_error(file + " line " + std::to_string(number) + " is cut off");
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const std::size_t tab = line.find('\t');
+    char* after = nullptr;
+    const std::string x = line.substr(0, tab == std::string::npos ? 0 : tab);
+    const float value = std::strtof(x.c_str(), &after);
+    if (x.empty() || *after != '\0' || !std::isfinite(value))
+      throw std::runtime_error(file + " line " + std::to_string(number) + " starts with no x position");
+    TextLine l{line.substr(tab + 1), value};
+    if (const std::string problem = TextLineProblem(l.text); !problem.empty())
+      throw std::runtime_error(file + " line " + std::to_string(number) + " " + problem);
+    if (number == 1)
+      card.greeting = std::move(l);
+    else if (card.credits.size() < kMaxCreditLines)
+      card.credits.push_back(std::move(l));
+    else
+      throw std::runtime_error(file + ": more than " + std::to_string(kMaxCreditLines) + " credit lines");
+  }
+  if (start == 0) throw std::runtime_error(file + " holds no greeting line");
+  return card;
 }
 
 std::string TextLineProblem(const std::string& text) {

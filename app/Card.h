@@ -58,6 +58,14 @@ struct GreetingText {
 };
 GreetingText ReadGreetingText(const std::string& file);
 
+// The card as the web page carries it: its text lines with the x each was resolved to, one a line
+// as "x<TAB>text", the greeting first, then the credit lines in order. The page keeps its media at
+// the usual places of its own application folder, so they are not part of it.
+std::string WriteCardTexts(const Card& card);
+// The card of a page whose application folder is `appFolder`, from what WriteCardTexts wrote. Throws
+// std::runtime_error naming `file` when `text` is no such list.
+Card ReadCardTexts(const std::string& text, const std::string& appFolder, const std::string& file);
+
 // Why `text` cannot be a line of the picture (not UTF-8, or a control character, with the column),
 // or empty when it can.
 std::string TextLineProblem(const std::string& text);

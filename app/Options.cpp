@@ -15,8 +15,8 @@ std::int64_t parseCount(const std::string& option, const std::string& value, std
   const auto* end = value.data() + value.size();
   auto [p, ec] = std::from_chars(value.data(), end, v);
   if (ec != std::errc() || p != end || v <= 0 || v > max)
-    throw std::invalid_argument(option + " takes a whole number from 1 to " + std::to_string(max) + ", not '" +
-                                value + "'");
+    throw std::invalid_argument(option + " takes a whole number from 1 to " + std::to_string(max) +
+                                ", not '" + value + "'");
   return v;
 }
 
@@ -48,12 +48,16 @@ Options ParseOptions(int argc, char** argv) {
     } else if (a == "--frames-dir") {
       o.framesDir = value(a);
       if (o.framesDir.empty()) throw std::invalid_argument("--frames-dir needs a folder name");
+    } else if (a == "--export-web") {
+      o.exportWeb = value(a);
+      if (o.exportWeb.empty()) throw std::invalid_argument("--export-web needs a folder name");
     } else if (a == "--seconds") {
       const std::string v = value(a);
       char* end = nullptr;
       o.seconds = std::strtod(v.c_str(), &end);
       if (end == v.c_str() || *end != '\0' || !(o.seconds > 0) || o.seconds > 3600)
-        throw std::invalid_argument("--seconds takes a number of seconds above 0 and at most 3600, not '" + v + "'");
+        throw std::invalid_argument("--seconds takes a number of seconds above 0 and at most 3600, not '" +
+                                    v + "'");
       secondsGiven = true;
     } else if (a == "--fps") {
       o.fps = static_cast<int>(parseCount(a, value(a), 240));
@@ -84,8 +88,14 @@ Options ParseOptions(int argc, char** argv) {
   if ((secondsGiven || fpsGiven) && !o.Capture())
     throw std::invalid_argument("--seconds and --fps need --record or --frames-dir");
   if (o.Capture() && (o.windowed || o.frames > 0 || !o.screenshot.empty()))
-    throw std::invalid_argument("--record and --frames-dir render headless on their own clock; "
-                                "they take no --window, --frames or --screenshot");
+    throw std::invalid_argument(
+        "--record and --frames-dir render headless on their own clock; "
+        "they take no --window, --frames or --screenshot");
+  if (!o.exportWeb.empty() &&
+      (o.headless || o.windowed || o.Capture() || o.frames > 0 || !o.screenshot.empty() || o.mute))
+    throw std::invalid_argument(
+        "--export-web writes a web page and shows nothing; it takes no --headless, "
+        "--window, --frames, --screenshot, --record, --frames-dir or --mute");
   if (o.headless && o.windowed) throw std::invalid_argument("--headless and --window exclude each other");
   if (!o.headless && (o.frames > 0 || !o.screenshot.empty()))
     throw std::invalid_argument("--frames and --screenshot need --headless");
@@ -113,10 +123,13 @@ std::string UsageText(const std::string& program) {
          "  --frames-dir DIR      render the greeting headless into numbered PNG frames instead\n"
          "  --seconds S           length of the recording (default 30)\n"
          "  --fps F               frames per second of the recording (default 30)\n"
+         "  --export-web DIR      write the greeting as a web page into DIR (a new or empty folder,\n"
+         "                        or an earlier export, which is replaced whole)\n"
          "  --mute                run the scene without opening an audio device (no sound card)\n"
          "  --help                show this text\n"
          "\n"
-         "Make it yours (every output takes them: the scene, --screenshot, --record, --frames-dir):\n"
+         "Make it yours (every output takes them: the scene, --screenshot, --record, --frames-dir,\n"
+         "--export-web):\n"
          "  --card DIR            a folder laid out like the application folder, every file optional:\n"
          "                        tex/snow.jpg, tex/snow.png, models/tree.x (with the textures it\n"
          "                        names), music/main.mid, and greeting.txt (UTF-8: the greeting on the\n"

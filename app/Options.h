@@ -19,6 +19,7 @@ struct Options {
   std::string screenshot;    // headless: PNG of the last frame
   std::string record;        // capture: the video file to write (.mp4, .mkv, .webm)
   std::string framesDir;     // capture: the folder for numbered PNG frames
+  std::string exportWeb;     // the folder to write the web page into
   double seconds = 30;       // capture length
   int fps = 30;              // capture frame rate
   bool mute = false;         // live: no audio device; the scene runs silently

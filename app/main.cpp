@@ -10,6 +10,7 @@
 #include "app/Card.h"
 #include "app/Form1.h"
 #include "app/Options.h"
+#include "app/WebExport.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/gl/GlDirect3D8.h"
 
@@ -24,10 +25,16 @@ int run(const app::Options& o) {
   const std::string appPath = platform::ApplicationFolder();
   // Everything the user supplied is checked here, before a window opens or a file is written.
   const app::Card card = app::ResolveCard(o, appPath, std::cerr);
+  if (!o.exportWeb.empty()) {
+    app::ExportWebPage(card, o.exportWeb, appPath + "/web", std::cout);
+    return 0;
+  }
   if (o.Capture()) {
     RunCapture(o, card, appPath);
-    if (!o.record.empty()) std::cout << "Wrote " << o.record << "\n";
-    else std::cout << "Wrote " << std::llround(o.seconds * o.fps) << " frames to " << o.framesDir << "\n";
+    if (!o.record.empty())
+      std::cout << "Wrote " << o.record << "\n";
+    else
+      std::cout << "Wrote " << std::llround(o.seconds * o.fps) << " frames to " << o.framesDir << "\n";
     std::cout.flush();
     std::_Exit(0);
   }

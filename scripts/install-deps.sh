@@ -1,20 +1,35 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the demo and the tests need.
+# Installs the Debian packages the build, the program and the tests need.
+#   scripts/install-deps.sh          what the program needs to build and run (scripts/run.sh)
+#   scripts/install-deps.sh --web    that, and emscripten, which builds the web page's runtime
+#                                    (--export-web, scripts/export-web.sh; about 800 MB more)
+#   scripts/install-deps.sh --test   that, and what only the tests use (scripts/test.sh): Chromium
+#                                    to show the web page, clang for the fuzz harnesses, Xvfb, openbox
+#                                    and xdotool for the tests on an X server, desktop-file-utils for
+#                                    the package's test (about 1.3 GB more than the first)
 # Idempotent: prints nothing and touches nothing when every package is present.
 set -euo pipefail
 
+# GoogleTest, Google Benchmark and Xlib's headers are here because configuring the build reads them;
+# DejaVu gives the text the fallback faces a card's words may need.
 packages=(
   build-essential cmake ninja-build pkg-config
   libsdl2-dev libgl-dev libegl-dev libepoxy-dev libegl-mesa0 libgl1-mesa-dri
   libstb-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev libmagickcore-6.q16-dev
-  libfreetype-dev libfontconfig-dev fonts-liberation2
+  libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
   libfluidsynth-dev timgm6mb-soundfont
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
-  xvfb openbox xdotool libx11-dev
-  desktop-file-utils fonts-dejavu-core
+  libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
 )
+web_packages=(emscripten)
+test_packages=(chromium clang libclang-rt-14-dev xvfb openbox xdotool desktop-file-utils)
+
+case "${1:-}" in
+  --web) packages+=("${web_packages[@]}") ;;
+  --test) packages+=("${web_packages[@]}" "${test_packages[@]}") ;;
+  "") ;;
+  *) echo "usage: scripts/install-deps.sh [--web | --test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,8 @@ case "${1:-}" in
   "") ;;
   *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
 esac
-bash scripts/install-deps.sh
+# The web page's runtime is built and tested in the normal build: emscripten and Chromium too.
+bash scripts/install-deps.sh --test
 jobs=$(nproc)
 passed=0
 # Runs ctest in build folder $1, under the command that follows (env with its variables), and adds

@@ -1,17 +1,10 @@
 #include "platform/d3dx/Font.h"
 
-#include <fontconfig/fontconfig.h>
-#include <ft2build.h>
-#include FT_FREETYPE_H
-#include FT_SYNTHESIS_H
-#include FT_TRUETYPE_TABLES_H
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <iterator>
 #include <unordered_map>
 #include <utility>
@@ -24,54 +17,22 @@ namespace d3dx {
 
 using namespace d3d;
 
-GdiFont StdFont::hFont() const {
-  const char* call = "StdFont hFont";
+int GdiPixelHeight(float points, const std::string& name, const char* call) {
   // 96 DPI; GDI takes the negated point size as the em height, not the cell height.
-  const double px = std::nearbyint(static_cast<double>(Size) * 96.0 / 72.0);
+  const double px = std::nearbyint(static_cast<double>(points) * 96.0 / 72.0);
   if (!(px >= 1.0 && px <= 4096.0))
     throw platform::Error(
-        call, "font size " + std::to_string(Size) + " points is out of range for \"" + Name + "\"");
+        call, "font size " + std::to_string(points) + " points is out of range for \"" + name + "\"");
+  return static_cast<int>(px);
+}
 
-  // A configuration of our own, so nothing here depends on state another caller left in fontconfig.
-  FcConfig* config = FcInitLoadConfigAndFonts();
-  if (!config)
-    throw platform::Error(call, "fontconfig could not load its configuration for \"" + Name + "\"");
-  FcPattern* pattern = FcPatternCreate();
-  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(Name.c_str()));
-  FcPatternAddInteger(pattern, FC_WEIGHT, Bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-  FcPatternAddInteger(pattern, FC_SLANT, Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-  FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-  FcConfigSubstitute(config, pattern, FcMatchPattern);
-  FcDefaultSubstitute(pattern);
-  FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(config, pattern, &result);
-  FcPatternDestroy(pattern);
-
-  GdiFont f;
-  f.name = Name;
-  f.pixelHeight = static_cast<int>(px);
-  f.bold = Bold;
-  f.italic = Italic;
-  f.underline = Underline;
-  FcChar8* file = nullptr;
-  const bool found =
-      match && result == FcResultMatch && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch;
-  if (found) {
-    f.file = reinterpret_cast<const char*>(file);
-    FcChar8* family = nullptr;
-    if (FcPatternGetString(match, FC_FAMILY, 0, &family) == FcResultMatch)
-      f.family = reinterpret_cast<const char*>(family);
-    int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
-    if (FcPatternGetInteger(match, FC_INDEX, 0, &index) == FcResultMatch) f.faceIndex = index;
-    FcPatternGetInteger(match, FC_WEIGHT, 0, &weight);
-    FcPatternGetInteger(match, FC_SLANT, 0, &slant);
-    f.synthesizeBold = Bold && weight < FC_WEIGHT_DEMIBOLD;
-    f.synthesizeItalic = Italic && slant == FC_SLANT_ROMAN;
-  }
-  if (match) FcPatternDestroy(match);
-  FcConfigDestroy(config);
-  if (!found) throw platform::Error(call, "no installed font matches the face \"" + Name + "\"");
-  return f;
+std::string PreparedFaceName(const GdiFont& font) {
+  std::string name;
+  for (const char c : font.name) name += (std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+  name += "-" + std::to_string(font.pixelHeight) + "px";
+  if (font.bold) name += "-bold";
+  if (font.italic) name += "-italic";
+  return name + ".glyphs";
 }
 
 namespace {
@@ -151,30 +112,12 @@ std::string codePoint(char32_t cp) {
   return buf;
 }
 
-std::string ftError(FT_Error e) {
-  const char* s = FT_Error_String(e);
-  return s ? std::string(s) : "FreeType error " + std::to_string(e);
-}
-
 }  // namespace
-
-// A face that draws the characters the font's own face lacks, as fontconfig chose it for them; it is
-// sized like the own face and emboldened or slanted where it is lighter or more upright than asked.
-struct Fallback {
-  FT_Face face = nullptr;
-  std::string file;
-  int faceIndex = 0;
-  bool synthesizeBold = false, synthesizeItalic = false;
-};
 
 struct Font::Impl {
   Device* device;  // null: the text is only measured
   GdiFont desc;
-  FT_Library library = nullptr;
-  FT_Face face = nullptr;
-  // Opened on the first character the own face lacks, so a text it covers never pays for them.
-  FcConfig* fontconfig = nullptr;
-  std::deque<Fallback> fallbacks;
+  std::unique_ptr<GlyphSource> source;
   std::vector<char32_t> missing;
   int inkRight = 0;  // of the last layout, from the rectangle's left edge
   int ascent = 0, descent = 0;
@@ -195,37 +138,13 @@ struct Font::Impl {
   std::vector<char32_t> codePoints;
   std::vector<FontVertex> vertices;
 
-  Impl(Device* dev, const GdiFont& f) : device(dev), desc(f) {
-    const char* call = "D3DXCreateFont";
-    if (f.pixelHeight < 1)
-      throw platform::Error(call, "character height " + std::to_string(f.pixelHeight), f.file);
-    FT_Error e = FT_Init_FreeType(&library);
-    if (e) throw platform::Error(call, "FreeType: " + ftError(e));
-    e = FT_New_Face(library, f.file.c_str(), f.faceIndex, &face);
-    if (e) {
-      FT_Done_FreeType(library);
-      throw platform::Error(call, "cannot open the face \"" + f.name + "\": " + ftError(e), f.file);
-    }
-    e = FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(f.pixelHeight));
-    if (e) {
-      FT_Done_Face(face);
-      FT_Done_FreeType(library);
-      throw platform::Error(call, "cannot size the face \"" + f.name + "\": " + ftError(e), f.file);
-    }
-    FT_Select_Charmap(face, FT_ENCODING_UNICODE);
-
-    // GDI's cell: the Windows ascent and descent of the face, scaled to the em height and rounded.
-    const double scale = static_cast<double>(f.pixelHeight) / face->units_per_EM;
-    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
-    if (os2 && os2->version != 0xFFFF && os2->usWinAscent + os2->usWinDescent > 0) {
-      ascent = static_cast<int>(std::nearbyint(os2->usWinAscent * scale));
-      descent = static_cast<int>(std::nearbyint(os2->usWinDescent * scale));
-    } else {
-      ascent = static_cast<int>(face->size->metrics.ascender >> 6);
-      descent = static_cast<int>(-(face->size->metrics.descender >> 6));
-    }
-    underlinePos = std::max(1, static_cast<int>(std::nearbyint(-face->underline_position * scale)));
-    underlineThickness = std::max(1, static_cast<int>(std::nearbyint(face->underline_thickness * scale)));
+  Impl(Device* dev, const GdiFont& f, std::unique_ptr<GlyphSource> glyphs)
+      : device(dev), desc(f), source(std::move(glyphs)) {
+    const FaceMetrics m = source->Metrics();
+    ascent = m.ascent;
+    descent = m.descent;
+    underlinePos = m.underlinePosition;
+    underlineThickness = m.underlineThickness;
 
     atlas.assign(static_cast<std::size_t>(kAtlasWidth) * atlasHeight * 4, 0);
     for (std::size_t i = 0; i < atlas.size(); i += 4) atlas[i] = atlas[i + 1] = atlas[i + 2] = 255;
@@ -235,13 +154,6 @@ struct Font::Impl {
     shelfX = kPad + 2 + kPad;
     shelfY = kPad;
     shelfH = 2;
-  }
-
-  ~Impl() {
-    for (Fallback& f : fallbacks) FT_Done_Face(f.face);
-    if (fontconfig) FcConfigDestroy(fontconfig);
-    if (face) FT_Done_Face(face);
-    if (library) FT_Done_FreeType(library);
   }
 
   const Glyph& glyph(char32_t cp) {
@@ -255,106 +167,22 @@ struct Font::Impl {
     return *g;
   }
 
-  // The open fallback face for this file, opened and sized on first use; null when FreeType cannot
-  // use it at the font's size.
-  const Fallback* openFallback(const std::string& file, int index, int weight, int slant) {
-    for (const Fallback& f : fallbacks)
-      if (f.file == file && f.faceIndex == index) return &f;
-    Fallback f;
-    f.file = file;
-    f.faceIndex = index;
-    if (FT_New_Face(library, file.c_str(), index, &f.face)) return nullptr;
-    if (!FT_IS_SCALABLE(f.face) || FT_Set_Pixel_Sizes(f.face, 0, static_cast<FT_UInt>(desc.pixelHeight))) {
-      FT_Done_Face(f.face);
-      return nullptr;
-    }
-    FT_Select_Charmap(f.face, FT_ENCODING_UNICODE);
-    f.synthesizeBold = desc.bold && weight < FC_WEIGHT_DEMIBOLD;
-    f.synthesizeItalic = desc.italic && slant == FC_SLANT_ROMAN;
-    fallbacks.push_back(f);
-    return &fallbacks.back();
-  }
-
-  // The face fontconfig ranks first, for the font's family, weight and slant, among those that have
-  // `cp`; null when no installed face has it.
-  const Fallback* fallback(char32_t cp) {
-    if (!fontconfig) {
-      fontconfig = FcInitLoadConfigAndFonts();
-      if (!fontconfig)
-        throw platform::Error("DrawText",
-                              "fontconfig could not load its configuration to find " + codePoint(cp));
-    }
-    FcPattern* pattern = FcPatternCreate();
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(desc.name.c_str()));
-    FcPatternAddInteger(pattern, FC_WEIGHT, desc.bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pattern, FC_SLANT, desc.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    FcCharSet* wanted = FcCharSetCreate();
-    FcCharSetAddChar(wanted, cp);
-    FcPatternAddCharSet(pattern, FC_CHARSET, wanted);
-    FcCharSetDestroy(wanted);
-    FcConfigSubstitute(fontconfig, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult result = FcResultNoMatch;
-    FcFontSet* ranked = FcFontSort(fontconfig, pattern, FcFalse, nullptr, &result);
-    FcPatternDestroy(pattern);
-    const Fallback* chosen = nullptr;
-    for (int i = 0; ranked && i < ranked->nfont && !chosen; ++i) {
-      FcPattern* font = ranked->fonts[i];
-      FcCharSet* has = nullptr;
-      FcChar8* file = nullptr;
-      if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || !FcCharSetHasChar(has, cp))
-        continue;
-      if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) continue;
-      int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
-      FcPatternGetInteger(font, FC_INDEX, 0, &index);
-      FcPatternGetInteger(font, FC_WEIGHT, 0, &weight);
-      FcPatternGetInteger(font, FC_SLANT, 0, &slant);
-      chosen = openFallback(reinterpret_cast<const char*>(file), index, weight, slant);
-      if (chosen && FT_Get_Char_Index(chosen->face, cp) == 0) chosen = nullptr;
-    }
-    if (ranked) FcFontSetDestroy(ranked);
-    return chosen;
-  }
-
   void rasterise(char32_t cp, Glyph& g) {
     const char* call = "DrawText";
-    FT_Face from = face;
-    const std::string* file = &desc.file;
-    bool bold = desc.synthesizeBold, italic = desc.synthesizeItalic;
-    FT_UInt index = FT_Get_Char_Index(face, cp);
-    if (index == 0) {
-      if (const Fallback* f = fallback(cp)) {
-        from = f->face;
-        file = &f->file;
-        bold = f->synthesizeBold;
-        italic = f->synthesizeItalic;
-        index = FT_Get_Char_Index(from, cp);
-      } else {
-        // Glyph 0 of the own face: its missing-glyph box.
-        missing.push_back(cp);
-      }
-    }
-    FT_Error e = FT_Load_Glyph(from, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL);
-    if (e) throw platform::Error(call, "cannot load glyph " + codePoint(cp) + ": " + ftError(e), *file);
-    FT_GlyphSlot slot = from->glyph;
-    if (bold) FT_GlyphSlot_Embolden(slot);
-    if (italic) FT_GlyphSlot_Oblique(slot);
-    e = FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL);
-    if (e) throw platform::Error(call, "cannot render glyph " + codePoint(cp) + ": " + ftError(e), *file);
+    const GlyphImage image = source->Rasterise(cp);
     ++rasterised;
-
-    const FT_Bitmap& bm = slot->bitmap;
-    g.left = slot->bitmap_left;
-    g.top = slot->bitmap_top;
-    g.width = static_cast<int>(bm.width);
-    g.height = static_cast<int>(bm.rows);
-    g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    if (image.missing) missing.push_back(cp);
+    g.left = image.left;
+    g.top = image.top;
+    g.width = image.width;
+    g.height = image.height;
+    g.advance = image.advance;
     if (g.width > 0 && g.height > 0) {
       if (g.width + 2 * kPad > kAtlasWidth)
         throw platform::Error(call, "glyph " + codePoint(cp) + " is wider than the atlas", desc.file);
       place(g);
       for (int y = 0; y < g.height; ++y) {
-        const unsigned char* row = bm.buffer + static_cast<std::ptrdiff_t>(y) * bm.pitch;
+        const std::uint8_t* row = image.coverage.data() + static_cast<std::ptrdiff_t>(y) * g.width;
         std::uint8_t* dst = &atlas[(static_cast<std::size_t>(g.ay + y) * kAtlasWidth + g.ax) * 4];
         for (int x = 0; x < g.width; ++x) dst[x * 4 + 3] = row[x];
       }
@@ -542,7 +370,9 @@ struct Font::Impl {
   }
 };
 
-Font::Font(Device& device, const GdiFont& font) : impl_(std::make_unique<Impl>(&device, font)) {}
+Font::Font(Device& device, const GdiFont& font) : Font(device, font, OpenGlyphSource(font)) {}
+Font::Font(Device& device, const GdiFont& font, std::unique_ptr<GlyphSource> source)
+    : impl_(std::make_unique<Impl>(&device, font, std::move(source))) {}
 Font::~Font() = default;
 
 int Font::DrawText(std::string_view text, const D3DRECT& rect, DWORD format, D3DCOLOR color) {
@@ -574,7 +404,8 @@ std::unique_ptr<Font> D3DXCreateFont(Device& device, const GdiFont& font) {
   return std::make_unique<Font>(device, font);
 }
 
-TextMeasure::TextMeasure(const GdiFont& font) : impl_(std::make_unique<Font::Impl>(nullptr, font)) {}
+TextMeasure::TextMeasure(const GdiFont& font)
+    : impl_(std::make_unique<Font::Impl>(nullptr, font, OpenGlyphSource(font))) {}
 TextMeasure::~TextMeasure() = default;
 
 int TextMeasure::Width(std::string_view text) {
@@ -587,6 +418,46 @@ int TextMeasure::Width(std::string_view text) {
 
 const std::vector<char32_t>& TextMeasure::Missing() const {
   return impl_->missing;
+}
+
+PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts) {
+  const std::unique_ptr<GlyphSource> source = OpenGlyphSource(font);
+  PreparedFace prepared;
+  prepared.metrics = source->Metrics();
+  std::vector<char32_t> codePoints;
+  for (const std::string& text : texts) decodeUtf8(text, codePoints);
+  std::vector<char32_t> seen;
+  for (const char32_t cp : codePoints) {
+    // Line breaks start new lines; DrawText never draws them.
+    if (cp == U'\r' || cp == U'\n' || std::find(seen.begin(), seen.end(), cp) != seen.end()) continue;
+    seen.push_back(cp);
+    prepared.glyphs.emplace_back(cp, source->Rasterise(cp));
+  }
+  return prepared;
+}
+
+namespace {
+
+class PreparedSource : public GlyphSource {
+ public:
+  explicit PreparedSource(PreparedFace face) : face_(std::move(face)) {
+    for (auto& [cp, image] : face_.glyphs) glyphs_[cp] = &image;
+  }
+  FaceMetrics Metrics() const override { return face_.metrics; }
+  GlyphImage Rasterise(char32_t cp) override {
+    const auto it = glyphs_.find(cp);
+    return it == glyphs_.end() ? GlyphImage{} : *it->second;
+  }
+
+ private:
+  PreparedFace face_;
+  std::unordered_map<char32_t, const GlyphImage*> glyphs_;
+};
+
+}  // namespace
+
+std::unique_ptr<GlyphSource> PreparedGlyphSource(PreparedFace face) {
+  return std::make_unique<PreparedSource>(std::move(face));
 }
 
 }  // namespace d3dx

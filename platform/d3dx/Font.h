@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/d3d/Device.h"
@@ -42,9 +43,60 @@ struct StdFont {
   bool Bold = false;
   bool Italic = false;
   bool Underline = false;
-  // Resolves the face through fontconfig at 96 DPI; no matching face is an error naming it.
+  // Resolves the face through fontconfig at 96 DPI; no matching face is an error naming it. In the
+  // browser the face is the one the exporter prepared for this description.
   GdiFont hFont() const;
 };
+
+// The em height in pixels GDI gives a font of `points` points at 96 DPI. Throws naming `call` when it
+// is out of range.
+int GdiPixelHeight(float points, const std::string& name, const char* call);
+
+// A face's line metrics in pixels: GDI's cell, and the underline below the baseline.
+struct FaceMetrics {
+  int ascent = 0, descent = 0;
+  int underlinePosition = 1, underlineThickness = 1;
+};
+
+// One glyph as the rasteriser makes it: its coverage, top row first, and where it sits on the pen:
+// `left` to the right of it, `top` above the baseline; then the pen moves by `advance`.
+struct GlyphImage {
+  int left = 0, top = 0, width = 0, height = 0, advance = 0;
+  std::vector<std::uint8_t> coverage;  // width x height bytes
+  // No installed face has the character: this is the own face's missing-glyph box.
+  bool missing = false;
+};
+
+// The faces behind a Font. On the desktop FreeType rasterises the face fontconfig chose, and for a
+// character it lacks the face fontconfig ranks first among those that have it; in the browser,
+// which has no rasteriser of ours, the glyphs come as the exporter rasterised them.
+class GlyphSource {
+ public:
+  virtual ~GlyphSource() = default;
+  virtual FaceMetrics Metrics() const = 0;
+  // Throws naming DrawText and the face when the glyph cannot be made.
+  virtual GlyphImage Rasterise(char32_t codePoint) = 0;
+};
+
+// Opens the face a GDI font handle names. Throws naming D3DXCreateFont and the file.
+std::unique_ptr<GlyphSource> OpenGlyphSource(const GdiFont& font);
+
+// A face's glyphs made ahead of time: what a runtime without a rasteriser draws with.
+struct PreparedFace {
+  FaceMetrics metrics;
+  std::vector<std::pair<char32_t, GlyphImage>> glyphs;  // each code point once
+};
+
+// Every glyph `texts` (UTF-8, decoded as DrawText decodes them) needs, rasterised by the face `font`
+// names (or by its fallback faces), in the order of first use.
+PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts);
+
+// A GlyphSource over prepared glyphs. A code point that was not prepared draws nothing.
+std::unique_ptr<GlyphSource> PreparedGlyphSource(PreparedFace face);
+
+// The file name a prepared face goes by: the description asked for (name, height, bold, italic), so
+// that the browser finds it from the same font object.
+std::string PreparedFaceName(const GdiFont& font);
 
 enum : d3d::DWORD { DT_TOP = 0, DT_LEFT = 0 };
 
@@ -60,6 +112,8 @@ static_assert(sizeof(FontVertex) == 28);
 class Font {
  public:
   Font(d3d::Device& device, const GdiFont& font);
+  // A font whose glyphs come from `source` rather than from the face `font` names.
+  Font(d3d::Device& device, const GdiFont& font, std::unique_ptr<GlyphSource> source);
   ~Font();
   Font(const Font&) = delete;
   Font& operator=(const Font&) = delete;

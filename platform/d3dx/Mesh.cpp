@@ -5,7 +5,6 @@
 
 #include "platform/d3d/Error.h"
 #include "platform/d3dx/Texture.h"
-#include "platform/window/FileName.h"
 
 namespace d3dx {
 
@@ -133,10 +132,8 @@ std::string D3DXMaterialBuffer::GetTextureName(DWORD i) const {
 
 std::unique_ptr<D3DXMesh> D3DXLoadMeshFromX(const std::string& path, DWORD options, Device& device,
                                             D3DXMaterialBuffer& materials, DWORD& numMaterials) {
-  const platform::FoundFile found = platform::FindFile(path);
-  if (!found.found()) throw platform::Error("D3DXLoadMeshFromX", found.note, path);
-  const auto bytes = ReadFile("D3DXLoadMeshFromX", found.path);
-  XModel model = ParseXFile(bytes.data(), bytes.size(), found.path);
+  const FoundBytes file = FindAndReadFile("D3DXLoadMeshFromX", path);
+  XModel model = ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
   auto mesh = std::make_unique<D3DXMesh>(device, model, options);
   numMaterials = static_cast<DWORD>(model.materials.size());
   materials = D3DXMaterialBuffer(std::move(model.materials));

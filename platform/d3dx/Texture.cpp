@@ -7,30 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 #include "platform/d3d/Error.h"
 #include "platform/d3dx/ImageDecoders.h"
-#include "platform/window/FileName.h"
 
 namespace d3dx {
-
-std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw platform::Error(call, std::strerror(errno), path);
-  // A folder opens like a file here and reports an end position near 2^63.
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) throw platform::Error(call, "not a regular file", path);
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) throw platform::Error(call, "cannot read the file", path);
-  in.seekg(0, std::ios::beg);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
-    throw platform::Error(call, "cannot read the file", path);
-  return bytes;
-}
 
 d3d::Texture::Level Downsample(const d3d::Texture::Level& src) {
   d3d::Texture::Level dst;
@@ -217,13 +198,6 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
   levels.push_back(DecodeImage(data, size, file).level);
   while (levels.back().width > 1 || levels.back().height > 1) levels.push_back(Downsample(levels.back()));
   return levels;
-}
-
-std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFile(d3d::Device& device, const std::string& path) {
-  const platform::FoundFile found = platform::FindFile(path);
-  if (!found.found()) throw platform::Error(kCall, found.note, path);
-  const auto bytes = ReadFile(kCall, found.path);
-  return device.CreateTexture(DecodeImageWithMips(bytes.data(), bytes.size(), found.path), found.path);
 }
 
 void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height) {

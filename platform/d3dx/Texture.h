@@ -62,6 +62,14 @@ std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFile(d3d::Device& device, con
 // Reads a whole file; throws naming `call` and the file when it cannot.
 std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path);
 
+// A file as D3DX's loaders find it: looked up as Windows would (platform::FindFile), then read whole.
+// Throws naming `call` and the file when there is none or it cannot be read.
+struct FoundBytes {
+  std::string path;  // the file read
+  std::vector<std::uint8_t> bytes;
+};
+FoundBytes FindAndReadFile(const std::string& call, const std::string& path);
+
 // Writes RGBA8 pixels (top row first) as a PNG, to a temporary name renamed into place.
 void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height);
 

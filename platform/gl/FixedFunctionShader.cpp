@@ -1,6 +1,10 @@
 #include "platform/gl/FixedFunctionShader.h"
 
+#include "platform/gl/WebGl2Rules.h"
+
 namespace gl {
+
+namespace {
 
 // Direct3D's fog formulas by D3DFOG number (1 EXP, 2 EXP2, 3 LINEAR), from a depth in view space.
 // Both stages need it: table fog runs per pixel, vertex fog per vertex.
@@ -19,8 +23,7 @@ namespace gl {
   "  return 1.0;\n"                                                                             \
   "}\n"
 
-const char* const kFixedFunctionVertexShader =
-    "#version 330 core\n"
+const char* const kVertexBody =
     "layout(location = 0) in vec4 aPosition;\n"
     "layout(location = 1) in vec4 aDiffuse;\n"
     "layout(location = 2) in vec4 aTexCoord0;  // the set stage 0 reads (its D3DTSS_TEXCOORDINDEX)\n"
@@ -62,8 +65,8 @@ const char* const kFixedFunctionVertexShader =
     "    clip.z = 2.0 * clip.z - clip.w;\n"
     "    gl_Position = clip;\n"
     "  }\n"
-    "  vDiffuse = aDiffuse;\n"
-    "  vDiffuseFlat = aDiffuse;\n"
+    "  vDiffuse = WG_DIFFUSE(aDiffuse);\n"
+    "  vDiffuseFlat = WG_DIFFUSE(aDiffuse);\n"
     "  vTexCoord0 = aTexCoord0.xy;\n"
     "  vTexCoord1 = aTexCoord1.xy;\n"
     "  vDepth = eye.z;\n"
@@ -80,8 +83,7 @@ const char* const kFixedFunctionVertexShader =
 // Texture stages 0 and 1 as Direct3D 8 chains them: each stage's colour and alpha operation combine
 // its arguments into the current colour that the next stage reads as D3DTA_CURRENT; the chain ends
 // at the first stage whose colour operation is D3DTOP_DISABLE (1), which then costs nothing.
-const char* const kFixedFunctionFragmentShader =
-    "#version 330 core\n"
+const char* const kFragmentBody =
     "in vec4 vDiffuse;\n"
     "flat in vec4 vDiffuseFlat;\n"
     "in vec2 vTexCoord0;\n"
@@ -159,10 +161,10 @@ const char* const kFixedFunctionFragmentShader =
     // D3DTA_CURRENT at stage 0 is the diffuse colour.
     "  vec4 color = diffuse;\n"
     "  if (uColorOp0.x != 1) {\n"
-    "    vec4 tex = texture(uTexture0, uSpriteCoords ? gl_PointCoord : vTexCoord0);\n"
+    "    vec4 tex = WG_SAMPLE(uTexture0, uSpriteCoords ? WG_SPRITE_COORD : vTexCoord0, 0);\n"
     "    color = stage(uColorOp0, uAlphaOp0, tex, diffuse, color);\n"
     "    if (uColorOp1.x != 1) {\n"
-    "      tex = texture(uTexture1, uSpriteCoords ? gl_PointCoord : vTexCoord1);\n"
+    "      tex = WG_SAMPLE(uTexture1, uSpriteCoords ? WG_SPRITE_COORD : vTexCoord1, 1);\n"
     "      color = stage(uColorOp1, uAlphaOp1, tex, diffuse, color);\n"
     "    }\n"
     "  }\n"
@@ -172,5 +174,23 @@ const char* const kFixedFunctionFragmentShader =
     "}\n";
 
 #undef WG_FOG_FACTOR
+
+// What the desktop dialect adds to the body: vertex colours arrive as R, G, B, A through the BGRA
+// attribute format, sprite coordinates start at the lower left, which is the screen's top here, and
+// the samplers address textures as the stage asks, border colour included.
+const char* const kDesktopPreamble =
+    "#version 330 core\n"
+    "#define WG_DIFFUSE(c) (c)\n"
+    "#define WG_SPRITE_COORD gl_PointCoord\n";
+const char* const kDesktopSampling = "#define WG_SAMPLE(t, uv, stage) texture(t, uv)\n";
+
+}  // namespace
+
+std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect) {
+  const bool web = dialect == GlDialect::WebGl2;
+  std::string source = web ? webgl2::kShaderPreamble : kDesktopPreamble;
+  if (stage == ShaderStage::Vertex) return source + kVertexBody;
+  return source + (web ? webgl2::kFragmentSampling : kDesktopSampling) + kFragmentBody;
+}
 
 }  // namespace gl

@@ -1,7 +1,5 @@
 #include "platform/gl/GlBackend.h"
 
-#include <epoxy/gl.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -13,6 +11,8 @@
 #include "platform/d3d/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/gl/FixedFunctionShader.h"
+#include "platform/gl/GlApi.h"
+#include "platform/gl/WebGl2Rules.h"
 #include "platform/window/Window.h"
 
 namespace gl {
@@ -150,7 +150,7 @@ GLenum compareFunc(DWORD f, const char* call) {
   return GL_NEVER + (f - d3d::D3DCMP_NEVER);  // both enumerations run NEVER, LESS, ..., ALWAYS
 }
 
-GLint addressMode(DWORD a, const char* call) {
+GLint addressMode(DWORD a, GlDialect dialect, const char* call) {
   switch (a) {
     case d3d::D3DTADDRESS_WRAP:
       return GL_REPEAT;
@@ -158,8 +158,9 @@ GLint addressMode(DWORD a, const char* call) {
       return GL_MIRRORED_REPEAT;
     case d3d::D3DTADDRESS_CLAMP:
       return GL_CLAMP_TO_EDGE;
-    case 4:
-      return GL_CLAMP_TO_BORDER;  // D3DTADDRESS_BORDER
+    case d3d::D3DTADDRESS_BORDER:
+      // WebGL2 has no border colour: the shader mixes it in at the clamped edge (WebGl2Rules.h).
+      return dialect == GlDialect::WebGl2 ? GL_CLAMP_TO_EDGE : GL_CLAMP_TO_BORDER;
     default:
       throw platform::Error(call, "texture address mode " + std::to_string(a) + " not supported");
   }
@@ -285,14 +286,19 @@ enum Uniform {
   uAlphaFunc,
   uAlphaRef,
   uFogColor,
+  uBorder0,  // the WebGL2 dialect's border addressing (WebGl2Rules.h)
+  uBorder1,
+  uBorderColor0,
+  uBorderColor1,
   kUniformCount
 };
 
 constexpr const char* kUniformNames[kUniformCount] = {
-    "uWorldView",  "uProjection",    "uPreTransformed", "uTarget",       "uVertexPointSize", "uPointSize",
-    "uPointScale", "uPointScaleABC", "uViewportHeight", "uFogMode",      "uVertexFog",       "uFogParams",
-    "uTexture0",   "uTexture1",      "uFlat",           "uSpriteCoords", "uColorOp0",        "uAlphaOp0",
-    "uColorOp1",   "uAlphaOp1",      "uTextureFactor",  "uAlphaFunc",    "uAlphaRef",        "uFogColor"};
+    "uWorldView",  "uProjection",    "uPreTransformed", "uTarget",        "uVertexPointSize", "uPointSize",
+    "uPointScale", "uPointScaleABC", "uViewportHeight", "uFogMode",       "uVertexFog",       "uFogParams",
+    "uTexture0",   "uTexture1",      "uFlat",           "uSpriteCoords",  "uColorOp0",        "uAlphaOp0",
+    "uColorOp1",   "uAlphaOp1",      "uTextureFactor",  "uAlphaFunc",     "uAlphaRef",        "uFogColor",
+    "uBorder[0]",  "uBorder[1]",     "uBorderColor[0]", "uBorderColor[1]"};
 
 // Each stage's operation uniforms.
 constexpr Uniform kColorOpOf[kStages] = {uColorOp0, uColorOp1};
@@ -338,8 +344,7 @@ void canonicalise(ProgramKey& k) {
 }
 
 // The fixed-function source with the key's uniforms declared as constants of the key's values.
-std::string specialise(const char* source, const ProgramKey& key) {
-  std::string s = source;
+std::string specialise(std::string s, const ProgramKey& key) {
   int at = 0;
   for (const KeyUniform& k : kKeyUniforms) {
     const std::string name = kUniformNames[k.uniform];
@@ -359,9 +364,12 @@ std::string specialise(const char* source, const ProgramKey& key) {
   }
   return s;
 }
+constexpr Uniform kBorderOf[kStages] = {uBorder0, uBorder1};
+constexpr Uniform kBorderColorOf[kStages] = {uBorderColor0, uBorderColor1};
 
-GLuint compile(GLenum type, const char* source, const char* call) {
+GLuint compile(GLenum type, const std::string& text, const char* call) {
   const GLuint s = glCreateShader(type);
+  const char* source = text.c_str();
   glShaderSource(s, 1, &source, nullptr);
   glCompileShader(s);
   GLint ok = 0;
@@ -388,6 +396,7 @@ struct GlObject {
 
 struct GlBackend::Impl {
   std::unique_ptr<GlContext> context;
+  GlDialect dialect = GlDialect::Desktop33;
   int width = 0, height = 0;
   GLuint fbo = 0, colorRb = 0, depthRb = 0;
   GLuint vao = 0, whiteTexture = 0;
@@ -423,6 +432,8 @@ struct GlBackend::Impl {
     std::size_t capacity = 0, offset = 0;
   };
   Stream vertexStream, indexStream;
+  // The WebGL2 dialect's index lists (WebGl2Rules.h), kept to spare an allocation per draw.
+  std::vector<std::uint32_t> webIndices;
   // The fence of the frame presented last.
   GLsync inFlight = nullptr;
   // The points of a point list that can change a pixel, as indices; kept to spare each frame an
@@ -504,6 +515,12 @@ struct GlBackend::Impl {
       bindArrayBuffer(s.buffer);
     else
       glBindBuffer(s.target, s.buffer);
+    if (dialect == GlDialect::WebGl2) {
+      // WebGL2 maps no buffers, and the browser cannot tell which range of a buffer a draw still
+      // reads: each upload gets a buffer of its own.
+      glBufferData(s.target, static_cast<GLsizeiptr>(bytes), data, GL_STREAM_DRAW);
+      return 0;
+    }
     if (at + bytes > s.capacity) {
       if (bytes > s.capacity) s.capacity = std::bit_ceil(bytes);
       glBufferData(s.target, static_cast<GLsizeiptr>(s.capacity), nullptr, GL_STREAM_DRAW);
@@ -569,8 +586,8 @@ struct GlBackend::Impl {
   }
 
   Program link(const std::string& vertexSource, const std::string& fragmentSource, const char* call) {
-    const GLuint vs = compile(GL_VERTEX_SHADER, vertexSource.c_str(), call);
-    const GLuint fs = compile(GL_FRAGMENT_SHADER, fragmentSource.c_str(), call);
+    const GLuint vs = compile(GL_VERTEX_SHADER, vertexSource, call);
+    const GLuint fs = compile(GL_FRAGMENT_SHADER, fragmentSource, call);
     Program p;
     p.name = glCreateProgram();
     glAttachShader(p.name, vs);
@@ -613,8 +630,10 @@ struct GlBackend::Impl {
         auto it = specialised.find(key);
         if (it == specialised.end())
           it = specialised
-                   .emplace(key, link(specialise(kFixedFunctionVertexShader, key),
-                                      specialise(kFixedFunctionFragmentShader, key), call))
+                   .emplace(
+                       key,
+                       link(specialise(FixedFunctionShaderSource(ShaderStage::Vertex, dialect), key),
+                            specialise(FixedFunctionShaderSource(ShaderStage::Fragment, dialect), key), call))
                    .first;
         p = &it->second;
         currentKey = key;
@@ -650,7 +669,19 @@ struct GlBackend::Impl {
   DWORD applyStage(DWORD i, bool enabled, const d3d::DeviceState& s, const char* call);
   void setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c, const VertexLayout& l,
                      const DWORD (&texIndex)[kStages]);
+  // WebGL2: draws the call's primitives through an index list built by the WebGL2 rules.
+  void drawIndexList(const d3d::DrawCall& c, const std::uint16_t* indices, std::int64_t offset, bool flat,
+                     const char* call);
 };
+
+void GlBackend::Impl::drawIndexList(const d3d::DrawCall& c, const std::uint16_t* indices, std::int64_t offset,
+                                    bool flat, const char* call) {
+  const d3d::D3DPRIMITIVETYPE type =
+      webgl2::BuildIndices(c.type, c.primitiveCount, indices, offset, flat, webIndices);
+  const std::size_t at = put(indexStream, webIndices.data(), webIndices.size() * sizeof(std::uint32_t), 4);
+  glDrawElements(primitiveMode(type, call), static_cast<GLsizei>(webIndices.size()), GL_UNSIGNED_INT,
+                 reinterpret_cast<const void*>(at));
+}
 
 void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* call) {
   const auto& rs = s.renderStates;
@@ -703,7 +734,10 @@ void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* c
 
   const DWORD fill = rs[d3d::D3DRS_FILLMODE];
   const GLenum mode = fill == 1 ? GL_POINT : fill == 2 ? GL_LINE : GL_FILL;
-  if (cache.polygonMode != mode) {
+  if (dialect == GlDialect::WebGl2) {
+    if (mode != GL_FILL)
+      throw platform::Error(call, "fill mode " + std::to_string(fill) + " is not available in WebGL2");
+  } else if (cache.polygonMode != mode) {
     glPolygonMode(GL_FRONT_AND_BACK, mode);
     cache.polygonMode = mode;
   }
@@ -814,19 +848,23 @@ DWORD GlBackend::Impl::applyStage(DWORD i, bool enabled, const d3d::DeviceState&
   const GLuint smp = sampler[i];
   const GLint mag = magFilter(ts[d3d::D3DTSS_MAGFILTER]);
   const GLint min = minFilter(ts[d3d::D3DTSS_MINFILTER], ts[d3d::D3DTSS_MIPFILTER]);
-  const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], call);
-  const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], call);
+  const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], dialect, call);
+  const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], dialect, call);
   if (u.magFilter != mag) glSamplerParameteri(smp, GL_TEXTURE_MAG_FILTER, u.magFilter = mag);
   if (u.minFilter != min) glSamplerParameteri(smp, GL_TEXTURE_MIN_FILTER, u.minFilter = min);
   if (u.wrapS != wrapS) glSamplerParameteri(smp, GL_TEXTURE_WRAP_S, u.wrapS = wrapS);
   if (u.wrapT != wrapT) glSamplerParameteri(smp, GL_TEXTURE_WRAP_T, u.wrapT = wrapT);
-  if (wrapS == GL_CLAMP_TO_BORDER || wrapT == GL_CLAMP_TO_BORDER) {
-    float border[4];
-    colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
-    if (std::memcmp(border, u.border, sizeof border) != 0) {
-      glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
-      std::memcpy(u.border, border, sizeof border);
-    }
+  const bool borderU = ts[d3d::D3DTSS_ADDRESSU] == d3d::D3DTADDRESS_BORDER;
+  const bool borderV = ts[d3d::D3DTSS_ADDRESSV] == d3d::D3DTADDRESS_BORDER;
+  float border[4];
+  colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
+  if (dialect == GlDialect::WebGl2) {
+    const int how[4] = {borderU, borderV, mag == GL_LINEAR, ts[d3d::D3DTSS_MINFILTER] >= d3d::D3DTEXF_LINEAR};
+    setUniform(kBorderOf[i], how, 4);
+    if (borderU || borderV) setUniform(kBorderColorOf[i], border, 4);
+  } else if ((borderU || borderV) && std::memcmp(border, u.border, sizeof border) != 0) {
+    glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
+    std::memcpy(u.border, border, sizeof border);
   }
 
   const DWORD set = ts[d3d::D3DTSS_TEXCOORDINDEX];
@@ -851,7 +889,9 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
   if (l.diffuse >= 0) {
     glEnableVertexAttribArray(kAttrDiffuse);
-    glVertexAttribPointer(kAttrDiffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride, at(l.diffuse));
+    // WebGL2 has no BGRA size: the bytes arrive in memory order and the shader swizzles them.
+    glVertexAttribPointer(kAttrDiffuse, dialect == GlDialect::WebGl2 ? 4 : GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE,
+                          stride, at(l.diffuse));
   } else {
     glDisableVertexAttribArray(kAttrDiffuse);
     glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
@@ -881,10 +921,12 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   std::copy(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex));
 }
 
-GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, Programs programs)
+GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, GlDialect dialect,
+                     Programs programs)
     : impl_(std::make_unique<Impl>()) {
   Impl& g = *impl_;
   g.context = std::move(context);
+  g.dialect = dialect;
   g.width = width;
   g.height = height;
   g.context->makeCurrent();
@@ -909,7 +951,8 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   glViewport(0, 0, width, height);
 
   g.mode = programs;
-  g.uber = g.link(kFixedFunctionVertexShader, kFixedFunctionFragmentShader, "CreateDevice");
+  g.uber = g.link(FixedFunctionShaderSource(ShaderStage::Vertex, dialect),
+                  FixedFunctionShaderSource(ShaderStage::Fragment, dialect), "CreateDevice");
   g.setInt(uTexture0, 0);
   g.setInt(uTexture1, 1);
   const float target[2] = {static_cast<float>(width), static_cast<float>(height)};
@@ -933,11 +976,23 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
   g.cache.unit[0].texture = g.whiteTexture;
 
-  // D3D's flat shading takes each triangle's colour from its first vertex.
-  glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
-  glEnable(GL_PROGRAM_POINT_SIZE);
-  // Sprite coordinates (0, 0) at the screen's top-left, which is GL's lower left here.
-  glPointParameteri(GL_POINT_SPRITE_COORD_ORIGIN, GL_LOWER_LEFT);
+  if (dialect == GlDialect::Desktop33) {
+    // D3D's flat shading takes each triangle's colour from its first vertex.
+    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+    glEnable(GL_PROGRAM_POINT_SIZE);
+    // Sprite coordinates (0, 0) at the screen's top-left, which is GL's lower left here.
+    glPointParameteri(GL_POINT_SPRITE_COORD_ORIGIN, GL_LOWER_LEFT);
+  } else {
+    // ES always takes the shader's point size; a desktop context drawing in this dialect (the tests
+    // of the browser's rules) must be told to.
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    if (version && std::strncmp(version, "OpenGL ES", 9) != 0) glEnable(GL_PROGRAM_POINT_SIZE);
+    GLfloat range[2] = {0, 0};
+    glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, range);
+    if (range[1] < webgl2::kLargestPointSize)
+      throw platform::Error("CreateDevice", "this browser draws points at most " + std::to_string(range[1]) +
+                                                " pixels wide; the snow needs 64");
+  }
   g.check("CreateDevice");
 }
 
@@ -974,7 +1029,10 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
     mask |= GL_COLOR_BUFFER_BIT;
   }
   if (flags & d3d::D3DCLEAR_ZBUFFER) {
-    glClearDepth(z);
+    if (g.dialect == GlDialect::WebGl2)
+      glClearDepthf(z);
+    else
+      glClearDepth(z);
     if (g.cache.depthMask != 1) {
       glDepthMask(GL_TRUE);  // a clear writes depth whatever ZWRITEENABLE says
       g.cache.depthMask = 1;
@@ -1010,6 +1068,10 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
   g.useProgram(name);
 
   const std::size_t stride = call.stride;
+  // WebGL2 takes a flat colour from the last vertex; only coloured records make that visible.
+  const bool web = g.dialect == GlDialect::WebGl2;
+  const bool flatFromFirst =
+      web && state.renderStates[d3d::D3DRS_SHADEMODE] == d3d::D3DSHADE_FLAT && layout.diffuse >= 0;
   if (call.buffer) {
     d3d::VertexBuffer& vb = *call.buffer;
     GLuint buffer = 0;
@@ -1033,6 +1095,8 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
     g.setAttributes(buffer, 0, call, layout, texIndex);
     if (g.cullInvisiblePoints(call, state, layout, call.vertices, call.firstVertex))
       g.drawVisiblePoints();
+    else if (flatFromFirst)
+      g.drawIndexList(call, nullptr, call.firstVertex, true, name);
     else
       glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
   } else if (!call.indices) {
@@ -1043,6 +1107,8 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
     if (g.cullInvisiblePoints(call, state, layout, call.vertices, at / stride))
       g.drawVisiblePoints();
+    else if (flatFromFirst)
+      g.drawIndexList(call, nullptr, static_cast<std::int64_t>(at / stride), true, name);
     else
       glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
   } else {
@@ -1052,6 +1118,13 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
     const std::size_t bytes = (count - 1) * stride + layout.size;
     const std::size_t at = g.put(g.vertexStream, call.vertices + first * stride, bytes, stride);
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
+    if (web) {
+      g.drawIndexList(call, call.indices,
+                      static_cast<std::int64_t>(at / stride) - static_cast<std::int64_t>(first),
+                      flatFromFirst, name);
+      g.check(name);
+      return;
+    }
     const std::size_t indexAt =
         g.put(g.indexStream, call.indices, call.indexCount * sizeof(std::uint16_t), 4);
     glDrawElementsBaseVertex(mode, static_cast<GLsizei>(call.indexCount), GL_UNSIGNED_SHORT,
@@ -1079,6 +1152,11 @@ void GlBackend::present() {
     glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   } else {
     glFlush();
+  }
+  // A browser paces the frames itself, and WebGL2 never lets the page wait on a fence.
+  if (g.dialect == GlDialect::WebGl2) {
+    g.check("Present");
+    return;
   }
   // The CPU runs at most one frame ahead of the rasteriser. Unthrottled, a software rasteriser
   // queues dozens of frames, each holding its binned primitives: over 100 MB for the demo.

@@ -1,24 +1,21 @@
-// The OpenGL 3.3 core backend of the fixed-function device. It renders into an offscreen
-// 1024 x 768 colour target with a 16-bit depth buffer; Present scales that target into the window
-// (aspect kept, black bars) or, headless, leaves it for reading back.
+// The OpenGL backend of the fixed-function device, in OpenGL 3.3 core or in WebGL2's subset (the
+// browser's canvas). It renders into an offscreen 1024 x 768 colour target with a 16-bit depth
+// buffer; Present scales that target into the window or canvas (aspect kept, black bars) or,
+// headless, leaves it for reading back.
 #pragma once
 
 #include <memory>
 
 #include "platform/d3d/Device.h"
+#include "platform/gl/FixedFunctionShader.h"
 #include "platform/gl/GlContext.h"
 
 namespace gl {
 
-// How the fixed-function states reach the shader: each combination of the states that change what
-// it computes gets its own program with those states as constants, made on the combination's first
-// draw; or one program reads them all as uniforms and branches on them (kept for comparison).
-enum class Programs { Specialised, Uber };
-
 class GlBackend : public d3d::Backend {
  public:
   GlBackend(std::unique_ptr<GlContext> context, int width, int height,
-            Programs programs = Programs::Specialised);
+            GlDialect dialect = GlDialect::Desktop33, Programs programs = Programs::Specialised);
   ~GlBackend() override;
 
   void clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD stencil) override;

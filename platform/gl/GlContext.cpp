@@ -46,14 +46,11 @@ class EglContext : public GlContext {
     if (epoxy_has_egl_extension(EGL_NO_DISPLAY, "EGL_MESA_platform_surfaceless"))
       display_ = eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     if (display_ == EGL_NO_DISPLAY) display_ = eglGetDisplay(EGL_DEFAULT_DISPLAY);
-    if (display_ == EGL_NO_DISPLAY)
-      throw platform::Error("eglGetDisplay", "no EGL display for headless rendering");
+    if (display_ == EGL_NO_DISPLAY) throw platform::Error("eglGetDisplay", "no EGL display for headless rendering");
     EGLint major = 0, minor = 0;
-    if (!eglInitialize(display_, &major, &minor))
-      throw platform::Error("eglInitialize", eglError("eglInitialize"));
+    if (!eglInitialize(display_, &major, &minor)) throw platform::Error("eglInitialize", eglError("eglInitialize"));
     if (!eglBindAPI(EGL_OPENGL_API)) throw platform::Error("eglBindAPI", eglError("eglBindAPI"));
-    const EGLint cfgAttr[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                              EGL_NONE};
+    const EGLint cfgAttr[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
     EGLConfig cfg = nullptr;
     EGLint n = 0;
     eglChooseConfig(display_, cfgAttr, &cfg, 1, &n);
@@ -71,8 +68,7 @@ class EglContext : public GlContext {
   // The display stays initialised: EGL shares one display among all its contexts, and terminating
   // it would destroy the contexts of other devices still alive.
   ~EglContext() override {
-    if (eglGetCurrentContext() == ctx_)
-      eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (eglGetCurrentContext() == ctx_) eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display_, ctx_);
   }
   void makeCurrent() override {
@@ -95,8 +91,6 @@ std::unique_ptr<GlContext> CreateWindowContext(SDL_Window* window, bool vsync) {
   return std::make_unique<SdlContext>(window, vsync);
 }
 
-std::unique_ptr<GlContext> CreateHeadlessContext() {
-  return std::make_unique<EglContext>();
-}
+std::unique_ptr<GlContext> CreateHeadlessContext() { return std::make_unique<EglContext>(); }
 
 }  // namespace gl

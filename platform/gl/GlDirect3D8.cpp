@@ -12,8 +12,8 @@ d3d::D3DDISPLAYMODE GlDirect3D8::GetAdapterDisplayMode(d3d::DWORD adapter) {
   return d3d::D3DDISPLAYMODE{1024, 768, 60, d3d::D3DFMT_X8R8G8B8};
 }
 
-std::unique_ptr<d3d::Device> GlDirect3D8::CreateDevice(d3d::DWORD adapter, d3d::DWORD deviceType,
-                                                       void* focusWindow, d3d::DWORD behaviorFlags,
+std::unique_ptr<d3d::Device> GlDirect3D8::CreateDevice(d3d::DWORD adapter, d3d::DWORD deviceType, void* focusWindow,
+                                                       d3d::DWORD behaviorFlags,
                                                        const d3d::D3DPRESENT_PARAMETERS& params) {
   (void)behaviorFlags;
   if (adapter != d3d::D3DADAPTER_DEFAULT || deviceType != d3d::D3DDEVTYPE_HAL)
@@ -28,8 +28,9 @@ std::unique_ptr<d3d::Device> GlDirect3D8::CreateDevice(d3d::DWORD adapter, d3d::
     context = CreateWindowContext(window->Handle(), vsync_);
   }
   const int w = static_cast<int>(params.BackBufferWidth), h = static_cast<int>(params.BackBufferHeight);
-  return std::make_unique<d3d::Device>(std::make_unique<GlBackend>(std::move(context), w, h, programs_),
-                                       params.BackBufferWidth, params.BackBufferHeight);
+  return std::make_unique<d3d::Device>(
+      std::make_unique<GlBackend>(std::move(context), w, h, dialect_, programs_), params.BackBufferWidth,
+      params.BackBufferHeight);
 }
 
 }  // namespace gl

@@ -1,7 +1,6 @@
 #include "platform/window/Window.h"
 
 #include <SDL.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,20 +46,6 @@ void placeInsideUsableArea(SDL_Window* window) {
 
 }  // namespace
 
-Rect FitCentred(int pictureW, int pictureH, int areaW, int areaH) {
-  Rect r;
-  // Integer arithmetic in 64 bits: exact for any screen, and the same on every machine.
-  r.w = areaW;
-  r.h = static_cast<int>(std::int64_t{areaW} * pictureH / pictureW);
-  if (r.h > areaH) {
-    r.h = areaH;
-    r.w = static_cast<int>(std::int64_t{areaH} * pictureW / pictureH);
-  }
-  r.x = (areaW - r.w) / 2;
-  r.y = (areaH - r.h) / 2;
-  return r;
-}
-
 std::int64_t SdlPerformanceCounter::QueryPerformanceFrequency() {
   return static_cast<std::int64_t>(SDL_GetPerformanceFrequency());
 }
@@ -71,8 +56,9 @@ std::int64_t SdlPerformanceCounter::QueryPerformanceCounter() {
 Window::Window(WindowMode mode, const std::string& caption) : mode_(mode) {
   if (mode == WindowMode::Headless) return;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
-    throw Error("SDL_Init(video)", std::string(SDL_GetError()) +
-                                       "; no display is available: run with --headless to render without one");
+    throw Error(
+        "SDL_Init(video)",
+        std::string(SDL_GetError()) + "; no display is available: run with --headless to render without one");
   // Without a display SDL falls back to its offscreen driver, and the greeting would run unseen.
   const char* driver = SDL_GetCurrentVideoDriver();
   const char* asked = std::getenv("SDL_VIDEODRIVER");
@@ -146,7 +132,8 @@ void Window::PumpEvents(const WindowEvents& handlers) {
       case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE && handlers.close) handlers.close();
         break;
-      default: break;
+      default:
+        break;
     }
   }
 }
@@ -157,44 +144,86 @@ std::int16_t VirtualKeyFromSdl(std::int32_t k) {
   if (k >= SDLK_F1 && k <= SDLK_F12) return static_cast<std::int16_t>(112 + (k - SDLK_F1));
   if (k >= SDLK_KP_1 && k <= SDLK_KP_9) return static_cast<std::int16_t>(0x61 + (k - SDLK_KP_1));
   switch (k) {
-    case SDLK_ESCAPE: return 27;
-    case SDLK_BACKSPACE: return 8;
-    case SDLK_TAB: return 9;
-    case SDLK_RETURN: case SDLK_KP_ENTER: return 13;
-    case SDLK_LSHIFT: case SDLK_RSHIFT: return 16;
-    case SDLK_LCTRL: case SDLK_RCTRL: return 17;
-    case SDLK_LALT: case SDLK_RALT: return 18;
-    case SDLK_PAUSE: return 19;
-    case SDLK_CAPSLOCK: return 20;
-    case SDLK_SPACE: return 32;
-    case SDLK_PAGEUP: return 33;
-    case SDLK_PAGEDOWN: return 34;
-    case SDLK_END: return 35;
-    case SDLK_HOME: return 36;
-    case SDLK_LEFT: return 37;
-    case SDLK_UP: return 38;
-    case SDLK_RIGHT: return 39;
-    case SDLK_DOWN: return 40;
-    case SDLK_INSERT: return 45;
-    case SDLK_DELETE: return 46;
-    case SDLK_KP_0: return 0x60;
-    case SDLK_KP_MULTIPLY: return 0x6A;
-    case SDLK_KP_PLUS: return 0x6B;
-    case SDLK_KP_MINUS: return 0x6D;
-    case SDLK_KP_PERIOD: return 0x6E;
-    case SDLK_KP_DIVIDE: return 0x6F;
-    case SDLK_SEMICOLON: return 0xBA;
-    case SDLK_EQUALS: return 0xBB;
-    case SDLK_COMMA: return 0xBC;
-    case SDLK_MINUS: return 0xBD;
-    case SDLK_PERIOD: return 0xBE;
-    case SDLK_SLASH: return 0xBF;
-    case SDLK_BACKQUOTE: return 0xC0;
-    case SDLK_LEFTBRACKET: return 0xDB;
-    case SDLK_BACKSLASH: return 0xDC;
-    case SDLK_RIGHTBRACKET: return 0xDD;
-    case SDLK_QUOTE: return 0xDE;
-    default: return 0;
+    case SDLK_ESCAPE:
+      return 27;
+    case SDLK_BACKSPACE:
+      return 8;
+    case SDLK_TAB:
+      return 9;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+      return 13;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT:
+      return 16;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL:
+      return 17;
+    case SDLK_LALT:
+    case SDLK_RALT:
+      return 18;
+    case SDLK_PAUSE:
+      return 19;
+    case SDLK_CAPSLOCK:
+      return 20;
+    case SDLK_SPACE:
+      return 32;
+    case SDLK_PAGEUP:
+      return 33;
+    case SDLK_PAGEDOWN:
+      return 34;
+    case SDLK_END:
+      return 35;
+    case SDLK_HOME:
+      return 36;
+    case SDLK_LEFT:
+      return 37;
+    case SDLK_UP:
+      return 38;
+    case SDLK_RIGHT:
+      return 39;
+    case SDLK_DOWN:
+      return 40;
+    case SDLK_INSERT:
+      return 45;
+    case SDLK_DELETE:
+      return 46;
+    case SDLK_KP_0:
+      return 0x60;
+    case SDLK_KP_MULTIPLY:
+      return 0x6A;
+    case SDLK_KP_PLUS:
+      return 0x6B;
+    case SDLK_KP_MINUS:
+      return 0x6D;
+    case SDLK_KP_PERIOD:
+      return 0x6E;
+    case SDLK_KP_DIVIDE:
+      return 0x6F;
+    case SDLK_SEMICOLON:
+      return 0xBA;
+    case SDLK_EQUALS:
+      return 0xBB;
+    case SDLK_COMMA:
+      return 0xBC;
+    case SDLK_MINUS:
+      return 0xBD;
+    case SDLK_PERIOD:
+      return 0xBE;
+    case SDLK_SLASH:
+      return 0xBF;
+    case SDLK_BACKQUOTE:
+      return 0xC0;
+    case SDLK_LEFTBRACKET:
+      return 0xDB;
+    case SDLK_BACKSLASH:
+      return 0xDC;
+    case SDLK_RIGHTBRACKET:
+      return 0xDD;
+    case SDLK_QUOTE:
+      return 0xDE;
+    default:
+      return 0;
   }
 }
 
@@ -205,13 +234,6 @@ std::string ApplicationFolder() {
   std::string path(buf, static_cast<std::size_t>(n));
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string MediaPath(const std::string& appFolder, const std::string& relative) {
-  std::string rel = relative;
-  for (char& c : rel)
-    if (c == '\\') c = '/';
-  return appFolder + rel;
 }
 
 }  // namespace platform

@@ -260,3 +260,61 @@ TEST(ResolveCard, ACharacterNoFaceHasIsReportedOnce) {
 }
 
 }  // namespace
+
+// What the web page carries of a card: its texts at the places they were resolved to, read back into
+// the same card over the page's own media.
+TEST(CardTexts, TheTextsAndTheirPlacesComeBackAsResolved) {
+  app::Card c = resolve({"--greeting", "Happy New Year to everyone who has ever made a greeting", "--credit",
+                         "Ω one", "--credit", "two"});
+  c.credits[0].x = 299.75f;  // any float comes back exactly
+  const std::string text = app::WriteCardTexts(c);
+  EXPECT_EQ(text.substr(text.find('\n') + 1), "299.75\tΩ one\n300\ttwo\n");
+  const app::Card back = app::ReadCardTexts(text, "/greeting", "card.txt");
+  EXPECT_EQ(back.greeting.text, c.greeting.text);
+  EXPECT_EQ(back.greeting.x, c.greeting.x);
+  ASSERT_EQ(back.credits.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(back.credits[i].text, c.credits[i].text);
+    EXPECT_EQ(back.credits[i].x, c.credits[i].x);
+  }
+  EXPECT_EQ(back.ground, "/greeting/tex/snow.jpg");
+  EXPECT_EQ(back.flake, "/greeting/tex/snow.png");
+  EXPECT_EQ(back.model, "/greeting/models/tree.x");
+  EXPECT_EQ(back.tune, "/greeting/music/main.mid");
+
+  // No credit lines and an empty greeting are a card too; the built-in texts are the default card's.
+  app::Card none = app::DefaultCard("/app");
+  none.greeting.text.clear();
+  none.credits.clear();
+  const app::Card empty = app::ReadCardTexts(app::WriteCardTexts(none), "/greeting", "card.txt");
+  EXPECT_EQ(empty.greeting.text, "");
+  EXPECT_TRUE(empty.credits.empty());
+  const app::Card builtIn =
+      app::ReadCardTexts(app::WriteCardTexts(app::DefaultCard("/app")), "/greeting", "card.txt");
+  const app::Card want = app::DefaultCard("/greeting");
+  EXPECT_EQ(builtIn.greeting.text, want.greeting.text);
+  EXPECT_EQ(builtIn.greeting.x, want.greeting.x);
+  ASSERT_EQ(builtIn.credits.size(), want.credits.size());
+  for (std::size_t i = 0; i < want.credits.size(); ++i)
+    EXPECT_EQ(builtIn.credits[i].text, want.credits[i].text);
+}
+
+TEST(CardTexts, WhatIsNoListOfPlacedLinesIsRefusedNamingTheLine) {
+  auto problem = [](const std::string& text) {
+    try {
+      app::ReadCardTexts(text, "/greeting", "card.txt");
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_EQ(problem(""), "card.txt holds no greeting line");
+  EXPECT_EQ(problem("400\tHello\n300\tcut"), "card.txt line 2 is cut off");
+  EXPECT_EQ(problem("400 Hello\n"), "card.txt line 1 starts with no x position");
+  EXPECT_EQ(problem("400\tHello\nx\tthere\n"), "card.txt line 2 starts with no x position");
+  EXPECT_EQ(problem("nan\tHello\n"), "card.txt line 1 starts with no x position");
+  EXPECT_EQ(problem("400\tHel\x01lo\n"), "card.txt line 1 has the control character U+0001 at character 4");
+  std::string many = "400\tHello\n";
+  for (std::size_t i = 0; i <= app::kMaxCreditLines; ++i) many += "300\tline\n";
+  EXPECT_EQ(problem(many), "card.txt: more than 100 credit lines");
+}

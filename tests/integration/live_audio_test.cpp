@@ -81,7 +81,7 @@ class LiveAudio : public testing::Test {
  protected:
   void SetUp() override {
     if (!onPath("Xvfb") || !onPath("xdotool"))
-      GTEST_SKIP() << "needs Xvfb and xdotool (scripts/install-deps.sh)";
+      GTEST_SKIP() << "needs Xvfb and xdotool (scripts/install-deps.sh --test)";
     display_ = std::make_unique<VirtualDisplay>();
     ASSERT_TRUE(display_->Ready()) << "Xvfb did not start";
   }

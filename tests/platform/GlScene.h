@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/d3d/Device.h"
@@ -36,12 +38,18 @@ struct V104 {  // D3DFVF_XYZRHW | D3DFVF_TEX1
 };
 
 inline D3DPRESENT_PARAMETERS PresentParams() {
-  return D3DPRESENT_PARAMETERS{1024, 768, D3DFMT_X8R8G8B8, 1, 0, D3DSWAPEFFECT_FLIP, 0, 0, 1, D3DFMT_D16, 0,
-                               0,    0};
+  return D3DPRESENT_PARAMETERS{1024, 768, D3DFMT_X8R8G8B8, 1, 0, D3DSWAPEFFECT_FLIP, 0, 0, 1, D3DFMT_D16, 0, 0, 0};
+}
+
+// The dialect the pixel tests draw in: desktop OpenGL, or with WG_GL_DIALECT=webgl2 only what WebGL2
+// offers, as the browser draws (ctest runs the suite both ways).
+inline gl::GlDialect TestDialect() {
+  const char* d = std::getenv("WG_GL_DIALECT");
+  return d && std::string(d) == "webgl2" ? gl::GlDialect::WebGl2 : gl::GlDialect::Desktop33;
 }
 
 inline std::unique_ptr<Device> CreateHeadlessDevice(gl::Programs programs = gl::Programs::Specialised) {
-  gl::GlDirect3D8 d3d(true, true, programs);
+  gl::GlDirect3D8 d3d(true, true, TestDialect(), programs);
   return d3d.CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
                           PresentParams());
 }
@@ -78,9 +86,7 @@ struct GlScene {
 
   // A quad facing the camera at depth z, centred on (cx, cy), as a strip.
   static std::vector<V42> Quad(float cx, float cy, float z, float halfW, float halfH, D3DCOLOR c) {
-    return {{cx - halfW, cy + halfH, z, c},
-            {cx + halfW, cy + halfH, z, c},
-            {cx - halfW, cy - halfH, z, c},
+    return {{cx - halfW, cy + halfH, z, c}, {cx + halfW, cy + halfH, z, c}, {cx - halfW, cy - halfH, z, c},
             {cx + halfW, cy - halfH, z, c}};
   }
   static void DrawQuad(Device& d, const std::vector<V42>& q) {
@@ -106,11 +112,7 @@ struct GlScene {
 
 // World units at depth z of half a pixel across and down: moves a point from a pixel centre onto
 // the corner between four pixels.
-inline float HalfPixelX(float z) {
-  return z / (0.75f * 1024.0f);
-}
-inline float HalfPixelY(float z) {
-  return z / 768.0f;
-}
+inline float HalfPixelX(float z) { return z / (0.75f * 1024.0f); }
+inline float HalfPixelY(float z) { return z / 768.0f; }
 
 }  // namespace gltest

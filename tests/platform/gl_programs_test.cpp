@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/gl/GlBackend.h"
 #include "tests/platform/GlScene.h"
 
 namespace {

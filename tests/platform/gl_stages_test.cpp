@@ -336,6 +336,46 @@ TEST(GlAddressing, WrapMirrorClampAndBorderOnEachStageOwnStates) {
   EXPECT_EQ(sample(D3DTADDRESS_WRAP, 1.25f), 0x0000FF);   // black + blue
 }
 
+// Linear filtering at a border-addressed edge blends the edge texel with the border colour by the
+// share of the filter's footprint outside the texture, as Direct3D's sampler does. A black and a
+// white texel magnified across the screen, u running from -0.5 at x = 0 to 1.5 at x = 1024.
+TEST(GlAddressing, LinearFilteringBlendsTheBorderColourIntoTheEdge) {
+  GlScene s;
+  s.dev->SetTexture(0, s.MakeTexture(2, 1, {kBlack, kWhite}));
+  s.dev->SetTextureStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_BORDER);
+  s.dev->SetTextureStageState(0, D3DTSS_ADDRESSV, D3DTADDRESS_BORDER);
+  s.dev->SetTextureStageState(0, D3DTSS_BORDERCOLOR, 0xFFFF0000);
+  s.dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+  s.dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  struct V144 {
+    float x, y, z, rhw;
+    D3DCOLOR color;
+    float u, v;
+  };
+  // v stays on the texels' centre row, inside on its axis.
+  const V144 q[4] = {{0, 300, 0.5f, 1, kWhite, -0.5f, 0.5f},
+                     {1024, 300, 0.5f, 1, kWhite, 1.5f, 0.5f},
+                     {0, 400, 0.5f, 1, kWhite, -0.5f, 0.5f},
+                     {1024, 400, 0.5f, 1, kWhite, 1.5f, 0.5f}};
+  const Image img = s.frame(kBlack, [&](Device& d) {
+    d.SetVertexShader(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+    d.DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(V144));
+  });
+  const Rgba border = Of(0xFFFF0000), black = Of(kBlack), white = Of(kWhite);
+  for (int x = 0; x < 1024; x += 8) {
+    // The two texels the footprint covers, the left one weighted 1 - f; outside 0..1 is border.
+    const double p = (-0.5 + 2.0 * x / 1024.0) * 2.0 - 0.5;
+    const int i = static_cast<int>(std::floor(p));
+    const double f = p - i;
+    auto texel = [&](int k) { return k < 0 || k > 1 ? border : k == 0 ? black : white; };
+    Rgba want{};
+    for (int c = 0; c < 4; ++c) want.c[c] = (1 - f) * texel(i).c[c] + f * texel(i + 1).c[c];
+    want.c[3] = 1;
+    SCOPED_TRACE("x " + std::to_string(x));
+    ExpectPixel(img, x, 350, want, 2.0);
+  }
+}
+
 std::string ErrorOf(Device& d, const std::function<void()>& setUp) {
   setUp();
   const auto quad = GlScene::Quad(0, 0, 10, 5, 5, kWhite);

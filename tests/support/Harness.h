@@ -81,11 +81,11 @@ struct RecordingDemo {
 };
 
 // The whole demo on the OpenGL backend, headless, started up, its clock moving one frame per Present
-// as in the headless program.
+// as in the headless program. With the WebGL2 dialect it draws as the browser does.
 struct GlDemo {
-  GlDemo()
+  explicit GlDemo(gl::GlDialect dialect = gl::GlDialect::Desktop33)
       : counter(kFrequency),
-        direct3d(true),
+        direct3d(true, true, dialect),
         platform{nullptr, &counter, &direct3d, AppDir()},
         form(platform) {
     form.Startup();

@@ -1,0 +1,346 @@
+#include "app/WebExport.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "music/modMusic.h"
+#include "platform/d3d/Error.h"
+#include "platform/d3dx/Font.h"
+#include "platform/d3dx/Prepared.h"
+#include "platform/d3dx/Texture.h"
+#include "platform/d3dx/XFile.h"
+#include "platform/video/OggOpus.h"
+#include "platform/window/Window.h"
+#include "render/modGen.h"
+
+namespace app {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFormat = "winter-greeting-web 1";
+// The runtime's own files, as the web build leaves them beside the program.
+constexpr const char* kRuntimeFiles[] = {"index.html", "page.js", "runtime.js", "runtime.wasm"};
+// Where the page's runtime finds the greeting and the prepared faces in its file system.
+constexpr const char* kRuntimeAppFolder = "/greeting";
+constexpr const char* kRuntimeFontFolder = "/fonts";
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// A path relative to the page, as a URL: every byte but the unreserved ones and '/' percent-encoded.
+std::string urlOf(const std::string& relative) {
+  std::string out;
+  for (const char c : relative) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+      out += c;
+    } else {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", u);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+std::string htmlText(const std::string& s) {
+  std::string out;
+  for (const char c : s) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else
+      out += c;
+  }
+  return out;
+}
+
+void writeFile(const fs::path& path, const void* data, std::size_t size) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  if (!out)
+    throw platform::Error("ExportWebPage", std::string("cannot create the file: ") + std::strerror(errno),
+                          path.string());
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  out.close();
+  if (!out) throw platform::Error("ExportWebPage", "cannot write the file", path.string());
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+  writeFile(path, text.data(), text.size());
+}
+void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  writeFile(path, bytes.data(), bytes.size());
+}
+
+bool isEarlierExport(const fs::path& dir) {
+  std::ifstream in(dir / kWebManifest);
+  std::stringstream s;
+  s << in.rdbuf();
+  return in && s.str().find(jsonString(kFormat)) != std::string::npos;
+}
+
+// Terminating signals wait while the export runs and are looked at between its steps, so that an
+// interrupt removes the temporary folder before the process ends.
+class SignalHold {
+ public:
+  SignalHold() {
+    sigemptyset(&held_);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held_, s);
+    pthread_sigmask(SIG_BLOCK, &held_, &previous_);
+  }
+  ~SignalHold() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalHold(const SignalHold&) = delete;
+  SignalHold& operator=(const SignalHold&) = delete;
+  void check() const {
+    sigset_t pending;
+    sigpending(&pending);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+      if (sigismember(&pending, s))
+        throw std::runtime_error("the export was interrupted; nothing was written");
+  }
+
+ private:
+  sigset_t held_{}, previous_{};
+};
+
+// The temporary folder, removed unless it was moved into place.
+struct Scratch {
+  explicit Scratch(fs::path p) : path(std::move(p)) {
+    std::error_code ec;
+    fs::remove_all(path, ec);  // left by an export that was killed
+    fs::create_directories(path);
+  }
+  ~Scratch() {
+    std::error_code ec;
+    if (!kept) fs::remove_all(path, ec);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  fs::path path;
+  bool kept = false;
+};
+
+struct Manifest {
+  std::vector<std::pair<std::string, std::string>> files;  // URL, path in the runtime's file system
+  std::string tuneMidi, tuneUrl;
+  double tuneSeconds = 0;
+  std::string text(const std::string& title) const {
+    std::string out = "{\n  \"format\": " + jsonString(kFormat) + ",\n  \"title\": " + jsonString(title) +
+                      ",\n  \"files\": [\n";
+    for (std::size_t i = 0; i < files.size(); ++i)
+      out += "    [" + jsonString(files[i].first) + ", " + jsonString(files[i].second) + "]" +
+             (i + 1 < files.size() ? ",\n" : "\n");
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", tuneSeconds);
+    out += "  ],\n  \"tunes\": [{\"midi\": " + jsonString(tuneMidi) + ", \"url\": " + jsonString(tuneUrl) +
+           ", \"seconds\": " + seconds + "}]\n}\n";
+    return out;
+  }
+};
+
+// Where a texture the model names lies below the model's folder, its components joined by '/' as
+// the page's file system spells them; empty when the name names no file there or leaves the folder.
+std::string modelTextureName(const std::string& stored) {
+  std::string name, part;
+  for (const char c : stored + '/') {
+    if (c != '/' && c != '\\') {
+      part += c;
+      continue;
+    }
+    if (part == "..") return {};
+    if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
+    part.clear();
+  }
+  return name;
+}
+
+// A texture file as D3DXCreateTextureFromFile reads it, prepared for the page.
+std::vector<std::uint8_t> texels(const std::string& path) {
+  const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXCreateTextureFromFile", path);
+  return d3dx::WritePreparedTexture(
+      d3dx::DecodeImageWithMips(file.bytes.data(), file.bytes.size(), file.path));
+}
+
+}  // namespace
+
+void ExportWebPage(const Card& card, const std::string& dir, const std::string& runtimeDir,
+                   std::ostream& progress) {
+  for (const char* f : kRuntimeFiles)
+    if (!fs::is_regular_file(fs::path(runtimeDir) / f))
+      throw std::runtime_error("the web runtime is not built: " + (fs::path(runtimeDir) / f).string() +
+                               " is missing. It is built with emscripten when that is installed "
+                               "(scripts/install-deps.sh --web); then build again");
+
+  const fs::path target = fs::absolute(fs::path(dir)).lexically_normal();
+  const fs::path name = target.filename().empty() ? target.parent_path().filename() : target.filename();
+  const fs::path folder = target.filename().empty() ? target.parent_path() : target;
+  if (name.empty()) throw std::runtime_error("--export-web needs a folder to write into, not " + dir);
+  const fs::path parent = folder.parent_path();
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(folder, ec);
+  bool replace = false;
+  if (fs::is_symlink(status)) throw std::runtime_error(dir + " is a symbolic link: name the folder itself");
+  if (fs::exists(status)) {
+    if (!fs::is_directory(status)) throw std::runtime_error("cannot export into " + dir + ": it is a file");
+    replace = true;
+    if (!fs::is_empty(folder, ec) && !isEarlierExport(folder))
+      throw std::runtime_error(
+          "cannot export into " + dir +
+          ": the folder is not empty and holds no earlier export of the greeting. Name a new "
+          "or empty folder, or an earlier export (it is then replaced whole)");
+  }
+  fs::create_directories(parent, ec);
+  if (ec) throw std::runtime_error("cannot create the folder " + parent.string() + ": " + ec.message());
+  if (access(parent.c_str(), W_OK) != 0)
+    throw std::runtime_error("cannot write into " + parent.string() + ": " + std::strerror(errno));
+
+  SignalHold signals;
+  Scratch scratch(parent / ("." + name.string() + ".partial"));
+  const fs::path out = scratch.path;
+  Manifest manifest;
+  auto add = [&](const std::string& relative, const std::string& runtimePath, const auto& bytes) {
+    writeFile(out / relative, bytes);
+    manifest.files.emplace_back(urlOf(relative), runtimePath);
+  };
+  const std::string app = kRuntimeAppFolder;
+
+  progress << "Preparing the textures, the tree and the glyphs for the browser\n" << std::flush;
+  add("greeting/tex/snow.jpg.texels", app + "/tex/snow.jpg", texels(card.ground));
+  add("greeting/tex/snow.png.texels", app + "/tex/snow.png", texels(card.flake));
+  signals.check();
+
+  // As on the desktop, a model that cannot be read leaves the scene without the tree, and a texture
+  // that cannot be read leaves its subset untextured. The textures lie beside the model.
+  try {
+    const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", card.model);
+    const d3dx::XModel model = d3dx::ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
+    add("greeting/models/tree.x.model", app + "/models/tree.x", d3dx::WritePreparedModel(model));
+    const std::string folder = card.model.substr(0, card.model.find_last_of('/') + 1);
+    std::vector<std::string> done;
+    for (const d3dx::XMaterial& m : model.materials) {
+      if (m.textureFilename.empty()) continue;
+      const std::string texture = modelTextureName(m.textureFilename);
+      if (texture.empty()) {
+        progress << "  the tree's texture \"" << m.textureFilename
+                 << "\" is left out: the page carries only textures in the model's folder\n";
+        continue;
+      }
+      if (std::find(done.begin(), done.end(), texture) != done.end()) continue;
+      done.push_back(texture);
+      try {
+        add("greeting/models/" + texture + ".texels", app + "/models/" + texture,
+            texels(platform::MediaPath(folder, m.textureFilename)));
+      } catch (const std::exception& e) {
+        progress << "  the tree's texture is left out: " << e.what() << "\n";
+      }
+    }
+  } catch (const std::exception& e) {
+    progress << "  the page shows no tree: " << e.what() << "\n";
+  }
+  signals.check();
+
+  // The glyphs of the card's texts, from the face the frame draws with and its fallback faces.
+  std::vector<std::string> texts{card.greeting.text};
+  for (const TextLine& line : card.credits) texts.push_back(line.text);
+  const d3dx::GdiFont font = render::TextFontSource().hFont();
+  add("greeting/fonts/" + d3dx::PreparedFaceName(font),
+      std::string(kRuntimeFontFolder) + "/" + d3dx::PreparedFaceName(font),
+      d3dx::WritePreparedFace(d3dx::PrepareFace(font, texts)));
+  add("greeting/card.txt", app + "/" + kWebCardTexts, WriteCardTexts(card));
+  signals.check();
+
+  music::modMusic music(card.tune, audio::OutputMode::Offline);
+  music.InitMusic(nullptr);
+  progress << "Rendering the tune (" << static_cast<int>(music.MusicSegment->LengthSeconds() + 0.5)
+           << " s) through the synthesizer and its reverb\n"
+           << std::flush;
+  const std::vector<float> sound = music.MusicPerformance->RenderToEnd(3600);
+  signals.check();
+  add("greeting/music/main.mid", app + "/music/main.mid", music.MusicSegment->Bytes());
+  const int rate = music.MusicPerformance->SampleRate();
+  video::WriteOggOpus((out / "greeting/music/main.ogg").string(), sound, rate);
+  manifest.tuneMidi = app + "/music/main.mid";
+  manifest.tuneUrl = "greeting/music/main.ogg";
+  manifest.tuneSeconds = static_cast<double>(sound.size() / 2) / rate;
+  music.Shutdown();
+  signals.check();
+
+  const std::string title = card.greeting.text.empty() ? "Winter Greeting" : card.greeting.text;
+  for (const char* f : kRuntimeFiles) {
+    if (std::string(f) == "index.html") {
+      std::ifstream in(fs::path(runtimeDir) / f, std::ios::binary);
+      std::stringstream page;
+      page << in.rdbuf();
+      std::string html = page.str();
+      const std::string mark = "%GREETING%";
+      for (std::size_t at = html.find(mark); at != std::string::npos; at = html.find(mark))
+        html.replace(at, mark.size(), htmlText(title));
+      writeFile(out / f, html);
+    } else {
+      fs::copy_file(fs::path(runtimeDir) / f, out / f, fs::copy_options::overwrite_existing);
+    }
+  }
+  writeFile(out / kWebManifest, manifest.text(title));
+  signals.check();
+
+  // Into place: an earlier export steps aside first and goes once the new one is there.
+  const fs::path old = parent / ("." + name.string() + ".old");
+  if (replace) {
+    fs::remove_all(old, ec);
+    fs::rename(folder, old);
+  }
+  fs::rename(out, folder, ec);
+  if (ec) {
+    if (replace) fs::rename(old, folder);
+    throw std::runtime_error("cannot move the page into " + folder.string() + ": " + ec.message());
+  }
+  scratch.kept = true;
+  fs::remove_all(old, ec);
+
+  std::uintmax_t bytes = 0, files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file()) {
+      bytes += e.file_size();
+      ++files;
+    }
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  progress << "Wrote the web page to " << dir << " (" << files << " files, " << size << ").\n"
+           << "Serve the folder and open it, for example: python3 -m http.server --directory " << dir
+           << " 8000, then http://localhost:8000/\n"
+           << std::flush;
+}
+
+}  // namespace app

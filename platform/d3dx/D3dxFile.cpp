@@ -1,0 +1,42 @@
+// The D3DX calls that read a file and hand its bytes to a decoder. They are the same on every
+// platform; what decodes differs (the browser's decoders read prepared media, Prepared.h).
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/d3d/Error.h"
+#include "platform/d3dx/Texture.h"
+#include "platform/window/FileName.h"
+
+namespace d3dx {
+
+std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw platform::Error(call, std::strerror(errno), path);
+  // A folder opens like a file here and reports an end position near 2^63.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) throw platform::Error(call, "not a regular file", path);
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) throw platform::Error(call, "cannot read the file", path);
+  in.seekg(0, std::ios::beg);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
+    throw platform::Error(call, "cannot read the file", path);
+  return bytes;
+}
+
+FoundBytes FindAndReadFile(const std::string& call, const std::string& path) {
+  const platform::FoundFile found = platform::FindFile(path);
+  if (!found.found()) throw platform::Error(call, found.note, path);
+  return {found.path, ReadFile(call, found.path)};
+}
+
+std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFile(d3d::Device& device, const std::string& path) {
+  const FoundBytes file = FindAndReadFile("D3DXCreateTextureFromFile", path);
+  return device.CreateTexture(DecodeImageWithMips(file.bytes.data(), file.bytes.size(), file.path),
+                              file.path);
+}
+
+}  // namespace d3dx

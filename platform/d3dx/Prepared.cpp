@@ -1,0 +1,252 @@
+#include "platform/d3dx/Prepared.h"
+
+#include <cstring>
+#include <type_traits>
+
+#include "platform/d3d/Error.h"
+
+namespace d3dx {
+
+namespace {
+
+constexpr char kTextureSignature[8] = {'W', 'G', 'T', 'E', 'X', 'L', 'V', '1'};
+constexpr char kModelSignature[8] = {'W', 'G', 'X', 'M', 'O', 'D', 'L', '1'};
+constexpr char kFaceSignature[8] = {'W', 'G', 'G', 'L', 'Y', 'P', 'H', '1'};
+
+class Writer {
+ public:
+  explicit Writer(const char (&signature)[8]) { bytes(signature, 8); }
+  void u32(std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void i32(std::int32_t v) { u32(static_cast<std::uint32_t>(v)); }
+  void f32(float v) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &v, 4);
+    u32(bits);
+  }
+  void bytes(const void* data, std::size_t n) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    out_.insert(out_.end(), p, p + n);
+  }
+  void count(std::size_t n) {
+    if (n > 0xFFFFFFFFu) throw platform::Error("WritePrepared", "more than 2^32 entries");
+    u32(static_cast<std::uint32_t>(n));
+  }
+  void text(const std::string& s) {
+    count(s.size());
+    bytes(s.data(), s.size());
+  }
+  std::vector<std::uint8_t> take() { return std::move(out_); }
+
+ private:
+  std::vector<std::uint8_t> out_;
+};
+
+class Reader {
+ public:
+  Reader(const std::uint8_t* data, std::size_t size, const char (&signature)[8], const std::string& what,
+         const std::string& file, const std::string& call)
+      : data_(data), size_(size), file_(file), call_(call) {
+    if (size_ < 8 || std::memcmp(data_, signature, 8) != 0) fail("not a prepared " + what);
+    at_ = 8;
+  }
+  std::uint32_t u32() {
+    need(4);
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+      v |= static_cast<std::uint32_t>(data_[at_ + static_cast<std::size_t>(i)]) << (8 * i);
+    at_ += 4;
+    return v;
+  }
+  std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
+  float f32() {
+    const std::uint32_t bits = u32();
+    float v = 0;
+    std::memcpy(&v, &bits, 4);
+    return v;
+  }
+  // A count of records that take at least `recordBytes` bytes each: it must fit in what remains.
+  std::size_t count(std::size_t recordBytes) {
+    const std::size_t n = u32();
+    if (recordBytes > 0 && n > (size_ - at_) / recordBytes) fail("a count runs past the end of the data");
+    return n;
+  }
+  // Fails unless `n` bytes remain: checked before anything is sized by `n`.
+  void expect(std::size_t n) { need(n); }
+  void bytes(void* dst, std::size_t n) {
+    need(n);
+    if (n == 0) return;  // an empty glyph's buffer may be null
+    std::memcpy(dst, data_ + at_, n);
+    at_ += n;
+  }
+  std::string text() {
+    std::string s(count(1), '\0');
+    bytes(s.data(), s.size());
+    return s;
+  }
+  void end() {
+    if (at_ != size_) fail("data after the end");
+  }
+  [[noreturn]] void fail(const std::string& why) const { throw platform::Error(call_, why, file_); }
+
+ private:
+  void need(std::size_t n) {
+    if (n > size_ - at_) fail("the data ends early");
+  }
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+  const std::string& file_;
+  const std::string& call_;
+};
+
+constexpr int kMaxSide = 16384;
+
+void writeColor(Writer& w, const d3d::D3DCOLORVALUE& c) {
+  for (float v : {c.r, c.g, c.b, c.a}) w.f32(v);
+}
+d3d::D3DCOLORVALUE readColor(Reader& r) {
+  d3d::D3DCOLORVALUE c{};
+  c.r = r.f32();
+  c.g = r.f32();
+  c.b = r.f32();
+  c.a = r.f32();
+  return c;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WritePreparedTexture(const std::vector<d3d::Texture::Level>& levels) {
+  Writer w(kTextureSignature);
+  w.count(levels.size());
+  for (const auto& l : levels) {
+    w.i32(l.width);
+    w.i32(l.height);
+    w.bytes(l.rgba.data(), l.rgba.size());
+  }
+  return w.take();
+}
+
+std::vector<d3d::Texture::Level> ReadPreparedTexture(const std::uint8_t* data, std::size_t size,
+                                                     const std::string& file, const std::string& call) {
+  Reader r(data, size, kTextureSignature, "texture", file, call);
+  std::vector<d3d::Texture::Level> levels(r.count(12));
+  if (levels.empty()) r.fail("a texture without levels");
+  for (auto& l : levels) {
+    l.width = r.i32();
+    l.height = r.i32();
+    if (l.width < 1 || l.height < 1 || l.width > kMaxSide || l.height > kMaxSide)
+      r.fail("a level of " + std::to_string(l.width) + "x" + std::to_string(l.height) + " texels");
+    const std::size_t n = static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height) * 4;
+    r.expect(n);
+    l.rgba.resize(n);
+    r.bytes(l.rgba.data(), l.rgba.size());
+  }
+  r.end();
+  return levels;
+}
+
+std::vector<std::uint8_t> WritePreparedModel(const XModel& m) {
+  Writer w(kModelSignature);
+  w.u32((m.hasNormals ? 1u : 0u) | (m.hasColors ? 2u : 0u) | (m.hasTexCoords ? 4u : 0u));
+  w.count(m.vertices.size());
+  for (const XVertex& v : m.vertices) {
+    for (float f : {v.position.x, v.position.y, v.position.z, v.normal.x, v.normal.y, v.normal.z}) w.f32(f);
+    w.u32(v.color);
+    w.f32(v.tu);
+    w.f32(v.tv);
+  }
+  w.count(m.indices.size());
+  for (std::uint32_t i : m.indices) w.u32(i);
+  w.count(m.attributes.size());
+  for (std::uint32_t a : m.attributes) w.u32(a);
+  w.count(m.materials.size());
+  for (const XMaterial& x : m.materials) {
+    const d3d::D3DMATERIAL8& mat = x.material;
+    for (const auto& c : {mat.Diffuse, mat.Ambient, mat.Specular, mat.Emissive}) writeColor(w, c);
+    w.f32(mat.Power);
+    w.text(x.textureFilename);
+  }
+  return w.take();
+}
+
+XModel ReadPreparedModel(const std::uint8_t* data, std::size_t size, const std::string& file,
+                         const std::string& call) {
+  Reader r(data, size, kModelSignature, "model", file, call);
+  XModel m;
+  const std::uint32_t flags = r.u32();
+  m.hasNormals = (flags & 1) != 0;
+  m.hasColors = (flags & 2) != 0;
+  m.hasTexCoords = (flags & 4) != 0;
+  m.vertices.resize(r.count(36));
+  for (XVertex& v : m.vertices) {
+    v.position = {r.f32(), r.f32(), r.f32()};
+    v.normal = {r.f32(), r.f32(), r.f32()};
+    v.color = r.u32();
+    v.tu = r.f32();
+    v.tv = r.f32();
+  }
+  m.indices.resize(r.count(4));
+  for (std::uint32_t& i : m.indices) {
+    i = r.u32();
+    if (i >= m.vertices.size()) r.fail("vertex index " + std::to_string(i) + " out of range");
+  }
+  m.attributes.resize(r.count(4));
+  for (std::uint32_t& a : m.attributes) a = r.u32();
+  if (m.indices.size() != 3 * m.attributes.size()) r.fail("index count is not three per face");
+  m.materials.resize(r.count(68 + 4));
+  for (XMaterial& x : m.materials) {
+    x.material.Diffuse = readColor(r);
+    x.material.Ambient = readColor(r);
+    x.material.Specular = readColor(r);
+    x.material.Emissive = readColor(r);
+    x.material.Power = r.f32();
+    x.textureFilename = r.text();
+  }
+  r.end();
+  return m;
+}
+
+std::vector<std::uint8_t> WritePreparedFace(const PreparedFace& face) {
+  Writer w(kFaceSignature);
+  const FaceMetrics& m = face.metrics;
+  for (int v : {m.ascent, m.descent, m.underlinePosition, m.underlineThickness}) w.i32(v);
+  w.count(face.glyphs.size());
+  for (const auto& [cp, g] : face.glyphs) {
+    w.u32(static_cast<std::uint32_t>(cp));
+    for (int v : {g.left, g.top, g.width, g.height, g.advance}) w.i32(v);
+    w.bytes(g.coverage.data(), g.coverage.size());
+  }
+  return w.take();
+}
+
+PreparedFace ReadPreparedFace(const std::uint8_t* data, std::size_t size, const std::string& file,
+                              const std::string& call) {
+  Reader r(data, size, kFaceSignature, "face", file, call);
+  PreparedFace face;
+  FaceMetrics& m = face.metrics;
+  m.ascent = r.i32();
+  m.descent = r.i32();
+  m.underlinePosition = r.i32();
+  m.underlineThickness = r.i32();
+  face.glyphs.resize(r.count(24));
+  for (auto& [cp, g] : face.glyphs) {
+    cp = static_cast<char32_t>(r.u32());
+    g.left = r.i32();
+    g.top = r.i32();
+    g.width = r.i32();
+    g.height = r.i32();
+    g.advance = r.i32();
+    if (cp > 0x10FFFF || g.width < 0 || g.height < 0 || g.width > kMaxSide || g.height > kMaxSide)
+      r.fail("a glyph of " + std::to_string(g.width) + "x" + std::to_string(g.height) + " pixels");
+    const std::size_t n = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height);
+    r.expect(n);
+    g.coverage.resize(n);
+    r.bytes(g.coverage.data(), g.coverage.size());
+  }
+  r.end();
+  return face;
+}
+
+}  // namespace d3dx

@@ -1,0 +1,24 @@
+// Sound for a web page: interleaved stereo samples encoded as Opus in an Ogg file, the one
+// compressed audio format that Chromium and Firefox both play on every system, through FFmpeg's
+// libraries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace video {
+
+// Writes `stereo` (interleaved float samples at `sampleRate`) as Ogg Opus at 48 kHz, 128 kbit/s.
+// Throws platform::Error naming the FFmpeg call and the file.
+void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int sampleRate);
+
+// What a reader finds in an audio file once every packet is decoded.
+struct AudioInfo {
+  std::string codec, container;
+  int sampleRate = 0, channels = 0;
+  double seconds = 0;  // decoded samples over the sample rate
+  double rms = 0;      // over every channel
+};
+AudioInfo ProbeAudio(const std::string& path);
+
+}  // namespace video

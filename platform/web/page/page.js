@@ -1,0 +1,202 @@
+// The page around the greeting's runtime: it loads the prepared media into the runtime's file
+// system, shows the first frame under one "open the greeting" control, and then hands the runtime
+// the browser's animation frames while the tune plays.
+//
+// index.html?frames=N renders N frames at a fixed 1000/60 ms step instead, with no control and no
+// sound, leaves frame N on the canvas and sets the title to "done: frame N"; window.wgResult then
+// holds the frame as a PNG data URL and the time the frames took. With &show=last the frames before
+// N run as usual but fill no pixels: frame N comes sooner and is the same.
+'use strict';
+
+(function() {
+const kStep = 1000 / 60;
+const params = new URLSearchParams(location.search);
+const fixed = params.has('frames');
+const framesWanted = fixed ? Number(params.get('frames')) : 0;
+const lastOnly = params.get('show') === 'last';
+const canvas = document.getElementById('scene');
+const overlay = document.getElementById('overlay');
+const note = document.getElementById('note');
+const open = document.getElementById('open');
+
+function say(text) {
+  note.textContent = text;
+  note.hidden = !text;
+  overlay.hidden = false;
+}
+function fail(text) {
+  say(text);
+  open.hidden = true;
+  if (fixed) document.title = 'failed: ' + text;
+}
+
+if (fixed && !(Number.isInteger(framesWanted) && framesWanted >= 1 && framesWanted <= 100000)) {
+  fail('frames must be a whole number from 1 to 100000');
+  return;
+}
+const probe = document.createElement('canvas').getContext('webgl2');
+if (!probe) {
+  fail(
+      'This browser cannot show the greeting: it needs WebGL 2, which is missing or switched off here. ' +
+      'A current Firefox, Chrome, Edge or Safari shows it.');
+  return;
+}
+const lose = probe.getExtension('WEBGL_lose_context');
+if (lose) lose.loseContext();
+
+// The tune: the runtime's synthesizer plays a MIDI file by playing its recording here.
+const audio = document.getElementById('tune');
+const recordings = new Map();
+const tune = {
+  play(midi) {
+    const url = recordings.get(midi);
+    if (url === undefined) return false;
+    if (fixed) return true;
+    if (!audio.src) {
+      audio.preload = 'auto';
+      audio.src = url;
+    }
+    audio.pause();
+    audio.currentTime = 0;
+    return true;
+  },
+  stop() {
+    audio.pause();
+    audio.currentTime = 0;
+  },
+  playing() { return !audio.paused && !audio.ended; },
+};
+
+async function fetchBytes(url) {
+  const r = await fetch(url);
+  if (!r.ok) throw new Error(url + ': ' + r.status + ' ' + r.statusText);
+  return new Uint8Array(await r.arrayBuffer());
+}
+function loadScript(src) {
+  return new Promise((resolve, reject) => {
+    const s = document.createElement('script');
+    s.src = src;
+    s.onload = resolve;
+    s.onerror = () => reject(new Error(src + ' did not load'));
+    document.head.appendChild(s);
+  });
+}
+
+async function load() {
+  const manifest = JSON.parse(new TextDecoder().decode(await fetchBytes('greeting/manifest.json')));
+  // The recording is held in memory: it plays, knows its length and seeks to its start whether or
+  // not the server answers range requests.
+  await Promise.all(manifest.tunes.map(async (t) => {
+    const url = fixed ? t.url : URL.createObjectURL(new Blob([await fetchBytes(t.url)], {type: 'audio/ogg'}));
+    recordings.set(t.midi, url);
+  }));
+  const files = await Promise.all(manifest.files.map(async ([url, path]) => [path, await fetchBytes(url)]));
+  await loadScript('runtime.js');
+  const runtime = await WinterGreetingRuntime({tune: tune});
+  for (const [path, bytes] of files) {
+    runtime.FS.mkdirTree(path.slice(0, path.lastIndexOf('/')));
+    runtime.FS.writeFile(path, bytes);
+  }
+  return runtime;
+}
+
+function runFixed(runtime, g) {
+  overlay.hidden = true;
+  const start = performance.now();
+  let drawn = 1;
+  function batch() {
+    const until = performance.now() + 50;
+    while (drawn < framesWanted && performance.now() < until) {
+      if (runtime._wg_frame(g, 0, !lastOnly || drawn + 1 === framesWanted ? 1 : 0) !== 1) {
+        fail('frame ' + (drawn + 1) + ' failed: ' + runtime.UTF8ToString(runtime._wg_error(g)));
+        return;
+      }
+      ++drawn;
+    }
+    if (drawn < framesWanted) {
+      setTimeout(batch, 0);
+      return;
+    }
+    // In the same task as the last frame, while the canvas still holds it.
+    const png = canvas.toDataURL('image/png');
+    window.wgResult = {frames: drawn, ms: performance.now() - start, png: png};
+    document.title = 'done: frame ' + drawn;
+  }
+  batch();
+}
+
+function runLive(runtime, g) {
+  let state = 'waiting';
+  let sceneStart = -1;
+  const error = () => runtime.UTF8ToString(runtime._wg_error(g));
+  function frame(t) {
+    // The first frame after the start comes one frame after the first one, as on the desktop.
+    if (sceneStart < 0) sceneStart = t - kStep;
+    const r = runtime._wg_frame(g, t - sceneStart, 1);
+    if (r === 1) {
+      requestAnimationFrame(frame);
+      return;
+    }
+    audio.pause();
+    if (r < 0) {
+      state = 'failed';
+      fail('The greeting stopped: ' + error());
+      return;
+    }
+    // Escape was held: the tune has stopped, the picture stays.
+    state = 'ended';
+    open.textContent = '↻ Watch again';
+    say('');
+    open.hidden = false;
+    open.focus();
+  }
+  function start() {
+    if (state === 'running' || state === 'failed') return;
+    if (state === 'ended' && runtime._wg_restart(g) !== 1) {
+      state = 'failed';
+      fail('The greeting could not start again: ' + error());
+      return;
+    }
+    state = 'running';
+    overlay.hidden = true;
+    audio.currentTime = 0;
+    // A browser that refuses to play leaves the scene silent rather than stopped.
+    audio.play().catch(() => {});
+    sceneStart = -1;
+    requestAnimationFrame(frame);
+  }
+  open.addEventListener('click', start);
+  document.addEventListener('keydown', (e) => {
+    if (state !== 'running' && (e.key === 'Enter' || e.key === ' ')) {
+      e.preventDefault();
+      start();
+    }
+  });
+  say('');
+  open.hidden = false;
+  open.focus();
+}
+
+load().then(
+    (runtime) => {
+      const g = runtime._wg_create(fixed ? 1 : 0);
+      if (!g) {
+        fail('This browser cannot show the greeting: it gives the page no WebGL 2.');
+        return;
+      }
+      const error = runtime.UTF8ToString(runtime._wg_error(g));
+      if (error) {
+        fail('The greeting could not start: ' + error);
+        return;
+      }
+      if (fixed)
+        runFixed(runtime, g);
+      else
+        runLive(runtime, g);
+    },
+    (e) => {
+      fail(
+          'The greeting could not be loaded (' + e.message + '). Open the page through a web server, ' +
+          'for example: python3 -m http.server, in its folder.');
+    });
+})();

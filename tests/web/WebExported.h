@@ -1,0 +1,56 @@
+// The exported default greeting the web tests share: written once per test program by the real
+// command, `winter-greeting --export-web DIR`.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/Harness.h"
+
+namespace wgtest {
+
+// Why the web tests cannot run in this build; empty when they can.
+inline std::string WebRuntimeMissing() {
+#if defined(WG_WEB_RUNTIME)
+  if (std::filesystem::exists(AppDir() + "/web/runtime.wasm")) return {};
+  return "the web runtime was not built into " + AppDir() + "/web";
+#else
+  return "this build makes no web runtime (emscripten is not installed, or this is the sanitizer build, "
+         "which builds none); the browser tests run in the normal build";
+#endif
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs the program with `args`, its output into `log`; returns its exit status (or 128 + signal).
+inline int RunProgram(const std::string& args, const std::string& log,
+                      const std::string& exe = AppDir() + "/winter-greeting") {
+  const int r = std::system((exe + " " + args + " >" + log + " 2>&1").c_str());
+  return WIFEXITED(r) ? WEXITSTATUS(r) : 128 + WTERMSIG(r);
+}
+
+// The default greeting's page. Under ctest it is exported before the cases run
+// (WebExport.TheDefaultGreetingExports); a case run by hand exports it when it is not there yet.
+inline const std::string& ExportedPage() {
+  static const std::string dir = [] {
+    const std::string page = std::string(WG_TEST_TMP) + "/web-page";
+    if (std::filesystem::is_regular_file(page + "/greeting/manifest.json")) return page;
+    const std::string log = std::string(WG_TEST_TMP) + "/web-page.log";
+    const int status = RunProgram("--export-web " + page, log);
+    EXPECT_EQ(status, 0) << ReadText(log);
+    return page;
+  }();
+  return dir;
+}
+
+}  // namespace wgtest

@@ -1,0 +1,137 @@
+// `--export-web DIR`: what the folder holds, the tune in it, and the folders it refuses, replaces or
+// never leaves half-written.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/audio/StandardMidiFile.h"
+#include "platform/d3dx/Texture.h"
+#include "platform/video/OggOpus.h"
+#include "tests/support/Browser.h"
+#include "tests/web/WebExported.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using wgtest::ExportedPage;
+using wgtest::ReadText;
+using wgtest::RunProgram;
+
+#define SKIP_WITHOUT_RUNTIME()                                             \
+  if (const std::string why = wgtest::WebRuntimeMissing(); !why.empty()) { \
+    GTEST_SKIP() << why;                                                   \
+  }
+
+std::uintmax_t FolderBytes(const fs::path& dir) {
+  std::uintmax_t bytes = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) bytes += e.file_size();
+  return bytes;
+}
+
+TEST(WebExport, TheFolderHoldsThePageTheRuntimeAndEveryFileItLoadsInUnder8MB) {
+  SKIP_WITHOUT_RUNTIME();
+  const fs::path page = ExportedPage();
+  for (const char* f : {"index.html", "page.js", "runtime.js", "runtime.wasm", "greeting/manifest.json"})
+    EXPECT_TRUE(fs::is_regular_file(page / f)) << f;
+  const wgtest::Json manifest = wgtest::Json::Parse(ReadText((page / "greeting/manifest.json").string()));
+  EXPECT_EQ(manifest["format"].str(), "winter-greeting-web 1");
+  EXPECT_EQ(manifest["title"].str(), "С НОВЫМ 2007 ГОДОМ!");
+  ASSERT_EQ(manifest["files"].size(), 8u);
+  for (std::size_t i = 0; i < manifest["files"].size(); ++i)
+    EXPECT_TRUE(fs::is_regular_file(page / manifest["files"][i][0].str())) << manifest["files"][i][0].str();
+  EXPECT_TRUE(fs::is_regular_file(page / manifest["tunes"][0]["url"].str()));
+  // The tab shows the greeting.
+  EXPECT_NE(ReadText((page / "index.html").string()).find("<title>С НОВЫМ 2007 ГОДОМ!</title>"),
+            std::string::npos);
+  const std::uintmax_t bytes = FolderBytes(page);
+  EXPECT_LT(bytes, 8u * 1000 * 1000) << bytes << " bytes";
+  std::printf("exported folder: %.2f MB\n", static_cast<double>(bytes) / 1e6);
+}
+
+TEST(WebExport, TheTuneIsOpusThatDecodesAndLastsAsLongAsTheTuneAndItsReverb) {
+  SKIP_WITHOUT_RUNTIME();
+  const fs::path page = ExportedPage();
+  const auto midi = d3dx::ReadFile("test", (page / "greeting/music/main.mid").string());
+  const audio::StandardMidiFile tune = audio::ReadStandardMidiFile(midi, "main.mid");
+  const video::AudioInfo a = video::ProbeAudio((page / "greeting/music/main.ogg").string());
+  EXPECT_EQ(a.container, "ogg");
+  EXPECT_EQ(a.codec, "opus");
+  EXPECT_EQ(a.sampleRate, 48000);
+  EXPECT_EQ(a.channels, 2);
+  // The whole tune, then its reverb dying away; not a second of it cut.
+  EXPECT_GE(a.seconds, tune.lengthSeconds);
+  EXPECT_LE(a.seconds, tune.lengthSeconds + 15.0);
+  EXPECT_GT(a.rms, 0.01);
+  const wgtest::Json manifest = wgtest::Json::Parse(ReadText((page / "greeting/manifest.json").string()));
+  EXPECT_NEAR(manifest["tunes"][0]["seconds"].num(), a.seconds, 0.05);
+  std::printf("tune %.1f s, recording %.2f s, RMS %.3f\n", tune.lengthSeconds, a.seconds, a.rms);
+}
+
+TEST(WebExport, AFolderWithOtherFilesIsRefusedAndKeptAsItWas) {
+  SKIP_WITHOUT_RUNTIME();
+  const std::string dir = wgtest::ScratchDir("web-export-refused");
+  const std::string target = dir + "/photos";
+  fs::create_directories(target);
+  { std::ofstream(target + "/holiday.jpg") << "not ours"; }
+  EXPECT_EQ(RunProgram("--export-web " + target, dir + "/log"), 1);
+  EXPECT_NE(ReadText(dir + "/log").find("not empty and holds no earlier export"), std::string::npos)
+      << ReadText(dir + "/log");
+  EXPECT_EQ(ReadText(target + "/holiday.jpg"), "not ours");
+  EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
+  // A file in the way is refused too.
+  EXPECT_EQ(RunProgram("--export-web " + target + "/holiday.jpg", dir + "/log"), 1);
+  EXPECT_NE(ReadText(dir + "/log").find("it is a file"), std::string::npos) << ReadText(dir + "/log");
+}
+
+TEST(WebExport, AnEarlierExportIsReplacedWholeAndAnEmptyFolderFilled) {
+  SKIP_WITHOUT_RUNTIME();
+  const std::string dir = wgtest::ScratchDir("web-export-again");
+  const std::string target = dir + "/page";
+  fs::copy(ExportedPage(), target, fs::copy_options::recursive);
+  { std::ofstream(target + "/left-over.txt") << "from before"; }
+  ASSERT_EQ(RunProgram("--export-web " + target, dir + "/log"), 0) << ReadText(dir + "/log");
+  EXPECT_FALSE(fs::exists(target + "/left-over.txt"));
+  EXPECT_TRUE(fs::is_regular_file(target + "/runtime.wasm"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2)
+      << "only page/ and the log";
+}
+
+// An application folder whose snow sprite is missing: start-up would stop there, and so does the
+// export, leaving nothing behind.
+TEST(WebExport, AFailedOrInterruptedExportLeavesNoFolder) {
+  SKIP_WITHOUT_RUNTIME();
+  const std::string app = wgtest::AppDirWithout("web-export-failing", {"tex/snow.png"});
+  fs::copy(wgtest::AppDir() + "/web", app + "/web", fs::copy_options::recursive);
+  fs::copy_file(wgtest::AppDir() + "/winter-greeting", app + "/winter-greeting");
+  const std::string out = wgtest::ScratchDir("web-export-failing-out");
+  const std::string log = app + "/export.log";
+  EXPECT_EQ(RunProgram("--export-web " + out + "/page", log, app + "/winter-greeting"), 1);
+  EXPECT_NE(ReadText(log).find("snow.png"), std::string::npos) << ReadText(log);
+  EXPECT_TRUE(fs::is_empty(out)) << "something was left in " << out;
+
+  // Interrupted while the tune renders: the temporary folder goes, and the program ends by the signal.
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::string exe = wgtest::AppDir() + "/winter-greeting";
+    const std::string target = out + "/page";
+    freopen("/dev/null", "w", stdout);
+    execl(exe.c_str(), exe.c_str(), "--export-web", target.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+  EXPECT_TRUE(fs::is_empty(out)) << "something was left in " << out;
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The exported page in a real browser: headless Chromium with its software WebGL2, served from
+// 127.0.0.1. Its fixed-step frames against the desktop's, what it asks the network for, the open,
+// Escape and watch-again cycle with the tune, and a browser without WebGL2.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "app/Form1.h"
+#include "platform/d3d/d3d8types.h"
+#include "platform/gl/GlApi.h"
+#include "tests/support/Browser.h"
+#include "tests/support/FrameDiff.h"
+#include "tests/web/WebExported.h"
+#include "tests/web/WebFrameLimits.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using wgtest::Chromium;
+using wgtest::ExportedPage;
+using wgtest::FrameDiff;
+using wgtest::Picture;
+
+#define SKIP_WITHOUT_BROWSER()                                             \
+  if (const std::string why = wgtest::WebRuntimeMissing(); !why.empty()) { \
+    GTEST_SKIP() << why;                                                   \
+  }                                                                        \
+  if (!Chromium::Installed()) GTEST_SKIP() << "Chromium is not installed (scripts/install-deps.sh --test)";
+
+Picture Reference(int frame) {
+  return wgtest::LoadPng(std::string(WG_SOURCE_DIR) + "/tests/data/reference/frame-" + std::to_string(frame) +
+                         ".png");
+}
+
+// The page's frame `frames` at the fixed step, as the page itself encodes its canvas; kept as `png`.
+// The frames before it fill no pixels (show=last), which spares the software rasteriser most of the
+// run and leaves frame `frames` as it is.
+Picture PageFrame(Chromium& browser, const wgtest::StaticServer& server, int frames, const std::string& png,
+                  double* ms = nullptr) {
+  browser.Navigate(server.Url("/index.html?frames=" + std::to_string(frames) + "&show=last"));
+  EXPECT_TRUE(
+      browser.WaitFor("document.title.startsWith('done') || document.title.startsWith('failed')", 300s));
+  EXPECT_EQ(browser.Evaluate("document.title").str(), "done: frame " + std::to_string(frames));
+  if (ms) *ms = browser.Evaluate("window.wgResult ? wgResult.ms : 0").num();
+  const std::string bytes =
+      wgtest::DecodeDataUrl(browser.Evaluate("window.wgResult ? wgResult.png : ''").str());
+  std::ofstream(png, std::ios::binary) << bytes;
+  return wgtest::PngFromMemory(bytes);
+}
+
+class WebFrames : public testing::TestWithParam<int> {};
+
+TEST_P(WebFrames, TheFixedStepFrameMatchesTheDesktopsHeadlessFrame) {
+  SKIP_WITHOUT_BROWSER();
+  const int frame = GetParam();
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  double ms = 0;
+  const std::string png = wgtest::ScratchDir("web-frame-" + std::to_string(frame)) + "/page.png";
+  const Picture got = PageFrame(browser, server, frame, png, &ms);
+  ASSERT_EQ(got.w, 1024);
+  ASSERT_EQ(got.h, 768);
+  std::string measured;
+  const std::string violations = wgtest::LimitViolations(got, Reference(frame), frame, &measured);
+  std::printf("%s; %d frames in %.0f ms\n", measured.c_str(), frame, ms);
+  EXPECT_EQ(violations, "") << "the page's frame: " << png;
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, WebFrames, testing::Values(1, 130, 600));
+
+// A card's own texts in the page, as the desktop draws them: a greeting too wide for its usual place
+// (so moved left when the card was resolved) with letters the greeting's face lacks (drawn from a
+// fallback face), and one credit line, which a table of one line shows at frame 130.
+TEST(WebCard, TheCardsOwnTextsShowInThePageAsOnTheDesktop) {
+  SKIP_WITHOUT_BROWSER();
+  const std::string dir = wgtest::ScratchDir("web-card");
+  const std::string card =
+      "--greeting 'Շնորհավոր Նոր Տարի! С НОВЫМ ГОДОМ! HAPPY NEW YEAR!' --credit 'Από όλους εμάς: καλή "
+      "χρονιά'";
+  ASSERT_EQ(wgtest::RunProgram("--export-web " + dir + "/page " + card, dir + "/export.log"), 0)
+      << wgtest::ReadText(dir + "/export.log");
+  ASSERT_EQ(wgtest::RunProgram("--headless --frames 130 --screenshot " + dir + "/desktop.png " + card,
+                               dir + "/desktop.log"),
+            0)
+      << wgtest::ReadText(dir + "/desktop.log");
+  const std::string texts = wgtest::ReadText(dir + "/page/greeting/card.txt");
+  EXPECT_LT(std::stof(texts.substr(0, texts.find('\t'))), 400.0f) << texts;
+  const Picture desktop = wgtest::LoadPng(dir + "/desktop.png");
+  // The card's lines are drawn, not the built-in ones: the text bands differ from the default frame.
+  EXPECT_GT(wgtest::Compare(desktop, Reference(130), 15, 50).shareOver8, 0.02) << "the greeting's band";
+  EXPECT_GT(wgtest::Compare(desktop, Reference(130), 195, 230).shareOver8, 0.02) << "the credit's band";
+
+  wgtest::StaticServer server(dir + "/page");
+  Chromium browser;
+  const Picture page = PageFrame(browser, server, 130, dir + "/page.png");
+  std::string measured;
+  const std::string violations = wgtest::LimitViolations(page, desktop, 130, &measured);
+  std::printf("card: %s\n", measured.c_str());
+  EXPECT_EQ(violations, "") << "the page's frame: " << dir << "/page.png";
+}
+
+}  // namespace
+
+namespace {
+
+// Served from a folder of a site that holds other things too: the page asks only for its own files.
+TEST(WebPage, LoadsNothingFromOutsideItsFolder) {
+  SKIP_WITHOUT_BROWSER();
+  const std::string site = wgtest::ScratchDir("web-site");
+  fs::copy(ExportedPage(), site + "/greeting-card", fs::copy_options::recursive);
+  { std::ofstream(site + "/index.html") << "<p>the site's own page</p>"; }
+  { std::ofstream(site + "/page.js") << "document.title = 'wrong script';"; }
+  wgtest::StaticServer server(site);
+  Chromium browser;
+  browser.Navigate(server.Url("/greeting-card/index.html?frames=2"));
+  ASSERT_TRUE(
+      browser.WaitFor("document.title.startsWith('done') || document.title.startsWith('failed')", 120s));
+  EXPECT_EQ(browser.Evaluate("document.title").str(), "done: frame 2");
+  const std::string base = server.Url("/greeting-card/");
+  const auto urls = browser.RequestedUrls();
+  EXPECT_GE(urls.size(), 12u);
+  for (const std::string& url : urls)
+    if (url.rfind("data:", 0) != 0 && url.rfind("blob:" + server.Url("/greeting-card/"), 0) != 0) {
+      EXPECT_EQ(url.rfind(base, 0), 0u) << url;
+    }
+  for (const std::string& path : server.Requests()) EXPECT_EQ(path.rfind("/greeting-card/", 0), 0u) << path;
+}
+
+TEST(WebPage, ABrowserWithoutWebGl2GetsAReadableMessage) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser({"--disable-webgl", "--disable-3d-apis"});
+  browser.Navigate(server.Url("/index.html"));
+  ASSERT_TRUE(browser.WaitFor("document.getElementById('note').textContent.includes('WebGL')", 60s));
+  EXPECT_EQ(
+      browser.Evaluate("document.getElementById('note').textContent").str(),
+      "This browser cannot show the greeting: it needs WebGL 2, which is missing or switched off here. A "
+      "current Firefox, Chrome, Edge or Safari shows it.");
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('open').hidden").boolean());
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('overlay').hidden === false").boolean());
+}
+
+// A visitor's evening: the page opens on the first frame under one control; a click starts the scene
+// and the tune together; Escape held ends both; the control offers the greeting again.
+TEST(WebPage, OpenHoldEscapeAndWatchAgain) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  browser.Navigate(server.Url("/"));
+  ASSERT_TRUE(browser.WaitFor("!document.getElementById('open').hidden", 120s)) << "no open control appeared";
+  EXPECT_EQ(browser.Evaluate("document.getElementById('open').textContent").str(), "▶ Open the greeting");
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('tune').paused").boolean())
+      << "the tune began unasked";
+  // The recording is the tune with its reverb, as long as the manifest says.
+  const double seconds =
+      wgtest::Json::Parse(wgtest::ReadText(ExportedPage() + "/greeting/manifest.json"))["tunes"][0]["seconds"]
+          .num();
+  EXPECT_NEAR(
+      browser
+          .Evaluate("new Promise(r => { const a = document.getElementById('tune'); "
+                    "if (a.readyState >= 1) r(a.duration); else a.onloadedmetadata = () => r(a.duration); })")
+          .num(),
+      seconds, 0.1);
+
+  const wgtest::Json box = browser.Evaluate(
+      "(() => { const b = document.getElementById('open').getBoundingClientRect(); return [b.x + b.width / "
+      "2, "
+      "b.y + b.height / 2]; })()");
+  browser.Click(box[0].num(), box[1].num());
+  ASSERT_TRUE(browser.WaitFor("document.getElementById('overlay').hidden", 10s));
+  ASSERT_TRUE(browser.WaitFor("document.getElementById('tune').currentTime > 0.5", 60s))
+      << "the tune does not play";
+  // The scene moves: two pictures a moment apart differ.
+  const std::string first = browser.Screenshot();
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_NE(browser.Screenshot(), first) << "the picture stands still while the tune plays";
+
+  // Escape held across frames: the tune stops at once, the picture stops, the control offers it again.
+  browser.Key("rawKeyDown", "Escape", 27);
+  ASSERT_TRUE(browser.WaitFor("!document.getElementById('open').hidden", 30s)) << "Escape did not end it";
+  browser.Key("keyUp", "Escape", 27);
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('tune').paused").boolean());
+  EXPECT_EQ(browser.Evaluate("document.getElementById('open').textContent").str(), "↻ Watch again");
+  const std::string stopped = browser.Screenshot();
+  std::this_thread::sleep_for(1000ms);
+  const std::string still = browser.Screenshot();
+  EXPECT_EQ(wgtest::Compare(wgtest::PngFromMemory(still), wgtest::PngFromMemory(stopped)).max, 0)
+      << "the picture moved after the greeting ended";
+
+  // Enter starts it again, from the beginning of the tune.
+  browser.Key("rawKeyDown", "Enter", 13);
+  browser.Key("keyUp", "Enter", 13);
+  ASSERT_TRUE(browser.WaitFor("document.getElementById('overlay').hidden", 10s));
+  ASSERT_TRUE(browser.WaitFor("!document.getElementById('tune').paused", 30s));
+  EXPECT_LT(browser.Evaluate("document.getElementById('tune').currentTime").num(), 20.0);
+  for (const std::string& line : browser.Console()) ADD_FAILURE() << "console: " << line;
+}
+
+}  // namespace
