@@ -5,6 +5,10 @@
 // a hand-written GL program drawing the same frame.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <map>
+#include <string>
+
 #include "bench/FloorFrame.h"
 #include "tests/support/Harness.h"
 
@@ -113,6 +117,31 @@ void BM_ClearAndPresentGl(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ClearAndPresentGl)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Where start-up goes, step by step, up to the first presented frame, as `--headless` starts: one cold
+// start in a fresh process (the first GL context of a process loads the driver).
+void BM_StartupSteps(benchmark::State& state) {
+  std::map<std::string, double> ms;
+  for (auto _ : state) {
+    auto last = std::chrono::steady_clock::now();
+    const auto lap = [&](const char* step) {
+      const auto now = std::chrono::steady_clock::now();
+      ms[step] += std::chrono::duration<double, std::milli>(now - last).count();
+      last = now;
+    };
+    platform::VirtualPerformanceCounter counter(wgtest::kFrequency);
+    gl::GlDirect3D8 direct3d(/*headless=*/true);
+    app::Platform platform{nullptr, &counter, &direct3d, wgtest::AppDir(), audio::OutputMode::Offline};
+    app::Form1 form(platform);
+    lap("objects");
+    form.Startup(lap);
+    form.MainLoop(1);
+    form.D3D.D3DDevice->GetBackend().finish();
+    lap("first frame");
+  }
+  for (const auto& [step, total] : ms) state.counters[step] = total / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_StartupSteps)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
