@@ -84,6 +84,30 @@ TEST(Capture, FramesDirGetsNumberedPngs) {
   EXPECT_EQ(translucent, 0u);
 }
 
+// The frames are written on a thread of their own while the next ones render: each file must still
+// hold its own frame, the one a headless run of as many frames shows.
+TEST(Capture, EachWrittenFrameIsTheFrameRenderedAtItsNumber) {
+  const std::string dir = wgtest::ScratchDir("capture-order");
+  ASSERT_EQ(run("--frames-dir " + dir + "/frames --seconds 0.1 --fps 60", dir + "/log"), 0);
+  auto pixels = [](const std::string& png) {
+    int w = 0, h = 0, c = 0;
+    unsigned char* px = stbi_load(png.c_str(), &w, &h, &c, 3);
+    std::string bytes =
+        px ? std::string(reinterpret_cast<char*>(px), static_cast<std::size_t>(w) * h * 3) : "";
+    stbi_image_free(px);
+    return bytes;
+  };
+  for (int frame : {2, 6}) {
+    const std::string shot = dir + "/shot-" + std::to_string(frame) + ".png";
+    ASSERT_EQ(run("--headless --frames " + std::to_string(frame) + " --screenshot " + shot, dir + "/log"), 0);
+    char name[32];
+    std::snprintf(name, sizeof name, "/frames/frame-%05d.png", frame);
+    const std::string written = pixels(dir + name);
+    ASSERT_FALSE(written.empty()) << name;
+    EXPECT_TRUE(written == pixels(shot)) << name << " is not the frame rendered at number " << frame;
+  }
+}
+
 struct ContainerCase {
   const char* file;
   const char* format;   // as libavformat names its demuxer
