@@ -34,7 +34,7 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   done("InitMusic");
   D3D.GetPlane().InitPlane(render::MakeVector(0, 0, 0), render::MakeVector(1000, 1000, 1000));
   D3D.GetPlane().SetTexture(card_.ground);
-  done("InitPlane, SetTexture");
+  done("InitPlane+SetTexture");
   Snow.InitSnow();
   done("InitSnow");
   scene::Mesh& mesh = D3D.GetMesh();
@@ -47,10 +47,10 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
                 << e << "\n";
   mesh.SetPosition(0, 0, 30);
   mesh.SetScale(10, 10, 10);
-  done("Mesh Load");
+  done("Mesh.Load");
   render::InitFog(*D3D.D3DDevice);
   Gen.InitFont();
-  done("InitFog, InitFont");
+  done("InitFog+InitFont");
   Titles.Fill(card_.greeting, card_.credits);
   D3D.Attach(&Gen, &Snow, &Titles);
 }

@@ -137,7 +137,7 @@ void BM_StartupSteps(benchmark::State& state) {
     form.Startup(lap);
     form.MainLoop(1);
     form.D3D.D3DDevice->GetBackend().finish();
-    lap("first frame");
+    lap("first_frame");
   }
   for (const auto& [step, total] : ms) state.counters[step] = total / static_cast<double>(state.iterations());
 }

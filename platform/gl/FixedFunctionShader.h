@@ -1,7 +1,8 @@
-// The one program that stands in for Direct3D 8's fixed-function pipeline with lighting off: the
+// The program that stands in for Direct3D 8's fixed-function pipeline with lighting off: the
 // transforms, point sizes, the blending of texture stages 0 and 1, alpha test and fog, all driven by
 // uniforms. Desktop OpenGL and WebGL2 compile the same body; only a preamble of version, precision
-// and a few defines differs.
+// and a few defines differs. The backend compiles it per combination of the states that choose what
+// it computes, with those uniforms turned into constants (GlBackend.cpp, kKeyUniforms).
 #pragma once
 
 #include <string>
