@@ -951,8 +951,11 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   glViewport(0, 0, width, height);
 
   g.mode = programs;
-  g.uber = g.link(FixedFunctionShaderSource(ShaderStage::Vertex, dialect),
-                  FixedFunctionShaderSource(ShaderStage::Fragment, dialect), "CreateDevice");
+  // Specialised programs are made as draws need them; only the uber mode wants the branching one,
+  // and compiling it costs start-up time.
+  if (programs == Programs::Uber)
+    g.uber = g.link(FixedFunctionShaderSource(ShaderStage::Vertex, dialect),
+                    FixedFunctionShaderSource(ShaderStage::Fragment, dialect), "CreateDevice");
   g.setInt(uTexture0, 0);
   g.setInt(uTexture1, 1);
   const float target[2] = {static_cast<float>(width), static_cast<float>(height)};
@@ -1010,7 +1013,7 @@ GlBackend::~GlBackend() {
   glDeleteBuffers(1, &g.vertexStream.buffer);
   glDeleteBuffers(1, &g.indexStream.buffer);
   glDeleteVertexArrays(1, &g.vao);
-  glDeleteProgram(g.uber.name);
+  if (g.uber.name) glDeleteProgram(g.uber.name);
   for (auto& [key, p] : g.specialised) glDeleteProgram(p.name);
   glDeleteFramebuffers(1, &g.fbo);
   glDeleteRenderbuffers(1, &g.colorRb);
