@@ -18,20 +18,11 @@ extern "C" {
 #include <cstring>
 
 #include "platform/d3d/Error.h"
+#include "platform/video/AvError.h"
 
 namespace video {
 
 namespace {
-
-std::string averr(int code) {
-  char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, buf, sizeof buf);
-  return buf;
-}
-
-void check(int ret, const char* call, const std::string& file) {
-  if (ret < 0) throw platform::Error(call, averr(ret), file);
-}
 
 struct Format {
   const char* muxer;
@@ -101,18 +92,18 @@ struct Mp4Writer::Impl {
     for (;;) {
       const int ret = avcodec_receive_packet(enc, pkt);
       if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
-      check(ret, "avcodec_receive_packet", path);
+      CheckAv(ret, "avcodec_receive_packet", path);
       av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
       pkt->stream_index = st->index;
-      check(av_interleaved_write_frame(fmt, pkt), "av_interleaved_write_frame", path);
+      CheckAv(av_interleaved_write_frame(fmt, pkt), "av_interleaved_write_frame", path);
     }
   }
 
   void encodeAudioFrame(int samples) {
-    check(av_frame_make_writable(aframe), "av_frame_make_writable", path);
+    CheckAv(av_frame_make_writable(aframe), "av_frame_make_writable", path);
     const int frameSize = aenc->frame_size;
-    check(av_audio_fifo_read(fifo, reinterpret_cast<void**>(aframe->data), samples), "av_audio_fifo_read",
-          path);
+    CheckAv(av_audio_fifo_read(fifo, reinterpret_cast<void**>(aframe->data), samples), "av_audio_fifo_read",
+            path);
     // A short last frame is padded with silence where the encoder takes only whole frames.
     const bool shortFrameOk = (aenc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
     if (samples < frameSize && !shortFrameOk) {
@@ -123,7 +114,7 @@ struct Mp4Writer::Impl {
     aframe->nb_samples = samples;
     aframe->pts = nextAudioPts;
     nextAudioPts += samples;
-    check(avcodec_send_frame(aenc, aframe), "avcodec_send_frame(audio)", path);
+    CheckAv(avcodec_send_frame(aenc, aframe), "avcodec_send_frame(audio)", path);
     drain(aenc, ast);
   }
 
@@ -131,22 +122,23 @@ struct Mp4Writer::Impl {
   // queue and encodes every whole frame in it.
   void convertAudio(const float* stereo, int frames) {
     const int room = swr_get_out_samples(swr, frames);
-    check(room, "swr_get_out_samples", path);
+    CheckAv(room, "swr_get_out_samples", path);
     if (!converted || converted->nb_samples < room) {
       av_frame_free(&converted);
       converted = av_frame_alloc();
       if (!converted) throw platform::Error("av_frame_alloc", "out of memory", path);
       converted->format = aenc->sample_fmt;
       converted->nb_samples = std::max(room, 4096);
-      check(av_channel_layout_copy(&converted->ch_layout, &aenc->ch_layout), "av_channel_layout_copy", path);
-      check(av_frame_get_buffer(converted, 0), "av_frame_get_buffer(audio)", path);
+      CheckAv(av_channel_layout_copy(&converted->ch_layout, &aenc->ch_layout), "av_channel_layout_copy",
+              path);
+      CheckAv(av_frame_get_buffer(converted, 0), "av_frame_get_buffer(audio)", path);
     }
     const std::uint8_t* in[1] = {reinterpret_cast<const std::uint8_t*>(stereo)};
     const int got = swr_convert(swr, converted->data, converted->nb_samples, stereo ? in : nullptr, frames);
-    check(got, "swr_convert", path);
+    CheckAv(got, "swr_convert", path);
     if (got > 0)
-      check(av_audio_fifo_write(fifo, reinterpret_cast<void**>(converted->data), got), "av_audio_fifo_write",
-            path);
+      CheckAv(av_audio_fifo_write(fifo, reinterpret_cast<void**>(converted->data), got),
+              "av_audio_fifo_write", path);
     while (av_audio_fifo_size(fifo) >= aenc->frame_size) encodeAudioFrame(aenc->frame_size);
   }
 };
@@ -164,8 +156,8 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
   m.fps = fps;
   m.sampleRate = audioSampleRate;
   const Format f = formatOf(container);
-  check(avformat_alloc_output_context2(&m.fmt, nullptr, f.muxer, path.c_str()),
-        "avformat_alloc_output_context2", m.path);
+  CheckAv(avformat_alloc_output_context2(&m.fmt, nullptr, f.muxer, path.c_str()),
+          "avformat_alloc_output_context2", m.path);
 
   const AVCodec* vcodec = avcodec_find_encoder(f.video);
   if (!vcodec)
@@ -194,8 +186,9 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
     av_opt_set(m.venc->priv_data, "cpu-used", "8", 0);
     av_opt_set_int(m.venc->priv_data, "row-mt", 1, 0);
   }
-  check(avcodec_open2(m.venc, vcodec, nullptr), "avcodec_open2(video)", m.path);
-  check(avcodec_parameters_from_context(m.vst->codecpar, m.venc), "avcodec_parameters_from_context", m.path);
+  CheckAv(avcodec_open2(m.venc, vcodec, nullptr), "avcodec_open2(video)", m.path);
+  CheckAv(avcodec_parameters_from_context(m.vst->codecpar, m.venc), "avcodec_parameters_from_context",
+          m.path);
   m.vst->time_base = m.venc->time_base;
   m.vst->avg_frame_rate = AVRational{fps, 1};
 
@@ -218,9 +211,9 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
     av_channel_layout_default(&m.aenc->ch_layout, 2);
     m.aenc->time_base = AVRational{1, m.aenc->sample_rate};
     if (m.fmt->oformat->flags & AVFMT_GLOBALHEADER) m.aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    check(avcodec_open2(m.aenc, acodec, nullptr), "avcodec_open2(audio)", m.path);
-    check(avcodec_parameters_from_context(m.ast->codecpar, m.aenc), "avcodec_parameters_from_context",
-          m.path);
+    CheckAv(avcodec_open2(m.aenc, acodec, nullptr), "avcodec_open2(audio)", m.path);
+    CheckAv(avcodec_parameters_from_context(m.ast->codecpar, m.aenc), "avcodec_parameters_from_context",
+            m.path);
     m.ast->time_base = m.aenc->time_base;
     m.aframe = av_frame_alloc();
     if (!m.aframe) throw platform::Error("av_frame_alloc", "out of memory", m.path);
@@ -228,13 +221,13 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
     m.aframe->sample_rate = m.aenc->sample_rate;
     av_channel_layout_copy(&m.aframe->ch_layout, &m.aenc->ch_layout);
     m.aframe->nb_samples = m.aenc->frame_size;
-    check(av_frame_get_buffer(m.aframe, 0), "av_frame_get_buffer(audio)", m.path);
+    CheckAv(av_frame_get_buffer(m.aframe, 0), "av_frame_get_buffer(audio)", m.path);
 
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    check(swr_alloc_set_opts2(&m.swr, &m.aenc->ch_layout, m.aenc->sample_fmt, m.aenc->sample_rate, &stereo,
-                              AV_SAMPLE_FMT_FLT, audioSampleRate, 0, nullptr),
-          "swr_alloc_set_opts2", m.path);
-    check(swr_init(m.swr), "swr_init", m.path);
+    CheckAv(swr_alloc_set_opts2(&m.swr, &m.aenc->ch_layout, m.aenc->sample_fmt, m.aenc->sample_rate, &stereo,
+                                AV_SAMPLE_FMT_FLT, audioSampleRate, 0, nullptr),
+            "swr_alloc_set_opts2", m.path);
+    CheckAv(swr_init(m.swr), "swr_init", m.path);
     m.fifo = av_audio_fifo_alloc(m.aenc->sample_fmt, m.aenc->ch_layout.nb_channels, m.aenc->frame_size * 2);
     if (!m.fifo) throw platform::Error("av_audio_fifo_alloc", "out of memory", m.path);
   }
@@ -244,15 +237,15 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
   m.vframe->format = AV_PIX_FMT_YUV420P;
   m.vframe->width = width;
   m.vframe->height = height;
-  check(av_frame_get_buffer(m.vframe, 0), "av_frame_get_buffer(video)", m.path);
-  m.sws = sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                         nullptr, nullptr);
+  CheckAv(av_frame_get_buffer(m.vframe, 0), "av_frame_get_buffer(video)", m.path);
+  m.sws = sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                         nullptr, nullptr, nullptr);
   if (!m.sws) throw platform::Error("sws_getContext", "cannot convert RGBA to YUV 4:2:0", m.path);
   m.pkt = av_packet_alloc();
   if (!m.pkt) throw platform::Error("av_packet_alloc", "out of memory", m.path);
 
-  check(avio_open(&m.fmt->pb, path.c_str(), AVIO_FLAG_WRITE), "avio_open", m.path);
-  check(avformat_write_header(m.fmt, nullptr), "avformat_write_header", m.path);
+  CheckAv(avio_open(&m.fmt->pb, path.c_str(), AVIO_FLAG_WRITE), "avio_open", m.path);
+  CheckAv(avformat_write_header(m.fmt, nullptr), "avformat_write_header", m.path);
   m.headerWritten = true;
 }
 
@@ -260,12 +253,12 @@ Mp4Writer::~Mp4Writer() = default;
 
 void Mp4Writer::AddFrame(const std::uint8_t* rgba) {
   Impl& m = *impl_;
-  check(av_frame_make_writable(m.vframe), "av_frame_make_writable", m.path);
+  CheckAv(av_frame_make_writable(m.vframe), "av_frame_make_writable", m.path);
   const std::uint8_t* src[1] = {rgba};
   const int stride[1] = {m.width * 4};
   sws_scale(m.sws, src, stride, 0, m.height, m.vframe->data, m.vframe->linesize);
   m.vframe->pts = m.nextVideoPts++;
-  check(avcodec_send_frame(m.venc, m.vframe), "avcodec_send_frame(video)", m.path);
+  CheckAv(avcodec_send_frame(m.venc, m.vframe), "avcodec_send_frame(video)", m.path);
   m.drain(m.venc, m.vst);
 }
 
@@ -281,25 +274,25 @@ void Mp4Writer::Finish() {
   if (m.aenc) {
     m.convertAudio(nullptr, 0);
     if (av_audio_fifo_size(m.fifo) > 0) m.encodeAudioFrame(av_audio_fifo_size(m.fifo));
-    check(avcodec_send_frame(m.aenc, nullptr), "avcodec_send_frame(audio flush)", m.path);
+    CheckAv(avcodec_send_frame(m.aenc, nullptr), "avcodec_send_frame(audio flush)", m.path);
     m.drain(m.aenc, m.ast);
   }
-  check(avcodec_send_frame(m.venc, nullptr), "avcodec_send_frame(video flush)", m.path);
+  CheckAv(avcodec_send_frame(m.venc, nullptr), "avcodec_send_frame(video flush)", m.path);
   m.drain(m.venc, m.vst);
-  check(av_write_trailer(m.fmt), "av_write_trailer", m.path);
+  CheckAv(av_write_trailer(m.fmt), "av_write_trailer", m.path);
   m.finished = true;
-  check(avio_closep(&m.fmt->pb), "avio_close", m.path);
+  CheckAv(avio_closep(&m.fmt->pb), "avio_close", m.path);
 }
 
 Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
   Mp4Info info;
   AVFormatContext* fmt = nullptr;
-  check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "avformat_open_input", path);
+  CheckAv(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "avformat_open_input", path);
   struct Closer {
     AVFormatContext*& f;
     ~Closer() { avformat_close_input(&f); }
   } closer{fmt};
-  check(avformat_find_stream_info(fmt, nullptr), "avformat_find_stream_info", path);
+  CheckAv(avformat_find_stream_info(fmt, nullptr), "avformat_find_stream_info", path);
   info.format = fmt->iformat->name;
   int vi = -1, ai = -1;
   for (unsigned i = 0; i < fmt->nb_streams; ++i) {
@@ -316,7 +309,7 @@ Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
     AVCodecContext* c = avcodec_alloc_context3(codec);
     avcodec_parameters_to_context(c, p);
     c->thread_count = 1;
-    check(avcodec_open2(c, codec, nullptr), "avcodec_open2(decoder)", path);
+    CheckAv(avcodec_open2(c, codec, nullptr), "avcodec_open2(decoder)", path);
     return c;
   };
   if (vi >= 0) {
@@ -348,7 +341,8 @@ Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
           const int rows = plane == 0 ? frame->height : (frame->height + 1) / 2;
           const int cols = plane == 0 ? frame->width : (frame->width + 1) / 2;
           for (int y = 0; y < rows; ++y) {
-            const std::uint8_t* row = frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane];
+            const std::uint8_t* row =
+                frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane];
             for (int x = 0; x < cols; ++x) h = (h ^ row[x]) * 1099511628211ull;
           }
         }

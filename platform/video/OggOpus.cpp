@@ -12,6 +12,7 @@ extern "C" {
 #include <cstring>
 
 #include "platform/d3d/Error.h"
+#include "platform/video/AvError.h"
 
 namespace video {
 
@@ -19,16 +20,6 @@ namespace {
 
 constexpr int kOpusRate = 48000;
 constexpr int kBitRate = 128000;
-
-std::string averr(int code) {
-  char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, buf, sizeof buf);
-  return buf;
-}
-
-void check(int ret, const char* call, const std::string& file) {
-  if (ret < 0) throw platform::Error(call, averr(ret), file);
-}
 
 // Everything an encode holds, released however it ends.
 struct Encode {
@@ -53,8 +44,8 @@ struct Encode {
 void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int sampleRate) {
   av_log_set_level(AV_LOG_ERROR);
   Encode e;
-  check(avformat_alloc_output_context2(&e.fmt, nullptr, "ogg", path.c_str()),
-        "avformat_alloc_output_context2", path);
+  CheckAv(avformat_alloc_output_context2(&e.fmt, nullptr, "ogg", path.c_str()),
+          "avformat_alloc_output_context2", path);
   const AVCodec* codec = avcodec_find_encoder_by_name("libopus");
   if (!codec) throw platform::Error("avcodec_find_encoder", "no Opus encoder (libopus) in this FFmpeg", path);
   AVStream* st = avformat_new_stream(e.fmt, nullptr);
@@ -65,16 +56,16 @@ void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int
   e.enc->bit_rate = kBitRate;
   av_channel_layout_default(&e.enc->ch_layout, 2);
   e.enc->time_base = AVRational{1, kOpusRate};
-  check(avcodec_open2(e.enc, codec, nullptr), "avcodec_open2(Opus)", path);
-  check(avcodec_parameters_from_context(st->codecpar, e.enc), "avcodec_parameters_from_context", path);
+  CheckAv(avcodec_open2(e.enc, codec, nullptr), "avcodec_open2(Opus)", path);
+  CheckAv(avcodec_parameters_from_context(st->codecpar, e.enc), "avcodec_parameters_from_context", path);
   st->time_base = e.enc->time_base;
 
   AVChannelLayout layout;
   av_channel_layout_default(&layout, 2);
-  check(swr_alloc_set_opts2(&e.swr, &layout, AV_SAMPLE_FMT_FLT, kOpusRate, &layout, AV_SAMPLE_FMT_FLT,
-                            sampleRate, 0, nullptr),
-        "swr_alloc_set_opts2", path);
-  check(swr_init(e.swr), "swr_init", path);
+  CheckAv(swr_alloc_set_opts2(&e.swr, &layout, AV_SAMPLE_FMT_FLT, kOpusRate, &layout, AV_SAMPLE_FMT_FLT,
+                              sampleRate, 0, nullptr),
+          "swr_alloc_set_opts2", path);
+  CheckAv(swr_init(e.swr), "swr_init", path);
 
   e.frame = av_frame_alloc();
   e.pkt = av_packet_alloc();
@@ -83,20 +74,20 @@ void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int
   e.frame->sample_rate = kOpusRate;
   av_channel_layout_copy(&e.frame->ch_layout, &e.enc->ch_layout);
   e.frame->nb_samples = e.enc->frame_size;
-  check(av_frame_get_buffer(e.frame, 0), "av_frame_get_buffer", path);
+  CheckAv(av_frame_get_buffer(e.frame, 0), "av_frame_get_buffer", path);
 
-  check(avio_open(&e.fmt->pb, path.c_str(), AVIO_FLAG_WRITE), "avio_open", path);
+  CheckAv(avio_open(&e.fmt->pb, path.c_str(), AVIO_FLAG_WRITE), "avio_open", path);
   e.opened = true;
-  check(avformat_write_header(e.fmt, nullptr), "avformat_write_header", path);
+  CheckAv(avformat_write_header(e.fmt, nullptr), "avformat_write_header", path);
 
   const auto drain = [&] {
     for (;;) {
       const int ret = avcodec_receive_packet(e.enc, e.pkt);
       if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
-      check(ret, "avcodec_receive_packet", path);
+      CheckAv(ret, "avcodec_receive_packet", path);
       av_packet_rescale_ts(e.pkt, e.enc->time_base, st->time_base);
       e.pkt->stream_index = st->index;
-      check(av_interleaved_write_frame(e.fmt, e.pkt), "av_interleaved_write_frame", path);
+      CheckAv(av_interleaved_write_frame(e.fmt, e.pkt), "av_interleaved_write_frame", path);
     }
   };
   std::int64_t pts = 0;
@@ -104,7 +95,7 @@ void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int
     e.frame->nb_samples = samples;
     e.frame->pts = pts;
     pts += samples;
-    check(avcodec_send_frame(e.enc, e.frame), "avcodec_send_frame", path);
+    CheckAv(avcodec_send_frame(e.enc, e.frame), "avcodec_send_frame", path);
     drain();
   };
   // Resample in slices and hand the encoder whole frames; the last frame may be short.
@@ -121,10 +112,10 @@ void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int
     auto* dst = reinterpret_cast<std::uint8_t*>(out.data());
     const auto* src = reinterpret_cast<const std::uint8_t*>(stereo.data() + 2 * (last ? 0 : at));
     const int got = swr_convert(e.swr, &dst, room, last ? nullptr : &src, in);
-    check(got, "swr_convert", path);
+    CheckAv(got, "swr_convert", path);
     pending.insert(pending.end(), out.begin(), out.begin() + 2 * got);
     while (pending.size() >= static_cast<std::size_t>(frameSize) * 2) {
-      check(av_frame_make_writable(e.frame), "av_frame_make_writable", path);
+      CheckAv(av_frame_make_writable(e.frame), "av_frame_make_writable", path);
       std::memcpy(e.frame->data[0], pending.data(), sizeof(float) * 2 * static_cast<std::size_t>(frameSize));
       pending.erase(pending.begin(), pending.begin() + 2 * frameSize);
       send(frameSize);
@@ -132,22 +123,22 @@ void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int
     if (last) break;
   }
   if (!pending.empty()) {
-    check(av_frame_make_writable(e.frame), "av_frame_make_writable", path);
+    CheckAv(av_frame_make_writable(e.frame), "av_frame_make_writable", path);
     std::memcpy(e.frame->data[0], pending.data(), sizeof(float) * pending.size());
     send(static_cast<int>(pending.size() / 2));
   }
-  check(avcodec_send_frame(e.enc, nullptr), "avcodec_send_frame(flush)", path);
+  CheckAv(avcodec_send_frame(e.enc, nullptr), "avcodec_send_frame(flush)", path);
   drain();
-  check(av_write_trailer(e.fmt), "av_write_trailer", path);
+  CheckAv(av_write_trailer(e.fmt), "av_write_trailer", path);
   e.opened = false;
-  check(avio_closep(&e.fmt->pb), "avio_close", path);
+  CheckAv(avio_closep(&e.fmt->pb), "avio_close", path);
 }
 
 AudioInfo ProbeAudio(const std::string& path) {
   av_log_set_level(AV_LOG_ERROR);
   AudioInfo info;
   AVFormatContext* fmt = nullptr;
-  check(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "avformat_open_input", path);
+  CheckAv(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), "avformat_open_input", path);
   struct Closer {
     AVFormatContext*& f;
     AVCodecContext* dec = nullptr;
@@ -160,17 +151,17 @@ AudioInfo ProbeAudio(const std::string& path) {
       avformat_close_input(&f);
     }
   } c{fmt};
-  check(avformat_find_stream_info(fmt, nullptr), "avformat_find_stream_info", path);
+  CheckAv(avformat_find_stream_info(fmt, nullptr), "avformat_find_stream_info", path);
   const int ai = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  check(ai, "av_find_best_stream(audio)", path);
+  CheckAv(ai, "av_find_best_stream(audio)", path);
   const AVCodecParameters* p = fmt->streams[ai]->codecpar;
   info.container = fmt->iformat->name;
   info.codec = avcodec_get_name(p->codec_id);
   const AVCodec* codec = avcodec_find_decoder(p->codec_id);
   if (!codec) throw platform::Error("avcodec_find_decoder", "no decoder for " + info.codec, path);
   c.dec = avcodec_alloc_context3(codec);
-  check(avcodec_parameters_to_context(c.dec, p), "avcodec_parameters_to_context", path);
-  check(avcodec_open2(c.dec, codec, nullptr), "avcodec_open2(decoder)", path);
+  CheckAv(avcodec_parameters_to_context(c.dec, p), "avcodec_parameters_to_context", path);
+  CheckAv(avcodec_open2(c.dec, codec, nullptr), "avcodec_open2(decoder)", path);
   double sum = 0;
   std::int64_t samples = 0, values = 0;
   const auto receive = [&] {

@@ -2,31 +2,14 @@
 // frames 1, 130 and 600 are compared, colour channel by colour channel, with the pictures kept in
 // tests/data/reference.
 #include <gtest/gtest.h>
-#include <stb_image.h>
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "tests/support/FrameDiff.h"
 #include "tests/support/Harness.h"
 
 namespace {
-
-struct Picture {
-  int w = 0, h = 0;
-  std::vector<unsigned char> rgb;
-};
-
-Picture load(const std::string& path) {
-  Picture p;
-  int c = 0;
-  unsigned char* data = stbi_load(path.c_str(), &p.w, &p.h, &c, 3);
-  if (data) {
-    p.rgb.assign(data, data + static_cast<std::size_t>(p.w) * p.h * 3);
-    stbi_image_free(data);
-  }
-  return p;
-}
 
 class ReferenceFrames : public testing::TestWithParam<int> {};
 
@@ -38,9 +21,9 @@ TEST_P(ReferenceFrames, TheDefaultRunDrawsTheReferencePicture) {
                           " --screenshot " + png + " >" + dir + "/log 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 
-  const Picture got = load(png);
-  const Picture want =
-      load(std::string(WG_SOURCE_DIR) + "/tests/data/reference/frame-" + std::to_string(frame) + ".png");
+  const wgtest::Picture got = wgtest::LoadPng(png);
+  const wgtest::Picture want = wgtest::LoadPng(std::string(WG_SOURCE_DIR) + "/tests/data/reference/frame-" +
+                                               std::to_string(frame) + ".png");
   ASSERT_EQ(want.w, 1024);
   ASSERT_EQ(want.h, 768);
   ASSERT_EQ(got.w, want.w);
