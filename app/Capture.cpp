@@ -20,7 +20,7 @@
 #include "app/Form1.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/gl/GlDirect3D8.h"
-#include "platform/video/Mp4Writer.h"
+#include "platform/video/Codecs.h"
 
 namespace app {
 
@@ -199,14 +199,14 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
   form.Startup();
   form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kCountsPerFrame); };
 
-  std::unique_ptr<video::Mp4Writer> writer;
+  std::unique_ptr<video::VideoSink> writer;
   std::unique_ptr<PartialGuard> guard;
   const std::string partial = o.record.empty() ? std::string() : PartialName(o.record);
   if (!o.record.empty()) {
     guard = std::make_unique<PartialGuard>(partial);
-    writer = std::make_unique<video::Mp4Writer>(partial, 1024, 768, o.fps,
-                                                form.Music.MusicPerformance->SampleRate(),
-                                                *video::ContainerForFile(o.record), o.record);
+    writer = video::LoadCodecs(appPath).openVideo(partial, 1024, 768, o.fps,
+                                                  form.Music.MusicPerformance->SampleRate(),
+                                                  *video::ContainerForFile(o.record), o.record);
   }
   // The tune started with start-up, as the first frame does: frame i covers the sound from i/fps to
   // (i+1)/fps seconds.

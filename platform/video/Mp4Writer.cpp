@@ -13,7 +13,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -43,17 +42,6 @@ Format formatOf(Container c) {
 }
 
 }  // namespace
-
-std::optional<Container> ContainerForFile(const std::string& path) {
-  const auto dot = path.find_last_of("./");
-  if (dot == std::string::npos || path[dot] != '.') return std::nullopt;
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == "mp4") return Container::Mp4;
-  if (ext == "mkv") return Container::Matroska;
-  if (ext == "webm") return Container::WebM;
-  return std::nullopt;
-}
 
 struct Mp4Writer::Impl {
   std::string path;  // as named in messages

@@ -221,4 +221,51 @@ TEST(Capture, BadRequestsFailBeforeRenderingAndLeaveNothing) {
   EXPECT_EQ(entries, 0u);
 }
 
+// FFmpeg comes with the codec module: a run that only plays never loads it, a recording loads it,
+// and a program folder without it refuses to record with a message that names the module.
+TEST(CodecModule, LoadedOnlyToRecord) {
+  const std::string dir = wgtest::ScratchDir("codec-module");
+  ASSERT_EQ(run("--headless --frames 1", dir + "/play.log"), 0);
+  // The loader's own list of every object it maps, dlopen'ed ones included.
+  ASSERT_EQ(std::system(("LD_DEBUG=files " + wgtest::AppDir() + "/winter-greeting --headless --frames 1 2>" +
+                         dir + "/play.libs >/dev/null")
+                            .c_str()),
+            0);
+  const std::string played = slurp(dir + "/play.libs");
+  ASSERT_NE(played.find("libfluidsynth"), std::string::npos) << "LD_DEBUG listed nothing";
+  EXPECT_EQ(played.find("libavcodec"), std::string::npos);
+  EXPECT_EQ(played.find("winter-greeting-video.so"), std::string::npos);
+
+  ASSERT_EQ(std::system(("LD_DEBUG=files " + wgtest::AppDir() + "/winter-greeting --record " + dir +
+                         "/a.mp4 --seconds 0.1 2>" + dir + "/record.libs >/dev/null")
+                            .c_str()),
+            0);
+  const std::string recorded = slurp(dir + "/record.libs");
+  EXPECT_NE(recorded.find("winter-greeting-video.so"), std::string::npos);
+  EXPECT_NE(recorded.find("libavcodec"), std::string::npos);
+}
+
+TEST(CodecModule, AProgramFolderWithoutItRefusesToRecordAndLeavesNothing) {
+  const std::string dir = wgtest::ScratchDir("codec-module-missing");
+  const fs::path app = fs::path(dir) / "app";
+  fs::create_directories(app);
+  fs::copy_file(wgtest::AppDir() + "/winter-greeting", app / "winter-greeting");
+  for (const char* media : {"tex", "models", "music", "web"})
+    if (fs::exists(wgtest::AppDir() + "/" + media))
+      fs::create_directory_symlink(wgtest::AppDir() + "/" + media, app / media);
+  const std::string cmd =
+      (app / "winter-greeting").string() + " --record " + dir + "/out.mp4 --seconds 1 >" + dir + "/log 2>&1";
+  const int rc = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << rc;
+  const std::string log = slurp(dir + "/log");
+  EXPECT_NE(log.find((app / "winter-greeting-video.so").string()), std::string::npos) << log;
+  EXPECT_NE(log.find("dlopen"), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(dir + "/out.mp4"));
+  EXPECT_FALSE(fs::exists(app::PartialName(dir + "/out.mp4")));
+  // Playing needs no module.
+  EXPECT_EQ(
+      std::system(((app / "winter-greeting").string() + " --headless --frames 1 >/dev/null 2>&1").c_str()),
+      0);
+}
+
 }  // namespace
