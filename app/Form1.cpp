@@ -28,6 +28,9 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
     if (stepDone) stepDone(step);
   };
   void* hWnd = platform_.window;
+  // The synthesizer and its SoundFont are made on another thread while the device starts; InitMusic
+  // takes them ready.
+  Music.Preload();
   D3D.InitD3D(hWnd);
   done("InitD3D");
   Music.InitMusic(hWnd);
