@@ -5,27 +5,20 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
 
 #include "platform/video/Mp4Writer.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
-}
-
-#include <cmath>
-#include <functional>
-
 #include "tests/support/Harness.h"
 #include "tests/support/Process.h"
+#include "tests/support/VideoFrames.h"
 
 namespace {
 
@@ -118,50 +111,6 @@ TEST(Capture, EachWrittenFrameIsTheFrameRenderedAtItsNumber) {
   }
 }
 
-// Each decoded frame of a video as 8-bit RGB, in order, handed to `frame` with its number from 1.
-void decodeRgb(const std::string& path,
-               const std::function<void(int, const std::vector<std::uint8_t>&)>& frame) {
-  AVFormatContext* fmt = nullptr;
-  ASSERT_GE(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), 0) << path;
-  ASSERT_GE(avformat_find_stream_info(fmt, nullptr), 0);
-  const int vi = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  ASSERT_GE(vi, 0);
-  const AVCodec* codec = avcodec_find_decoder(fmt->streams[vi]->codecpar->codec_id);
-  AVCodecContext* dec = avcodec_alloc_context3(codec);
-  avcodec_parameters_to_context(dec, fmt->streams[vi]->codecpar);
-  ASSERT_GE(avcodec_open2(dec, codec, nullptr), 0);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* fr = av_frame_alloc();
-  SwsContext* sws = nullptr;
-  std::vector<std::uint8_t> rgb;
-  int n = 0;
-  const auto receive = [&] {
-    while (avcodec_receive_frame(dec, fr) == 0) {
-      if (!sws) {
-        sws = sws_getContext(fr->width, fr->height, static_cast<AVPixelFormat>(fr->format), fr->width,
-                             fr->height, AV_PIX_FMT_RGB24,
-                             SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-        rgb.resize(static_cast<std::size_t>(fr->width) * fr->height * 3);
-      }
-      std::uint8_t* dst[1] = {rgb.data()};
-      const int stride[1] = {fr->width * 3};
-      sws_scale(sws, fr->data, fr->linesize, 0, fr->height, dst, stride);
-      frame(++n, rgb);
-    }
-  };
-  while (av_read_frame(fmt, pkt) >= 0) {
-    if (pkt->stream_index == vi && avcodec_send_packet(dec, pkt) >= 0) receive();
-    av_packet_unref(pkt);
-  }
-  avcodec_send_packet(dec, nullptr);
-  receive();
-  sws_freeContext(sws);
-  av_frame_free(&fr);
-  av_packet_free(&pkt);
-  avcodec_free_context(&dec);
-  avformat_close_input(&fmt);
-}
-
 // The encoder's settings trade speed against fidelity: the video must stay close to the frames
 // rendered (39 dB over ten seconds when they were chosen). A wrong colour conversion, a swapped
 // channel or a frame out of place falls far below these bounds.
@@ -169,31 +118,12 @@ TEST(Capture, TheVideoStaysCloseToTheRenderedFrames) {
   const std::string dir = wgtest::ScratchDir("capture-fidelity");
   ASSERT_EQ(run("--record " + dir + "/a.mp4 --seconds 1 --fps 30", dir + "/log"), 0);
   ASSERT_EQ(run("--frames-dir " + dir + "/frames --seconds 1 --fps 30", dir + "/log"), 0);
-  double total = 0, worst = 1e9;
-  int frames = 0;
-  decodeRgb(dir + "/a.mp4", [&](int n, const std::vector<std::uint8_t>& rgb) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/frames/frame-%05d.png", n);
-    int w = 0, h = 0, c = 0;
-    unsigned char* ref = stbi_load((dir + name).c_str(), &w, &h, &c, 3);
-    ASSERT_NE(ref, nullptr) << name;
-    ASSERT_EQ(static_cast<std::size_t>(w) * h * 3, rgb.size());
-    double se = 0;
-    for (std::size_t i = 0; i < rgb.size(); ++i) {
-      const double d = double(ref[i]) - rgb[i];
-      se += d * d;
-    }
-    stbi_image_free(ref);
-    const double mse = se / static_cast<double>(rgb.size());
-    total += mse;
-    worst = std::min(worst, 10 * std::log10(255.0 * 255.0 / mse));
-    ++frames;
-  });
-  ASSERT_EQ(frames, 30);
-  const double psnr = 10 * std::log10(255.0 * 255.0 / (total / frames));
-  EXPECT_GE(psnr, 37.5);
-  EXPECT_GE(worst, 35.0);
-  std::printf("PSNR over the second: %.2f dB, worst frame %.2f dB\n", psnr, worst);
+  const wgtest::Fidelity f = wgtest::VideoAgainstFrames(dir + "/a.mp4", dir + "/frames");
+  ASSERT_TRUE(f.error.empty()) << f.error;
+  ASSERT_EQ(f.frames, 30);
+  EXPECT_GE(f.psnr, 37.5);
+  EXPECT_GE(f.worstPsnr, 35.0);
+  std::printf("PSNR over the second: %.2f dB, worst frame %.2f dB\n", f.psnr, f.worstPsnr);
 }
 
 struct ContainerCase {
