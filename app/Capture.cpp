@@ -5,16 +5,22 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "app/Form1.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/gl/GlDirect3D8.h"
-#include "platform/video/Mp4Writer.h"
+#include "platform/video/Codecs.h"
 
 namespace app {
 
@@ -68,6 +74,73 @@ class Progress {
   std::int64_t total_;
   bool tty_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_{};
+};
+
+// Conversion and encoding (or PNG writing) on a thread of their own, in the order given, while the
+// next frame is rendered and read back: at most `depth` frames wait, so memory stays bounded. A job
+// that fails stops the rest, and the next post or finish throws its error on the caller's thread.
+class WriterThread {
+ public:
+  explicit WriterThread(std::size_t depth) : depth_(depth), thread_([this] { run(); }) {}
+  ~WriterThread() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      stopping_ = true;
+      jobs_.clear();
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  WriterThread(const WriterThread&) = delete;
+  WriterThread& operator=(const WriterThread&) = delete;
+
+  void post(std::function<void()> job) {
+    std::unique_lock<std::mutex> lock(m_);
+    room_.wait(lock, [this] { return jobs_.size() < depth_ || error_; });
+    if (error_) std::rethrow_exception(error_);
+    jobs_.push_back(std::move(job));
+    wake_.notify_one();
+  }
+  // Waits until every job posted has run.
+  void finish() {
+    std::unique_lock<std::mutex> lock(m_);
+    room_.wait(lock, [this] { return (jobs_.empty() && !busy_) || error_; });
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(m_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (stopping_) return;
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      std::exception_ptr failed;
+      try {
+        job();
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      lock.lock();
+      busy_ = false;
+      if (failed) {
+        error_ = failed;
+        jobs_.clear();
+      }
+      room_.notify_all();
+    }
+  }
+
+  std::size_t depth_;
+  std::mutex m_;
+  std::condition_variable wake_, room_;
+  std::deque<std::function<void()>> jobs_;
+  bool stopping_ = false, busy_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
 };
 
 }  // namespace
@@ -126,40 +199,48 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
   form.Startup();
   form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kCountsPerFrame); };
 
-  std::unique_ptr<video::Mp4Writer> writer;
+  std::unique_ptr<video::VideoSink> writer;
   std::unique_ptr<PartialGuard> guard;
   const std::string partial = o.record.empty() ? std::string() : PartialName(o.record);
   if (!o.record.empty()) {
     guard = std::make_unique<PartialGuard>(partial);
-    writer = std::make_unique<video::Mp4Writer>(partial, 1024, 768, o.fps,
-                                                form.Music.MusicPerformance->SampleRate(),
-                                                *video::ContainerForFile(o.record), o.record);
+    writer = video::LoadCodecs(appPath).openVideo(partial, 1024, 768, o.fps,
+                                                  form.Music.MusicPerformance->SampleRate(),
+                                                  *video::ContainerForFile(o.record), o.record);
   }
   // The tune started with start-up, as the first frame does: frame i covers the sound from i/fps to
   // (i+1)/fps seconds.
-  std::vector<float> sound;
   std::int64_t samplesDone = 0;
 
   Progress progress(total);
-  char name[32];
+  // Rendering and reading back stay on this thread (the GL context and the synthesizer live here);
+  // the encoder takes each frame and its sound in order on its own.
+  WriterThread encoder(2);
   for (std::int64_t i = 0; i < total; ++i) {
     form.MainLoop(1);
     d3d::DWORD w = 0, h = 0;
-    const auto pixels = form.D3D.D3DDevice->GetBackend().readBack(w, h);
+    auto pixels = form.D3D.D3DDevice->GetBackend().readBack(w, h);
     if (writer) {
-      writer->AddFrame(pixels.data());
       const std::int64_t rate = form.Music.MusicPerformance->SampleRate();
       const std::int64_t samplesDue = (i + 1) * rate / o.fps;
-      sound.resize(static_cast<std::size_t>(samplesDue - samplesDone) * 2);
-      form.Music.MusicPerformance->RenderOffline(sound.data(), static_cast<std::size_t>(samplesDue - samplesDone));
-      writer->AddAudio(sound.data(), static_cast<std::size_t>(samplesDue - samplesDone));
+      const auto frames = static_cast<std::size_t>(samplesDue - samplesDone);
+      std::vector<float> sound(frames * 2);
+      form.Music.MusicPerformance->RenderOffline(sound.data(), frames);
       samplesDone = samplesDue;
+      encoder.post([&writer, pixels = std::move(pixels), sound = std::move(sound), frames] {
+        writer->AddFrame(pixels.data());
+        writer->AddAudio(sound.data(), frames);
+      });
     } else {
+      char name[32];
       std::snprintf(name, sizeof name, "frame-%05lld.png", static_cast<long long>(i + 1));
-      d3dx::WritePng((fs::path(o.framesDir) / name).string(), pixels, static_cast<int>(w), static_cast<int>(h));
+      encoder.post([file = (fs::path(o.framesDir) / name).string(), pixels = std::move(pixels), w, h] {
+        d3dx::WritePng(file, pixels, static_cast<int>(w), static_cast<int>(h));
+      });
     }
     progress.update(i + 1);
   }
+  encoder.finish();
   if (writer) {
     writer->Finish();
     writer.reset();

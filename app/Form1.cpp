@@ -23,13 +23,23 @@ Form1::Form1(const Platform& platform, Card card)
 
 Form1::~Form1() = default;
 
-void Form1::Startup() {
+void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
+  const auto done = [&stepDone](const char* step) {
+    if (stepDone) stepDone(step);
+  };
   void* hWnd = platform_.window;
+  // The synthesizer and its SoundFont are made on another thread while the device starts; InitMusic
+  // takes them ready.
+  Music.Preload();
   D3D.InitD3D(hWnd);
+  done("InitD3D");
   Music.InitMusic(hWnd);
+  done("InitMusic");
   D3D.GetPlane().InitPlane(render::MakeVector(0, 0, 0), render::MakeVector(1000, 1000, 1000));
   D3D.GetPlane().SetTexture(card_.ground);
+  done("InitPlane+SetTexture");
   Snow.InitSnow();
+  done("InitSnow");
   scene::Mesh& mesh = D3D.GetMesh();
   mesh.Load(card_.model);
   // The application's own tree only leaves the scene when it is missing; a tree someone chose says why.
@@ -40,8 +50,10 @@ void Form1::Startup() {
                 << e << "\n";
   mesh.SetPosition(0, 0, 30);
   mesh.SetScale(10, 10, 10);
+  done("Mesh.Load");
   render::InitFog(*D3D.D3DDevice);
   Gen.InitFont();
+  done("InitFog+InitFont");
   Titles.Fill(card_.greeting, card_.credits);
   D3D.Attach(&Gen, &Snow, &Titles);
 }

@@ -41,7 +41,8 @@ class Form1 {
   ~Form1();
 
   // Start-up in its fixed order (everything before the main loop).
-  void Startup();
+  // `stepDone`, when given, hears the name of each start-up step as it ends (start-up timings).
+  void Startup(const std::function<void(const char* step)>& stepDone = {});
   // The main loop; returns once the window has been unloaded, or after `maxFrames` frames when it is
   // not negative (headless runs and tests).
   void MainLoop(std::int64_t maxFrames = -1);

@@ -20,7 +20,7 @@
 #include "platform/d3dx/Prepared.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/XFile.h"
-#include "platform/video/OggOpus.h"
+#include "platform/video/Codecs.h"
 #include "platform/window/Window.h"
 #include "render/modGen.h"
 
@@ -202,6 +202,8 @@ void ExportWebPage(const Card& card, const std::string& dir, const std::string& 
       throw std::runtime_error("the web runtime is not built: " + (fs::path(runtimeDir) / f).string() +
                                " is missing. It is built with emscripten when that is installed "
                                "(scripts/install-deps.sh --web); then build again");
+  // The tune's Ogg Opus encoder comes with the codec module: a missing module fails before any work.
+  const video::Codecs& codecs = video::LoadCodecs(platform::ApplicationFolder());
 
   const fs::path target = fs::absolute(fs::path(dir)).lexically_normal();
   const fs::path name = target.filename().empty() ? target.parent_path().filename() : target.filename();
@@ -290,7 +292,7 @@ void ExportWebPage(const Card& card, const std::string& dir, const std::string& 
   signals.check();
   add("greeting/music/main.mid", app + "/music/main.mid", music.MusicSegment->Bytes());
   const int rate = music.MusicPerformance->SampleRate();
-  video::WriteOggOpus((out / "greeting/music/main.ogg").string(), sound, rate);
+  codecs.writeOggOpus((out / "greeting/music/main.ogg").string(), sound, rate);
   manifest.tuneMidi = app + "/music/main.mid";
   manifest.tuneUrl = "greeting/music/main.ogg";
   manifest.tuneSeconds = static_cast<double>(sound.size() / 2) / rate;

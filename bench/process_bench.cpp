@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/ChildProcess.h"
+#include "tests/support/VideoFrames.h"
 
 namespace {
 
@@ -64,6 +65,34 @@ void BM_Record10s(benchmark::State& state) {
   std::filesystem::remove(out);
 }
 BENCHMARK(BM_Record10s)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// What the encoder's settings give for the same ten seconds: the file's size and how close the video
+// stays to the frames rendered for it (PSNR over RGB, whole and of the worst frame), against the
+// frames --frames-dir writes. The time is the recording's.
+void BM_Record10sFidelity(benchmark::State& state) {
+  const std::string dir = std::string(WG_TEST_TMP) + "/bench-fidelity";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string out = dir + "/greeting.mp4";
+  for (auto _ : state) {
+    const Outcome o = RunDemo({"--record", out, "--seconds", "10", "--fps", "30"});
+    if (!o.ok || !RunDemo({"--frames-dir", dir + "/frames", "--seconds", "10", "--fps", "30"}).ok) {
+      state.SkipWithError("the recording failed");
+      break;
+    }
+    state.SetIterationTime(o.seconds);
+    const wgtest::Fidelity f = wgtest::VideoAgainstFrames(out, dir + "/frames");
+    if (!f.error.empty() || f.frames != 300) {
+      state.SkipWithError(f.error.empty() ? "the video does not hold 300 frames" : f.error.c_str());
+      break;
+    }
+    state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(out));
+    state.counters["psnr_dB"] = f.psnr;
+    state.counters["worst_dB"] = f.worstPsnr;
+  }
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_Record10sFidelity)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -17,6 +17,10 @@ std::string ExtractFolder(const std::string& path) {
   return {};
 }
 
+void modMusic::Preload() {
+  audio::PreloadSynthesizer(kPerformanceChannels);
+}
+
 void modMusic::InitMusic(void* hWnd) {
   if (!DX) DX = std::make_unique<audio::DirectX8>(output_);
   MusicPerformance = DX->DirectMusicPerformanceCreate();
@@ -38,8 +42,9 @@ void modMusic::InitMusic(void* hWnd) {
   std::vector<audio::DWORD> results(1);
 
   const std::shared_ptr<audio::DirectMusicAudioPath8> path = MusicPerformance->GetDefaultAudioPath();
-  const std::shared_ptr<audio::DirectSoundSecondaryBuffer8> buffer = path->GetObjectInPath(
-      audio::DMUS_PCHANNEL_ALL, audio::DMUS_PATH_BUFFER, 0, audio::GUID_ALL_OBJECTS, 0, audio::IID_IDirectSoundBuffer8);
+  const std::shared_ptr<audio::DirectSoundSecondaryBuffer8> buffer =
+      path->GetObjectInPath(audio::DMUS_PCHANNEL_ALL, audio::DMUS_PATH_BUFFER, 0, audio::GUID_ALL_OBJECTS, 0,
+                            audio::IID_IDirectSoundBuffer8);
   path->Activate(false);
   buffer->SetFX(1, effects.data(), results.data());
   path->Activate(true);

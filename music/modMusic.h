@@ -19,6 +19,8 @@ class modMusic {
   modMusic(std::string TuneFile, audio::OutputMode output)
       : tuneFile_(std::move(TuneFile)), output_(output) {}
 
+  // Starts making the synthesizer that InitMusic plays through, while the caller goes on.
+  void Preload();
   void InitMusic(void* hWnd);
   // The music part of the window's unload: stop at once, unload the instruments, release the objects.
   void Shutdown();

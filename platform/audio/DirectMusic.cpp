@@ -10,6 +10,11 @@
 
 namespace audio {
 
+void PreloadSynthesizer(DWORD channels) {
+  if (channels == 0 || channels > 1024) return;  // InitAudio refuses these
+  Synthesizer::Preload(static_cast<int>(channels));
+}
+
 namespace {
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& file, const std::string& call) {
@@ -32,7 +37,8 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& file, const std::stri
 
 void DirectSoundSecondaryBuffer8::SetFX(DWORD count, const DSEFFECTDESC* effects, DWORD* results) {
   if (count > 0 && (!effects || !results)) throw platform::Error("SetFX", "no effect list or no result list");
-  if (synth_->Active()) throw platform::Error("SetFX", "the buffer is playing: deactivate its audio path first");
+  if (synth_->Active())
+    throw platform::Error("SetFX", "the buffer is playing: deactivate its audio path first");
   bool reverb = false;
   for (DWORD i = 0; i < count; ++i) {
     if (effects[i].guidDSFXClass != GUID_DSFX_WAVES_REVERB)
@@ -46,17 +52,21 @@ void DirectSoundSecondaryBuffer8::SetFX(DWORD count, const DSEFFECTDESC* effects
 std::shared_ptr<DirectSoundSecondaryBuffer8> DirectMusicAudioPath8::GetObjectInPath(
     std::int32_t pChannel, DWORD stage, DWORD buffer, const std::string& guidObject, DWORD index,
     const std::string& iidInterface) {
-  if (pChannel != DMUS_PCHANNEL_ALL || stage != DMUS_PATH_BUFFER || buffer != 0 || guidObject != GUID_ALL_OBJECTS ||
-      index != 0)
+  if (pChannel != DMUS_PCHANNEL_ALL || stage != DMUS_PATH_BUFFER || buffer != 0 ||
+      guidObject != GUID_ALL_OBJECTS || index != 0)
     throw platform::Error("GetObjectInPath", "no such object in the audio path");
   if (iidInterface != IID_IDirectSoundBuffer8)
     throw platform::Error("GetObjectInPath", "the buffer does not offer interface '" + iidInterface + "'");
   return buffer_;
 }
 
-void DirectMusicAudioPath8::Activate(bool active) { synth_->SetActive(active); }
+void DirectMusicAudioPath8::Activate(bool active) {
+  synth_->SetActive(active);
+}
 
-bool DirectMusicAudioPath8::IsActive() const { return synth_->Active(); }
+bool DirectMusicAudioPath8::IsActive() const {
+  return synth_->Active();
+}
 
 void DirectMusicSegment8::Download(DirectMusicAudioPath8& path) {
   path.synth_->LoadInstruments("Download");
@@ -93,7 +103,8 @@ void DirectMusicPerformance8::InitAudio(void* hWnd, DWORD flags, DMUS_AUDIOPARAM
   (void)hWnd;
   if (synth_) throw platform::Error("InitAudio", "the performance's audio is already initialised");
   if (flags & ~DMUS_AUDIOF_ALL) throw platform::Error("InitAudio", "unknown audio feature flags");
-  if (directSound) throw platform::Error("InitAudio", "a DirectSound object of the caller's is not supported");
+  if (directSound)
+    throw platform::Error("InitAudio", "a DirectSound object of the caller's is not supported");
   if (params && params->dwValidData != 0)
     throw platform::Error("InitAudio", "audio parameters other than the defaults are not supported");
   if (defaultPathType != DMUS_APATH_SHARED_STEREOPLUSREVERB && defaultPathType != DMUS_APATH_DYNAMIC_3D &&
@@ -120,9 +131,13 @@ std::shared_ptr<DirectMusicSegmentState8> DirectMusicPerformance8::PlaySegmentEx
   Synthesizer& synth = Synth("PlaySegmentEx");
   if (!segment) throw platform::Error("PlaySegmentEx", "no segment");
   if (flags != 0 && flags != DMUS_SEGF_DEFAULT)
-    throw platform::Error("PlaySegmentEx", "segment flags other than DMUS_SEGF_DEFAULT are not supported", segment->File());
-  if (startTime != 0) throw platform::Error("PlaySegmentEx", "only start time 0 (at once) is supported", segment->File());
-  if (from) throw platform::Error("PlaySegmentEx", "transitions from another segment are not supported", segment->File());
+    throw platform::Error("PlaySegmentEx", "segment flags other than DMUS_SEGF_DEFAULT are not supported",
+                          segment->File());
+  if (startTime != 0)
+    throw platform::Error("PlaySegmentEx", "only start time 0 (at once) is supported", segment->File());
+  if (from)
+    throw platform::Error("PlaySegmentEx", "transitions from another segment are not supported",
+                          segment->File());
   if (path && path != defaultPath_.get())
     throw platform::Error("PlaySegmentEx", "the audio path belongs to another performance", segment->File());
   synth.Play(segment->Bytes(), segment->IsStandardMidiFile(), segment->File());
@@ -132,7 +147,8 @@ std::shared_ptr<DirectMusicSegmentState8> DirectMusicPerformance8::PlaySegmentEx
 
 void DirectMusicPerformance8::StopEx(const DirectMusicSegment8* segment, std::int64_t stopTime, DWORD flags) {
   Synthesizer& synth = Synth("StopEx");
-  if (stopTime != 0 || flags != 0) throw platform::Error("StopEx", "only an immediate stop (time 0, flags 0) is supported");
+  if (stopTime != 0 || flags != 0)
+    throw platform::Error("StopEx", "only an immediate stop (time 0, flags 0) is supported");
   if (segment && segment != playing_.get()) return;
   synth.Stop();
   playing_.reset();
@@ -151,7 +167,8 @@ void DirectMusicPerformance8::RenderOffline(float* stereo, std::size_t frames) {
 std::vector<float> DirectMusicPerformance8::RenderToEnd(double maxSeconds) {
   Synthesizer& synth = Synth("RenderToEnd");
   const std::size_t block = Synthesizer::kBlockFrames;
-  const std::size_t maxFrames = static_cast<std::size_t>(std::max(0.0, maxSeconds) * Synthesizer::kSampleRate);
+  const std::size_t maxFrames =
+      static_cast<std::size_t>(std::max(0.0, maxSeconds) * Synthesizer::kSampleRate);
   // After the player is done, the tail counts as over once a quarter second has stayed below -100 dB.
   const std::size_t quietNeeded = Synthesizer::kSampleRate / 4;
   std::vector<float> out;
@@ -173,14 +190,24 @@ std::vector<float> DirectMusicPerformance8::RenderToEnd(double maxSeconds) {
   return out;
 }
 
-int DirectMusicPerformance8::SampleRate() const { return Synthesizer::kSampleRate; }
+int DirectMusicPerformance8::SampleRate() const {
+  return Synthesizer::kSampleRate;
+}
 
-bool DirectMusicPerformance8::InstrumentsLoaded() const { return Synth("InstrumentsLoaded").InstrumentsLoaded(); }
+bool DirectMusicPerformance8::InstrumentsLoaded() const {
+  return Synth("InstrumentsLoaded").InstrumentsLoaded();
+}
 
-bool DirectMusicPerformance8::ReverbOn() const { return Synth("ReverbOn").ReverbOn(); }
+bool DirectMusicPerformance8::ReverbOn() const {
+  return Synth("ReverbOn").ReverbOn();
+}
 
-OutputStats DirectMusicPerformance8::Stats() const { return Synth("Stats").Stats(); }
+OutputStats DirectMusicPerformance8::Stats() const {
+  return Synth("Stats").Stats();
+}
 
-const std::string& DirectMusicPerformance8::SoundFont() const { return Synth("SoundFont").SoundFont(); }
+const std::string& DirectMusicPerformance8::SoundFont() const {
+  return Synth("SoundFont").SoundFont();
+}
 
 }  // namespace audio

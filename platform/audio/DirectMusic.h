@@ -55,6 +55,12 @@ struct DMUS_AUDIOPARAMS {
   std::string clsidDefaultSynth;
 };
 
+// Starts making the synthesizer that a later InitAudio for `channels` performance channels plays
+// through (its settings and the SoundFont, about 35 ms) on a thread of its own, so that start-up does
+// other work meanwhile. Nothing is reported here: where this fails, InitAudio does the work again and
+// reports the failure in its place.
+void PreloadSynthesizer(DWORD channels);
+
 // One entry of SetFX's effect list.
 struct DSEFFECTDESC {
   std::int32_t lSize = 0;
@@ -70,8 +76,8 @@ class DirectMusicAudioPath8;
 
 // What the output buffer has rendered, for checks that cannot listen to the device.
 struct OutputStats {
-  std::uint64_t blocks = 0;          // blocks rendered since InitAudio
-  float peakSinceStop = 0;           // the largest sample since the last StopEx (or since start)
+  std::uint64_t blocks = 0;  // blocks rendered since InitAudio
+  float peakSinceStop = 0;   // the largest sample since the last StopEx (or since start)
   std::uint64_t blocksSinceStop = 0;
 };
 
@@ -94,9 +100,9 @@ class DirectMusicAudioPath8 {
   explicit DirectMusicAudioPath8(std::shared_ptr<Synthesizer> synth) : synth_(std::move(synth)) {}
   // The path's one buffer: channel DMUS_PCHANNEL_ALL, stage DMUS_PATH_BUFFER, buffer 0, class
   // GUID_ALL_OBJECTS, index 0, interface IID_IDirectSoundBuffer8. Anything else is not in the path.
-  std::shared_ptr<DirectSoundSecondaryBuffer8> GetObjectInPath(std::int32_t pChannel, DWORD stage, DWORD buffer,
-                                                               const std::string& guidObject, DWORD index,
-                                                               const std::string& iidInterface);
+  std::shared_ptr<DirectSoundSecondaryBuffer8> GetObjectInPath(std::int32_t pChannel, DWORD stage,
+                                                               DWORD buffer, const std::string& guidObject,
+                                                               DWORD index, const std::string& iidInterface);
   // An inactive path stops feeding its buffer: the output is silent and the tune waits.
   void Activate(bool active);
   bool IsActive() const;

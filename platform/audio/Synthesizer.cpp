@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "platform/d3d/Error.h"
 
@@ -40,7 +42,8 @@ void AddReverbInsertModulators(fluid_synth_t* synth, const std::string& call) {
   for (int polarity : {FLUID_MOD_POSITIVE, FLUID_MOD_NEGATIVE}) {
     fluid_mod_t* mod = new_fluid_mod();
     if (!mod) throw platform::Error(call, "new_fluid_mod failed");
-    fluid_mod_set_source1(mod, FLUID_MOD_VELOCITY, FLUID_MOD_GC | FLUID_MOD_SWITCH | FLUID_MOD_UNIPOLAR | polarity);
+    fluid_mod_set_source1(mod, FLUID_MOD_VELOCITY,
+                          FLUID_MOD_GC | FLUID_MOD_SWITCH | FLUID_MOD_UNIPOLAR | polarity);
     fluid_mod_set_source2(mod, FLUID_MOD_NONE, 0);
     fluid_mod_set_dest(mod, GEN_REVERBSEND);
     fluid_mod_set_amount(mod, 1000.0);
@@ -53,10 +56,20 @@ void AddReverbInsertModulators(fluid_synth_t* synth, const std::string& call) {
 // The synthesizer's warnings and notes (a channel without a preset once the instruments are unloaded,
 // and the like) are not for the user; its errors still reach stderr. The log handlers are the
 // library's own process-wide setting, made once.
+// Errors made while preloading are not printed: the constructor that then does the work prints and
+// reports them itself, once.
+thread_local bool tPreloading = false;
+
+void PrintLibraryError(int level, const char* message, void*) {
+  if (tPreloading) return;
+  std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_PANIC ? "panic" : "error", message);
+}
+
 void QuietenLibraryLog() {
   static std::once_flag once;
   std::call_once(once, [] {
     for (int level : {FLUID_WARN, FLUID_INFO, FLUID_DBG}) fluid_set_log_function(level, nullptr, nullptr);
+    for (int level : {FLUID_PANIC, FLUID_ERR}) fluid_set_log_function(level, PrintLibraryError, nullptr);
   });
 }
 
@@ -89,6 +102,116 @@ class QuietStderr {
 constexpr const char* kNoDeviceHint =
     " (run with --mute to show the scene silently, or --headless to render it offscreen)";
 
+// What making a synthesizer takes before any sound device is involved: its settings, the
+// synthesizer with its reverb insert, and the SoundFont loaded (most of the time goes there: about
+// 30 ms for TimGM6mb). Whatever is made is handed out at once, so the caller frees it on failure.
+struct Made {
+  fluid_settings_t* settings = nullptr;
+  fluid_synth_t* synth = nullptr;
+  int soundFontId = -1;
+  int channels = 0;
+  std::string soundFont;
+};
+
+void Free(Made& m) {
+  if (m.synth) delete_fluid_synth(m.synth);
+  if (m.settings) delete_fluid_settings(m.settings);
+  m = Made{};
+}
+
+void MakeSynth(Made& m, int channels, const std::string& soundFont, const std::string& call) {
+  m.channels = channels;
+  m.soundFont = soundFont;
+  m.settings = new_fluid_settings();
+  if (!m.settings) throw platform::Error(call, "new_fluid_settings failed");
+  Setting(m.settings, "synth.sample-rate", double{Synthesizer::kSampleRate}, call);
+  Setting(m.settings, "synth.gain", double{Synthesizer::kGain}, call);
+  Setting(m.settings, "synth.midi-channels", channels, call);
+  Setting(m.settings, "synth.chorus.active", 0, call);
+  Setting(m.settings, "synth.reverb.active", 1, call);
+  Setting(m.settings, "synth.reverb.room-size", Synthesizer::kRoomSize, call);
+  Setting(m.settings, "synth.reverb.damp", Synthesizer::kDamping, call);
+  Setting(m.settings, "synth.reverb.width", Synthesizer::kWidth, call);
+  Setting(m.settings, "synth.reverb.level", Synthesizer::kLevel, call);
+  Setting(m.settings, "synth.cpu-cores", 1, call);
+  // The performance resets the channels itself, for segments marked as standard MIDI files.
+  Setting(m.settings, "player.reset-synth", 0, call);
+
+  m.synth = new_fluid_synth(m.settings);
+  if (!m.synth) throw platform::Error(call, "new_fluid_synth failed");
+  AddReverbInsertModulators(m.synth, call);
+  // The buffer carries no effect until SetFX puts one on it.
+  fluid_synth_reverb_on(m.synth, -1, 0);
+
+  m.soundFontId = fluid_synth_sfload(m.synth, soundFont.c_str(), 1);
+  if (m.soundFontId == FLUID_FAILED) throw platform::Error(call, "fluid_synth_sfload failed", soundFont);
+}
+
+// A synthesizer being made on a thread of its own while the program starts up, until the next
+// Synthesizer takes it. One at a time; what nobody takes is freed at exit.
+class Preloaded {
+ public:
+  ~Preloaded() { discard(); }
+
+  void start(int channels) {
+    std::lock_guard<std::mutex> lock(m_);
+    discardLocked();
+    thread_ = std::thread([this, channels] {
+      tPreloading = true;
+      try {
+        QuietenLibraryLog();
+        MakeSynth(made_, channels, FindSoundFont("InitAudio"), "InitAudio");
+        ok_ = true;
+      } catch (...) {
+        // The constructor that would have taken it does the work again and reports what fails.
+        Free(made_);
+      }
+    });
+  }
+
+  // What was made for `channels` channels from `soundFont`, waiting for it where it is still being
+  // made; false where nothing was started, it failed, or it was made for something else.
+  bool take(Made& out, int channels, const std::string& soundFont) {
+    std::lock_guard<std::mutex> lock(m_);
+    if (thread_.joinable()) thread_.join();
+    if (!ok_) return false;
+    ok_ = false;
+    if (made_.channels != channels || made_.soundFont != soundFont) {
+      Free(made_);
+      return false;
+    }
+    out = made_;
+    made_ = Made{};
+    return true;
+  }
+
+  void discard() {
+    std::lock_guard<std::mutex> lock(m_);
+    discardLocked();
+  }
+
+ private:
+  void discardLocked() {
+    if (thread_.joinable()) thread_.join();
+    Free(made_);
+    ok_ = false;
+  }
+
+  std::mutex m_;
+  std::thread thread_;
+  Made made_;
+  bool ok_ = false;
+};
+
+Preloaded& ThePreloaded() {
+  static Preloaded preloaded;
+  return preloaded;
+}
+
+int ChannelsFor(int midiChannels) {
+  return std::max(16, (midiChannels + 15) / 16 * 16);
+}
+
 }  // namespace
 
 std::string FindSoundFont(const std::string& call) {
@@ -98,14 +221,16 @@ std::string FindSoundFont(const std::string& call) {
 
 std::string FindSoundFont(const std::string& call, const std::vector<std::string>& candidates) {
   if (const char* chosen = std::getenv("WG_SOUNDFONT"); chosen && *chosen) {
-    if (!Readable(chosen)) throw platform::Error(call, "the SoundFont named by WG_SOUNDFONT cannot be read", chosen);
+    if (!Readable(chosen))
+      throw platform::Error(call, "the SoundFont named by WG_SOUNDFONT cannot be read", chosen);
     return chosen;
   }
   for (const std::string& candidate : candidates)
     if (Readable(candidate)) return candidate;
-  throw platform::Error(call,
-                        "no General MIDI SoundFont is installed: install the Debian package timgm6mb-soundfont "
-                        "(or fluid-soundfont-gm), or set WG_SOUNDFONT to an .sf2 file");
+  throw platform::Error(
+      call,
+      "no General MIDI SoundFont is installed: install the Debian package timgm6mb-soundfont "
+      "(or fluid-soundfont-gm), or set WG_SOUNDFONT to an .sf2 file");
 }
 
 Synthesizer::Lock::Lock(const Synthesizer& s) : device_(s.device_) {
@@ -116,33 +241,28 @@ Synthesizer::Lock::~Lock() {
   if (device_) SDL_UnlockAudioDevice(device_);
 }
 
+void Synthesizer::Preload(int midiChannels) {
+  ThePreloaded().start(ChannelsFor(midiChannels));
+}
+
 Synthesizer::Synthesizer(OutputMode mode, int midiChannels, const std::string& call)
     : mode_(mode), soundFont_(FindSoundFont(call)) {
   QuietenLibraryLog();
-  settings_ = new_fluid_settings();
-  if (!settings_) throw platform::Error(call, "new_fluid_settings failed");
   try {
-    Setting(settings_, "synth.sample-rate", double{kSampleRate}, call);
-    Setting(settings_, "synth.gain", double{kGain}, call);
-    Setting(settings_, "synth.midi-channels", std::max(16, (midiChannels + 15) / 16 * 16), call);
-    Setting(settings_, "synth.chorus.active", 0, call);
-    Setting(settings_, "synth.reverb.active", 1, call);
-    Setting(settings_, "synth.reverb.room-size", kRoomSize, call);
-    Setting(settings_, "synth.reverb.damp", kDamping, call);
-    Setting(settings_, "synth.reverb.width", kWidth, call);
-    Setting(settings_, "synth.reverb.level", kLevel, call);
-    Setting(settings_, "synth.cpu-cores", 1, call);
-    // The performance resets the channels itself, for segments marked as standard MIDI files.
-    Setting(settings_, "player.reset-synth", 0, call);
-
-    synth_ = new_fluid_synth(settings_);
-    if (!synth_) throw platform::Error(call, "new_fluid_synth failed");
-    AddReverbInsertModulators(synth_, call);
-    // The buffer carries no effect until SetFX puts one on it.
-    fluid_synth_reverb_on(synth_, -1, 0);
-
-    soundFontId_ = fluid_synth_sfload(synth_, soundFont_.c_str(), 1);
-    if (soundFontId_ == FLUID_FAILED) throw platform::Error(call, "fluid_synth_sfload failed", soundFont_);
+    Made made;
+    const int channels = ChannelsFor(midiChannels);
+    const bool preloaded = ThePreloaded().take(made, channels, soundFont_);
+    if (!preloaded) {
+      try {
+        MakeSynth(made, channels, soundFont_, call);
+      } catch (...) {
+        Free(made);
+        throw;
+      }
+    }
+    settings_ = made.settings;
+    synth_ = made.synth;
+    soundFontId_ = made.soundFontId;
 
     if (mode_ == OutputMode::Device) {
       const QuietStderr quiet;
@@ -170,7 +290,9 @@ Synthesizer::Synthesizer(OutputMode mode, int midiChannels, const std::string& c
   }
 }
 
-Synthesizer::~Synthesizer() { Release(); }
+Synthesizer::~Synthesizer() {
+  Release();
+}
 
 void Synthesizer::Release() {
   // The device goes first: once it is closed the callback can no longer touch the player or synth.

@@ -40,7 +40,13 @@ class Synthesizer {
   static constexpr double kWidth = 0.8;
   static constexpr double kLevel = 0.6;
 
-  // Loads the SoundFont; in device mode opens the audio device, still paused.
+  // Starts making a synthesizer for `midiChannels` channels and loading the SoundFont on a thread of
+  // its own, for the next Synthesizer to take ready. Failures are not reported here: that
+  // constructor then does the work again itself and reports them.
+  static void Preload(int midiChannels);
+
+  // Loads the SoundFont (or takes what Preload made); in device mode opens the audio device, still
+  // paused.
   Synthesizer(OutputMode mode, int midiChannels, const std::string& call);
   ~Synthesizer();
   Synthesizer(const Synthesizer&) = delete;

@@ -1,7 +1,8 @@
-// The one program that stands in for Direct3D 8's fixed-function pipeline with lighting off: the
+// The program that stands in for Direct3D 8's fixed-function pipeline with lighting off: the
 // transforms, point sizes, the blending of texture stages 0 and 1, alpha test and fog, all driven by
 // uniforms. Desktop OpenGL and WebGL2 compile the same body; only a preamble of version, precision
-// and a few defines differs.
+// and a few defines differs. The backend compiles it per combination of the states that choose what
+// it computes, with those uniforms turned into constants (GlBackend.cpp, kKeyUniforms).
 #pragma once
 
 #include <string>
@@ -13,6 +14,11 @@ namespace gl {
 enum class GlDialect { Desktop33, WebGl2 };
 
 enum class ShaderStage { Vertex, Fragment };
+
+// How the fixed-function states reach the shader: each combination of the states that change what
+// it computes gets its own program with those states as constants, made on the combination's first
+// draw; or one program reads them all as uniforms and branches on them (kept for comparison).
+enum class Programs { Specialised, Uber };
 
 std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect);
 

@@ -1,8 +1,10 @@
 #include "platform/gl/GlBackend.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <map>
 #include <string>
 #include <type_traits>
 
@@ -204,6 +206,61 @@ void checkArgument(DWORD arg, DWORD stage, const char* call) {
         call, "stage " + std::to_string(stage) + " texture argument " + hex(arg) + " not supported");
 }
 
+// Whether a fragment whose vertex colour has alpha 0 ends with alpha 0: each enabled stage's alpha
+// operation keeps a zero that reaches it through the diffuse colour or the current colour (MODULATE
+// of anything by zero is zero). Any other operation or argument may bring alpha back.
+bool zeroDiffuseAlphaStaysZero(const d3d::DeviceState& s) {
+  for (DWORD i = 0; i < kStages; ++i) {
+    const auto& ts = s.stageStates[i];
+    if (ts[d3d::D3DTSS_COLOROP] == d3d::D3DTOP_DISABLE) return true;
+    const auto zero = [](DWORD arg) {
+      const DWORD source = arg & ~d3d::D3DTA_ALPHAREPLICATE;  // replicating alpha leaves alpha as it is
+      return source == d3d::D3DTA_DIFFUSE || source == d3d::D3DTA_CURRENT;
+    };
+    const DWORD op = ts[d3d::D3DTSS_ALPHAOP];
+    const bool a1 = zero(ts[d3d::D3DTSS_ALPHAARG1]), a2 = zero(ts[d3d::D3DTSS_ALPHAARG2]);
+    const bool keeps =
+        op == d3d::D3DTOP_SELECTARG1   ? a1
+        : op == d3d::D3DTOP_SELECTARG2 ? a2
+        : op == d3d::D3DTOP_MODULATE || op == d3d::D3DTOP_MODULATE2X || op == d3d::D3DTOP_MODULATE4X
+            ? a1 || a2
+            : false;
+    if (!keeps) return false;
+  }
+  return true;
+}
+
+// Whether a point whose vertex colour has alpha 0 can change no pixel under these states: the alpha
+// test throws its fragments away, or they blend to the destination unchanged (source factor alpha,
+// destination factor one or one minus alpha) and write no depth. Such points are not sent to GL.
+bool zeroAlphaPointIsInvisible(const d3d::DeviceState& s) {
+  const auto& rs = s.renderStates;
+  if (!zeroDiffuseAlphaStaysZero(s)) return false;
+  if (rs[d3d::D3DRS_ALPHATESTENABLE]) {
+    const DWORD ref = rs[d3d::D3DRS_ALPHAREF] & 0xFF;
+    switch (rs[d3d::D3DRS_ALPHAFUNC]) {
+      case d3d::D3DCMP_NEVER:
+      case d3d::D3DCMP_GREATER:
+        return true;
+      case d3d::D3DCMP_LESS:
+      case d3d::D3DCMP_NOTEQUAL:
+        if (ref == 0) return true;
+        break;
+      case d3d::D3DCMP_EQUAL:
+      case d3d::D3DCMP_GREATEREQUAL:
+        if (ref != 0) return true;
+        break;
+      default:
+        break;
+    }
+  }
+  if (!rs[d3d::D3DRS_ALPHABLENDENABLE]) return false;
+  if (rs[d3d::D3DRS_ZENABLE] != d3d::D3DZB_FALSE && rs[d3d::D3DRS_ZWRITEENABLE]) return false;
+  const DWORD src = rs[d3d::D3DRS_SRCBLEND], dst = rs[d3d::D3DRS_DESTBLEND];
+  if (src == 12) return true;  // BOTHSRCALPHA: source alpha, destination one minus source alpha
+  return src == d3d::D3DBLEND_SRCALPHA && (dst == d3d::D3DBLEND_ONE || dst == d3d::D3DBLEND_INVSRCALPHA);
+}
+
 enum Uniform {
   uWorldView,
   uProjection,
@@ -246,10 +303,71 @@ constexpr const char* kUniformNames[kUniformCount] = {
 // Each stage's operation uniforms.
 constexpr Uniform kColorOpOf[kStages] = {uColorOp0, uColorOp1};
 constexpr Uniform kAlphaOpOf[kStages] = {uAlphaOp0, uAlphaOp1};
+
+// The uniforms that change what the shader computes rather than the numbers it computes with. Their
+// values form a program's key; a specialised program has them as constants, so the compiler drops
+// every branch the draw does not take (a fragment shader without discard also keeps early depth
+// tests). The rest (matrices, colours, fog range, point sizes) stay uniforms in every program.
+struct KeyUniform {
+  Uniform uniform;
+  const char* type;
+  int size;
+};
+constexpr KeyUniform kKeyUniforms[] = {
+    {uPreTransformed, "bool", 1}, {uVertexPointSize, "bool", 1}, {uPointScale, "bool", 1},
+    {uFogMode, "int", 1},         {uVertexFog, "bool", 1},       {uFlat, "bool", 1},
+    {uSpriteCoords, "bool", 1},   {uColorOp0, "ivec4", 4},       {uAlphaOp0, "ivec4", 4},
+    {uColorOp1, "ivec4", 4},      {uAlphaOp1, "ivec4", 4},       {uAlphaFunc, "int", 1}};
+constexpr int kKeySize = 24;
+using ProgramKey = std::array<int, kKeySize>;
+
+// Where each key uniform's values start in a key.
+constexpr int keyOffset(Uniform u) {
+  int at = 0;
+  for (const KeyUniform& k : kKeyUniforms) {
+    if (k.uniform == u) return at;
+    at += k.size;
+  }
+  return -1;
+}
+
+// Values the shader never reads under the rest of the key are zero, so that draws differing only
+// in them share a program: the stages after a disabled one, the vertex-fog switch without fog.
+void canonicalise(ProgramKey& k) {
+  const int op0 = keyOffset(uColorOp0), op1 = keyOffset(uColorOp1);
+  if (k[op0] == static_cast<int>(d3d::D3DTOP_DISABLE)) {
+    std::fill(k.begin() + op0 + 1, k.begin() + op0 + 16, 0);
+  } else if (k[op1] == static_cast<int>(d3d::D3DTOP_DISABLE)) {
+    std::fill(k.begin() + op1 + 1, k.begin() + op1 + 8, 0);
+  }
+  if (k[keyOffset(uFogMode)] == 0) k[keyOffset(uVertexFog)] = 0;
+}
+
+// The fixed-function source with the key's uniforms declared as constants of the key's values.
+std::string specialise(std::string s, const ProgramKey& key) {
+  int at = 0;
+  for (const KeyUniform& k : kKeyUniforms) {
+    const std::string name = kUniformNames[k.uniform];
+    const std::string declaration = std::string("uniform ") + k.type + " " + name + ";";
+    std::string value;
+    if (k.size == 1) {
+      value = std::string(k.type) == "bool" ? (key[at] ? "true" : "false") : std::to_string(key[at]);
+    } else {
+      value = std::string(k.type) + "(";
+      for (int i = 0; i < k.size; ++i) value += (i ? ", " : "") + std::to_string(key[at + i]);
+      value += ")";
+    }
+    at += k.size;
+    const std::size_t pos = s.find(declaration);
+    if (pos != std::string::npos)
+      s.replace(pos, declaration.size(), std::string("const ") + k.type + " " + name + " = " + value + ";");
+  }
+  return s;
+}
 constexpr Uniform kBorderOf[kStages] = {uBorder0, uBorder1};
 constexpr Uniform kBorderColorOf[kStages] = {uBorderColor0, uBorderColor1};
 
-GLuint compile(GLenum type, const std::string& text) {
+GLuint compile(GLenum type, const std::string& text, const char* call) {
   const GLuint s = glCreateShader(type);
   const char* source = text.c_str();
   glShaderSource(s, 1, &source, nullptr);
@@ -260,7 +378,7 @@ GLuint compile(GLenum type, const std::string& text) {
     char log[2048] = {};
     glGetShaderInfoLog(s, sizeof log, nullptr, log);
     glDeleteShader(s);
-    throw platform::Error("CreateDevice", std::string("the fixed-function shader does not compile: ") + log);
+    throw platform::Error(call, std::string("the fixed-function shader does not compile: ") + log);
   }
   return s;
 }
@@ -281,9 +399,28 @@ struct GlBackend::Impl {
   GlDialect dialect = GlDialect::Desktop33;
   int width = 0, height = 0;
   GLuint fbo = 0, colorRb = 0, depthRb = 0;
-  GLuint program = 0, vao = 0, whiteTexture = 0;
+  GLuint vao = 0, whiteTexture = 0;
   GLuint sampler[kStages] = {};  // stage i samples through texture unit i with sampler[i]
-  GLint uniforms[kUniformCount] = {};
+
+  // A linked program and the uniform values it holds, so that unchanged values cost no GL call.
+  struct Program {
+    GLuint name = 0;
+    GLint location[kUniformCount] = {};
+    float value[kUniformCount][16] = {};
+    bool valueSet[kUniformCount] = {};
+  };
+  Programs mode = Programs::Specialised;
+  Program uber;
+  std::map<ProgramKey, Program> specialised;
+  Program* current = nullptr;
+  ProgramKey currentKey{};
+  // The uniform values the device's state asks for, whichever program draws with them.
+  struct Wanted {
+    float f[16] = {};
+    int i[4] = {};
+    int n = 0;
+    bool isInt = false, set = false;
+  } wanted[kUniformCount];
   std::shared_ptr<std::vector<GLuint>> deadTextures = std::make_shared<std::vector<GLuint>>();
   std::shared_ptr<std::vector<GLuint>> deadBuffers = std::make_shared<std::vector<GLuint>>();
 
@@ -299,6 +436,9 @@ struct GlBackend::Impl {
   std::vector<std::uint32_t> webIndices;
   // The fence of the frame presented last.
   GLsync inFlight = nullptr;
+  // The points of a point list that can change a pixel, as indices; kept to spare each frame an
+  // allocation.
+  std::vector<GLuint> visiblePoints;
 
   // The GL state last set, so that unchanged device state costs no GL call. -1: unknown.
   struct Cache {
@@ -314,8 +454,6 @@ struct GlBackend::Impl {
     GLuint attrBuffer = ~0u;
     std::size_t attrOffset = 0;
     DWORD attrFvf = ~0u, attrStride = 0, attrTexIndex[kStages] = {~0u, ~0u};
-    float uniform[kUniformCount][16] = {};
-    bool uniformSet[kUniformCount] = {};
   } cache;
 
   void check(const char* call) {
@@ -399,23 +537,13 @@ struct GlBackend::Impl {
 
   template <class T>
   void setUniform(Uniform u, const T* v, int n) {
-    float f[16];
-    for (int i = 0; i < n; ++i) f[i] = static_cast<float>(v[i]);
-    if (cache.uniformSet[u] && std::memcmp(cache.uniform[u], f, sizeof(float) * n) == 0) return;
-    std::memcpy(cache.uniform[u], f, sizeof(float) * n);
-    cache.uniformSet[u] = true;
-    const GLint loc = uniforms[u];
-    if constexpr (std::is_same_v<T, int>) {
-      if (n == 1) glUniform1i(loc, v[0]);
-      if (n == 3) glUniform3i(loc, v[0], v[1], v[2]);
-      if (n == 4) glUniform4i(loc, v[0], v[1], v[2], v[3]);
-    } else {
-      if (n == 1) glUniform1f(loc, v[0]);
-      if (n == 2) glUniform2f(loc, v[0], v[1]);
-      if (n == 3) glUniform3f(loc, v[0], v[1], v[2]);
-      if (n == 4) glUniform4f(loc, v[0], v[1], v[2], v[3]);
-      if (n == 16) glUniformMatrix4fv(loc, 1, GL_FALSE, v);
-    }
+    Wanted& w = wanted[u];
+    for (int i = 0; i < n; ++i) w.f[i] = static_cast<float>(v[i]);
+    if constexpr (std::is_same_v<T, int>)
+      for (int i = 0; i < n; ++i) w.i[i] = v[i];
+    w.n = n;
+    w.isInt = std::is_same_v<T, int>;
+    w.set = true;
   }
   void setInt(Uniform u, int v) { setUniform(u, &v, 1); }
   void setFloat(Uniform u, float v) { setUniform(u, &v, 1); }
@@ -436,6 +564,103 @@ struct GlBackend::Impl {
     glBindTexture(GL_TEXTURE_2D, tex);
     if (unit != 0) glActiveTexture(GL_TEXTURE0);
     cache.unit[unit].texture = tex;
+  }
+
+  // Fills `visiblePoints` with first + i for each of the `count` records at `records` that may
+  // change a pixel; returns false when all of them may (then the draw goes as it is).
+  bool cullInvisiblePoints(const d3d::DrawCall& c, const d3d::DeviceState& s, const VertexLayout& l,
+                           const std::uint8_t* records, std::size_t first) {
+    if (c.type != d3d::D3DPT_POINTLIST || l.diffuse < 0 || !zeroAlphaPointIsInvisible(s)) return false;
+    visiblePoints.clear();
+    visiblePoints.reserve(c.vertexCount);
+    const std::size_t alphaAt = static_cast<std::size_t>(l.diffuse) + 3;  // B, G, R, A in memory
+    for (std::size_t i = 0; i < c.vertexCount; ++i)
+      if (records[i * c.stride + alphaAt] != 0) visiblePoints.push_back(static_cast<GLuint>(first + i));
+    return visiblePoints.size() != c.vertexCount;
+  }
+  void drawVisiblePoints() {
+    if (visiblePoints.empty()) return;
+    const std::size_t at = put(indexStream, visiblePoints.data(), visiblePoints.size() * sizeof(GLuint), 4);
+    glDrawElements(GL_POINTS, static_cast<GLsizei>(visiblePoints.size()), GL_UNSIGNED_INT,
+                   reinterpret_cast<const void*>(at));
+  }
+
+  Program link(const std::string& vertexSource, const std::string& fragmentSource, const char* call) {
+    const GLuint vs = compile(GL_VERTEX_SHADER, vertexSource, call);
+    const GLuint fs = compile(GL_FRAGMENT_SHADER, fragmentSource, call);
+    Program p;
+    p.name = glCreateProgram();
+    glAttachShader(p.name, vs);
+    glAttachShader(p.name, fs);
+    glLinkProgram(p.name);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint ok = 0;
+    glGetProgramiv(p.name, GL_LINK_STATUS, &ok);
+    if (!ok) {
+      char log[2048] = {};
+      glGetProgramInfoLog(p.name, sizeof log, nullptr, log);
+      glDeleteProgram(p.name);
+      throw platform::Error(call, std::string("the fixed-function shader does not link: ") + log);
+    }
+    for (int u = 0; u < kUniformCount; ++u) p.location[u] = glGetUniformLocation(p.name, kUniformNames[u]);
+    return p;
+  }
+
+  ProgramKey wantedKey() const {
+    ProgramKey key{};
+    int at = 0;
+    for (const KeyUniform& k : kKeyUniforms) {
+      for (int i = 0; i < k.size; ++i) key[at + i] = wanted[k.uniform].i[i];
+      at += k.size;
+    }
+    canonicalise(key);
+    return key;
+  }
+
+  // The program for the draw the wanted uniforms describe, made on first use, bound, with every
+  // wanted value it reads.
+  void useProgram(const char* call) {
+    Program* p = &uber;
+    if (mode == Programs::Specialised) {
+      const ProgramKey key = wantedKey();
+      if (current && current != &uber && key == currentKey) {
+        p = current;
+      } else {
+        auto it = specialised.find(key);
+        if (it == specialised.end())
+          it = specialised
+                   .emplace(
+                       key,
+                       link(specialise(FixedFunctionShaderSource(ShaderStage::Vertex, dialect), key),
+                            specialise(FixedFunctionShaderSource(ShaderStage::Fragment, dialect), key), call))
+                   .first;
+        p = &it->second;
+        currentKey = key;
+      }
+    }
+    if (current != p) {
+      glUseProgram(p->name);
+      current = p;
+    }
+    for (int u = 0; u < kUniformCount; ++u) {
+      const Wanted& w = wanted[u];
+      const GLint loc = p->location[u];
+      if (!w.set || loc < 0) continue;
+      if (p->valueSet[u] && std::memcmp(p->value[u], w.f, sizeof(float) * w.n) == 0) continue;
+      std::memcpy(p->value[u], w.f, sizeof(float) * w.n);
+      p->valueSet[u] = true;
+      if (w.isInt) {
+        if (w.n == 1) glUniform1i(loc, w.i[0]);
+        if (w.n == 4) glUniform4i(loc, w.i[0], w.i[1], w.i[2], w.i[3]);
+      } else {
+        if (w.n == 1) glUniform1f(loc, w.f[0]);
+        if (w.n == 2) glUniform2f(loc, w.f[0], w.f[1]);
+        if (w.n == 3) glUniform3f(loc, w.f[0], w.f[1], w.f[2]);
+        if (w.n == 4) glUniform4f(loc, w.f[0], w.f[1], w.f[2], w.f[3]);
+        if (w.n == 16) glUniformMatrix4fv(loc, 1, GL_FALSE, w.f);
+      }
+    }
   }
 
   void applyRenderStates(const d3d::DeviceState& s, const char* call);
@@ -696,7 +921,8 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   std::copy(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex));
 }
 
-GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, GlDialect dialect)
+GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, GlDialect dialect,
+                     Programs programs)
     : impl_(std::make_unique<Impl>()) {
   Impl& g = *impl_;
   g.context = std::move(context);
@@ -724,23 +950,12 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   // Direct3D's top-left rule does, and the back buffer reads back top row first.
   glViewport(0, 0, width, height);
 
-  const GLuint vs = compile(GL_VERTEX_SHADER, FixedFunctionShaderSource(ShaderStage::Vertex, dialect));
-  const GLuint fs = compile(GL_FRAGMENT_SHADER, FixedFunctionShaderSource(ShaderStage::Fragment, dialect));
-  g.program = glCreateProgram();
-  glAttachShader(g.program, vs);
-  glAttachShader(g.program, fs);
-  glLinkProgram(g.program);
-  glDeleteShader(vs);
-  glDeleteShader(fs);
-  GLint ok = 0;
-  glGetProgramiv(g.program, GL_LINK_STATUS, &ok);
-  if (!ok) {
-    char log[2048] = {};
-    glGetProgramInfoLog(g.program, sizeof log, nullptr, log);
-    throw platform::Error("CreateDevice", std::string("the fixed-function shader does not link: ") + log);
-  }
-  glUseProgram(g.program);
-  for (int u = 0; u < kUniformCount; ++u) g.uniforms[u] = glGetUniformLocation(g.program, kUniformNames[u]);
+  g.mode = programs;
+  // Specialised programs are made as draws need them; only the uber mode wants the branching one,
+  // and compiling it costs start-up time.
+  if (programs == Programs::Uber)
+    g.uber = g.link(FixedFunctionShaderSource(ShaderStage::Vertex, dialect),
+                    FixedFunctionShaderSource(ShaderStage::Fragment, dialect), "CreateDevice");
   g.setInt(uTexture0, 0);
   g.setInt(uTexture1, 1);
   const float target[2] = {static_cast<float>(width), static_cast<float>(height)};
@@ -798,7 +1013,8 @@ GlBackend::~GlBackend() {
   glDeleteBuffers(1, &g.vertexStream.buffer);
   glDeleteBuffers(1, &g.indexStream.buffer);
   glDeleteVertexArrays(1, &g.vao);
-  glDeleteProgram(g.program);
+  if (g.uber.name) glDeleteProgram(g.uber.name);
+  for (auto& [key, p] : g.specialised) glDeleteProgram(p.name);
   glDeleteFramebuffers(1, &g.fbo);
   glDeleteRenderbuffers(1, &g.colorRb);
   glDeleteRenderbuffers(1, &g.depthRb);
@@ -852,6 +1068,7 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
     g.setUniform(uWorldView, &worldView.m[0][0], 16);
     g.setUniform(uProjection, &state.projection.m[0][0], 16);
   }
+  g.useProgram(name);
 
   const std::size_t stride = call.stride;
   // WebGL2 takes a flat colour from the last vertex; only coloured records make that visible.
@@ -879,7 +1096,9 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
       vb.dirtyEnd = 0;
     }
     g.setAttributes(buffer, 0, call, layout, texIndex);
-    if (flatFromFirst)
+    if (g.cullInvisiblePoints(call, state, layout, call.vertices, call.firstVertex))
+      g.drawVisiblePoints();
+    else if (flatFromFirst)
       g.drawIndexList(call, nullptr, call.firstVertex, true, name);
     else
       glDrawArrays(mode, static_cast<GLint>(call.firstVertex), static_cast<GLsizei>(call.vertexCount));
@@ -889,7 +1108,9 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
     const std::size_t bytes = (call.vertexCount - 1) * stride + layout.size;
     const std::size_t at = g.put(g.vertexStream, call.vertices, bytes, stride);
     g.setAttributes(g.vertexStream.buffer, 0, call, layout, texIndex);
-    if (flatFromFirst)
+    if (g.cullInvisiblePoints(call, state, layout, call.vertices, at / stride))
+      g.drawVisiblePoints();
+    else if (flatFromFirst)
       g.drawIndexList(call, nullptr, static_cast<std::int64_t>(at / stride), true, name);
     else
       glDrawArrays(mode, static_cast<GLint>(at / stride), static_cast<GLsizei>(call.vertexCount));
@@ -976,6 +1197,10 @@ void GlBackend::createTexture(d3d::Texture& texture) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(texture.levels.size()) - 1);
   g.check("CreateTexture");
   texture.backendHandle = g.own(tex, g.deadTextures);
+}
+
+std::size_t GlBackend::specialisedPrograms() const {
+  return impl_->specialised.size();
 }
 
 void GlBackend::finish() {

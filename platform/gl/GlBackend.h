@@ -15,7 +15,7 @@ namespace gl {
 class GlBackend : public d3d::Backend {
  public:
   GlBackend(std::unique_ptr<GlContext> context, int width, int height,
-            GlDialect dialect = GlDialect::Desktop33);
+            GlDialect dialect = GlDialect::Desktop33, Programs programs = Programs::Specialised);
   ~GlBackend() override;
 
   void clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD stencil) override;
@@ -24,6 +24,8 @@ class GlBackend : public d3d::Backend {
   void finish() override;
   void createTexture(d3d::Texture& texture) override;
   std::vector<std::uint8_t> readBack(d3d::DWORD& width, d3d::DWORD& height) override;
+  // Specialised programs made so far (none in the uber mode).
+  std::size_t specialisedPrograms() const;
 
   struct Impl;
 

@@ -28,8 +28,9 @@ std::unique_ptr<d3d::Device> GlDirect3D8::CreateDevice(d3d::DWORD adapter, d3d::
     context = CreateWindowContext(window->Handle(), vsync_);
   }
   const int w = static_cast<int>(params.BackBufferWidth), h = static_cast<int>(params.BackBufferHeight);
-  return std::make_unique<d3d::Device>(std::make_unique<GlBackend>(std::move(context), w, h, dialect_),
-                                       params.BackBufferWidth, params.BackBufferHeight);
+  return std::make_unique<d3d::Device>(
+      std::make_unique<GlBackend>(std::move(context), w, h, dialect_, programs_), params.BackBufferWidth,
+      params.BackBufferHeight);
 }
 
 }  // namespace gl

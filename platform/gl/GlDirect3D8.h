@@ -11,8 +11,9 @@ class GlDirect3D8 : public d3d::Direct3D8 {
   // headless: EGL without a display; otherwise the focus window passed to CreateDevice is the
   // platform::Window whose SDL window receives the context. `dialect` WebGl2 draws with only what
   // WebGL2 offers, as the browser does (desktop OpenGL compiles its shader too).
-  explicit GlDirect3D8(bool headless, bool vsync = true, GlDialect dialect = GlDialect::Desktop33)
-      : headless_(headless), vsync_(vsync), dialect_(dialect) {}
+  explicit GlDirect3D8(bool headless, bool vsync = true, GlDialect dialect = GlDialect::Desktop33,
+                       Programs programs = Programs::Specialised)
+      : headless_(headless), vsync_(vsync), dialect_(dialect), programs_(programs) {}
   d3d::D3DDISPLAYMODE GetAdapterDisplayMode(d3d::DWORD adapter) override;
   std::unique_ptr<d3d::Device> CreateDevice(d3d::DWORD adapter, d3d::DWORD deviceType, void* focusWindow,
                                             d3d::DWORD behaviorFlags,
@@ -22,6 +23,7 @@ class GlDirect3D8 : public d3d::Direct3D8 {
   bool headless_;
   bool vsync_;
   GlDialect dialect_;
+  Programs programs_;
 };
 
 }  // namespace gl

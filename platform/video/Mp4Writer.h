@@ -5,21 +5,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/video/Container.h"
+
 namespace video {
-
-enum class Container {
-  Mp4,       // .mp4: H.264 and AAC
-  Matroska,  // .mkv: H.264 and AAC
-  WebM,      // .webm: VP9 and Opus
-};
-
-// The container a file name's extension asks for (.mp4, .mkv or .webm, in any case); nothing for
-// any other extension.
-std::optional<Container> ContainerForFile(const std::string& path);
 
 class Mp4Writer {
  public:

@@ -17,6 +17,11 @@ EM_JS(int, wg_tune_playing, (), { return Module.tune && Module.tune.playing() ? 
 
 namespace audio {
 
+// Nothing to make ahead: the recording is loaded with the page.
+void Synthesizer::Preload(int midiChannels) {
+  (void)midiChannels;
+}
+
 Synthesizer::Synthesizer(OutputMode mode, int midiChannels, const std::string& call) : mode_(mode) {
   (void)midiChannels;
   (void)call;

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -16,6 +18,7 @@
 #include "platform/video/Mp4Writer.h"
 #include "tests/support/Harness.h"
 #include "tests/support/Process.h"
+#include "tests/support/VideoFrames.h"
 
 namespace {
 
@@ -82,6 +85,45 @@ TEST(Capture, FramesDirGetsNumberedPngs) {
   for (std::size_t i = 3; i < static_cast<std::size_t>(w) * h * 4; i += 4) translucent += px[i] != 255;
   stbi_image_free(px);
   EXPECT_EQ(translucent, 0u);
+}
+
+// The frames are written on a thread of their own while the next ones render: each file must still
+// hold its own frame, the one a headless run of as many frames shows.
+TEST(Capture, EachWrittenFrameIsTheFrameRenderedAtItsNumber) {
+  const std::string dir = wgtest::ScratchDir("capture-order");
+  ASSERT_EQ(run("--frames-dir " + dir + "/frames --seconds 0.1 --fps 60", dir + "/log"), 0);
+  auto pixels = [](const std::string& png) {
+    int w = 0, h = 0, c = 0;
+    unsigned char* px = stbi_load(png.c_str(), &w, &h, &c, 3);
+    std::string bytes =
+        px ? std::string(reinterpret_cast<char*>(px), static_cast<std::size_t>(w) * h * 3) : "";
+    stbi_image_free(px);
+    return bytes;
+  };
+  for (int frame : {2, 6}) {
+    const std::string shot = dir + "/shot-" + std::to_string(frame) + ".png";
+    ASSERT_EQ(run("--headless --frames " + std::to_string(frame) + " --screenshot " + shot, dir + "/log"), 0);
+    char name[32];
+    std::snprintf(name, sizeof name, "/frames/frame-%05d.png", frame);
+    const std::string written = pixels(dir + name);
+    ASSERT_FALSE(written.empty()) << name;
+    EXPECT_TRUE(written == pixels(shot)) << name << " is not the frame rendered at number " << frame;
+  }
+}
+
+// The encoder's settings trade speed against fidelity: the video must stay close to the frames
+// rendered (39 dB over ten seconds when they were chosen). A wrong colour conversion, a swapped
+// channel or a frame out of place falls far below these bounds.
+TEST(Capture, TheVideoStaysCloseToTheRenderedFrames) {
+  const std::string dir = wgtest::ScratchDir("capture-fidelity");
+  ASSERT_EQ(run("--record " + dir + "/a.mp4 --seconds 1 --fps 30", dir + "/log"), 0);
+  ASSERT_EQ(run("--frames-dir " + dir + "/frames --seconds 1 --fps 30", dir + "/log"), 0);
+  const wgtest::Fidelity f = wgtest::VideoAgainstFrames(dir + "/a.mp4", dir + "/frames");
+  ASSERT_TRUE(f.error.empty()) << f.error;
+  ASSERT_EQ(f.frames, 30);
+  EXPECT_GE(f.psnr, 37.5);
+  EXPECT_GE(f.worstPsnr, 35.0);
+  std::printf("PSNR over the second: %.2f dB, worst frame %.2f dB\n", f.psnr, f.worstPsnr);
 }
 
 struct ContainerCase {
@@ -195,6 +237,53 @@ TEST(Capture, BadRequestsFailBeforeRenderingAndLeaveNothing) {
   std::size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir)) entries += e.path().filename() != "log";
   EXPECT_EQ(entries, 0u);
+}
+
+// FFmpeg comes with the codec module: a run that only plays never loads it, a recording loads it,
+// and a program folder without it refuses to record with a message that names the module.
+TEST(CodecModule, LoadedOnlyToRecord) {
+  const std::string dir = wgtest::ScratchDir("codec-module");
+  ASSERT_EQ(run("--headless --frames 1", dir + "/play.log"), 0);
+  // The loader's own list of every object it maps, dlopen'ed ones included.
+  ASSERT_EQ(std::system(("LD_DEBUG=files " + wgtest::AppDir() + "/winter-greeting --headless --frames 1 2>" +
+                         dir + "/play.libs >/dev/null")
+                            .c_str()),
+            0);
+  const std::string played = slurp(dir + "/play.libs");
+  ASSERT_NE(played.find("libfluidsynth"), std::string::npos) << "LD_DEBUG listed nothing";
+  EXPECT_EQ(played.find("libavcodec"), std::string::npos);
+  EXPECT_EQ(played.find("winter-greeting-video.so"), std::string::npos);
+
+  ASSERT_EQ(std::system(("LD_DEBUG=files " + wgtest::AppDir() + "/winter-greeting --record " + dir +
+                         "/a.mp4 --seconds 0.1 2>" + dir + "/record.libs >/dev/null")
+                            .c_str()),
+            0);
+  const std::string recorded = slurp(dir + "/record.libs");
+  EXPECT_NE(recorded.find("winter-greeting-video.so"), std::string::npos);
+  EXPECT_NE(recorded.find("libavcodec"), std::string::npos);
+}
+
+TEST(CodecModule, AProgramFolderWithoutItRefusesToRecordAndLeavesNothing) {
+  const std::string dir = wgtest::ScratchDir("codec-module-missing");
+  const fs::path app = fs::path(dir) / "app";
+  fs::create_directories(app);
+  fs::copy_file(wgtest::AppDir() + "/winter-greeting", app / "winter-greeting");
+  for (const char* media : {"tex", "models", "music", "web"})
+    if (fs::exists(wgtest::AppDir() + "/" + media))
+      fs::create_directory_symlink(wgtest::AppDir() + "/" + media, app / media);
+  const std::string cmd =
+      (app / "winter-greeting").string() + " --record " + dir + "/out.mp4 --seconds 1 >" + dir + "/log 2>&1";
+  const int rc = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << rc;
+  const std::string log = slurp(dir + "/log");
+  EXPECT_NE(log.find((app / "winter-greeting-video.so").string()), std::string::npos) << log;
+  EXPECT_NE(log.find("dlopen"), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(dir + "/out.mp4"));
+  EXPECT_FALSE(fs::exists(app::PartialName(dir + "/out.mp4")));
+  // Playing needs no module.
+  EXPECT_EQ(
+      std::system(((app / "winter-greeting").string() + " --headless --frames 1 >/dev/null 2>&1").c_str()),
+      0);
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ deb=$(ls "$work"/out/winter-greeting_*.deb)
 
 # What the package holds, before it is installed.
 dpkg-deb -c "$deb" >"$work/contents"
-for f in ./usr/lib/winter-greeting/winter-greeting ./usr/lib/winter-greeting/tex/snow.jpg \
+for f in ./usr/lib/winter-greeting/winter-greeting ./usr/lib/winter-greeting/winter-greeting-video.so \
+  ./usr/lib/winter-greeting/tex/snow.jpg \
   ./usr/lib/winter-greeting/tex/snow.png ./usr/lib/winter-greeting/models/tree.x \
   ./usr/lib/winter-greeting/music/main.mid ./usr/share/applications/winter-greeting.desktop \
   ./usr/share/icons/hicolor/256x256/apps/winter-greeting.png ./usr/share/icons/hicolor/16x16/apps/winter-greeting.png \
@@ -65,7 +66,7 @@ done
 grep -q ' ./usr/bin/winter-greeting -> ../lib/winter-greeting/winter-greeting$' "$work/contents" ||
   fail "the package lacks the link /usr/bin/winter-greeting"
 deps=$(dpkg-deb -f "$deb" Depends)
-for d in libsdl2 libfluidsynth timgm6mb-soundfont fonts-liberation2; do
+for d in libsdl2 libfluidsynth libavcodec timgm6mb-soundfont fonts-liberation2; do
   case "$deps" in *"$d"*) ;; *) fail "Depends lacks $d: $deps" ;; esac
 done
 
@@ -88,6 +89,11 @@ grep -q '^Wrote frame 2 to shot.png$' "$work/run.log" || { cat "$work/run.log"; 
 [ "$(head -c 8 "$work/shot.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "shot.png is no PNG"
 [ "$(dd if="$work/shot.png" bs=1 skip=16 count=8 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 0000040000000300 ] ||
   fail "shot.png is not 1024 x 768"
+
+# Recording loads the codec module from the installed application folder.
+(cd "$work" && env -u DISPLAY winter-greeting --record clip.mp4 --seconds 0.2 >record.log 2>&1) ||
+  { cat "$work/record.log"; fail "the installed program did not record"; }
+[ -s "$work/clip.mp4" ] || fail "the installed program wrote no clip.mp4"
 
 # Removed, every file of the package goes; purged, dpkg forgets it.
 dpkg -L winter-greeting >"$work/files"

@@ -40,7 +40,8 @@ double Rms(const std::vector<float>& s, double fromSeconds, double toSeconds) {
 
 double Energy(const std::vector<float>& s, double fromSeconds) {
   double sum = 0;
-  for (std::size_t i = static_cast<std::size_t>(fromSeconds * kRate) * 2; i < s.size(); ++i) sum += double{s[i]} * s[i];
+  for (std::size_t i = static_cast<std::size_t>(fromSeconds * kRate) * 2; i < s.size(); ++i)
+    sum += double{s[i]} * s[i];
   return sum;
 }
 
@@ -169,8 +170,8 @@ std::vector<float> RenderNote(const std::string& file, bool reverb) {
     std::vector<audio::DSEFFECTDESC> fx(1);
     fx[0].guidDSFXClass = audio::GUID_DSFX_WAVES_REVERB;
     std::vector<audio::DWORD> results(1, 0);
-    auto buffer = path->GetObjectInPath(audio::DMUS_PCHANNEL_ALL, audio::DMUS_PATH_BUFFER, 0, audio::GUID_ALL_OBJECTS,
-                                        0, audio::IID_IDirectSoundBuffer8);
+    auto buffer = path->GetObjectInPath(audio::DMUS_PCHANNEL_ALL, audio::DMUS_PATH_BUFFER, 0,
+                                        audio::GUID_ALL_OBJECTS, 0, audio::IID_IDirectSoundBuffer8);
     path->Activate(false);
     buffer->SetFX(1, fx.data(), results.data());
     path->Activate(true);
@@ -275,31 +276,72 @@ TEST(Shutdown, StopsUnloadsTheInstrumentsAndDropsEveryReference) {
 TEST(AudioPlatform, CallsOutOfOrderOrWithUnknownArgumentsFailNamingTheCall) {
   audio::DirectX8 DX(audio::OutputMode::Offline);
   auto p = DX.DirectMusicPerformanceCreate();
-  EXPECT_NE(ErrorOf([&] { p->GetDefaultAudioPath(); }).find("GetDefaultAudioPath: the performance's audio is not"),
-            std::string::npos);
+  EXPECT_NE(
+      ErrorOf([&] { p->GetDefaultAudioPath(); }).find("GetDefaultAudioPath: the performance's audio is not"),
+      std::string::npos);
   audio::DMUS_AUDIOPARAMS params{};
-  EXPECT_NE(ErrorOf([&] { p->InitAudio(nullptr, 0x24, &params, nullptr, 99, 128); }).find("InitAudio: unknown audio path type 99"),
+  EXPECT_NE(ErrorOf([&] {
+              p->InitAudio(nullptr, 0x24, &params, nullptr, 99, 128);
+            }).find("InitAudio: unknown audio path type 99"),
             std::string::npos);
   p->InitAudio(nullptr, 0x24, &params, nullptr, audio::DMUS_APATH_DYNAMIC_3D, 128);
-  EXPECT_NE(ErrorOf([&] { p->InitAudio(nullptr, 0x24, &params, nullptr, 6, 128); }).find("already initialised"),
-            std::string::npos);
+  EXPECT_NE(
+      ErrorOf([&] { p->InitAudio(nullptr, 0x24, &params, nullptr, 6, 128); }).find("already initialised"),
+      std::string::npos);
   auto path = p->GetDefaultAudioPath();
-  EXPECT_NE(ErrorOf([&] { path->GetObjectInPath(-5, 0x6000, 1, "GUID_ALL_OBJECTS", 0, "IID_IDirectSoundBuffer8"); })
-                .find("GetObjectInPath: no such object"),
+  EXPECT_NE(ErrorOf([&] {
+              path->GetObjectInPath(-5, 0x6000, 1, "GUID_ALL_OBJECTS", 0, "IID_IDirectSoundBuffer8");
+            }).find("GetObjectInPath: no such object"),
             std::string::npos);
   auto buffer = path->GetObjectInPath(-5, 0x6000, 0, "GUID_ALL_OBJECTS", 0, "IID_IDirectSoundBuffer8");
   std::vector<audio::DSEFFECTDESC> fx(1);
   fx[0].guidDSFXClass = audio::GUID_DSFX_WAVES_REVERB;
   std::vector<audio::DWORD> results(1);
   // Effects are set only while the path is inactive.
-  EXPECT_NE(ErrorOf([&] { buffer->SetFX(1, fx.data(), results.data()); }).find("SetFX: the buffer is playing"),
-            std::string::npos);
+  EXPECT_NE(
+      ErrorOf([&] { buffer->SetFX(1, fx.data(), results.data()); }).find("SetFX: the buffer is playing"),
+      std::string::npos);
   path->Activate(false);
   fx[0].guidDSFXClass = "GUID_DSFX_STANDARD_ECHO";
-  EXPECT_NE(ErrorOf([&] { buffer->SetFX(1, fx.data(), results.data()); }).find("not available"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { buffer->SetFX(1, fx.data(), results.data()); }).find("not available"),
+            std::string::npos);
   EXPECT_FALSE(p->ReverbOn());
   // The inactive path feeds nothing to its buffer.
   EXPECT_EQ(Peak(Render(*p, 0.1)), 0.0f);
+}
+
+// Start-up makes the synthesizer on another thread while the device starts: InitMusic must sound the
+// same whether it takes that synthesizer or makes its own, and must still report what fails.
+std::vector<float> FirstSecondsOfTheTune(bool preload, double seconds) {
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
+  if (preload) m.Preload();
+  m.InitMusic(nullptr);
+  return Render(*m.MusicPerformance, seconds);
+}
+
+TEST(Preload, TheTuneSoundsTheSameWithTheSynthesizerMadeAhead) {
+  const std::vector<float> own = FirstSecondsOfTheTune(false, 3);
+  ASSERT_GT(Rms(own, 0, 3), 0.01);
+  EXPECT_TRUE(FirstSecondsOfTheTune(true, 3) == own);
+  // Made for other channels, it is dropped and InitAudio makes its own.
+  audio::PreloadSynthesizer(256);
+  EXPECT_TRUE(FirstSecondsOfTheTune(false, 3) == own);
+  // Made and never taken: freed when the next one is started, or at exit.
+  audio::PreloadSynthesizer(128);
+  audio::PreloadSynthesizer(128);
+  EXPECT_TRUE(FirstSecondsOfTheTune(false, 3) == own);
+}
+
+TEST(Preload, WhatFailsAheadIsReportedByInitMusicNamingTheFile) {
+  const std::string dir = wgtest::ScratchDir("preload-bad-soundfont");
+  const std::string bad = dir + "/not-a-soundfont.sf2";
+  std::ofstream(bad) << "RIFF, but no SoundFont";
+  ScopedEnv env("WG_SOUNDFONT", bad.c_str());
+  music::modMusic m(Tune(wgtest::AppDir()), audio::OutputMode::Offline);
+  m.Preload();
+  const std::string message = ErrorOf([&] { m.InitMusic(nullptr); });
+  EXPECT_NE(message.find("InitAudio: fluid_synth_sfload failed (" + bad + ")"), std::string::npos) << message;
+  EXPECT_FALSE(m.MusicSegment);
 }
 
 TEST(AudioPlatform, AMissingSoundFontSaysWhichPackageProvidesOne) {
