@@ -184,7 +184,7 @@ void SetSkyStates(Device& dev, DWORD address) {
 TEST(SkyBoxPixels, WithClampAddressingTheFacesMeetWithoutASeamAtEverySize) {
   const std::vector<View> edges = EdgeViews();
   ASSERT_EQ(edges.size(), 12u);
-  for (int size : {64, 256, 1024}) {
+  for (int size : {64, 256, 1024, 2048}) {
     SCOPED_TRACE(size);
     SkyScene scene;
     scene.LoadCubeMap(size, [size](CubeFace f, int x, int y) { return SkyColour(f, x, y, size); });
