@@ -110,6 +110,8 @@ TEST(WebExport, AFailedOrInterruptedExportLeavesNoFolder) {
   const std::string app = wgtest::AppDirWithout("web-export-failing", {"tex/snow.png"});
   fs::copy(wgtest::AppDir() + "/web", app + "/web", fs::copy_options::recursive);
   fs::copy_file(wgtest::AppDir() + "/winter-greeting", app + "/winter-greeting");
+  // The tune's encoder comes with the codec module beside the program.
+  fs::copy_file(wgtest::AppDir() + "/winter-greeting-video.so", app + "/winter-greeting-video.so");
   const std::string out = wgtest::ScratchDir("web-export-failing-out");
   const std::string log = app + "/export.log";
   EXPECT_EQ(RunProgram("--export-web " + out + "/page", log, app + "/winter-greeting"), 1);
