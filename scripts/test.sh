@@ -60,7 +60,12 @@ echo "== Sanitizer build ($asan): AddressSanitizer and UndefinedBehaviorSanitize
 cmake -S . -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWG_WERROR=ON -DWG_SANITIZE=ON \
   -DWG_BENCH=OFF >/dev/null
 cmake --build "$asan"
-run_ctest "$asan" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
+# intercept_tls_get_addr=0: with the sanitizer runtime tracking every dynamic TLS block, its leak
+# check at exit read a stale block of the GL driver's ("DTLS 14 at 0x...cd9") and its tracer crashed
+# in GL test programs, every run under ctest. Without that tracking the leak check reads the threads'
+# stacks and static TLS as before.
+run_ctest "$asan" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 \
+  UBSAN_OPTIONS=print_stacktrace=1
 
 echo "== Fuzz harnesses, ${FUZZ_SECONDS:-30} s each"
 bash fuzz/run.sh "${FUZZ_SECONDS:-30}"
