@@ -13,6 +13,8 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -143,6 +145,26 @@ class WriterThread {
   std::thread thread_;
 };
 
+// Spare frame buffers, handed between the drawing thread and the writer.
+class BufferPool {
+ public:
+  std::vector<std::uint8_t> take() {
+    std::lock_guard<std::mutex> lock(m_);
+    if (spare_.empty()) return {};
+    std::vector<std::uint8_t> b = std::move(spare_.back());
+    spare_.pop_back();
+    return b;
+  }
+  void give(std::vector<std::uint8_t> b) {
+    std::lock_guard<std::mutex> lock(m_);
+    spare_.push_back(std::move(b));
+  }
+
+ private:
+  std::mutex m_;
+  std::vector<std::vector<std::uint8_t>> spare_;
+};
+
 }  // namespace
 
 std::string PartialName(const std::string& finalPath) {
@@ -209,33 +231,48 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
                                                   *video::ContainerForFile(o.record), o.record);
   }
   // The tune started with start-up, as the first frame does: frame i covers the sound from i/fps to
-  // (i+1)/fps seconds.
+  // (i+1)/fps seconds. The synthesizer renders it on a thread of its own, in frame order, while the
+  // encoder works on the frame before and this thread draws the next.
   std::int64_t samplesDone = 0;
+  audio::DirectMusicPerformance8& music = *form.Music.MusicPerformance;
+  using Sound = std::vector<float>;
+  // Frame buffers come back once written, so that reading back never allocates after the first few.
+  BufferPool buffers;
 
   Progress progress(total);
-  // Rendering and reading back stay on this thread (the GL context and the synthesizer live here);
-  // the encoder takes each frame and its sound in order on its own.
+  // Drawing and reading back stay on this thread, which holds the GL context; the writer takes each
+  // frame and its sound in order on its own.
   WriterThread encoder(2);
+  WriterThread synthesizer(2);
+  d3d::Backend& backend = form.D3D.D3DDevice->GetBackend();
   for (std::int64_t i = 0; i < total; ++i) {
     form.MainLoop(1);
     d3d::DWORD w = 0, h = 0;
-    auto pixels = form.D3D.D3DDevice->GetBackend().readBack(w, h);
+    std::vector<std::uint8_t> pixels = buffers.take();
+    backend.readBackInto(pixels, w, h);
     if (writer) {
-      const std::int64_t rate = form.Music.MusicPerformance->SampleRate();
-      const std::int64_t samplesDue = (i + 1) * rate / o.fps;
-      const auto frames = static_cast<std::size_t>(samplesDue - samplesDone);
-      std::vector<float> sound(frames * 2);
-      form.Music.MusicPerformance->RenderOffline(sound.data(), frames);
-      samplesDone = samplesDue;
-      encoder.post([&writer, pixels = std::move(pixels), sound = std::move(sound), frames] {
+      auto render = std::make_shared<std::packaged_task<Sound()>>([&, i] {
+        const std::int64_t samplesDue = (i + 1) * music.SampleRate() / o.fps;
+        Sound sound(static_cast<std::size_t>(samplesDue - samplesDone) * 2);
+        music.RenderOffline(sound.data(), sound.size() / 2);
+        samplesDone = samplesDue;
+        return sound;
+      });
+      std::shared_future<Sound> sound = render->get_future().share();
+      synthesizer.post([render] { (*render)(); });
+      encoder.post([&, sound, pixels = std::move(pixels)]() mutable {
         writer->AddFrame(pixels.data());
-        writer->AddAudio(sound.data(), frames);
+        const Sound& s = sound.get();
+        writer->AddAudio(s.data(), s.size() / 2);
+        buffers.give(std::move(pixels));
       });
     } else {
       char name[32];
       std::snprintf(name, sizeof name, "frame-%05lld.png", static_cast<long long>(i + 1));
-      encoder.post([file = (fs::path(o.framesDir) / name).string(), pixels = std::move(pixels), w, h] {
+      encoder.post([&, file = (fs::path(o.framesDir) / name).string(), pixels = std::move(pixels), w,
+                    h]() mutable {
         d3dx::WritePng(file, pixels, static_cast<int>(w), static_cast<int>(h));
+        buffers.give(std::move(pixels));
       });
     }
     progress.update(i + 1);

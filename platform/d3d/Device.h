@@ -177,6 +177,11 @@ class Backend {
     width = height = 0;
     return {};
   }
+  // The same into `pixels`, whose memory is reused where it is large enough: a recording reads
+  // back every frame, and a fresh buffer each time costs page faults and clearing.
+  virtual void readBackInto(std::vector<std::uint8_t>& pixels, DWORD& width, DWORD& height) {
+    pixels = readBack(width, height);
+  }
 };
 
 }  // namespace d3d

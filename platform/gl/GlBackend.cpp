@@ -1209,16 +1209,21 @@ void GlBackend::finish() {
 }
 
 std::vector<std::uint8_t> GlBackend::readBack(d3d::DWORD& width, d3d::DWORD& height) {
+  std::vector<std::uint8_t> pixels;
+  readBackInto(pixels, width, height);
+  return pixels;
+}
+
+void GlBackend::readBackInto(std::vector<std::uint8_t>& pixels, d3d::DWORD& width, d3d::DWORD& height) {
   Impl& g = *impl_;
   g.use();
   width = static_cast<d3d::DWORD>(g.width);
   height = static_cast<d3d::DWORD>(g.height);
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
+  pixels.resize(static_cast<std::size_t>(width) * height * 4);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, g.fbo);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, g.width, g.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
   g.check("ReadBack");
-  return pixels;
 }
 
 }  // namespace gl

@@ -24,6 +24,7 @@ class GlBackend : public d3d::Backend {
   void finish() override;
   void createTexture(d3d::Texture& texture) override;
   std::vector<std::uint8_t> readBack(d3d::DWORD& width, d3d::DWORD& height) override;
+  void readBackInto(std::vector<std::uint8_t>& pixels, d3d::DWORD& width, d3d::DWORD& height) override;
   // Specialised programs made so far (none in the uber mode).
   std::size_t specialisedPrograms() const;
 

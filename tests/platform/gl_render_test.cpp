@@ -419,6 +419,30 @@ TEST(GlLifetime, DevicesDrawApartAndTheirObjectsMayOutliveThem) {
   vb.reset();
 }
 
+// A recording reads back every frame into buffers it hands round: the same memory serves again,
+// and each read gives the frame drawn last, opaque.
+TEST(GlReadBack, IntoAReusedBufferKeepsItsMemoryAndGivesTheLatestFrame) {
+  GlScene s;
+  std::vector<std::uint8_t> pixels;
+  DWORD w = 0, h = 0;
+  s.frame(kRed, [](Device&) {});
+  s.dev->GetBackend().readBackInto(pixels, w, h);
+  ASSERT_EQ(w, 1024u);
+  ASSERT_EQ(h, 768u);
+  ASSERT_EQ(pixels.size(), 1024u * 768u * 4u);
+  const std::uint8_t* memory = pixels.data();
+  EXPECT_TRUE((Image{pixels}.is(0, 0, 255, 0, 0)));
+  const Image second = s.frame(kGreen, [](Device& d) { GlScene::DrawQuad(d, GlScene::Quad(0, 0, 10, 5, 5, kRed)); });
+  s.dev->GetBackend().readBackInto(pixels, w, h);
+  EXPECT_EQ(pixels.data(), memory);
+  EXPECT_TRUE(pixels == second.rgba);
+  EXPECT_TRUE((Image{pixels}.is(0, 0, 0, 255, 0)));
+  EXPECT_TRUE((Image{pixels}.is(512, 384, 255, 0, 0)));
+  std::size_t translucent = 0;
+  for (std::size_t i = 3; i < pixels.size(); i += 4) translucent += pixels[i] != 255;
+  EXPECT_EQ(translucent, 0u);
+}
+
 std::string ErrorOf(const std::function<void()>& f) {
   try {
     f();

@@ -73,6 +73,46 @@ inline std::string DecodeRgbFrames(const std::string& path,
   return error;
 }
 
+// The first audio stream of `path`, decoded to interleaved stereo floats (planar float, the AAC and
+// Opus decoders' output); empty where there is none.
+inline std::vector<float> DecodeStereo(const std::string& path) {
+  std::vector<float> out;
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return out;
+  const int ai = avformat_find_stream_info(fmt, nullptr) < 0
+                     ? -1
+                     : av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  const AVCodec* codec = ai < 0 ? nullptr : avcodec_find_decoder(fmt->streams[ai]->codecpar->codec_id);
+  AVCodecContext* dec = codec ? avcodec_alloc_context3(codec) : nullptr;
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* fr = av_frame_alloc();
+  if (dec && avcodec_parameters_to_context(dec, fmt->streams[ai]->codecpar) >= 0 &&
+      avcodec_open2(dec, codec, nullptr) >= 0) {
+    const auto receive = [&] {
+      while (avcodec_receive_frame(dec, fr) == 0) {
+        if (fr->format != AV_SAMPLE_FMT_FLTP || fr->ch_layout.nb_channels != 2) continue;
+        const auto* l = reinterpret_cast<const float*>(fr->data[0]);
+        const auto* r = reinterpret_cast<const float*>(fr->data[1]);
+        for (int i = 0; i < fr->nb_samples; ++i) {
+          out.push_back(l[i]);
+          out.push_back(r[i]);
+        }
+      }
+    };
+    while (av_read_frame(fmt, pkt) >= 0) {
+      if (pkt->stream_index == ai && avcodec_send_packet(dec, pkt) >= 0) receive();
+      av_packet_unref(pkt);
+    }
+    avcodec_send_packet(dec, nullptr);
+    receive();
+  }
+  av_frame_free(&fr);
+  av_packet_free(&pkt);
+  avcodec_free_context(&dec);
+  avformat_close_input(&fmt);
+  return out;
+}
+
 struct Fidelity {
   int frames = 0;
   double psnr = 0;       // over every channel of every frame, in dB
