@@ -21,95 +21,75 @@ extern "C" {
 
 namespace wgtest {
 
-// Hands each decoded frame of `path`, as RGB rows top first, to `frame` with its number from 1.
-// Returns an error text, empty when the file decoded.
-inline std::string DecodeRgbFrames(const std::string& path,
-                                   const std::function<void(int, const std::vector<std::uint8_t>&)>& frame) {
+// Decodes the best stream of `type` in `path`, handing each decoded frame to `frame`. Returns false
+// when the file cannot be opened or has no such stream that FFmpeg can decode.
+inline bool DecodeStream(const std::string& path, AVMediaType type,
+                         const std::function<void(const AVFrame&)>& frame) {
   AVFormatContext* fmt = nullptr;
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return "cannot open " + path;
-  std::string error;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
   AVCodecContext* dec = nullptr;
   AVPacket* pkt = av_packet_alloc();
   AVFrame* fr = av_frame_alloc();
-  SwsContext* sws = nullptr;
-  std::vector<std::uint8_t> rgb;
-  int n = 0;
-  const int vi = avformat_find_stream_info(fmt, nullptr) < 0
-                     ? -1
-                     : av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  const AVCodec* codec = vi < 0 ? nullptr : avcodec_find_decoder(fmt->streams[vi]->codecpar->codec_id);
+  const int si =
+      avformat_find_stream_info(fmt, nullptr) < 0 ? -1 : av_find_best_stream(fmt, type, -1, -1, nullptr, 0);
+  const AVCodec* codec = si < 0 ? nullptr : avcodec_find_decoder(fmt->streams[si]->codecpar->codec_id);
   if (codec) dec = avcodec_alloc_context3(codec);
-  if (!dec || avcodec_parameters_to_context(dec, fmt->streams[vi]->codecpar) < 0 ||
-      avcodec_open2(dec, codec, nullptr) < 0) {
-    error = "no video stream to decode in " + path;
-  } else {
+  const bool opened = dec && avcodec_parameters_to_context(dec, fmt->streams[si]->codecpar) >= 0 &&
+                      avcodec_open2(dec, codec, nullptr) >= 0;
+  if (opened) {
     const auto receive = [&] {
-      while (avcodec_receive_frame(dec, fr) == 0) {
-        if (!sws) {
-          sws =
-              sws_getContext(fr->width, fr->height, static_cast<AVPixelFormat>(fr->format), fr->width,
-                             fr->height, AV_PIX_FMT_RGB24,
-                             SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-          rgb.resize(static_cast<std::size_t>(fr->width) * fr->height * 3);
-        }
-        std::uint8_t* dst[1] = {rgb.data()};
-        const int stride[1] = {fr->width * 3};
-        sws_scale(sws, fr->data, fr->linesize, 0, fr->height, dst, stride);
-        frame(++n, rgb);
-      }
+      while (avcodec_receive_frame(dec, fr) == 0) frame(*fr);
     };
     while (av_read_frame(fmt, pkt) >= 0) {
-      if (pkt->stream_index == vi && avcodec_send_packet(dec, pkt) >= 0) receive();
+      if (pkt->stream_index == si && avcodec_send_packet(dec, pkt) >= 0) receive();
       av_packet_unref(pkt);
     }
     avcodec_send_packet(dec, nullptr);
     receive();
   }
-  sws_freeContext(sws);
   av_frame_free(&fr);
   av_packet_free(&pkt);
   avcodec_free_context(&dec);
   avformat_close_input(&fmt);
-  return error;
+  return opened;
+}
+
+// Hands each decoded frame of `path`, as RGB rows top first, to `frame` with its number from 1.
+// Returns an error text, empty when the file decoded.
+inline std::string DecodeRgbFrames(const std::string& path,
+                                   const std::function<void(int, const std::vector<std::uint8_t>&)>& frame) {
+  SwsContext* sws = nullptr;
+  std::vector<std::uint8_t> rgb;
+  int n = 0;
+  const bool decoded = DecodeStream(path, AVMEDIA_TYPE_VIDEO, [&](const AVFrame& fr) {
+    if (!sws) {
+      sws = sws_getContext(fr.width, fr.height, static_cast<AVPixelFormat>(fr.format), fr.width, fr.height,
+                           AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                           nullptr, nullptr);
+      rgb.resize(static_cast<std::size_t>(fr.width) * fr.height * 3);
+    }
+    std::uint8_t* dst[1] = {rgb.data()};
+    const int stride[1] = {fr.width * 3};
+    sws_scale(sws, fr.data, fr.linesize, 0, fr.height, dst, stride);
+    frame(++n, rgb);
+  });
+  sws_freeContext(sws);
+  return decoded ? std::string() : "no video stream to decode in " + path;
 }
 
 // The first audio stream of `path`, decoded to interleaved stereo floats (planar float, the AAC and
 // Opus decoders' output); empty where there is none.
 inline std::vector<float> DecodeStereo(const std::string& path) {
   std::vector<float> out;
-  AVFormatContext* fmt = nullptr;
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return out;
-  const int ai = avformat_find_stream_info(fmt, nullptr) < 0
-                     ? -1
-                     : av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  const AVCodec* codec = ai < 0 ? nullptr : avcodec_find_decoder(fmt->streams[ai]->codecpar->codec_id);
-  AVCodecContext* dec = codec ? avcodec_alloc_context3(codec) : nullptr;
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* fr = av_frame_alloc();
-  if (dec && avcodec_parameters_to_context(dec, fmt->streams[ai]->codecpar) >= 0 &&
-      avcodec_open2(dec, codec, nullptr) >= 0) {
-    const auto receive = [&] {
-      while (avcodec_receive_frame(dec, fr) == 0) {
-        if (fr->format != AV_SAMPLE_FMT_FLTP || fr->ch_layout.nb_channels != 2) continue;
-        const auto* l = reinterpret_cast<const float*>(fr->data[0]);
-        const auto* r = reinterpret_cast<const float*>(fr->data[1]);
-        for (int i = 0; i < fr->nb_samples; ++i) {
-          out.push_back(l[i]);
-          out.push_back(r[i]);
-        }
-      }
-    };
-    while (av_read_frame(fmt, pkt) >= 0) {
-      if (pkt->stream_index == ai && avcodec_send_packet(dec, pkt) >= 0) receive();
-      av_packet_unref(pkt);
+  DecodeStream(path, AVMEDIA_TYPE_AUDIO, [&](const AVFrame& fr) {
+    if (fr.format != AV_SAMPLE_FMT_FLTP || fr.ch_layout.nb_channels != 2) return;
+    const auto* l = reinterpret_cast<const float*>(fr.data[0]);
+    const auto* r = reinterpret_cast<const float*>(fr.data[1]);
+    for (int i = 0; i < fr.nb_samples; ++i) {
+      out.push_back(l[i]);
+      out.push_back(r[i]);
     }
-    avcodec_send_packet(dec, nullptr);
-    receive();
-  }
-  av_frame_free(&fr);
-  av_packet_free(&pkt);
-  avcodec_free_context(&dec);
-  avformat_close_input(&fmt);
+  });
   return out;
 }
 
