@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "platform/d3d/Error.h"
+#include "platform/window/Heap.h"
 #include "render/fog.h"
 #include "scene/Mesh.h"
 #include "scene/Plane.h"
@@ -35,6 +36,9 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   done("InitD3D");
   Music.InitMusic(hWnd);
   done("InitMusic");
+  // The synthesizer's thread has ended and a core is free: the heap's reserve is faulted in there,
+  // ahead of the scene and the first frame's shader compiles, which fill it.
+  platform::PrefaultHeapReserveInBackground();
   D3D.GetPlane().InitPlane(render::MakeVector(0, 0, 0), render::MakeVector(1000, 1000, 1000));
   D3D.GetPlane().SetTexture(card_.ground);
   done("InitPlane+SetTexture");

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bench/FloorFrame.h"
+#include "platform/window/Heap.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -121,6 +122,8 @@ BENCHMARK(BM_ClearAndPresentGl)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Where start-up goes, step by step, up to the first presented frame, as `--headless` starts: one cold
 // start in a fresh process (the first GL context of a process loads the driver).
 void BM_StartupSteps(benchmark::State& state) {
+  // As the program's main does, before the driver loads.
+  platform::ReserveHeapInLargePages();
   std::map<std::string, double> ms;
   for (auto _ : state) {
     auto last = std::chrono::steady_clock::now();
