@@ -55,8 +55,8 @@ HeapReserve ReserveHeapInLargePages(std::size_t reserve) {
     after = brk();
   }
   for (int i = 0; i < taken; ++i) std::free(blocks[i]);
-  if (after == static_cast<std::uintptr_t>(-1) || after <= before) return {};
-  // Freeing them may have handed the last few pages back: the heap ends where it ends now.
+  // Freeing them may have handed the last few pages back: the heap ends where it ends now (where it
+  // never grew, where it began).
   const std::uintptr_t end = brk();
   if (end == static_cast<std::uintptr_t>(-1) || end <= before) return {};
 
