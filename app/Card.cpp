@@ -12,7 +12,7 @@
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/Utf8.h"
-#include "platform/window/Window.h"
+#include "platform/files/FileName.h"
 #include "render/modGen.h"
 
 namespace app {

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/window/Heap.h"
 #include "render/fog.h"
 #include "scene/Mesh.h"

@@ -15,7 +15,8 @@
 #include <stdexcept>
 
 #include "music/modMusic.h"
-#include "platform/d3d/Error.h"
+#include "platform/files/FileName.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Prepared.h"
 #include "platform/d3dx/Texture.h"

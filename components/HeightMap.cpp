@@ -10,7 +10,7 @@
 #include <fstream>
 #include <new>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace components {
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "components/HeightMap.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "render/modGen.h"
 

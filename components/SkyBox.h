@@ -37,7 +37,7 @@
 #include <type_traits>
 
 #include "platform/d3d/Device.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace components {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "components/LandScape.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/audio/DirectMusic.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace {
 

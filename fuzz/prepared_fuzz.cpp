@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Prepared.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/XFile.h"

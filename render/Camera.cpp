@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "platform/d3d/Device.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "render/modD3D.h"
 #include "render/modGen.h"

@@ -4,7 +4,7 @@
 
 #include "app/Credits.h"
 #include "app/modAPI.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Texture.h"
 #include "render/Camera.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <iostream>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
 #include "render/modD3D.h"
 

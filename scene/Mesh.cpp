@@ -2,7 +2,7 @@
 
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Texture.h"
-#include "platform/window/Window.h"
+#include "platform/files/FileName.h"
 #include "render/modD3D.h"
 #include "render/modGen.h"
 

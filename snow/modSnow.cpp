@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/modAPI.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Texture.h"
 #include "render/Random.h"
 #include "render/fog.h"

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/XFile.h"
-#include "platform/window/FileName.h"
+#include "platform/files/FileName.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/gl/GlDirect3D8.h"
-#include "platform/window/FileName.h"
+#include "platform/files/FileName.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "music/modMusic.h"
+#include "platform/files/FileName.h"
 #include "platform/audio/Wav.h"
 #include "platform/window/Window.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/audio/Synthesizer.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace audio {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace audio {
 

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/window/Heap.h"
 
 namespace audio {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace audio {
 

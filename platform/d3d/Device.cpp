@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 
 namespace d3d {

@@ -1,6 +1,6 @@
 #include "platform/d3d/Direct3D8.h"
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 
 namespace d3d {

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Texture.h"
-#include "platform/window/FileName.h"
+#include "platform/files/FileName.h"
 
 namespace d3dx {
 

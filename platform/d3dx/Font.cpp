@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Utf8.h"
 
 namespace d3dx {

@@ -13,7 +13,7 @@
 #include <deque>
 #include <string>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
 
 namespace d3dx {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace d3dx {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 
 namespace d3dx {

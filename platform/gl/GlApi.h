@@ -7,7 +7,7 @@
 #if defined(__EMSCRIPTEN__)
 #include <GLES3/gl3.h>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 #define GL_BGRA 0x80E1
 #define GL_CLAMP_TO_BORDER 0x812D

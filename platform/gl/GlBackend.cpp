@@ -8,7 +8,7 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/gl/FixedFunctionShader.h"
 #include "platform/gl/GlApi.h"

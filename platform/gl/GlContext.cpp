@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace gl {
 

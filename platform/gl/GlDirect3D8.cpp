@@ -1,6 +1,6 @@
 #include "platform/gl/GlDirect3D8.h"
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/gl/GlBackend.h"
 #include "platform/window/Window.h"
 

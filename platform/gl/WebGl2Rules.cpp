@@ -1,7 +1,7 @@
 #include "platform/gl/WebGl2Rules.h"
 
 #include "platform/d3d/Device.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace gl::webgl2 {
 

@@ -7,7 +7,7 @@ extern "C" {
 
 #include <string>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace video {
 

@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 namespace video {
 

@@ -16,7 +16,7 @@ extern "C" {
 #include <cstring>
 #include <thread>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/video/AvError.h"
 #include "platform/video/Yuv420.h"
 

@@ -11,7 +11,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/video/AvError.h"
 
 namespace video {

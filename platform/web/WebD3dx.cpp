@@ -3,7 +3,7 @@
 // reads the media the exporter prepared with them (Prepared.h).
 #include <filesystem>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Prepared.h"
 #include "platform/d3dx/Texture.h"

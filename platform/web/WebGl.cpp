@@ -5,7 +5,7 @@
 #include <GLES3/gl3.h>
 #include <emscripten/html5.h>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/gl/GlBackend.h"
 
 // ES 3.0 declares buffer mapping, but WebGL2 has none and emscripten emulates it only with its

@@ -5,7 +5,7 @@
 #include <emscripten.h>
 
 #include "platform/audio/Synthesizer.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 
 // The page's tune object (page.js): the recording that belongs to a MIDI file, played or stopped.
 EM_JS(int, wg_tune_play, (const char* midiFile),

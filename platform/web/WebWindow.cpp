@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/window/Window.h"
 
 // The window object behind the handle. No SDL exists in the browser; the handle's type names the

@@ -61,8 +61,4 @@ std::int16_t VirtualKeyFromSdl(std::int32_t sdlKeycode);
 // The folder of the executable, without a trailing separator.
 std::string ApplicationFolder();
 
-// The media path: the application folder followed by a fixed relative path written with
-// backslashes, which this platform's file system spells with '/'.
-std::string MediaPath(const std::string& appFolder, const std::string& relative);
-
 }  // namespace platform

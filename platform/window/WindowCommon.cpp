@@ -1,5 +1,5 @@
-// The parts of Window.h that need no window system, shared with the browser's build: where media
-// lie, and how the picture fits a screen.
+// The part of Window.h that needs no window system, shared with the browser's build: how the picture
+// fits a screen.
 #include <cstdint>
 
 #include "platform/window/Window.h"
@@ -18,15 +18,6 @@ Rect FitCentred(int pictureW, int pictureH, int areaW, int areaH) {
   r.x = (areaW - r.w) / 2;
   r.y = (areaH - r.h) / 2;
   return r;
-}
-
-// Media paths are the same on every platform: the desktop's and the browser's file systems both
-// spell folders with '/'.
-std::string MediaPath(const std::string& appFolder, const std::string& relative) {
-  std::string rel = relative;
-  for (char& c : rel)
-    if (c == '\\') c = '/';
-  return appFolder + rel;
 }
 
 }  // namespace platform

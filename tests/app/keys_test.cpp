@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "tests/support/Harness.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "components/LandScape.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "tests/components/HeightMapFiles.h"
 #include "tests/support/Harness.h"

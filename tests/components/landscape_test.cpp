@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "tests/support/Harness.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "components/SkyBox.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Texture.h"
 #include "tests/platform/GlScene.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "platform/d3d/d3dxmath.h"
 #include "tests/support/Harness.h"

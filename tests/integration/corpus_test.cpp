@@ -15,7 +15,7 @@
 #include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/XFile.h"
-#include "platform/window/FileName.h"
+#include "platform/files/FileName.h"
 #include "tests/support/Harness.h"
 
 namespace {

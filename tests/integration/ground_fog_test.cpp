@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/files/FileName.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/gl/GlDirect3D8.h"
 #include "render/Camera.h"

@@ -5,7 +5,7 @@
 
 #include "platform/audio/DirectMusic.h"
 #include "platform/audio/StandardMidiFile.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "tests/music/SmfBuilder.h"
 #include "tests/support/Harness.h"
 

@@ -15,7 +15,7 @@
 #include "music/modMusic.h"
 #include "platform/audio/DirectMusic.h"
 #include "platform/audio/Synthesizer.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "tests/music/SmfBuilder.h"
 #include "tests/support/Harness.h"

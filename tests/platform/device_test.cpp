@@ -5,7 +5,7 @@
 
 #include <bit>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "platform/d3d/d3dxmath.h"
 

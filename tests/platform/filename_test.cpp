@@ -1,6 +1,6 @@
 // File names as Windows sees them: the exact path first, then each component matched without regard
 // to case, backslashes as separators, and a documented choice when two entries match.
-#include "platform/window/FileName.h"
+#include "platform/files/FileName.h"
 
 #include <gtest/gtest.h>
 

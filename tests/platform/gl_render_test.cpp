@@ -7,7 +7,7 @@
 #include <cmath>
 #include <string>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "tests/platform/GlScene.h"
 
 namespace {

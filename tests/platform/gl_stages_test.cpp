@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "tests/platform/GlScene.h"
 
 namespace {

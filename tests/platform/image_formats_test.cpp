@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "platform/d3dx/Texture.h"
 #include "tests/support/Harness.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/d3d/Direct3D8.h"
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Mesh.h"

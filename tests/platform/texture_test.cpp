@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "tests/support/Harness.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/gl/WebGl2Rules.h"
 #include "tests/support/FrameDiff.h"
 #include "tests/support/Harness.h"

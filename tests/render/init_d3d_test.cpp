@@ -3,7 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "render/Camera.h"
 #include "tests/support/Harness.h"

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
 #include "platform/gl/GlDirect3D8.h"
 #include "render/modGen.h"

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "render/Camera.h"
 #include "scene/Mesh.h"

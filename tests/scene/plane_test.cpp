@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "scene/Plane.h"
 #include "tests/support/Harness.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/XFile.h"
 #include "tests/scene/XFileWriter.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Mesh.h"

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "platform/files/FileName.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/gl/GlDirect3D8.h"
 #include "render/fog.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/d3d/Error.h"
+#include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "render/Random.h"
 #include "snow/modSnow.h"

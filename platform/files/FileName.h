@@ -21,6 +21,10 @@ struct FoundFile {
   bool found() const { return !path.empty(); }
 };
 
+// The media path: the application folder followed by a fixed relative path written with
+// backslashes, which this platform's file system spells with '/'.
+std::string MediaPath(const std::string& appFolder, const std::string& relative);
+
 // Looks `path` up by the rule above.
 FoundFile FindFile(const std::string& path);
 

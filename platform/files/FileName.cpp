@@ -1,4 +1,4 @@
-#include "platform/window/FileName.h"
+#include "platform/files/FileName.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -85,6 +85,15 @@ FoundFile Walk(std::string folder, const std::vector<std::string>& parts) {
 }
 
 }  // namespace
+
+// Media paths are the same on every platform: the desktop's and the browser's file systems both
+// spell folders with '/'.
+std::string MediaPath(const std::string& appFolder, const std::string& relative) {
+  std::string rel = relative;
+  for (char& c : rel)
+    if (c == '\\') c = '/';
+  return appFolder + rel;
+}
 
 FoundFile FindFile(const std::string& path) {
   std::error_code ec;
