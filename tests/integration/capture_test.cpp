@@ -9,9 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "music/modMusic.h"
 #include "platform/audio/DirectMusic.h"
 #include "platform/video/Mp4Writer.h"
+#include "tests/support/Files.h"
 #include "tests/support/Harness.h"
 #include "tests/support/Process.h"
 #include "tests/support/VideoFrames.h"
@@ -26,11 +25,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 int run(const std::string& args, const std::string& log) {
   const std::string cmd = wgtest::AppDir() + "/winter-greeting " + args + " >" + log + " 2>&1";
@@ -55,8 +49,7 @@ TEST(Capture, ThreeSecondsBecomeAnH264VideoWithItsMusic) {
   EXPECT_NEAR(info.audioSeconds, info.videoSeconds, 1.0 / 30 + 0.03);  // within a frame (and one AAC frame)
   EXPECT_GT(info.audioRms, 0.003);                                     // the tune, not silence
   // Its output went to a file, not a terminal: no progress line, only the closing word.
-  std::ifstream in(dir + "/log");
-  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string log = wgtest::Slurp(dir + "/log");
   EXPECT_EQ(log, "Wrote " + mp4 + "\n");
 }
 
@@ -174,7 +167,8 @@ TEST_P(Container, TheExtensionChoosesTheContainerAndItsCodecs) {
   const ContainerCase c = GetParam();
   const std::string dir = wgtest::ScratchDir(std::string("capture-container-") + c.file);
   const std::string file = dir + "/" + c.file;
-  ASSERT_EQ(run("--record " + file + " --seconds 1 --fps 10", dir + "/log"), 0) << slurp(dir + "/log");
+  ASSERT_EQ(run("--record " + file + " --seconds 1 --fps 10", dir + "/log"), 0)
+      << wgtest::Slurp(dir + "/log");
   EXPECT_FALSE(fs::exists(app::PartialName(file)));
   const video::Mp4Info info = video::ProbeMp4(file, true);
   EXPECT_EQ(info.format, c.format);
@@ -189,7 +183,7 @@ TEST_P(Container, TheExtensionChoosesTheContainerAndItsCodecs) {
   EXPECT_GT(info.audioRms, 0.01);  // the tune, not silence
   if (c.docType) {
     // The EBML header near the start names the kind: "webm" for WebM, "matroska" otherwise.
-    const std::string head = slurp(file).substr(0, 64);
+    const std::string head = wgtest::Slurp(file).substr(0, 64);
     EXPECT_NE(
         head.find(std::string("\x42\x82") + static_cast<char>(0x80 | std::strlen(c.docType)) + c.docType),
         std::string::npos);
@@ -218,7 +212,7 @@ TEST(Capture, AnyOtherExtensionIsRefusedBeforeRendering) {
     wgtest::Stop(pid);
     ASSERT_TRUE(status.has_value()) << "still recording";
     EXPECT_EQ(WEXITSTATUS(*status), 1);
-    const std::string log = slurp(dir + "/../extension.log");
+    const std::string log = wgtest::Slurp(dir + "/../extension.log");
     EXPECT_EQ(log.find("winter-greeting: cannot write " + dir + "/" + name + ": --record writes .mp4"), 0u)
         << log;
   }
@@ -277,7 +271,7 @@ TEST(CodecModule, LoadedOnlyToRecord) {
                          dir + "/play.libs >/dev/null")
                             .c_str()),
             0);
-  const std::string played = slurp(dir + "/play.libs");
+  const std::string played = wgtest::Slurp(dir + "/play.libs");
   ASSERT_NE(played.find("libfluidsynth"), std::string::npos) << "LD_DEBUG listed nothing";
   EXPECT_EQ(played.find("libavcodec"), std::string::npos);
   EXPECT_EQ(played.find("winter-greeting-video.so"), std::string::npos);
@@ -286,7 +280,7 @@ TEST(CodecModule, LoadedOnlyToRecord) {
                          "/a.mp4 --seconds 0.1 2>" + dir + "/record.libs >/dev/null")
                             .c_str()),
             0);
-  const std::string recorded = slurp(dir + "/record.libs");
+  const std::string recorded = wgtest::Slurp(dir + "/record.libs");
   EXPECT_NE(recorded.find("winter-greeting-video.so"), std::string::npos);
   EXPECT_NE(recorded.find("libavcodec"), std::string::npos);
 }
@@ -299,7 +293,7 @@ TEST(CodecModule, AProgramFolderWithoutItRefusesToRecordAndLeavesNothing) {
       (app / "winter-greeting").string() + " --record " + dir + "/out.mp4 --seconds 1 >" + dir + "/log 2>&1";
   const int rc = std::system(cmd.c_str());
   EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << rc;
-  const std::string log = slurp(dir + "/log");
+  const std::string log = wgtest::Slurp(dir + "/log");
   EXPECT_NE(log.find((app / "winter-greeting-video.so").string()), std::string::npos) << log;
   EXPECT_NE(log.find("dlopen"), std::string::npos) << log;
   EXPECT_FALSE(fs::exists(dir + "/out.mp4"));

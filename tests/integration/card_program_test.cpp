@@ -16,6 +16,7 @@
 #include "app/Capture.h"
 #include "platform/video/Mp4Writer.h"
 #include "tests/music/SmfBuilder.h"
+#include "tests/support/Files.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -33,10 +34,7 @@ Outcome run(const std::string& args, const std::string& dir) {
   const int status = std::system(cmd.c_str());
   Outcome r;
   r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(log);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  r.log = ss.str();
+  r.log = wgtest::Slurp(log);
   return r;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "tests/support/Files.h"
 #include "tests/support/Harness.h"
 #include "tests/support/Process.h"
 
@@ -24,21 +25,10 @@ int runProgram(const std::string& args, const std::string& log) {
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-std::string slurp(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return {};
-  std::string s;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
-
 TEST(Headless, HelpListsTheOptions) {
   const std::string dir = wgtest::ScratchDir("help");
   EXPECT_EQ(runProgram("--help", dir + "/log"), 0);
-  const std::string out = slurp(dir + "/log");
+  const std::string out = wgtest::Slurp(dir + "/log");
   for (const char* opt : {"--headless", "--frames", "--screenshot", "--window", "--mute", "--card",
                           "--greeting", "--credit", "--no-credits", "--tune", "--model", "--ground"})
     EXPECT_NE(out.find(opt), std::string::npos) << opt;
@@ -47,13 +37,14 @@ TEST(Headless, HelpListsTheOptions) {
 TEST(Headless, UnknownOptionFailsWithAMessage) {
   const std::string dir = wgtest::ScratchDir("bad-option");
   EXPECT_EQ(runProgram("--frobnicate", dir + "/log"), 2);
-  EXPECT_NE(slurp(dir + "/log").find("unknown option '--frobnicate'"), std::string::npos);
+  EXPECT_NE(wgtest::Slurp(dir + "/log").find("unknown option '--frobnicate'"), std::string::npos);
 }
 
 TEST(Headless, WritesTheScreenshotOfTheLastFrame) {
   const std::string dir = wgtest::ScratchDir("screenshot");
   const std::string png = dir + "/out.png";
-  ASSERT_EQ(runProgram("--headless --frames 3 --screenshot " + png, dir + "/log"), 0) << slurp(dir + "/log");
+  ASSERT_EQ(runProgram("--headless --frames 3 --screenshot " + png, dir + "/log"), 0)
+      << wgtest::Slurp(dir + "/log");
   int w = 0, h = 0, c = 0;
   unsigned char* px = stbi_load(png.c_str(), &w, &h, &c, 4);
   ASSERT_NE(px, nullptr);
@@ -90,7 +81,7 @@ TEST(Headless, AScreenshotNobodyCanWriteFailsBeforeRendering) {
     wgtest::Stop(pid);
     ASSERT_TRUE(status.has_value()) << "still rendering";
     EXPECT_EQ(WEXITSTATUS(*status), 1);
-    EXPECT_EQ(slurp(dir + "/../early.log"), "winter-greeting: cannot write " + file + why + "\n");
+    EXPECT_EQ(wgtest::Slurp(dir + "/../early.log"), "winter-greeting: cannot write " + file + why + "\n");
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
@@ -104,11 +95,11 @@ TEST(Headless, ASubstitutedFaceIsNamedInOneWarning) {
   std::ofstream(dir + "/fonts.conf") << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << fonts
                                      << "</dir><cachedir>" << dir << "</cachedir></fontconfig>\n";
   ASSERT_EQ(runProgram("--headless --frames 2", dir + "/plain.log"), 0);
-  EXPECT_EQ(slurp(dir + "/plain.log"), "");  // Liberation Sans: nothing to say
+  EXPECT_EQ(wgtest::Slurp(dir + "/plain.log"), "");  // Liberation Sans: nothing to say
   const std::string cmd =
       "FONTCONFIG_FILE=" + dir + "/fonts.conf " + exe() + " --headless --frames 2 >" + dir + "/log 2>&1";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << slurp(dir + "/log");
-  const std::string log = slurp(dir + "/log");
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << wgtest::Slurp(dir + "/log");
+  const std::string log = wgtest::Slurp(dir + "/log");
   EXPECT_EQ(log.find("Warning: the font \"Arial\" is not installed: the text is drawn in \"DejaVu Sans\""),
             0u)
       << log;
@@ -121,7 +112,8 @@ TEST(Headless, AMissingGroundTextureEndsStartupNamingTheFile) {
   const std::string cmd = dir + "/winter-greeting --headless --frames 1 >" + dir + "/log 2>&1";
   const int rc = std::system(cmd.c_str());
   EXPECT_NE(WEXITSTATUS(rc), 0);
-  EXPECT_NE(slurp(dir + "/log").find(dir + "/tex/snow.jpg"), std::string::npos) << slurp(dir + "/log");
+  EXPECT_NE(wgtest::Slurp(dir + "/log").find(dir + "/tex/snow.jpg"), std::string::npos)
+      << wgtest::Slurp(dir + "/log");
 }
 
 TEST(Headless, WithoutADisplayTheProgramSaysToUseHeadless) {
@@ -130,7 +122,7 @@ TEST(Headless, WithoutADisplayTheProgramSaysToUseHeadless) {
       "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER " + exe() + " --window >" + dir + "/log 2>&1";
   const int rc = std::system(cmd.c_str());
   EXPECT_EQ(WEXITSTATUS(rc), 1);
-  const std::string log = slurp(dir + "/log");
+  const std::string log = wgtest::Slurp(dir + "/log");
   EXPECT_NE(log.find("no display is available: run with --headless"), std::string::npos) << log;
   // It stops at the window, before the device or the music are set up.
   EXPECT_EQ(log.find("InitAudio"), std::string::npos) << log;

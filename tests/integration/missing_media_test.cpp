@@ -6,10 +6,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "tests/support/Files.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -29,10 +28,7 @@ Outcome RunWithout(const std::string& name, const std::string& missing) {
   Outcome r;
   const int status = std::system(cmd.c_str());
   r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(dir + "/log");
-  std::stringstream ss;
-  ss << in.rdbuf();
-  r.log = ss.str();
+  r.log = wgtest::Slurp(dir + "/log");
   r.screenshot = std::filesystem::exists(png);
   return r;
 }

@@ -3,10 +3,10 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/scene/XFileWriter.h"
+#include "tests/support/Files.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -19,10 +19,7 @@ struct Result {
 Result ModelInfo(const std::string& args, const std::string& dir) {
   const std::string cmd = wgtest::AppDir() + "/model-info " + args + " >" + dir + "/out 2>&1";
   const int rc = std::system(cmd.c_str());
-  std::ifstream in(dir + "/out");
-  std::stringstream s;
-  s << in.rdbuf();
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, s.str()};
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, wgtest::Slurp(dir + "/out")};
 }
 
 TEST(ModelInfo, TheDemosTreeDrawsAsIntended) {

@@ -2,19 +2,21 @@
 // desktop with one (openbox): the picture fills the screen with black bars and its aspect kept, the
 // greeting's red ink lies where the scaled picture puts it, a window fits a small screen and follows
 // its size, and Escape or a close request ends the run.
+#include "tests/support/XServer.h"
+
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <stb_image.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/window/Window.h"
+#include "tests/support/Files.h"
 #include "tests/support/Harness.h"
 #include "tests/support/Process.h"
 
@@ -27,11 +29,6 @@ namespace {
 constexpr int kPictureW = 1024, kPictureH = 768;
 // The greeting is drawn at y = 20; nothing else red is drawn above this line of the picture.
 constexpr int kGreetingBand = 120;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 struct Shot {
   int w = 0, h = 0;
@@ -82,51 +79,31 @@ const Box& greetingInPicture() {
   return box;
 }
 
-// One X server with its screen of the given size, and optionally a window manager on it.
-class XServer {
+// The program on an X server of the test's own, with its screen of the given size and optionally a
+// window manager on it; the test's own connection reads the screen and sends what a user would.
+class XScreen {
  public:
-  XServer(int w, int h, bool withManager) : w_(w), h_(h) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    const std::string screen = std::to_string(w) + "x" + std::to_string(h) + "x24";
-    xvfb_ = wgtest::Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten",
-                           "tcp", "-noreset"},
-                          "");
-    close(fds[1]);
-    // The server writes its display number once it accepts connections.
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&p, 1, 30000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return;
-    display_ = ":" + number;
+  XScreen(int w, int h, bool withManager) : server_({w, h, withManager, ""}) {
+    if (!server_.Ready()) return;
     // Windows come and go while the tree is searched; a request on a vanished one is no failure.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    dpy_ = XOpenDisplay(display_.c_str());
-    if (!dpy_ || !withManager) return;
-    manager_ = wgtest::Spawn({"openbox", "--sm-disable"}, "", {{"DISPLAY", display_}});
-    const Atom check = XInternAtom(dpy_, "_NET_SUPPORTING_WM_CHECK", False);
-    managed_ = wgtest::WaitFor([&] { return hasProperty(DefaultRootWindow(dpy_), check); }, 30);
+    dpy_ = XOpenDisplay(server_.DisplayName().c_str());
   }
-  ~XServer() {
+  ~XScreen() {
     wgtest::Stop(program_);
-    wgtest::Stop(manager_);
     if (dpy_) XCloseDisplay(dpy_);
-    wgtest::Stop(xvfb_);
   }
 
-  bool Ready(bool withManager) const { return dpy_ && (!withManager || managed_); }
-  const std::string& DisplayName() const { return display_; }
-  int W() const { return w_; }
-  int H() const { return h_; }
+  bool Ready() const { return dpy_ != nullptr; }
+  int W() const { return server_.Width(); }
+  int H() const { return server_.Height(); }
 
   // Starts the program on this display; its output goes to `log`.
   void Run(const std::vector<std::string>& options, const std::string& log) {
     // There is no sound card here: the scene runs without opening an audio device.
     std::vector<std::string> args{wgtest::AppDir() + "/winter-greeting", "--mute"};
     args.insert(args.end(), options.begin(), options.end());
-    program_ = wgtest::Spawn(args, log, {{"DISPLAY", display_}});
+    program_ = wgtest::Spawn(args, log, {{"DISPLAY", server_.DisplayName()}});
   }
   pid_t Program() const { return program_; }
 
@@ -166,22 +143,23 @@ class XServer {
   }
 
   Shot Screenshot() const {
+    const int w = W(), h = H();
     Shot s;
-    XImage* img = XGetImage(dpy_, DefaultRootWindow(dpy_), 0, 0, static_cast<unsigned>(w_),
-                            static_cast<unsigned>(h_), AllPlanes, ZPixmap);
+    XImage* img = XGetImage(dpy_, DefaultRootWindow(dpy_), 0, 0, static_cast<unsigned>(w),
+                            static_cast<unsigned>(h), AllPlanes, ZPixmap);
     if (!img) return s;
-    s.w = w_;
-    s.h = h_;
-    s.rgb.resize(static_cast<std::size_t>(w_) * h_ * 3);
+    s.w = w;
+    s.h = h;
+    s.rgb.resize(static_cast<std::size_t>(w) * h * 3);
     const bool direct = img->bits_per_pixel == 32 && img->byte_order == LSBFirst &&
                         img->red_mask == 0xFF0000 && img->green_mask == 0xFF00 && img->blue_mask == 0xFF;
-    for (int y = 0; y < h_; ++y)
-      for (int x = 0; x < w_; ++x) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
         const unsigned long v =
             direct ? *reinterpret_cast<const std::uint32_t*>(
                          img->data + static_cast<std::ptrdiff_t>(y) * img->bytes_per_line + 4 * x)
                    : XGetPixel(img, x, y);
-        unsigned char* p = &s.rgb[(static_cast<std::size_t>(y) * w_ + x) * 3];
+        unsigned char* p = &s.rgb[(static_cast<std::size_t>(y) * w + x) * 3];
         p[0] = static_cast<unsigned char>((v & img->red_mask) >> 16);
         p[1] = static_cast<unsigned char>((v & img->green_mask) >> 8);
         p[2] = static_cast<unsigned char>(v & img->blue_mask);
@@ -192,7 +170,7 @@ class XServer {
 
   // Holds Escape across several frames, as a person does, through the XTEST extension.
   void HoldEscape() {
-    const std::vector<std::pair<std::string, std::string>> env{{"DISPLAY", display_}};
+    const std::vector<std::pair<std::string, std::string>> env{{"DISPLAY", server_.DisplayName()}};
     waitpid(wgtest::Spawn({"xdotool", "keydown", "Escape"}, "", env), nullptr, 0);
     usleep(400'000);
     waitpid(wgtest::Spawn({"xdotool", "keyup", "Escape"}, "", env), nullptr, 0);
@@ -217,18 +195,6 @@ class XServer {
   }
 
  private:
-  bool hasProperty(Window w, Atom a) const {
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char* data = nullptr;
-    const bool ok = XGetWindowProperty(dpy_, w, a, 0, 1, False, AnyPropertyType, &type, &format, &items,
-                                       &after, &data) == Success &&
-                    type != None;
-    if (data) XFree(data);
-    return ok;
-  }
-
   Window find(Window w) const {
     char* name = nullptr;
     if (XFetchName(dpy_, w, &name) && name) {
@@ -245,11 +211,9 @@ class XServer {
     return found;
   }
 
-  int w_, h_;
-  std::string display_;
+  wgtest::XServer server_;
   Display* dpy_ = nullptr;
-  pid_t xvfb_ = -1, manager_ = -1, program_ = -1;
-  bool managed_ = false;
+  pid_t program_ = -1;
 };
 
 // The band of the screen above the picture's line kGreetingBand, inside `area`.
@@ -259,7 +223,7 @@ platform::Rect greetingBand(const platform::Rect& area) {
 }
 
 // Waits until the greeting's red ink shows in the picture inside `area` and returns that screenshot.
-Shot waitForGreeting(XServer& x, const platform::Rect& area) {
+Shot waitForGreeting(XScreen& x, const platform::Rect& area) {
   Shot s;
   wgtest::WaitFor(
       [&] {
@@ -306,12 +270,12 @@ void expectBlackBars(const Shot& s, const platform::Rect& area) {
   EXPECT_GT(mid[0] + mid[1] + mid[2], 100);
 }
 
-void expectCleanExit(XServer& x, const std::string& log) {
+void expectCleanExit(XScreen& x, const std::string& log) {
   const auto status = wgtest::WaitExit(x.Program(), 30);
   ASSERT_TRUE(status.has_value()) << "still running";
   ASSERT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), 0) << slurp(log);
-  EXPECT_EQ(slurp(log), "");
+  EXPECT_EQ(WEXITSTATUS(*status), 0) << wgtest::Slurp(log);
+  EXPECT_EQ(wgtest::Slurp(log), "");
 }
 
 enum class End { Escape, CloseRequest };
@@ -331,14 +295,13 @@ class Fullscreen : public testing::TestWithParam<FullscreenCase> {};
 
 TEST_P(Fullscreen, FillsTheScreenWithBlackBarsAndEndsOnRequest) {
   const FullscreenCase c = GetParam();
-  XServer x(c.w, c.h, c.withManager);
-  if (!x.Ready(c.withManager))
-    GTEST_SKIP() << "Xvfb" << (c.withManager ? " or openbox" : "") << " did not start";
+  XScreen x(c.w, c.h, c.withManager);
+  if (!x.Ready()) GTEST_SKIP() << "Xvfb" << (c.withManager ? " or openbox" : "") << " did not start";
   const std::string log =
       wgtest::ScratchDir("xserver-" + std::to_string(c.w) + "-" + std::to_string(c.withManager)) + "/log";
   x.Run({}, log);
   const Window w = x.ProgramWindow(60);
-  ASSERT_NE(w, 0u) << slurp(log);
+  ASSERT_NE(w, 0u) << wgtest::Slurp(log);
   const platform::Rect screen{0, 0, c.w, c.h};
   const Shot s = waitForGreeting(x, screen);
   EXPECT_EQ(x.Geometry(w).w, c.w);
@@ -367,13 +330,13 @@ class Windowed : public testing::TestWithParam<bool> {};
 
 TEST_P(Windowed, FitsASmallScreenAndFollowsItsSize) {
   const bool withManager = GetParam();
-  XServer x(800, 600, withManager);
-  if (!x.Ready(withManager)) GTEST_SKIP() << "Xvfb" << (withManager ? " or openbox" : "") << " did not start";
+  XScreen x(800, 600, withManager);
+  if (!x.Ready()) GTEST_SKIP() << "Xvfb" << (withManager ? " or openbox" : "") << " did not start";
   const std::string log =
       wgtest::ScratchDir(std::string("xserver-window-") + (withManager ? "wm" : "bare")) + "/log";
   x.Run({"--window"}, log);
   const Window w = x.ProgramWindow(60);
-  ASSERT_NE(w, 0u) << slurp(log);
+  ASSERT_NE(w, 0u) << wgtest::Slurp(log);
   // Placing the window waits for the manager's frame; then the window stays where it is.
   platform::Rect client = x.Geometry(w);
   wgtest::WaitFor(
@@ -425,5 +388,39 @@ INSTANTIATE_TEST_SUITE_P(XServer, Windowed, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& i) {
                            return i.param ? "WithWindowManager" : "NoWindowManager";
                          });
+
+// The fixture these tests stand on. Two servers side by side get displays and screens of their own,
+// the manager takes the screen it was started on, and every process started for them has ended and
+// been reaped when they go, with the server's socket removed.
+TEST(XServerFixture, ServersSideBySideKeepApartAndLeaveNothingBehind) {
+  if (!wgtest::XServer::Installed(true)) GTEST_SKIP() << "needs Xvfb and openbox";
+  std::vector<pid_t> started;
+  std::vector<std::string> sockets;
+  {
+    const wgtest::XServer managed({640, 480, true, ""});
+    const wgtest::XServer bare({320, 240, false, ""});
+    ASSERT_TRUE(managed.Ready());
+    ASSERT_TRUE(bare.Ready());
+    EXPECT_NE(managed.DisplayName(), bare.DisplayName());
+    EXPECT_GT(managed.ManagerProcess(), 0);
+    EXPECT_EQ(bare.ManagerProcess(), -1);
+    for (const wgtest::XServer* s : {&managed, &bare}) {
+      Display* dpy = XOpenDisplay(s->DisplayName().c_str());
+      ASSERT_NE(dpy, nullptr) << s->DisplayName();
+      EXPECT_EQ(DisplayWidth(dpy, DefaultScreen(dpy)), s->Width());
+      EXPECT_EQ(DisplayHeight(dpy, DefaultScreen(dpy)), s->Height());
+      XCloseDisplay(dpy);
+      sockets.push_back("/tmp/.X11-unix/X" + s->DisplayName().substr(1));
+      EXPECT_TRUE(std::filesystem::exists(sockets.back())) << sockets.back();
+    }
+    started = {managed.ServerProcess(), managed.ManagerProcess(), bare.ServerProcess()};
+  }
+  for (const pid_t pid : started) {
+    errno = 0;
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << pid << " is still a child of the test";
+    EXPECT_EQ(errno, ECHILD);
+  }
+  for (const std::string& socket : sockets) EXPECT_FALSE(std::filesystem::exists(socket)) << socket;
+}
 
 }  // namespace

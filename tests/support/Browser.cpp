@@ -14,9 +14,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "tests/support/Files.h"
 
 namespace wgtest {
 
@@ -358,10 +359,7 @@ void StaticServer::answer(int client) {
     body = "not here";
     type = "text/plain";
   } else {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    body = s.str();
+    body = Slurp(file.string());
     const std::string ext = file.extension().string();
     if (ext == ".html") type = "text/html; charset=utf-8";
     if (ext == ".js") type = "text/javascript";

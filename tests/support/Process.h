@@ -37,6 +37,11 @@ inline pid_t Spawn(const std::vector<std::string>& args, const std::string& log,
   return pid;
 }
 
+// Whether `program` is a command the shell finds.
+inline bool OnPath(const std::string& program) {
+  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
 inline bool WaitFor(const std::function<bool()>& cond, double seconds) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   for (;;) {

@@ -6,10 +6,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "tests/support/Files.h"
 #include "tests/support/Harness.h"
 
 namespace wgtest {
@@ -23,13 +22,6 @@ inline std::string WebRuntimeMissing() {
   return "this build makes no web runtime (emscripten is not installed, or this is the sanitizer build, "
          "which builds none); the browser tests run in the normal build";
 #endif
-}
-
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // Runs the program with `args`, its output into `log`; returns its exit status (or 128 + signal).
@@ -47,7 +39,7 @@ inline const std::string& ExportedPage() {
     if (std::filesystem::is_regular_file(page + "/greeting/manifest.json")) return page;
     const std::string log = std::string(WG_TEST_TMP) + "/web-page.log";
     const int status = RunProgram("--export-web " + page, log);
-    EXPECT_EQ(status, 0) << ReadText(log);
+    EXPECT_EQ(status, 0) << Slurp(log);
     return page;
   }();
   return dir;

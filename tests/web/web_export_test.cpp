@@ -20,8 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using wgtest::ExportedPage;
-using wgtest::ReadText;
 using wgtest::RunProgram;
+using wgtest::Slurp;
 
 #define SKIP_WITHOUT_RUNTIME()                                             \
   if (const std::string why = wgtest::WebRuntimeMissing(); !why.empty()) { \
@@ -40,7 +40,7 @@ TEST(WebExport, TheFolderHoldsThePageTheRuntimeAndEveryFileItLoadsInUnder8MB) {
   const fs::path page = ExportedPage();
   for (const char* f : {"index.html", "page.js", "runtime.js", "runtime.wasm", "greeting/manifest.json"})
     EXPECT_TRUE(fs::is_regular_file(page / f)) << f;
-  const wgtest::Json manifest = wgtest::Json::Parse(ReadText((page / "greeting/manifest.json").string()));
+  const wgtest::Json manifest = wgtest::Json::Parse(Slurp((page / "greeting/manifest.json").string()));
   EXPECT_EQ(manifest["format"].str(), "winter-greeting-web 1");
   EXPECT_EQ(manifest["title"].str(), "С НОВЫМ 2007 ГОДОМ!");
   ASSERT_EQ(manifest["files"].size(), 8u);
@@ -48,7 +48,7 @@ TEST(WebExport, TheFolderHoldsThePageTheRuntimeAndEveryFileItLoadsInUnder8MB) {
     EXPECT_TRUE(fs::is_regular_file(page / manifest["files"][i][0].str())) << manifest["files"][i][0].str();
   EXPECT_TRUE(fs::is_regular_file(page / manifest["tunes"][0]["url"].str()));
   // The tab shows the greeting.
-  EXPECT_NE(ReadText((page / "index.html").string()).find("<title>С НОВЫМ 2007 ГОДОМ!</title>"),
+  EXPECT_NE(Slurp((page / "index.html").string()).find("<title>С НОВЫМ 2007 ГОДОМ!</title>"),
             std::string::npos);
   const std::uintmax_t bytes = FolderBytes(page);
   EXPECT_LT(bytes, 8u * 1000 * 1000) << bytes << " bytes";
@@ -69,7 +69,7 @@ TEST(WebExport, TheTuneIsOpusThatDecodesAndLastsAsLongAsTheTuneAndItsReverb) {
   EXPECT_GE(a.seconds, tune.lengthSeconds);
   EXPECT_LE(a.seconds, tune.lengthSeconds + 15.0);
   EXPECT_GT(a.rms, 0.01);
-  const wgtest::Json manifest = wgtest::Json::Parse(ReadText((page / "greeting/manifest.json").string()));
+  const wgtest::Json manifest = wgtest::Json::Parse(Slurp((page / "greeting/manifest.json").string()));
   EXPECT_NEAR(manifest["tunes"][0]["seconds"].num(), a.seconds, 0.05);
   std::printf("tune %.1f s, recording %.2f s, RMS %.3f\n", tune.lengthSeconds, a.seconds, a.rms);
 }
@@ -81,13 +81,13 @@ TEST(WebExport, AFolderWithOtherFilesIsRefusedAndKeptAsItWas) {
   fs::create_directories(target);
   { std::ofstream(target + "/holiday.jpg") << "not ours"; }
   EXPECT_EQ(RunProgram("--export-web " + target, dir + "/log"), 1);
-  EXPECT_NE(ReadText(dir + "/log").find("not empty and holds no earlier export"), std::string::npos)
-      << ReadText(dir + "/log");
-  EXPECT_EQ(ReadText(target + "/holiday.jpg"), "not ours");
+  EXPECT_NE(Slurp(dir + "/log").find("not empty and holds no earlier export"), std::string::npos)
+      << Slurp(dir + "/log");
+  EXPECT_EQ(Slurp(target + "/holiday.jpg"), "not ours");
   EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
   // A file in the way is refused too.
   EXPECT_EQ(RunProgram("--export-web " + target + "/holiday.jpg", dir + "/log"), 1);
-  EXPECT_NE(ReadText(dir + "/log").find("it is a file"), std::string::npos) << ReadText(dir + "/log");
+  EXPECT_NE(Slurp(dir + "/log").find("it is a file"), std::string::npos) << Slurp(dir + "/log");
 }
 
 TEST(WebExport, AnEarlierExportIsReplacedWholeAndAnEmptyFolderFilled) {
@@ -96,7 +96,7 @@ TEST(WebExport, AnEarlierExportIsReplacedWholeAndAnEmptyFolderFilled) {
   const std::string target = dir + "/page";
   fs::copy(ExportedPage(), target, fs::copy_options::recursive);
   { std::ofstream(target + "/left-over.txt") << "from before"; }
-  ASSERT_EQ(RunProgram("--export-web " + target, dir + "/log"), 0) << ReadText(dir + "/log");
+  ASSERT_EQ(RunProgram("--export-web " + target, dir + "/log"), 0) << Slurp(dir + "/log");
   EXPECT_FALSE(fs::exists(target + "/left-over.txt"));
   EXPECT_TRUE(fs::is_regular_file(target + "/runtime.wasm"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2)
@@ -115,7 +115,7 @@ TEST(WebExport, AFailedOrInterruptedExportLeavesNoFolder) {
   const std::string out = wgtest::ScratchDir("web-export-failing-out");
   const std::string log = app + "/export.log";
   EXPECT_EQ(RunProgram("--export-web " + out + "/page", log, app + "/winter-greeting"), 1);
-  EXPECT_NE(ReadText(log).find("snow.png"), std::string::npos) << ReadText(log);
+  EXPECT_NE(Slurp(log).find("snow.png"), std::string::npos) << Slurp(log);
   EXPECT_TRUE(fs::is_empty(out)) << "something was left in " << out;
 
   // Interrupted while the tune renders: the temporary folder goes, and the program ends by the signal.

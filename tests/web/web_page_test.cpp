@@ -84,12 +84,12 @@ TEST(WebCard, TheCardsOwnTextsShowInThePageAsOnTheDesktop) {
       "--greeting 'Շնորհավոր Նոր Տարի! С НОВЫМ ГОДОМ! HAPPY NEW YEAR!' --credit 'Από όλους εμάς: καλή "
       "χρονιά'";
   ASSERT_EQ(wgtest::RunProgram("--export-web " + dir + "/page " + card, dir + "/export.log"), 0)
-      << wgtest::ReadText(dir + "/export.log");
+      << wgtest::Slurp(dir + "/export.log");
   ASSERT_EQ(wgtest::RunProgram("--headless --frames 130 --screenshot " + dir + "/desktop.png " + card,
                                dir + "/desktop.log"),
             0)
-      << wgtest::ReadText(dir + "/desktop.log");
-  const std::string texts = wgtest::ReadText(dir + "/page/greeting/card.txt");
+      << wgtest::Slurp(dir + "/desktop.log");
+  const std::string texts = wgtest::Slurp(dir + "/page/greeting/card.txt");
   EXPECT_LT(std::stof(texts.substr(0, texts.find('\t'))), 400.0f) << texts;
   const Picture desktop = wgtest::LoadPng(dir + "/desktop.png");
   // The card's lines are drawn, not the built-in ones: the text bands differ from the default frame.
@@ -159,7 +159,7 @@ TEST(WebPage, OpenHoldEscapeAndWatchAgain) {
       << "the tune began unasked";
   // The recording is the tune with its reverb, as long as the manifest says.
   const double seconds =
-      wgtest::Json::Parse(wgtest::ReadText(ExportedPage() + "/greeting/manifest.json"))["tunes"][0]["seconds"]
+      wgtest::Json::Parse(wgtest::Slurp(ExportedPage() + "/greeting/manifest.json"))["tunes"][0]["seconds"]
           .num();
   EXPECT_NEAR(
       browser
