@@ -5,8 +5,8 @@
 #                                    (--export-web, scripts/export-web.sh; about 800 MB more)
 #   scripts/install-deps.sh --test   that, and what only the tests use (scripts/test.sh): Chromium
 #                                    to show the web page, clang for the fuzz harnesses, Xvfb, openbox
-#                                    and xdotool for the tests on an X server, desktop-file-utils for
-#                                    the package's test (about 1.3 GB more than the first)
+#                                    and xdotool for the tests on an X server, desktop-file-utils and
+#                                    lintian for the package's tests (about 1.3 GB more than the first)
 # Idempotent: prints nothing and touches nothing when every package is present.
 set -euo pipefail
 
@@ -22,7 +22,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
 )
 web_packages=(emscripten)
-test_packages=(chromium clang libclang-rt-14-dev xvfb openbox xdotool desktop-file-utils)
+test_packages=(chromium clang libclang-rt-14-dev xvfb openbox xdotool desktop-file-utils lintian)
 
 case "${1:-}" in
   --web) packages+=("${web_packages[@]}") ;;

@@ -60,7 +60,8 @@ for f in ./usr/lib/winter-greeting/winter-greeting ./usr/lib/winter-greeting/win
   ./usr/lib/winter-greeting/tex/snow.png ./usr/lib/winter-greeting/models/tree.x \
   ./usr/lib/winter-greeting/music/main.mid ./usr/share/applications/winter-greeting.desktop \
   ./usr/share/icons/hicolor/256x256/apps/winter-greeting.png ./usr/share/icons/hicolor/16x16/apps/winter-greeting.png \
-  ./usr/share/man/man6/winter-greeting.6.gz; do
+  ./usr/share/man/man6/winter-greeting.6.gz ./usr/share/doc/winter-greeting/copyright \
+  ./usr/share/doc/winter-greeting/changelog.gz; do
   grep -q " $f\$" "$work/contents" || fail "the package lacks $f"
 done
 grep -q ' ./usr/bin/winter-greeting -> ../lib/winter-greeting/winter-greeting$' "$work/contents" ||
