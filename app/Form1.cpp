@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "platform/base/Error.h"
-#include "platform/window/Heap.h"
+#include "platform/process/Heap.h"
 #include "render/fog.h"
 #include "scene/Mesh.h"
 #include "scene/Plane.h"

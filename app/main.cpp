@@ -13,7 +13,7 @@
 #include "app/WebExport.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/gl/GlDirect3D8.h"
-#include "platform/window/Heap.h"
+#include "platform/process/Heap.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "bench/FloorFrame.h"
-#include "platform/window/Heap.h"
+#include "platform/process/Heap.h"
 #include "tests/support/Harness.h"
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/process/Heap.h"
+
 namespace music {
 
 namespace {
@@ -18,7 +20,9 @@ std::string ExtractFolder(const std::string& path) {
 }
 
 void modMusic::Preload() {
-  audio::PreloadSynthesizer(kPerformanceChannels);
+  // The SoundFont's samples and the synthesizer's tables fill the preload thread's own heap while the
+  // main thread starts the device: on 2 MB pages that takes a fraction of the page faults.
+  audio::PreloadSynthesizer(kPerformanceChannels, [] { platform::MarkThisThreadsHeapForLargePages(); });
 }
 
 void modMusic::InitMusic(void* hWnd) {

@@ -9,8 +9,8 @@
 
 #include "music/modMusic.h"
 #include "platform/files/FileName.h"
-#include "platform/audio/Wav.h"
 #include "platform/window/Window.h"
+#include "tools/Wav.h"
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 4) {

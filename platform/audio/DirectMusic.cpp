@@ -4,15 +4,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/audio/Synthesizer.h"
 #include "platform/base/Error.h"
 
 namespace audio {
 
-void PreloadSynthesizer(DWORD channels) {
+void PreloadSynthesizer(DWORD channels, std::function<void()> onThreadStart) {
   if (channels == 0 || channels > 1024) return;  // InitAudio refuses these
-  Synthesizer::Preload(static_cast<int>(channels));
+  Synthesizer::Preload(static_cast<int>(channels), std::move(onThreadStart));
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,9 +58,9 @@ struct DMUS_AUDIOPARAMS {
 
 // Starts making the synthesizer that a later InitAudio for `channels` performance channels plays
 // through (its settings and the SoundFont, about 35 ms) on a thread of its own, so that start-up does
-// other work meanwhile. Nothing is reported here: where this fails, InitAudio does the work again and
-// reports the failure in its place.
-void PreloadSynthesizer(DWORD channels);
+// other work meanwhile. `onThreadStart` (where given) runs first on that thread. Nothing is reported
+// here: where this fails, InitAudio does the work again and reports the failure in its place.
+void PreloadSynthesizer(DWORD channels, std::function<void()> onThreadStart = {});
 
 // One entry of SetFX's effect list.
 struct DSEFFECTDESC {

@@ -1,266 +1,44 @@
 #include "platform/audio/Synthesizer.h"
 
-#include <SDL.h>
-#include <fcntl.h>
 #include <fluidsynth.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <mutex>
-#include <thread>
+#include <utility>
 
+#include "platform/audio/AudioDevice.h"
+#include "platform/audio/Engine.h"
+#include "platform/audio/LibraryLog.h"
+#include "platform/audio/Preload.h"
+#include "platform/audio/SoundFont.h"
 #include "platform/base/Error.h"
-#include "platform/window/Heap.h"
 
 namespace audio {
 
-namespace {
-
-bool Readable(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return f.good();
-}
-
-void Setting(fluid_settings_t* s, const char* name, int value, const std::string& call) {
-  if (fluid_settings_setint(s, name, value) != FLUID_OK)
-    throw platform::Error(call, std::string("fluid_settings_setint(") + name + ") failed");
-}
-
-void Setting(fluid_settings_t* s, const char* name, double value, const std::string& call) {
-  if (fluid_settings_setnum(s, name, value) != FLUID_OK)
-    throw platform::Error(call, std::string("fluid_settings_setnum(") + name + ") failed");
-}
-
-// Two opposite velocity switches, so exactly one of them is on for every note: together they add
-// the full +1000 to every voice's reverb send, whatever the file's controllers say. This turns
-// FluidSynth's send reverb into an insert over the whole mix, with the dry signal left at unity.
-void AddReverbInsertModulators(fluid_synth_t* synth, const std::string& call) {
-  for (int polarity : {FLUID_MOD_POSITIVE, FLUID_MOD_NEGATIVE}) {
-    fluid_mod_t* mod = new_fluid_mod();
-    if (!mod) throw platform::Error(call, "new_fluid_mod failed");
-    fluid_mod_set_source1(mod, FLUID_MOD_VELOCITY,
-                          FLUID_MOD_GC | FLUID_MOD_SWITCH | FLUID_MOD_UNIPOLAR | polarity);
-    fluid_mod_set_source2(mod, FLUID_MOD_NONE, 0);
-    fluid_mod_set_dest(mod, GEN_REVERBSEND);
-    fluid_mod_set_amount(mod, 1000.0);
-    const int rc = fluid_synth_add_default_mod(synth, mod, FLUID_SYNTH_ADD);
-    delete_fluid_mod(mod);
-    if (rc != FLUID_OK) throw platform::Error(call, "fluid_synth_add_default_mod failed");
-  }
-}
-
-// The synthesizer's warnings and notes (a channel without a preset once the instruments are unloaded,
-// and the like) are not for the user; its errors still reach stderr. The log handlers are the
-// library's own process-wide setting, made once.
-// Errors made while preloading are not printed: the constructor that then does the work prints and
-// reports them itself, once.
-thread_local bool tPreloading = false;
-
-void PrintLibraryError(int level, const char* message, void*) {
-  if (tPreloading) return;
-  std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_PANIC ? "panic" : "error", message);
-}
-
-void QuietenLibraryLog() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    for (int level : {FLUID_WARN, FLUID_INFO, FLUID_DBG}) fluid_set_log_function(level, nullptr, nullptr);
-    for (int level : {FLUID_PANIC, FLUID_ERR}) fluid_set_log_function(level, PrintLibraryError, nullptr);
-  });
-}
-
-// The audio back ends under SDL print their own complaints on stderr ("ALSA lib ... cannot find
-// card") before SDL reports the failure that our message explains. While this lives, stderr goes
-// nowhere.
-class QuietStderr {
- public:
-  QuietStderr() {
-    std::fflush(stderr);
-    saved_ = dup(STDERR_FILENO);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
-    if (null >= 0) close(null);
-  }
-  ~QuietStderr() {
-    std::fflush(stderr);
-    if (saved_ < 0) return;
-    dup2(saved_, STDERR_FILENO);
-    close(saved_);
-  }
-  QuietStderr(const QuietStderr&) = delete;
-  QuietStderr& operator=(const QuietStderr&) = delete;
-
- private:
-  int saved_ = -1;
-};
-
-// What a machine without a sound card can do instead.
-constexpr const char* kNoDeviceHint =
-    " (run with --mute to show the scene silently, or --headless to render it offscreen)";
-
-// What making a synthesizer takes before any sound device is involved: its settings, the
-// synthesizer with its reverb insert, and the SoundFont loaded (most of the time goes there: about
-// 30 ms for TimGM6mb). Whatever is made is handed out at once, so the caller frees it on failure.
-struct Made {
-  fluid_settings_t* settings = nullptr;
-  fluid_synth_t* synth = nullptr;
-  int soundFontId = -1;
-  int channels = 0;
-  std::string soundFont;
-};
-
-void Free(Made& m) {
-  if (m.synth) delete_fluid_synth(m.synth);
-  if (m.settings) delete_fluid_settings(m.settings);
-  m = Made{};
-}
-
-void MakeSynth(Made& m, int channels, const std::string& soundFont, const std::string& call) {
-  m.channels = channels;
-  m.soundFont = soundFont;
-  m.settings = new_fluid_settings();
-  if (!m.settings) throw platform::Error(call, "new_fluid_settings failed");
-  Setting(m.settings, "synth.sample-rate", double{Synthesizer::kSampleRate}, call);
-  Setting(m.settings, "synth.gain", double{Synthesizer::kGain}, call);
-  Setting(m.settings, "synth.midi-channels", channels, call);
-  Setting(m.settings, "synth.chorus.active", 0, call);
-  Setting(m.settings, "synth.reverb.active", 1, call);
-  Setting(m.settings, "synth.reverb.room-size", Synthesizer::kRoomSize, call);
-  Setting(m.settings, "synth.reverb.damp", Synthesizer::kDamping, call);
-  Setting(m.settings, "synth.reverb.width", Synthesizer::kWidth, call);
-  Setting(m.settings, "synth.reverb.level", Synthesizer::kLevel, call);
-  Setting(m.settings, "synth.cpu-cores", 1, call);
-  // The performance resets the channels itself, for segments marked as standard MIDI files.
-  Setting(m.settings, "player.reset-synth", 0, call);
-
-  m.synth = new_fluid_synth(m.settings);
-  if (!m.synth) throw platform::Error(call, "new_fluid_synth failed");
-  AddReverbInsertModulators(m.synth, call);
-  // The buffer carries no effect until SetFX puts one on it.
-  fluid_synth_reverb_on(m.synth, -1, 0);
-
-  m.soundFontId = fluid_synth_sfload(m.synth, soundFont.c_str(), 1);
-  if (m.soundFontId == FLUID_FAILED) throw platform::Error(call, "fluid_synth_sfload failed", soundFont);
-}
-
-// A synthesizer being made on a thread of its own while the program starts up, until the next
-// Synthesizer takes it. One at a time; what nobody takes is freed at exit.
-class Preloaded {
- public:
-  ~Preloaded() { discard(); }
-
-  void start(int channels) {
-    std::lock_guard<std::mutex> lock(m_);
-    discardLocked();
-    thread_ = std::thread([this, channels] {
-      tPreloading = true;
-      try {
-        // The SoundFont's samples and the synthesizer's tables fill this thread's own heap while the
-        // main thread starts the device: on 2 MB pages that takes a fraction of the page faults.
-        platform::MarkThisThreadsHeapForLargePages();
-        QuietenLibraryLog();
-        MakeSynth(made_, channels, FindSoundFont("InitAudio"), "InitAudio");
-        ok_ = true;
-      } catch (...) {
-        // The constructor that would have taken it does the work again and reports what fails.
-        Free(made_);
-      }
-    });
-  }
-
-  // What was made for `channels` channels from `soundFont`, waiting for it where it is still being
-  // made; false where nothing was started, it failed, or it was made for something else.
-  bool take(Made& out, int channels, const std::string& soundFont) {
-    std::lock_guard<std::mutex> lock(m_);
-    if (thread_.joinable()) thread_.join();
-    if (!ok_) return false;
-    ok_ = false;
-    if (made_.channels != channels || made_.soundFont != soundFont) {
-      Free(made_);
-      return false;
-    }
-    out = made_;
-    made_ = Made{};
-    return true;
-  }
-
-  void discard() {
-    std::lock_guard<std::mutex> lock(m_);
-    discardLocked();
-  }
-
- private:
-  void discardLocked() {
-    if (thread_.joinable()) thread_.join();
-    Free(made_);
-    ok_ = false;
-  }
-
-  std::mutex m_;
-  std::thread thread_;
-  Made made_;
-  bool ok_ = false;
-};
-
-Preloaded& ThePreloaded() {
-  static Preloaded preloaded;
-  return preloaded;
-}
-
-int ChannelsFor(int midiChannels) {
-  return std::max(16, (midiChannels + 15) / 16 * 16);
-}
-
-}  // namespace
-
-std::string FindSoundFont(const std::string& call) {
-  return FindSoundFont(call, {"/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
-                              "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/soundfonts/default.sf2"});
-}
-
-std::string FindSoundFont(const std::string& call, const std::vector<std::string>& candidates) {
-  if (const char* chosen = std::getenv("WG_SOUNDFONT"); chosen && *chosen) {
-    if (!Readable(chosen))
-      throw platform::Error(call, "the SoundFont named by WG_SOUNDFONT cannot be read", chosen);
-    return chosen;
-  }
-  for (const std::string& candidate : candidates)
-    if (Readable(candidate)) return candidate;
-  throw platform::Error(
-      call,
-      "no General MIDI SoundFont is installed: install the Debian package timgm6mb-soundfont "
-      "(or fluid-soundfont-gm), or set WG_SOUNDFONT to an .sf2 file");
-}
-
-Synthesizer::Lock::Lock(const Synthesizer& s) : device_(s.device_) {
-  if (device_) SDL_LockAudioDevice(device_);
+Synthesizer::Lock::Lock(const Synthesizer& s) : device_(s.device_.get()) {
+  if (device_) device_->Lock();
 }
 
 Synthesizer::Lock::~Lock() {
-  if (device_) SDL_UnlockAudioDevice(device_);
+  if (device_) device_->Unlock();
 }
 
-void Synthesizer::Preload(int midiChannels) {
-  ThePreloaded().start(ChannelsFor(midiChannels));
+void Synthesizer::Preload(int midiChannels, std::function<void()> onThreadStart) {
+  StartPreload(ChannelsFor(midiChannels), std::move(onThreadStart));
 }
 
 Synthesizer::Synthesizer(OutputMode mode, int midiChannels, const std::string& call)
     : mode_(mode), soundFont_(FindSoundFont(call)) {
-  QuietenLibraryLog();
+  RouteLibraryLog();
   try {
-    Made made;
+    Engine made;
     const int channels = ChannelsFor(midiChannels);
-    const bool preloaded = ThePreloaded().take(made, channels, soundFont_);
-    if (!preloaded) {
+    if (!TakePreloaded(made, channels, soundFont_)) {
       try {
-        MakeSynth(made, channels, soundFont_, call);
+        MakeEngine(made, channels, soundFont_, call);
       } catch (...) {
-        Free(made);
+        FreeEngine(made);
         throw;
       }
     }
@@ -268,26 +46,9 @@ Synthesizer::Synthesizer(OutputMode mode, int midiChannels, const std::string& c
     synth_ = made.synth;
     soundFontId_ = made.soundFontId;
 
-    if (mode_ == OutputMode::Device) {
-      const QuietStderr quiet;
-      if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-        throw platform::Error(call,
-                              std::string("no usable audio device: SDL_InitSubSystem(SDL_INIT_AUDIO): ") +
-                                  SDL_GetError() + kNoDeviceHint);
-      sdlAudio_ = true;
-      SDL_AudioSpec want{};
-      SDL_AudioSpec have{};
-      want.freq = kSampleRate;
-      want.format = AUDIO_F32SYS;
-      want.channels = 2;
-      want.samples = 1024;
-      want.callback = &Synthesizer::Callback;
-      want.userdata = this;
-      device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-      if (device_ == 0)
-        throw platform::Error(call, std::string("no usable audio device: SDL_OpenAudioDevice: ") +
-                                        SDL_GetError() + kNoDeviceHint);
-    }
+    if (mode_ == OutputMode::Device)
+      device_ = {new AudioDevice(kSampleRate, &Synthesizer::Callback, this, call),
+                 [](AudioDevice* d) { delete d; }};
   } catch (...) {
     Release();
     throw;
@@ -300,10 +61,7 @@ Synthesizer::~Synthesizer() {
 
 void Synthesizer::Release() {
   // The device goes first: once it is closed the callback can no longer touch the player or synth.
-  if (device_) SDL_CloseAudioDevice(device_);
-  device_ = 0;
-  if (sdlAudio_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-  sdlAudio_ = false;
+  device_.reset();
   DeletePlayer();
   if (synth_) delete_fluid_synth(synth_);
   synth_ = nullptr;
@@ -312,7 +70,7 @@ void Synthesizer::Release() {
 }
 
 void Synthesizer::Start() {
-  if (device_) SDL_PauseAudioDevice(device_, 0);
+  if (device_) device_->Start();
 }
 
 void Synthesizer::SetActive(bool active) {
@@ -364,13 +122,15 @@ bool Synthesizer::Playing() const {
 }
 
 void Synthesizer::LoadInstruments(const std::string& call) {
-  Lock lock(*this);
+  // Only the performance's own thread loads and unloads, so what is loaded cannot change meanwhile.
   if (soundFontId_ >= 0) return;
-  soundFontId_ = fluid_synth_sfload(synth_, soundFont_.c_str(), 1);
-  if (soundFontId_ == FLUID_FAILED) {
-    soundFontId_ = -1;
-    throw platform::Error(call, "fluid_synth_sfload failed", soundFont_);
-  }
+  fluid_sfont_t* font = LoadSoundFontApart(soundFont_, call);
+  Lock lock(*this);
+  const int id = fluid_synth_add_sfont(synth_, font);
+  // Only running out of font ids fails here; the font is then left as it is, as the library offers no
+  // way to free one it does not hold.
+  if (id == FLUID_FAILED) throw platform::Error(call, "fluid_synth_add_sfont failed", soundFont_);
+  soundFontId_ = id;
 }
 
 void Synthesizer::UnloadInstruments(const std::string& call) {

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,12 +19,7 @@ typedef struct _fluid_player_t fluid_player_t;
 
 namespace audio {
 
-// The SoundFont to play with: $WG_SOUNDFONT when set, else the best General MIDI SoundFont installed
-// (FluidR3_GM, then TimGM6mb). Throws naming `call` and the package that provides one when none is
-// there.
-std::string FindSoundFont(const std::string& call);
-// The same over the given candidate files, in order of preference.
-std::string FindSoundFont(const std::string& call, const std::vector<std::string>& candidates);
+class AudioDevice;
 
 class Synthesizer {
  public:
@@ -41,9 +38,10 @@ class Synthesizer {
   static constexpr double kLevel = 0.6;
 
   // Starts making a synthesizer for `midiChannels` channels and loading the SoundFont on a thread of
-  // its own, for the next Synthesizer to take ready. Failures are not reported here: that
-  // constructor then does the work again itself and reports them.
-  static void Preload(int midiChannels);
+  // its own, for the next Synthesizer to take ready; `onThreadStart` (where given) runs first on that
+  // thread. Failures are not reported here: that constructor then does the work again itself and
+  // reports them.
+  static void Preload(int midiChannels, std::function<void()> onThreadStart = {});
 
   // Loads the SoundFont (or takes what Preload made); in device mode opens the audio device, still
   // paused.
@@ -67,6 +65,8 @@ class Synthesizer {
   void Stop();
   bool Playing() const;
 
+  // The SoundFont is read with no lock held: the device keeps playing meanwhile, and only the moment
+  // the loaded font joins the synthesizer holds the device's lock.
   void LoadInstruments(const std::string& call);
   void UnloadInstruments(const std::string& call);
   bool InstrumentsLoaded() const;
@@ -87,7 +87,7 @@ class Synthesizer {
     Lock& operator=(const Lock&) = delete;
 
    private:
-    std::uint32_t device_;
+    AudioDevice* device_;
   };
 
   static void Callback(void* self, std::uint8_t* stream, int len);
@@ -101,8 +101,9 @@ class Synthesizer {
   fluid_synth_t* synth_ = nullptr;
   fluid_player_t* player_ = nullptr;
   int soundFontId_ = -1;
-  std::uint32_t device_ = 0;
-  bool sdlAudio_ = false;
+  // The deleter comes with the device, so a build that opens none (the browser's) needs none of its
+  // code.
+  std::unique_ptr<AudioDevice, void (*)(AudioDevice*)> device_{nullptr, nullptr};
   bool active_ = true;
   bool reverb_ = false;
   bool silenced_ = false;

@@ -12,13 +12,4 @@ namespace video {
 // Throws platform::Error naming the FFmpeg call and the file.
 void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int sampleRate);
 
-// What a reader finds in an audio file once every packet is decoded.
-struct AudioInfo {
-  std::string codec, container;
-  int sampleRate = 0, channels = 0;
-  double seconds = 0;  // decoded samples over the sample rate
-  double rms = 0;      // over every channel
-};
-AudioInfo ProbeAudio(const std::string& path);
-
 }  // namespace video

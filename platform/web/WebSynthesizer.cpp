@@ -18,8 +18,9 @@ EM_JS(int, wg_tune_playing, (), { return Module.tune && Module.tune.playing() ? 
 namespace audio {
 
 // Nothing to make ahead: the recording is loaded with the page.
-void Synthesizer::Preload(int midiChannels) {
+void Synthesizer::Preload(int midiChannels, std::function<void()> onThreadStart) {
   (void)midiChannels;
+  (void)onThreadStart;
 }
 
 Synthesizer::Synthesizer(OutputMode mode, int midiChannels, const std::string& call) : mode_(mode) {

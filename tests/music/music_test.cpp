@@ -14,13 +14,18 @@
 
 #include "music/modMusic.h"
 #include "platform/audio/DirectMusic.h"
+#include "platform/audio/SoundFont.h"
 #include "platform/audio/Synthesizer.h"
 #include "platform/base/Error.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "tests/music/SmfBuilder.h"
+#include "tests/music/TestEnv.h"
 #include "tests/support/Harness.h"
 
 namespace {
+
+using wgtest::ErrorOf;
+using wgtest::ScopedEnv;
 
 constexpr int kRate = audio::Synthesizer::kSampleRate;
 
@@ -62,35 +67,6 @@ std::vector<float> Render(audio::DirectMusicPerformance8& p, double seconds) {
   std::vector<float> s(static_cast<std::size_t>(seconds * kRate) * 2);
   p.RenderOffline(s.data(), s.size() / 2);
   return s;
-}
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    setenv(name, value, 1);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const platform::Error& e) {
-    return e.what();
-  }
-  return "no error";
 }
 
 TEST(ExtractFolder, CutsAfterTheLastBackslashOrSlash) {

@@ -1,5 +1,5 @@
 // The heap reserve made at start-up: one stretch of the heap, marked for 2 MB pages, that malloc fills.
-#include "platform/window/Heap.h"
+#include "platform/process/Heap.h"
 
 #include <gtest/gtest.h>
 

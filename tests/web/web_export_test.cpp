@@ -12,7 +12,7 @@
 
 #include "platform/audio/StandardMidiFile.h"
 #include "platform/d3dx/Texture.h"
-#include "platform/video/OggOpus.h"
+#include "tests/support/AudioProbe.h"
 #include "tests/support/Browser.h"
 #include "tests/web/WebExported.h"
 
@@ -60,7 +60,7 @@ TEST(WebExport, TheTuneIsOpusThatDecodesAndLastsAsLongAsTheTuneAndItsReverb) {
   const fs::path page = ExportedPage();
   const auto midi = d3dx::ReadFile("test", (page / "greeting/music/main.mid").string());
   const audio::StandardMidiFile tune = audio::ReadStandardMidiFile(midi, "main.mid");
-  const video::AudioInfo a = video::ProbeAudio((page / "greeting/music/main.ogg").string());
+  const wgtest::AudioInfo a = wgtest::ProbeAudio((page / "greeting/music/main.ogg").string());
   EXPECT_EQ(a.container, "ogg");
   EXPECT_EQ(a.codec, "opus");
   EXPECT_EQ(a.sampleRate, 48000);

@@ -1,4 +1,4 @@
-#include "platform/audio/Wav.h"
+#include "tools/Wav.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,7 +27,8 @@ void Put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
 
 void WriteWav(const std::string& file, const std::vector<float>& stereo, int sampleRate) {
   const std::uint64_t dataBytes = stereo.size() * 2;
-  if (dataBytes > 0xFFFFFFFFull - 36) throw platform::Error("WriteWav", "too many samples for a WAV file", file);
+  if (dataBytes > 0xFFFFFFFFull - 36)
+    throw platform::Error("WriteWav", "too many samples for a WAV file", file);
   std::vector<std::uint8_t> b;
   b.reserve(44 + dataBytes);
   b.insert(b.end(), {'R', 'I', 'F', 'F'});
@@ -47,7 +48,8 @@ void WriteWav(const std::string& file, const std::vector<float>& stereo, int sam
     Put16(b, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
   }
   std::FILE* f = std::fopen(file.c_str(), "wb");
-  if (!f) throw platform::Error("WriteWav", std::string("cannot create the file: ") + std::strerror(errno), file);
+  if (!f)
+    throw platform::Error("WriteWav", std::string("cannot create the file: ") + std::strerror(errno), file);
   const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
   if (std::fclose(f) != 0 || !ok) throw platform::Error("WriteWav", "cannot write the file", file);
 }

@@ -1,4 +1,7 @@
-// The process heap, made cheaper to grow during start-up.
+// Process tuning: the heap, made cheaper to grow during start-up. It is a module of its own because it
+// belongs to the whole process, not to any one library: main reserves the heap before the GL driver
+// loads, start-up has the reserve faulted in on a spare core, and the music hands the synthesizer's
+// preload thread a hook that marks that thread's heap, so the audio library knows nothing of it.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "platform/window/Heap.h"
+#include "platform/process/Heap.h"
 
 // Only glibc's malloc on Linux is tuned; elsewhere (the web page's runtime) nothing is marked.
 #if defined(__GLIBC__)
