@@ -70,7 +70,7 @@ struct FoundBytes {
 };
 FoundBytes FindAndReadFile(const std::string& call, const std::string& path);
 
-// Writes RGBA8 pixels (top row first) as a PNG, to a temporary name renamed into place.
+// Writes RGBA8 pixels (top row first) as a PNG, whole or not at all (platform::WriteFileAtomically).
 void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height);
 
 }  // namespace d3dx
