@@ -201,7 +201,8 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
   return levels;
 }
 
-void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height) {
+std::vector<std::uint8_t> EncodePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width,
+                                    int height) {
   std::vector<std::uint8_t> png;
   const auto append = [](void* to, void* data, int size) {
     auto& out = *static_cast<std::vector<std::uint8_t>*>(to);
@@ -210,6 +211,11 @@ void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, in
   };
   if (!stbi_write_png_to_func(append, &png, width, height, 4, rgba.data(), width * 4))
     throw platform::Error("WritePng", "cannot write the image", path);
+  return png;
+}
+
+void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height) {
+  const std::vector<std::uint8_t> png = EncodePng(path, rgba, width, height);
   platform::WriteFileAtomically(path, png.data(), png.size());
 }
 

@@ -172,11 +172,9 @@ AtomicOutput::~AtomicOutput() {
   releaseSlot(slot_);
 }
 
-void AtomicOutput::commit() {
-  if (kind_ == Kind::File)
-    syncOne(partial_, 0, final_);
-  else
-    syncTree(partial_, final_);
+void AtomicOutput::commit(Flush flush) {
+  if (flush == Flush::Now && kind_ == Kind::File) syncOne(partial_, 0, final_);
+  if (flush == Flush::Now && kind_ == Kind::Folder) syncTree(partial_, final_);
   struct stat there {};
   const bool replace = kind_ == Kind::Folder && lstat(final_.c_str(), &there) == 0;
   // A folder in the way changes places with the new one, which leaves the old one pending removal
@@ -197,10 +195,11 @@ void AtomicOutput::commit() {
   }
   removeTree(AT_FDCWD, partial_.c_str(), 0);
   committed_ = true;
-  syncOne(parentOf(final_), O_DIRECTORY, final_);
+  if (flush == Flush::Now) syncOne(parentOf(final_), O_DIRECTORY, final_);
 }
 
-void WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
+void WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
+                         AtomicOutput::Flush flush) {
   AtomicOutput out(path);
   const int fd = open(out.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) fail("cannot create " + out.path(), errno, path);
@@ -216,7 +215,18 @@ void WriteFileAtomically(const std::string& path, const void* data, std::size_t 
     size -= static_cast<std::size_t>(n);
   }
   if (close(fd) != 0) fail("cannot write " + out.path(), errno, path);
-  out.commit();
+  out.commit(flush);
+}
+
+void FlushFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw Error("FlushFolder", std::strerror(errno), folder);
+  if (syncfs(fd) != 0) {
+    const int err = errno;
+    close(fd);
+    throw Error("FlushFolder", std::strerror(err), folder);
+  }
+  close(fd);
 }
 
 int PendingOutputs() {

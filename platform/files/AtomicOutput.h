@@ -33,10 +33,13 @@ class AtomicOutput {
   const std::string& path() const { return partial_; }
   const std::string& finalPath() const { return final_; }
 
+  // When the output reaches the disk: at commit, or later, with many others at once (FlushFolder).
+  enum class Flush { Now, Later };
+
   // Flushes the temporary (every file of a folder) to the disk and renames it to the final name. A
   // folder that is already there is exchanged for the new one and then removed. Throws platform::Error
   // naming the final path and the cause; the temporary is removed then too.
-  void commit();
+  void commit(Flush flush = Flush::Now);
 
  private:
   std::string final_, partial_;
@@ -46,7 +49,12 @@ class AtomicOutput {
 };
 
 // Writes `size` bytes as the whole of `path`, atomically as above.
-void WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
+void WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
+                         AtomicOutput::Flush flush = AtomicOutput::Flush::Now);
+
+// Flushes everything written to the file system that holds `folder` (outputs committed with
+// Flush::Later): one flush for a run of many files instead of one each. Throws platform::Error.
+void FlushFolder(const std::string& folder);
 
 // How many outputs are pending now (for tests).
 int PendingOutputs();

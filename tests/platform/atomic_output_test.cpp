@@ -225,4 +225,22 @@ TEST(AtomicOutput, AFlushThatFailsNamesTheFileAndLeavesNothing) {
   EXPECT_EQ(Entries(dir), 0u);
 }
 
+// A run of many files is flushed once at its end: committing one does not flush it.
+TEST(AtomicOutput, AFileFlushedLaterIsCommittedWithoutAFlush) {
+  const std::string dir = Dir("flush-later");
+  g_fsyncFails = true;
+  platform::WriteFileAtomically(dir + "/frame-00001.png", "png", 3, AtomicOutput::Flush::Later);
+  g_fsyncFails = false;
+  EXPECT_EQ(Read(dir + "/frame-00001.png"), "png");
+  EXPECT_EQ(Entries(dir), 1u);
+  platform::FlushFolder(dir);
+  try {
+    platform::FlushFolder(dir + "/gone");
+    ADD_FAILURE() << "flushed a missing folder";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "FlushFolder: " + std::string(std::strerror(ENOENT)) + " (" + dir + "/gone)");
+  }
+}
+
 }  // namespace
