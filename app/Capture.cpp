@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -16,11 +15,13 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "app/Form1.h"
 #include "platform/d3dx/Texture.h"
+#include "platform/files/AtomicOutput.h"
 #include "platform/gl/GlDirect3D8.h"
 #include "platform/video/Codecs.h"
 
@@ -31,29 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::int64_t kCountsPerFrame = 100'000;
-
-// The one file a capture may leave half-written; a terminating signal removes it. It lives outside
-// any object because a signal handler can reach nothing else.
-char g_partialPath[4096];
-
-void removePartialAndExit(int sig) {
-  if (g_partialPath[0]) unlink(g_partialPath);
-  _exit(128 + sig);
-}
-
-struct PartialGuard {
-  explicit PartialGuard(const std::string& path) {
-    std::snprintf(g_partialPath, sizeof g_partialPath, "%s", path.c_str());
-    std::signal(SIGINT, removePartialAndExit);
-    std::signal(SIGTERM, removePartialAndExit);
-    std::signal(SIGHUP, removePartialAndExit);
-  }
-  ~PartialGuard() {
-    if (g_partialPath[0]) unlink(g_partialPath);
-    g_partialPath[0] = '\0';
-  }
-  void keep() { g_partialPath[0] = '\0'; }
-};
 
 class Progress {
  public:
@@ -167,11 +145,6 @@ class BufferPool {
 
 }  // namespace
 
-std::string PartialName(const std::string& finalPath) {
-  const fs::path p(finalPath);
-  return (p.parent_path() / ("." + p.filename().string() + ".partial")).string();
-}
-
 namespace {
 
 // A file the run will write: its folder must exist and take new files, and the name must not be a
@@ -221,12 +194,15 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
   form.Startup();
   form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kCountsPerFrame); };
 
+  // The video is written under a temporary name and renamed into place once it is complete. Each frame
+  // of a frames folder is written so too: the folder may hold other files already, and the frames that
+  // are done stay usable when a long run is stopped. The frames reach the disk together at the end: a
+  // flush per frame would slow the writer, the bottleneck, by about a tenth.
+  std::optional<platform::AtomicOutput> videoFile;
   std::unique_ptr<video::VideoSink> writer;
-  std::unique_ptr<PartialGuard> guard;
-  const std::string partial = o.record.empty() ? std::string() : PartialName(o.record);
   if (!o.record.empty()) {
-    guard = std::make_unique<PartialGuard>(partial);
-    writer = video::LoadCodecs(appPath).openVideo(partial, 1024, 768, o.fps,
+    videoFile.emplace(o.record);
+    writer = video::LoadCodecs(appPath).openVideo(videoFile->path(), 1024, 768, o.fps,
                                                   form.Music.MusicPerformance->SampleRate(),
                                                   *video::ContainerForFile(o.record), o.record);
   }
@@ -269,22 +245,22 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
     } else {
       char name[32];
       std::snprintf(name, sizeof name, "frame-%05lld.png", static_cast<long long>(i + 1));
-      encoder.post([&, file = (fs::path(o.framesDir) / name).string(), pixels = std::move(pixels), w,
-                    h]() mutable {
-        d3dx::WritePng(file, pixels, static_cast<int>(w), static_cast<int>(h));
-        buffers.give(std::move(pixels));
-      });
+      encoder.post(
+          [&, file = (fs::path(o.framesDir) / name).string(), pixels = std::move(pixels), w, h]() mutable {
+            const std::vector<std::uint8_t> png =
+                d3dx::EncodePng(file, pixels, static_cast<int>(w), static_cast<int>(h));
+            platform::WriteFileAtomically(file, png.data(), png.size(), platform::AtomicOutput::Flush::Later);
+            buffers.give(std::move(pixels));
+          });
     }
     progress.update(i + 1);
   }
   encoder.finish();
+  if (!o.framesDir.empty()) platform::FlushFolder(o.framesDir);
   if (writer) {
     writer->Finish();
     writer.reset();
-    std::error_code ec;
-    fs::rename(partial, o.record, ec);
-    if (ec) throw std::runtime_error("cannot move the finished video to " + o.record + ": " + ec.message());
-    guard->keep();
+    videoFile->commit();
   }
 }
 

@@ -18,11 +18,8 @@ class Form1;
 void CheckCaptureTarget(const Options& o);
 
 // Renders round(seconds x fps) frames, each 1000/fps ms of virtual time, and writes them. The video
-// goes to a temporary name in the same folder and is renamed into place at the end, so a failure
+// and each frame are written whole or not at all (platform::AtomicOutput): a failure or an interrupt
 // leaves no truncated file under the final name. The pictures and the sound are those of `card`.
 void RunCapture(const Options& o, const Card& card, const std::string& appPath);
-
-// The temporary name the video is written under before it is complete.
-std::string PartialName(const std::string& finalPath);
 
 }  // namespace app

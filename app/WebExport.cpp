@@ -1,6 +1,5 @@
 #include "app/WebExport.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,12 +14,13 @@
 #include <stdexcept>
 
 #include "music/modMusic.h"
-#include "platform/files/FileName.h"
 #include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Prepared.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/XFile.h"
+#include "platform/files/AtomicOutput.h"
+#include "platform/files/FileName.h"
 #include "platform/video/Codecs.h"
 #include "platform/window/Window.h"
 #include "render/modGen.h"
@@ -105,53 +105,16 @@ void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   writeFile(path, bytes.data(), bytes.size());
 }
 
-bool isEarlierExport(const fs::path& dir) {
-  std::ifstream in(dir / kWebManifest);
+std::string readText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
-  return in && s.str().find(jsonString(kFormat)) != std::string::npos;
+  return s.str();
 }
 
-// Terminating signals wait while the export runs and are looked at between its steps, so that an
-// interrupt removes the temporary folder before the process ends.
-class SignalHold {
- public:
-  SignalHold() {
-    sigemptyset(&held_);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held_, s);
-    pthread_sigmask(SIG_BLOCK, &held_, &previous_);
-  }
-  ~SignalHold() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalHold(const SignalHold&) = delete;
-  SignalHold& operator=(const SignalHold&) = delete;
-  void check() const {
-    sigset_t pending;
-    sigpending(&pending);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-      if (sigismember(&pending, s))
-        throw std::runtime_error("the export was interrupted; nothing was written");
-  }
-
- private:
-  sigset_t held_{}, previous_{};
-};
-
-// The temporary folder, removed unless it was moved into place.
-struct Scratch {
-  explicit Scratch(fs::path p) : path(std::move(p)) {
-    std::error_code ec;
-    fs::remove_all(path, ec);  // left by an export that was killed
-    fs::create_directories(path);
-  }
-  ~Scratch() {
-    std::error_code ec;
-    if (!kept) fs::remove_all(path, ec);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  fs::path path;
-  bool kept = false;
-};
+bool isEarlierExport(const fs::path& dir) {
+  return readText(dir / kWebManifest).find(jsonString(kFormat)) != std::string::npos;
+}
 
 struct Manifest {
   std::vector<std::pair<std::string, std::string>> files;  // URL, path in the runtime's file system
@@ -194,62 +157,67 @@ std::vector<std::uint8_t> texels(const std::string& path) {
       d3dx::DecodeImageWithMips(file.bytes.data(), file.bytes.size(), file.path));
 }
 
-}  // namespace
+// The folder being written and the manifest that lists what the runtime loads from it.
+struct Page {
+  fs::path out;
+  Manifest manifest;
+  // A file the runtime loads: written at `relative` below the folder, and listed with the path the
+  // runtime's file system gives it.
+  template <typename Bytes>
+  void add(const std::string& relative, const std::string& runtimePath, const Bytes& bytes) {
+    writeFile(out / relative, bytes);
+    manifest.files.emplace_back(urlOf(relative), runtimePath);
+  }
+};
 
-void ExportWebPage(const Card& card, const std::string& dir, const std::string& runtimeDir,
-                   std::ostream& progress) {
+const std::string kApp = kRuntimeAppFolder;
+
+void requireRuntime(const std::string& runtimeDir) {
   for (const char* f : kRuntimeFiles)
     if (!fs::is_regular_file(fs::path(runtimeDir) / f))
       throw std::runtime_error("the web runtime is not built: " + (fs::path(runtimeDir) / f).string() +
                                " is missing. It is built with emscripten when that is installed "
                                "(scripts/install-deps.sh --web); then build again");
-  // The tune's Ogg Opus encoder comes with the codec module: a missing module fails before any work.
-  const video::Codecs& codecs = video::LoadCodecs(platform::ApplicationFolder());
+}
 
+// The folder `dir` names, absolute. It must be new, empty or an earlier export, and its parent is
+// created and must take new entries.
+fs::path checkTarget(const std::string& dir) {
   const fs::path target = fs::absolute(fs::path(dir)).lexically_normal();
-  const fs::path name = target.filename().empty() ? target.parent_path().filename() : target.filename();
   const fs::path folder = target.filename().empty() ? target.parent_path() : target;
-  if (name.empty()) throw std::runtime_error("--export-web needs a folder to write into, not " + dir);
-  const fs::path parent = folder.parent_path();
+  if (folder.filename().empty())
+    throw std::runtime_error("--export-web needs a folder to write into, not " + dir);
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(folder, ec);
-  bool replace = false;
   if (fs::is_symlink(status)) throw std::runtime_error(dir + " is a symbolic link: name the folder itself");
   if (fs::exists(status)) {
     if (!fs::is_directory(status)) throw std::runtime_error("cannot export into " + dir + ": it is a file");
-    replace = true;
     if (!fs::is_empty(folder, ec) && !isEarlierExport(folder))
       throw std::runtime_error(
           "cannot export into " + dir +
           ": the folder is not empty and holds no earlier export of the greeting. Name a new "
           "or empty folder, or an earlier export (it is then replaced whole)");
   }
+  const fs::path parent = folder.parent_path();
   fs::create_directories(parent, ec);
   if (ec) throw std::runtime_error("cannot create the folder " + parent.string() + ": " + ec.message());
   if (access(parent.c_str(), W_OK) != 0)
     throw std::runtime_error("cannot write into " + parent.string() + ": " + std::strerror(errno));
+  return folder;
+}
 
-  SignalHold signals;
-  Scratch scratch(parent / ("." + name.string() + ".partial"));
-  const fs::path out = scratch.path;
-  Manifest manifest;
-  auto add = [&](const std::string& relative, const std::string& runtimePath, const auto& bytes) {
-    writeFile(out / relative, bytes);
-    manifest.files.emplace_back(urlOf(relative), runtimePath);
-  };
-  const std::string app = kRuntimeAppFolder;
+void addTextures(Page& page, const Card& card) {
+  page.add("greeting/tex/snow.jpg.texels", kApp + "/tex/snow.jpg", texels(card.ground));
+  page.add("greeting/tex/snow.png.texels", kApp + "/tex/snow.png", texels(card.flake));
+}
 
-  progress << "Preparing the textures, the tree and the glyphs for the browser\n" << std::flush;
-  add("greeting/tex/snow.jpg.texels", app + "/tex/snow.jpg", texels(card.ground));
-  add("greeting/tex/snow.png.texels", app + "/tex/snow.png", texels(card.flake));
-  signals.check();
-
-  // As on the desktop, a model that cannot be read leaves the scene without the tree, and a texture
-  // that cannot be read leaves its subset untextured. The textures lie beside the model.
+// As on the desktop, a model that cannot be read leaves the scene without the tree, and a texture
+// that cannot be read leaves its subset untextured. The textures lie beside the model.
+void addTree(Page& page, const Card& card, std::ostream& progress) {
   try {
     const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", card.model);
     const d3dx::XModel model = d3dx::ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
-    add("greeting/models/tree.x.model", app + "/models/tree.x", d3dx::WritePreparedModel(model));
+    page.add("greeting/models/tree.x.model", kApp + "/models/tree.x", d3dx::WritePreparedModel(model));
     const std::string folder = card.model.substr(0, card.model.find_last_of('/') + 1);
     std::vector<std::string> done;
     for (const d3dx::XMaterial& m : model.materials) {
@@ -263,8 +231,8 @@ void ExportWebPage(const Card& card, const std::string& dir, const std::string& 
       if (std::find(done.begin(), done.end(), texture) != done.end()) continue;
       done.push_back(texture);
       try {
-        add("greeting/models/" + texture + ".texels", app + "/models/" + texture,
-            texels(platform::MediaPath(folder, m.textureFilename)));
+        page.add("greeting/models/" + texture + ".texels", kApp + "/models/" + texture,
+                 texels(platform::MediaPath(folder, m.textureFilename)));
       } catch (const std::exception& e) {
         progress << "  the tree's texture is left out: " << e.what() << "\n";
       }
@@ -272,66 +240,56 @@ void ExportWebPage(const Card& card, const std::string& dir, const std::string& 
   } catch (const std::exception& e) {
     progress << "  the page shows no tree: " << e.what() << "\n";
   }
-  signals.check();
+}
 
-  // The glyphs of the card's texts, from the face the frame draws with and its fallback faces.
+// The glyphs of the card's texts, from the face the frame draws with and its fallback faces, and the
+// texts themselves.
+void addTexts(Page& page, const Card& card) {
   std::vector<std::string> texts{card.greeting.text};
   for (const TextLine& line : card.credits) texts.push_back(line.text);
   const d3dx::GdiFont font = render::TextFontSource().hFont();
-  add("greeting/fonts/" + d3dx::PreparedFaceName(font),
-      std::string(kRuntimeFontFolder) + "/" + d3dx::PreparedFaceName(font),
-      d3dx::WritePreparedFace(d3dx::PrepareFace(font, texts)));
-  add("greeting/card.txt", app + "/" + kWebCardTexts, WriteCardTexts(card));
-  signals.check();
+  page.add("greeting/fonts/" + d3dx::PreparedFaceName(font),
+           std::string(kRuntimeFontFolder) + "/" + d3dx::PreparedFaceName(font),
+           d3dx::WritePreparedFace(d3dx::PrepareFace(font, texts)));
+  page.add("greeting/card.txt", kApp + "/" + kWebCardTexts, WriteCardTexts(card));
+}
 
+// The tune as MIDI, for the page's own synthesizer, and rendered through the synthesizer and reverb
+// the video uses, as Ogg Opus.
+void addTune(Page& page, const Card& card, const video::Codecs& codecs, std::ostream& progress) {
   music::modMusic music(card.tune, audio::OutputMode::Offline);
   music.InitMusic(nullptr);
   progress << "Rendering the tune (" << static_cast<int>(music.MusicSegment->LengthSeconds() + 0.5)
            << " s) through the synthesizer and its reverb\n"
            << std::flush;
   const std::vector<float> sound = music.MusicPerformance->RenderToEnd(3600);
-  signals.check();
-  add("greeting/music/main.mid", app + "/music/main.mid", music.MusicSegment->Bytes());
+  page.add("greeting/music/main.mid", kApp + "/music/main.mid", music.MusicSegment->Bytes());
   const int rate = music.MusicPerformance->SampleRate();
-  codecs.writeOggOpus((out / "greeting/music/main.ogg").string(), sound, rate);
-  manifest.tuneMidi = app + "/music/main.mid";
-  manifest.tuneUrl = "greeting/music/main.ogg";
-  manifest.tuneSeconds = static_cast<double>(sound.size() / 2) / rate;
+  codecs.writeOggOpus((page.out / "greeting/music/main.ogg").string(), sound, rate);
+  page.manifest.tuneMidi = kApp + "/music/main.mid";
+  page.manifest.tuneUrl = "greeting/music/main.ogg";
+  page.manifest.tuneSeconds = static_cast<double>(sound.size() / 2) / rate;
   music.Shutdown();
-  signals.check();
+}
 
+// The built page with the greeting as its title, its script and runtime, and the manifest last.
+void addRuntime(Page& page, const Card& card, const std::string& runtimeDir) {
   const std::string title = card.greeting.text.empty() ? "Winter Greeting" : card.greeting.text;
   for (const char* f : kRuntimeFiles) {
     if (std::string(f) == "index.html") {
-      std::ifstream in(fs::path(runtimeDir) / f, std::ios::binary);
-      std::stringstream page;
-      page << in.rdbuf();
-      std::string html = page.str();
+      std::string html = readText(fs::path(runtimeDir) / f);
       const std::string mark = "%GREETING%";
       for (std::size_t at = html.find(mark); at != std::string::npos; at = html.find(mark))
         html.replace(at, mark.size(), htmlText(title));
-      writeFile(out / f, html);
+      writeFile(page.out / f, html);
     } else {
-      fs::copy_file(fs::path(runtimeDir) / f, out / f, fs::copy_options::overwrite_existing);
+      fs::copy_file(fs::path(runtimeDir) / f, page.out / f, fs::copy_options::overwrite_existing);
     }
   }
-  writeFile(out / kWebManifest, manifest.text(title));
-  signals.check();
+  writeFile(page.out / kWebManifest, page.manifest.text(title));
+}
 
-  // Into place: an earlier export steps aside first and goes once the new one is there.
-  const fs::path old = parent / ("." + name.string() + ".old");
-  if (replace) {
-    fs::remove_all(old, ec);
-    fs::rename(folder, old);
-  }
-  fs::rename(out, folder, ec);
-  if (ec) {
-    if (replace) fs::rename(old, folder);
-    throw std::runtime_error("cannot move the page into " + folder.string() + ": " + ec.message());
-  }
-  scratch.kept = true;
-  fs::remove_all(old, ec);
-
+void reportWritten(const std::string& dir, const fs::path& folder, std::ostream& progress) {
   std::uintmax_t bytes = 0, files = 0;
   for (const auto& e : fs::recursive_directory_iterator(folder))
     if (e.is_regular_file()) {
@@ -344,6 +302,29 @@ void ExportWebPage(const Card& card, const std::string& dir, const std::string& 
            << "Serve the folder and open it, for example: python3 -m http.server --directory " << dir
            << " 8000, then http://localhost:8000/\n"
            << std::flush;
+}
+
+}  // namespace
+
+void ExportWebPage(const Card& card, const std::string& dir, const std::string& runtimeDir,
+                   std::ostream& progress) {
+  requireRuntime(runtimeDir);
+  // The tune's Ogg Opus encoder comes with the codec module: a missing module fails before any work.
+  const video::Codecs& codecs = video::LoadCodecs(platform::ApplicationFolder());
+  const fs::path folder = checkTarget(dir);
+
+  // Everything goes into a temporary folder that replaces `folder` whole at the end; a failure or a
+  // terminating signal removes it.
+  platform::AtomicOutput written(folder.string(), platform::AtomicOutput::Kind::Folder);
+  Page page{written.path(), {}};
+  progress << "Preparing the textures, the tree and the glyphs for the browser\n" << std::flush;
+  addTextures(page, card);
+  addTree(page, card, progress);
+  addTexts(page, card);
+  addTune(page, card, codecs, progress);
+  addRuntime(page, card, runtimeDir);
+  written.commit();
+  reportWritten(dir, folder, progress);
 }
 
 }  // namespace app

@@ -10,6 +10,7 @@
 
 #include "platform/base/Error.h"
 #include "platform/d3dx/ImageDecoders.h"
+#include "platform/files/AtomicOutput.h"
 
 namespace d3dx {
 
@@ -200,17 +201,22 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
   return levels;
 }
 
-void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height) {
-  const std::string tmp = path + ".tmp";
-  if (!stbi_write_png(tmp.c_str(), width, height, 4, rgba.data(), width * 4)) {
-    std::remove(tmp.c_str());
+std::vector<std::uint8_t> EncodePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width,
+                                    int height) {
+  std::vector<std::uint8_t> png;
+  const auto append = [](void* to, void* data, int size) {
+    auto& out = *static_cast<std::vector<std::uint8_t>*>(to);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    out.insert(out.end(), bytes, bytes + size);
+  };
+  if (!stbi_write_png_to_func(append, &png, width, height, 4, rgba.data(), width * 4))
     throw platform::Error("WritePng", "cannot write the image", path);
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    const std::string err = std::strerror(errno);
-    std::remove(tmp.c_str());
-    throw platform::Error("WritePng", err, path);
-  }
+  return png;
+}
+
+void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height) {
+  const std::vector<std::uint8_t> png = EncodePng(path, rgba, width, height);
+  platform::WriteFileAtomically(path, png.data(), png.size());
 }
 
 }  // namespace d3dx

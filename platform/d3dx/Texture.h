@@ -70,7 +70,10 @@ struct FoundBytes {
 };
 FoundBytes FindAndReadFile(const std::string& call, const std::string& path);
 
-// Writes RGBA8 pixels (top row first) as a PNG, to a temporary name renamed into place.
+// RGBA8 pixels (top row first) as the bytes of a PNG file; `path` names it in errors.
+std::vector<std::uint8_t> EncodePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width,
+                                    int height);
+// Writes them as a PNG, whole or not at all (platform::WriteFileAtomically).
 void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height);
 
 }  // namespace d3dx

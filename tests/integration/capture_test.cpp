@@ -16,6 +16,7 @@
 
 #include "music/modMusic.h"
 #include "platform/audio/DirectMusic.h"
+#include "platform/files/AtomicOutput.h"
 #include "platform/video/Mp4Writer.h"
 #include "tests/support/Files.h"
 #include "tests/support/Harness.h"
@@ -37,7 +38,7 @@ TEST(Capture, ThreeSecondsBecomeAnH264VideoWithItsMusic) {
   const std::string mp4 = dir + "/greeting.mp4";
   ASSERT_EQ(run("--record " + mp4 + " --seconds 3 --fps 30", dir + "/log"), 0);
   ASSERT_TRUE(fs::exists(mp4));
-  EXPECT_FALSE(fs::exists(app::PartialName(mp4)));
+  EXPECT_FALSE(fs::exists(platform::PartialName(mp4)));
   const video::Mp4Info info = video::ProbeMp4(mp4, false);
   EXPECT_EQ(info.videoCodec, "h264");
   EXPECT_EQ(info.width, 1024);
@@ -169,7 +170,7 @@ TEST_P(Container, TheExtensionChoosesTheContainerAndItsCodecs) {
   const std::string file = dir + "/" + c.file;
   ASSERT_EQ(run("--record " + file + " --seconds 1 --fps 10", dir + "/log"), 0)
       << wgtest::Slurp(dir + "/log");
-  EXPECT_FALSE(fs::exists(app::PartialName(file)));
+  EXPECT_FALSE(fs::exists(platform::PartialName(file)));
   const video::Mp4Info info = video::ProbeMp4(file, true);
   EXPECT_EQ(info.format, c.format);
   EXPECT_EQ(info.videoCodec, c.video);
@@ -297,7 +298,7 @@ TEST(CodecModule, AProgramFolderWithoutItRefusesToRecordAndLeavesNothing) {
   EXPECT_NE(log.find((app / "winter-greeting-video.so").string()), std::string::npos) << log;
   EXPECT_NE(log.find("dlopen"), std::string::npos) << log;
   EXPECT_FALSE(fs::exists(dir + "/out.mp4"));
-  EXPECT_FALSE(fs::exists(app::PartialName(dir + "/out.mp4")));
+  EXPECT_FALSE(fs::exists(platform::PartialName(dir + "/out.mp4")));
   // Playing needs no module.
   EXPECT_EQ(
       std::system(((app / "winter-greeting").string() + " --headless --frames 1 >/dev/null 2>&1").c_str()),

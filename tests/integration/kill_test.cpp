@@ -1,6 +1,5 @@
-// A run killed in the middle leaves nothing behind: no half-written video, no stray files.
+// A run killed in the middle leaves nothing behind: no half-written video or picture, no stray files.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Capture.h"
+#include "platform/files/AtomicOutput.h"
 #include "tests/support/Harness.h"
 #include "tests/support/Process.h"
 
@@ -24,7 +23,8 @@ void killMidRecord(int sig) {
   ASSERT_GT(pid, 0);
   // Mid-record: the temporary file exists and is growing.
   ASSERT_TRUE(wgtest::WaitFor(
-      [&] { return fs::exists(app::PartialName(mp4)) && fs::file_size(app::PartialName(mp4)) > 0; }, 60));
+      [&] { return fs::exists(platform::PartialName(mp4)) && fs::file_size(platform::PartialName(mp4)) > 0; },
+      60));
   kill(pid, sig);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -32,19 +32,60 @@ void killMidRecord(int sig) {
   EXPECT_TRUE(fs::is_empty(dir)) << "left behind in " << dir;
 }
 
-TEST(Kill, TerminatedMidRecordLeavesNothing) { killMidRecord(SIGTERM); }
-TEST(Kill, InterruptedMidRecordLeavesNothing) { killMidRecord(SIGINT); }
+TEST(Kill, TerminatedMidRecordLeavesNothing) {
+  killMidRecord(SIGTERM);
+}
+TEST(Kill, InterruptedMidRecordLeavesNothing) {
+  killMidRecord(SIGINT);
+}
+
+// A headless run stopped in the middle of writing its screenshot: the picture is in the temporary file,
+// not yet flushed nor under its name. Returns the run's id, or -1 when it never got there.
+pid_t StopWhileTheScreenshotIsWritten(const std::string& shot, const std::string& log) {
+  const pid_t pid = wgtest::Spawn(
+      {wgtest::AppDir() + "/winter-greeting", "--headless", "--frames", "3", "--screenshot", shot}, log,
+      {{"LD_PRELOAD", WG_STOP_AT_FSYNC_LIB}, {"WG_STOP_AT_FSYNC", platform::PartialName(shot)}});
+  int status = 0;
+  if (wgtest::WaitFor([&] { return waitpid(pid, &status, WNOHANG | WUNTRACED) == pid; }, 120) &&
+      WIFSTOPPED(status))
+    return pid;
+  wgtest::Stop(pid);
+  return -1;
+}
 
 TEST(Kill, KilledHeadlessRunLeavesNoScreenshotBehind) {
   const std::string dir = wgtest::ScratchDir("kill-headless");
-  const pid_t pid = wgtest::Spawn({wgtest::AppDir() + "/winter-greeting", "--headless", "--frames",
-                                   "100000000", "--screenshot", dir + "/shot.png"},
-                                  dir + "/../kill-headless.log");
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  kill(pid, SIGKILL);
+  const std::string shot = dir + "/shot.png";
+  const pid_t pid = StopWhileTheScreenshotIsWritten(shot, dir + "/../kill-headless.log");
+  ASSERT_GT(pid, 0) << "the screenshot was never flushed under a temporary name";
+  EXPECT_GT(fs::file_size(platform::PartialName(shot)), 0u);
+  EXPECT_FALSE(fs::exists(shot));
+  kill(pid, SIGTERM);
+  kill(pid, SIGCONT);
   int status = 0;
   waitpid(pid, &status, 0);
-  EXPECT_TRUE(fs::is_empty(dir));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+  EXPECT_TRUE(fs::is_empty(dir)) << "left behind in " << dir;
+}
+
+// SIGKILL cannot be caught: it leaves the temporary, but never a partial picture under the name
+// asked for, and the next run writes over the temporary.
+TEST(Kill, AScreenshotKilledOutrightIsNeverSeenHalfWritten) {
+  const std::string dir = wgtest::ScratchDir("kill-headless-hard");
+  const std::string shot = dir + "/shot.png";
+  const pid_t pid = StopWhileTheScreenshotIsWritten(shot, dir + "/../kill-headless-hard.log");
+  ASSERT_GT(pid, 0) << "the screenshot was never flushed under a temporary name";
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_FALSE(fs::exists(shot));
+  const pid_t again = wgtest::Spawn(
+      {wgtest::AppDir() + "/winter-greeting", "--headless", "--frames", "3", "--screenshot", shot}, "");
+  const auto status = wgtest::WaitExit(again, 120);
+  wgtest::Stop(again);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  EXPECT_TRUE(fs::is_regular_file(shot));
+  EXPECT_FALSE(fs::exists(platform::PartialName(shot)));
 }
 
 }  // namespace
