@@ -9,20 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "render/Credits.h"
+
 namespace app {
 
 struct Options;
 
-// Where the frame's two text lines start, in pixels of the 1024 x 768 picture.
-constexpr float kGreetingX = 400, kGreetingY = 20;
-constexpr float kCreditX = 300, kCreditY = 200;
+// The text lines and their places are the frame's own; a card only chooses their words and x.
+using render::kCreditX;
+using render::kCreditY;
+using render::kGreetingX;
+using render::kGreetingY;
+using render::TextLine;
+
 constexpr int kPictureWidth = 1024;
 constexpr std::size_t kMaxCreditLines = 100;
-
-struct TextLine {
-  std::string text;  // UTF-8; an empty text draws nothing
-  float x = 0;       // the left edge: the line's usual x, or less where the line would run past the picture
-};
 
 struct Card {
   // Paths of this file system.

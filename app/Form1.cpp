@@ -15,8 +15,7 @@ Form1::Form1(const Platform& platform) : Form1(platform, DefaultCard(platform.ap
 Form1::Form1(const Platform& platform, Card card)
     : API(*platform.counter),
       D3D(*platform.direct3d, card.ground, API, Rnd),
-      Gen(D3D),
-      Snow(D3D, API, Rnd, card.flake),
+      Snow(card.flake),
       Music(card.tune, platform.musicOutput),
       tmrTitle(*platform.counter, 2000),
       platform_(platform),
@@ -33,6 +32,7 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   // takes them ready.
   Music.Preload();
   D3D.InitD3D(hWnd);
+  d3d::Device& dev = D3D.DeviceFor("Startup");
   done("InitD3D");
   Music.InitMusic(hWnd);
   done("InitMusic");
@@ -40,12 +40,12 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   // ahead of the scene and the first frame's shader compiles, which fill it.
   platform::PrefaultHeapReserveInBackground();
   D3D.GetPlane().InitPlane(render::MakeVector(0, 0, 0), render::MakeVector(1000, 1000, 1000));
-  D3D.GetPlane().SetTexture(card_.ground);
+  D3D.GetPlane().SetTexture(dev, card_.ground);
   done("InitPlane+SetTexture");
-  Snow.InitSnow();
+  Snow.InitSnow(dev);
   done("InitSnow");
   scene::Mesh& mesh = D3D.GetMesh();
-  mesh.Load(card_.model);
+  mesh.Load(&dev, card_.model);
   // The application's own tree only leaves the scene when it is missing; a tree someone chose says why.
   if (card_.ownModel)
     for (const std::string& e : mesh.LoadErrors())
@@ -55,8 +55,8 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   mesh.SetPosition(0, 0, 30);
   mesh.SetScale(10, 10, 10);
   done("Mesh.Load");
-  render::InitFog(*D3D.D3DDevice);
-  Gen.InitFont();
+  render::InitFog(dev);
+  Gen.InitFont(dev);
   done("InitFog+InitFont");
   Titles.Fill(card_.greeting, card_.credits);
   D3D.Attach(&Gen, &Snow, &Titles);

@@ -9,13 +9,13 @@
 #include <string>
 
 #include "app/Card.h"
-#include "app/Credits.h"
 #include "app/modAPI.h"
 #include "music/modMusic.h"
 #include "platform/d3d/Direct3D8.h"
 #include "platform/window/IntervalTimer.h"
 #include "platform/window/PerformanceCounter.h"
 #include "platform/window/Window.h"
+#include "render/Credits.h"
 #include "render/Random.h"
 #include "render/modD3D.h"
 #include "render/modGen.h"
@@ -70,7 +70,7 @@ class Form1 {
   render::modGen Gen;
   snow::modSnow Snow;
   music::modMusic Music;
-  Credits Titles;
+  render::Credits Titles;
   platform::IntervalTimer tmrTitle;
 
  private:

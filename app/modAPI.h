@@ -4,21 +4,21 @@
 #include <cstdint>
 
 #include "platform/window/PerformanceCounter.h"
+#include "render/FrameStopwatch.h"
 
 namespace app {
 
-class modAPI {
+class modAPI final : public render::FrameStopwatch {
  public:
   explicit modAPI(platform::PerformanceCounter& counter) : counter_(counter) {}
 
   // -1 starts, 0 stops and leaves the span in FrameTime; any other flag does nothing. No error ever
   // leaves it.
-  void FrameTimer(std::int16_t flag) noexcept;
+  void FrameTimer(std::int16_t flag) noexcept override;
 
   std::int64_t PerfFrequency = 0;
   std::int64_t PerfStart = 0;
   std::int64_t PerfStop = 0;
-  double FrameTime = 0.0;  // milliseconds between the last start and the last stop
 
  private:
   platform::PerformanceCounter& counter_;

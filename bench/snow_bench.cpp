@@ -13,12 +13,13 @@ void BM_RenderSnow3000(benchmark::State& state) {
   demo.form.D3D.InitD3D(nullptr);
   demo.backend().keepDraws = false;
   snow::modSnow& snow = demo.form.Snow;
-  snow.InitSnow();
+  snow.InitSnow(demo.device());
   demo.form.API.FrameTime = 1000.0 / 60;
+  const render::FrameContext frame = demo.form.D3D.Frame("RenderSnow");
   demo.device().BeginScene();
-  for (int i = 0; i < snow::modSnow::kPoolSize; ++i) snow.RenderSnow();
+  for (int i = 0; i < snow::modSnow::kPoolSize; ++i) snow.RenderSnow(frame);
   for (auto _ : state) {
-    snow.RenderSnow();
+    snow.RenderSnow(frame);
   }
   demo.device().EndScene();
   state.counters["flakes"] = snow.FlakeCount();

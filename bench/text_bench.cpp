@@ -3,12 +3,13 @@
 // state save and restore, and the device's validation.
 #include <benchmark/benchmark.h>
 
-#include "app/Credits.h"
+#include "app/Card.h"
 #include "app/modAPI.h"
 #include "platform/d3d/Direct3D8.h"
 #include "platform/d3d/RecordingBackend.h"
 #include "platform/d3dx/Font.h"
 #include "platform/window/PerformanceCounter.h"
+#include "render/Credits.h"
 #include "render/Random.h"
 #include "render/modD3D.h"
 #include "render/modGen.h"
@@ -16,7 +17,7 @@
 namespace {
 
 struct TextFrame {
-  TextFrame() : api(counter), d3d(direct3d, ".", api, rnd), gen(d3d) {
+  TextFrame() : api(counter), d3d(direct3d, ".", api, rnd) {
     direct3d.recordCalls = false;
     d3d::D3DPRESENT_PARAMETERS params{};
     params.BackBufferWidth = 1024;
@@ -27,7 +28,7 @@ struct TextFrame {
     d3d.D3DDevice = direct3d.CreateDevice(d3d::D3DADAPTER_DEFAULT, d3d::D3DDEVTYPE_HAL, nullptr,
                                           d3d::D3DCREATE_SOFTWARE_VERTEXPROCESSING, params);
     direct3d.last->keepDraws = false;
-    gen.InitFont();
+    gen.InitFont(*d3d.D3DDevice);
     const app::Card card = app::DefaultCard(".");
     credits.Fill(card.greeting, card.credits);
   }
@@ -45,7 +46,7 @@ struct TextFrame {
   app::modAPI api;
   render::modD3D d3d;
   render::modGen gen;
-  app::Credits credits;
+  render::Credits credits;
 };
 
 // Both lines, every glyph already in the atlas: the steady state of the demo.

@@ -1,9 +1,6 @@
 #include "components/HeightMap.h"
 
-#include <png.h>
-
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +8,7 @@
 #include <new>
 
 #include "platform/base/Error.h"
+#include "platform/d3dx/PngReader.h"
 
 namespace components {
 
@@ -184,67 +182,16 @@ HeightMap ReadTga(std::ifstream& in, const unsigned char* h, std::streamoff leng
   return m;
 }
 
-// libpng reports errors by a long jump back to the set-up point; the steps between work only on
-// plain values, and the C++ objects live in the caller.
-struct PngRead {
-  std::ifstream* in = nullptr;
-  char error[200] = {};
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  ~PngRead() { png_destroy_read_struct(&png, &info, nullptr); }
-};
-
-void PngError(png_structp png, png_const_charp message) {
-  auto* r = static_cast<PngRead*>(png_get_error_ptr(png));
-  std::snprintf(r->error, sizeof r->error, "%s", message);
-  png_longjmp(png, 1);
-}
-
-void PngWarning(png_structp, png_const_charp) {}
-
-void PngData(png_structp png, png_bytep out, std::size_t size) {
-  auto* r = static_cast<PngRead*>(png_get_io_ptr(png));
-  r->in->read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
-  if (r->in->gcount() != static_cast<std::streamsize>(size)) png_error(png, "the file ends inside the image");
-}
-
-// Reads the header; false with `r.error` set on failure.
-bool PngHeader(PngRead& r, png_uint_32& w, png_uint_32& h, int& depth, int& colour, int& interlace) {
-  if (setjmp(png_jmpbuf(r.png))) return false;
-  png_set_read_fn(r.png, &r, PngData);
-  // No limit of libpng's own below the terrain's: its default refuses wide but valid maps.
-  png_set_user_limits(r.png, 0x7FFFFFFF, 0x7FFFFFFF);
-  png_read_info(r.png, r.info);
-  png_get_IHDR(r.png, r.info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
-  return true;
-}
-
-// Decodes every row into `rows` (stored values: no gamma is applied); false on failure.
-bool PngRows(PngRead& r, int depth, int colour, png_bytepp rows) {
-  if (setjmp(png_jmpbuf(r.png))) return false;
-  if (depth < 8) png_set_expand_gray_1_2_4_to_8(r.png);
-  if (colour & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(r.png);
-  png_set_interlace_handling(r.png);
-  png_read_update_info(r.png, r.info);
-  png_read_image(r.png, rows);
-  return true;
-}
-
 HeightMap ReadPng(std::ifstream& in, std::streamoff length, std::int64_t maxSamples,
                   const std::string& file) {
-  PngRead r;
-  r.in = &in;
-  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, PngError, PngWarning);
-  if (r.png) r.info = png_create_info_struct(r.png);
-  if (!r.png || !r.info) Fail("cannot start the PNG decoder", file);
   in.seekg(0);
-  png_uint_32 w = 0, h = 0;
-  int depth = 0, colour = 0, interlace = 0;
-  if (!PngHeader(r, w, h, depth, colour, interlace))
-    Fail(std::string("not a readable PNG image: ") + r.error, file);
-  if (colour == PNG_COLOR_TYPE_PALETTE) Fail("a palette PNG" + std::string(kToGrey), file);
-  if (colour & PNG_COLOR_MASK_COLOR)
-    Fail(std::string(colour & PNG_COLOR_MASK_ALPHA ? "an RGBA" : "an RGB") + " colour PNG" + kToGrey, file);
+  d3dx::PngReader r(in);
+  if (!r.Started()) Fail("cannot start the PNG decoder", file);
+  if (!r.ReadHeader()) Fail(std::string("not a readable PNG image: ") + r.Error(), file);
+  if (r.IsPalette()) Fail("a palette PNG" + std::string(kToGrey), file);
+  if (r.HasColour()) Fail(std::string(r.HasAlpha() ? "an RGBA" : "an RGB") + " colour PNG" + kToGrey, file);
+  const std::uint32_t w = r.Width(), h = r.Height();
+  const int depth = r.BitDepth();
   HeightMap m;
   m.format = std::to_string(depth) + "-bit greyscale PNG";
   CheckSize(w, h, maxSamples, file);
@@ -252,7 +199,7 @@ HeightMap ReadPng(std::ifstream& in, std::streamoff length, std::int64_t maxSamp
   m.height = static_cast<std::int32_t>(h);
   // Deflate packs at most 1032 bytes into one, so a file too short for the image data its header
   // claims is refused before that much is allocated.
-  const std::int64_t channels = colour & PNG_COLOR_MASK_ALPHA ? 2 : 1;
+  const std::int64_t channels = r.HasAlpha() ? 2 : 1;
   const std::int64_t rowBytes = 1 + (std::int64_t{m.width} * channels * depth + 7) / 8;
   if (rowBytes * m.height > 1100 * static_cast<std::int64_t>(length))
     Fail("the file is too short: " + std::to_string(length) + " bytes cannot hold " +
@@ -261,13 +208,12 @@ HeightMap ReadPng(std::ifstream& in, std::streamoff length, std::int64_t maxSamp
 
   const std::size_t stride =
       depth == 16 ? 2 * static_cast<std::size_t>(m.width) : static_cast<std::size_t>(m.width);
-  std::vector<png_byte> pixels =
-      Allocate<png_byte>(static_cast<std::int64_t>(stride) * m.height, m.width, m.height, file);
-  std::vector<png_bytep> rows = Allocate<png_bytep>(m.height, m.width, m.height, file);
+  std::vector<std::uint8_t> pixels =
+      Allocate<std::uint8_t>(static_cast<std::int64_t>(stride) * m.height, m.width, m.height, file);
+  std::vector<std::uint8_t*> rows = Allocate<std::uint8_t*>(m.height, m.width, m.height, file);
   // The picture's bottom row is grid row 0.
   for (std::size_t y = 0; y < rows.size(); ++y) rows[rows.size() - 1 - y] = pixels.data() + y * stride;
-  if (!PngRows(r, depth, colour, rows.data()))
-    Fail(std::string("cannot decode the PNG image: ") + r.error, file);
+  if (!r.ReadGreyRows(rows.data())) Fail(std::string("cannot decode the PNG image: ") + r.Error(), file);
 
   m.samples = Allocate<std::uint16_t>(std::int64_t{m.width} * m.height, m.width, m.height, file);
   if (depth == 16) {
@@ -298,7 +244,7 @@ HeightMap ReadHeightMap(const std::string& file, std::int64_t maxSamples) {
   if (length < 0) Fail("cannot read the file", file);
 
   const auto n = static_cast<std::size_t>(got);
-  if (n >= 8 && png_sig_cmp(header, 0, 8) == 0) return ReadPng(in, length, maxSamples, file);
+  if (d3dx::PngReader::HasSignature(header, n)) return ReadPng(in, length, maxSamples, file);
   const bool tga =
       n >= 3 && header[1] <= 1 &&
       (header[2] <= 3 || (header[2] >= 9 && header[2] <= 11) || header[2] == 32 || header[2] == 33);

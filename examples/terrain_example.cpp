@@ -115,7 +115,7 @@ class TerrainScene {
     render::Camera& camera = d3d_.GetCamera();
     camera.SetPosition(x, eyeY, z);
     camera.SetLook(render::MakeVector(x + fx * 40.0f, eyeY - 9.0f, z + fz * 40.0f));
-    camera.Update();
+    camera.Update(d3d_.Frame("Camera.Update"));
 
     dev.Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, render::modD3D::kSkyColor, 1.0f, 0);
     dev.BeginScene();

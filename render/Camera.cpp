@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "platform/d3d/Device.h"
 #include "platform/base/Error.h"
+#include "platform/d3d/Device.h"
 #include "platform/d3d/d3dxmath.h"
-#include "render/modD3D.h"
+#include "render/FrameContext.h"
 #include "render/modGen.h"
 
 namespace render {
@@ -24,19 +24,19 @@ void Camera::SetLook(const d3d::D3DVECTOR& Point) {
   UseLook = true;
 }
 
-void Camera::Update() {
-  CalcView();
-  d3d::Device& dev = d3d_.DeviceFor("Camera.Update");
-  dev.SetTransform(d3d::D3DTS_PROJECTION, d3d_.matProj);
-  dev.SetTransform(d3d::D3DTS_VIEW, d3d_.matView);
-  D3DXMatrixIdentity(&d3d_.matWorld);
-  dev.SetTransform(d3d::D3DTS_WORLD, d3d_.matWorld);
+void Camera::Update(const FrameContext& frame) {
+  CalcView(frame.matView);
+  d3d::Device& dev = frame.D3DDevice;
+  dev.SetTransform(d3d::D3DTS_PROJECTION, frame.matProj);
+  dev.SetTransform(d3d::D3DTS_VIEW, frame.matView);
+  D3DXMatrixIdentity(&frame.matWorld);
+  dev.SetTransform(d3d::D3DTS_WORLD, frame.matWorld);
 }
 
-void Camera::CalcView() {
+void Camera::CalcView(d3d::D3DMATRIX& matView) const {
   if (UseLook) {
     const d3d::D3DVECTOR up = MakeVector(0.0f, 1.0f, 0.0f);
-    D3DXMatrixLookAtLH(&d3d_.matView, &vecPos, &vecLook, &up);
+    D3DXMatrixLookAtLH(&matView, &vecPos, &vecLook, &up);
     return;
   }
   d3d::D3DMATRIX T, Rx, Ry, RyRx;
@@ -51,7 +51,7 @@ void Camera::CalcView() {
   D3DXMatrixRotationX(&Rx, vecRot.x);
   D3DXMatrixRotationY(&Ry, vecRot.y);
   D3DXMatrixMultiply(&RyRx, &Ry, &Rx);
-  D3DXMatrixMultiply(&d3d_.matView, &RyRx, &T);
+  D3DXMatrixMultiply(&matView, &RyRx, &T);
 }
 
 }  // namespace render

@@ -6,26 +6,24 @@
 
 namespace render {
 
-class modD3D;
+struct FrameContext;
 
 class Camera {
  public:
-  explicit Camera(modD3D& d3d) : d3d_(d3d) {}
-
   void SetPosition(float x, float Y, float Z);
   void SetRotation(float x, float Y);
   void SetLook(const d3d::D3DVECTOR& Point);
   d3d::D3DVECTOR GetPosition() const { return vecPos; }
   d3d::D3DVECTOR GetRotation() const { return vecRot; }
-  // CalcView, then projection, view and an identity world on the device.
-  void Update();
+  // CalcView into the frame's view, then projection, view and an identity world (the frame's world
+  // matrix reset) on the device.
+  void Update(const FrameContext& frame);
 
   bool UsesLook() const { return UseLook; }
 
  private:
-  void CalcView();
+  void CalcView(d3d::D3DMATRIX& matView) const;
 
-  modD3D& d3d_;
   d3d::D3DVECTOR vecPos{};
   d3d::D3DVECTOR vecRot{};
   d3d::D3DVECTOR vecLook{};

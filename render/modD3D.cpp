@@ -2,12 +2,12 @@
 
 #include <cmath>
 
-#include "app/Credits.h"
-#include "app/modAPI.h"
 #include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Texture.h"
 #include "render/Camera.h"
+#include "render/Credits.h"
+#include "render/FrameStopwatch.h"
 #include "render/Random.h"
 #include "render/modGen.h"
 #include "scene/Mesh.h"
@@ -18,29 +18,33 @@ namespace render {
 
 using namespace d3d;
 
-modD3D::modD3D(Direct3D8& dx, std::string GroundFile, app::modAPI& api, Random& rnd)
-    : DX(dx), groundFile_(std::move(GroundFile)), api_(api), rnd_(rnd) {}
+modD3D::modD3D(Direct3D8& dx, std::string GroundFile, FrameStopwatch& stopwatch, Random& rnd)
+    : DX(dx), groundFile_(std::move(GroundFile)), stopwatch_(stopwatch), rnd_(rnd) {}
 
 modD3D::~modD3D() = default;
 
 Camera& modD3D::GetCamera() {
-  if (!camera_) camera_ = std::make_unique<Camera>(*this);
+  if (!camera_) camera_ = std::make_unique<Camera>();
   return *camera_;
 }
 
 scene::Plane& modD3D::GetPlane() {
-  if (!plane_) plane_ = std::make_unique<scene::Plane>(*this);
+  if (!plane_) plane_ = std::make_unique<scene::Plane>();
   return *plane_;
 }
 
 scene::Mesh& modD3D::GetMesh() {
-  if (!mesh_) mesh_ = std::make_unique<scene::Mesh>(*this);
+  if (!mesh_) mesh_ = std::make_unique<scene::Mesh>();
   return *mesh_;
 }
 
 Device& modD3D::DeviceFor(const char* call) const {
   if (!D3DDevice) throw platform::Error(call, "no device: InitD3D has not run");
   return *D3DDevice;
+}
+
+FrameContext modD3D::Frame(const char* call) {
+  return FrameContext{DeviceFor(call), stopwatch_.FrameTime, rnd_, matWorld, matView, matProj};
 }
 
 void modD3D::InitD3D(void* hWnd) {
@@ -84,21 +88,24 @@ void modD3D::InitD3D(void* hWnd) {
 }
 
 void modD3D::RenderFrame() {
+  // Before the stopwatch starts: a frame that cannot be drawn measures nothing.
   DeviceFor("RenderFrame");
-  api_.FrameTimer(-1);
-  GetCamera().Update();
-  D3DDevice->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSkyColor, 1.0f, 0);
-  D3DDevice->BeginScene();
+  stopwatch_.FrameTimer(-1);
+  const FrameContext frame = Frame("RenderFrame");
+  GetCamera().Update(frame);
+  frame.D3DDevice.Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSkyColor, 1.0f, 0);
+  frame.D3DDevice.BeginScene();
   MoveCamera();
-  if (mesh_) mesh_->Render();
-  if (snow_) snow_->RenderSnow();
-  if (plane_) plane_->RenderPlane();
+  if (mesh_) mesh_->Render(frame);
+  if (snow_) snow_->RenderSnow(frame);
+  if (plane_) plane_->RenderPlane(frame);
   if (gen_) {
-    if (credits_) gen_->PrintText(credits_->Greeting.x, 20, credits_->Greeting.text, D3DColorRGB(255, 0, 0));
+    if (credits_)
+      gen_->PrintText(credits_->Greeting.x, kGreetingY, credits_->Greeting.text, D3DColorRGB(255, 0, 0));
     // Three draws a frame, red first, each scaled to 0..255 and rounded ties-to-even.
-    const auto r = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
-    const auto g = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
-    const auto b = static_cast<std::int16_t>(std::nearbyint(rnd_.Rnd() * 255));
+    const auto r = static_cast<std::int16_t>(std::nearbyint(frame.Rnd.Rnd() * 255));
+    const auto g = static_cast<std::int16_t>(std::nearbyint(frame.Rnd.Rnd() * 255));
+    const auto b = static_cast<std::int16_t>(std::nearbyint(frame.Rnd.Rnd() * 255));
     const D3DCOLOR credit = D3DColorRGB(static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(g),
                                         static_cast<std::uint32_t>(b));
     if (credits_) {
@@ -106,17 +113,17 @@ void modD3D::RenderFrame() {
       if (credits_->TitleIndex < 0 || static_cast<std::size_t>(credits_->TitleIndex) >= lines.size())
         throw platform::Error("RenderFrame", "credit line index " + std::to_string(credits_->TitleIndex) +
                                                  " out of range 0.." + std::to_string(lines.size() - 1));
-      const app::TextLine& line = lines[static_cast<std::size_t>(credits_->TitleIndex)];
-      gen_->PrintText(line.x, 200, line.text, credit);
+      const TextLine& line = lines[static_cast<std::size_t>(credits_->TitleIndex)];
+      gen_->PrintText(line.x, kCreditY, line.text, credit);
     }
   }
-  D3DDevice->EndScene();
-  D3DDevice->Present(nullptr, nullptr, nullptr, nullptr);
-  api_.FrameTimer(0);
+  frame.D3DDevice.EndScene();
+  frame.D3DDevice.Present(nullptr, nullptr, nullptr, nullptr);
+  stopwatch_.FrameTimer(0);
 }
 
 void modD3D::MoveCamera() {
-  double angle = static_cast<double>(OrbitAngle) + api_.FrameTime * 0.0005;
+  double angle = static_cast<double>(OrbitAngle) + stopwatch_.FrameTime * 0.0005;
   if (!std::isfinite(angle)) throw platform::Error("MoveCamera", "orbit angle is not a finite number");
   // Kept within one turn: a 32-bit angle that only grew would, after a few days, be too coarse to
   // take one frame's step, and the camera would stop.

@@ -7,11 +7,8 @@
 
 #include "platform/d3d/Device.h"
 #include "platform/d3d/Direct3D8.h"
+#include "render/FrameContext.h"
 
-namespace app {
-class modAPI;
-struct Credits;
-}  // namespace app
 namespace scene {
 class Plane;
 class Mesh;
@@ -23,17 +20,20 @@ class modSnow;
 namespace render {
 
 class Camera;
+class FrameStopwatch;
 class modGen;
 class Random;
+struct Credits;
 
 class modD3D {
  public:
-  // `DX` creates the device; `GroundFile` is the ground texture, loaded as GroundTexture.
-  modD3D(d3d::Direct3D8& DX, std::string GroundFile, app::modAPI& api, Random& rnd);
+  // `DX` creates the device; `GroundFile` is the ground texture, loaded as GroundTexture. RenderFrame
+  // times each frame on `stopwatch` and hands `rnd` to the draws.
+  modD3D(d3d::Direct3D8& DX, std::string GroundFile, FrameStopwatch& stopwatch, Random& rnd);
   ~modD3D();
 
   // The modules the frame sequence draws with; any left null is skipped.
-  void Attach(modGen* gen, snow::modSnow* snow, app::Credits* credits) {
+  void Attach(modGen* gen, snow::modSnow* snow, Credits* credits) {
     gen_ = gen;
     snow_ = snow;
     credits_ = credits;
@@ -51,6 +51,9 @@ class modD3D {
 
   // The device, for an operation that needs one: before InitD3D has made it, an error naming `call`.
   d3d::Device& DeviceFor(const char* call) const;
+  // What a draw needs now: the device (as DeviceFor(`call`) gives it), the stopwatch's last span,
+  // the generator and the shared matrices.
+  FrameContext Frame(const char* call);
 
   // Shared rendering state.
   d3d::Direct3D8& DX;
@@ -66,11 +69,11 @@ class modD3D {
 
  private:
   std::string groundFile_;
-  app::modAPI& api_;
+  FrameStopwatch& stopwatch_;
   Random& rnd_;
   modGen* gen_ = nullptr;
   snow::modSnow* snow_ = nullptr;
-  app::Credits* credits_ = nullptr;
+  Credits* credits_ = nullptr;
   std::unique_ptr<Camera> camera_;
   std::unique_ptr<scene::Plane> plane_;
   std::unique_ptr<scene::Mesh> mesh_;

@@ -5,7 +5,6 @@
 
 #include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
-#include "render/modD3D.h"
 
 namespace render {
 
@@ -37,16 +36,16 @@ d3dx::StdFont TextFontSource() {
   return source;
 }
 
-modGen::modGen(modD3D& d3d) : d3d_(d3d) {}
+modGen::modGen() = default;
 modGen::~modGen() = default;
 
-void modGen::InitFont() {
+void modGen::InitFont(d3d::Device& dev) {
   TextFontSource_ = std::make_unique<d3dx::StdFont>(TextFontSource());
   const d3dx::GdiFont handle = TextFontSource_->hFont();
   // Text in another face's widths no longer sits where it was laid out: say so once, and go on.
   if (const std::string warning = d3dx::SubstitutionWarning(handle); !warning.empty())
     std::cerr << "Warning: " << warning << "\n";
-  TextFont_ = d3dx::D3DXCreateFont(d3d_.DeviceFor("InitFont"), handle);
+  TextFont_ = d3dx::D3DXCreateFont(dev, handle);
 }
 
 void modGen::PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color) {

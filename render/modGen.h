@@ -12,9 +12,11 @@ struct StdFont;
 class Font;
 }  // namespace d3dx
 
-namespace render {
+namespace d3d {
+class Device;
+}
 
-class modD3D;
+namespace render {
 
 d3d::D3DVECTOR MakeVector(float x, float y, float z);
 
@@ -29,17 +31,17 @@ d3d::D3DCOLOR LerpColor(d3d::D3DCOLOR first, d3d::D3DCOLOR second, float t);
 
 class modGen {
  public:
-  explicit modGen(modD3D& d3d);
+  modGen();
   ~modGen();
 
-  void InitFont();
+  // Makes TextFont on `dev`, which every later PrintText draws on.
+  void InitFont(d3d::Device& dev);
   // Draws `text` (UTF-8) with its top-left corner at (x, y), both rounded ties-to-even.
   void PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color);
 
   d3dx::Font* TextFont() const { return TextFont_.get(); }
 
  private:
-  modD3D& d3d_;
   std::unique_ptr<d3dx::StdFont> TextFontSource_;
   std::unique_ptr<d3dx::Font> TextFont_;
 };

@@ -3,14 +3,14 @@
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/files/FileName.h"
-#include "render/modD3D.h"
+#include "render/FrameContext.h"
 #include "render/modGen.h"
 
 namespace scene {
 
 using namespace d3d;
 
-void Mesh::Load(const std::string& File) {
+void Mesh::Load(Device* device, const std::string& File) {
   d3dx::D3DXMaterialBuffer buffer;
   DWORD count = 0;
   // A file that cannot be loaded leaves the mesh empty, whatever it held before.
@@ -18,7 +18,6 @@ void Mesh::Load(const std::string& File) {
   NumMaterials = 0;
   loadErrors_.clear();
   // Without a device nothing loads, and Load reports no failure: the model stays empty.
-  Device* device = d3d_.D3DDevice.get();
   if (!device) {
     Materials.clear();
     Textures.clear();
@@ -73,10 +72,10 @@ void Mesh::SetScale(float x, float Y, float Z) {
   vecScale = D3DVECTOR{x, Y, Z};
 }
 
-void Mesh::Render() {
-  Device& dev = d3d_.DeviceFor("Mesh.Render");
+void Mesh::Render(const render::FrameContext& frame) {
+  Device& dev = frame.D3DDevice;
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
-  CalcWorld();
+  CalcWorld(dev);
   for (std::int32_t i = 0; i < NumMaterials; ++i) {
     const auto n = static_cast<std::size_t>(i);
     dev.SetTexture(0, Textures[n]);
@@ -88,8 +87,7 @@ void Mesh::Render() {
 }
 
 // Each MultiplyTransform puts its matrix on the left, so the world ends as S x Rz x Ry x Rx x T.
-void Mesh::CalcWorld() {
-  Device& dev = d3d_.DeviceFor("Mesh.CalcWorld");
+void Mesh::CalcWorld(Device& dev) {
   d3dx::D3DXMatrixIdentity(&matMesh);
   d3dx::D3DXMatrixTranslation(&matMesh, vecPos.x, vecPos.y, vecPos.z);
   dev.SetTransform(D3DTS_WORLD, matMesh);

@@ -11,22 +11,21 @@
 #include "platform/d3dx/Mesh.h"
 
 namespace render {
-class modD3D;
+struct FrameContext;
 }
 
 namespace scene {
 
 class Mesh {
  public:
-  explicit Mesh(render::modD3D& d3d) : d3d_(d3d) {}
-
   // Never fails: each step that fails is skipped. Resets the scale to (1, 1, 1). The textures the
-  // model names are looked up in the folder of `File`.
-  void Load(const std::string& File);
+  // model names are looked up in the folder of `File`. Without a device (`dev` null) nothing loads
+  // and the model is left empty.
+  void Load(d3d::Device* dev, const std::string& File);
   void SetPosition(float x, float Y, float Z);
   void SetRotation(float x, float Y, float Z);
   void SetScale(float x, float Y, float Z);
-  void Render();
+  void Render(const render::FrameContext& frame);
 
   const d3dx::D3DXMesh* GetMesh() const { return objMesh.get(); }
   const std::vector<d3d::D3DMATERIAL8>& GetMaterials() const { return Materials; }
@@ -40,9 +39,8 @@ class Mesh {
   const d3d::D3DVECTOR& GetScale() const { return vecScale; }
 
  private:
-  void CalcWorld();
+  void CalcWorld(d3d::Device& dev);
 
-  render::modD3D& d3d_;
   std::unique_ptr<d3dx::D3DXMesh> objMesh;
   std::vector<d3d::D3DMATERIAL8> Materials;
   std::vector<std::shared_ptr<d3d::Texture>> Textures;

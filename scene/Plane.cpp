@@ -2,7 +2,7 @@
 
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Texture.h"
-#include "render/modD3D.h"
+#include "render/FrameContext.h"
 
 namespace scene {
 
@@ -18,14 +18,14 @@ void Plane::InitPlane(const D3DVECTOR& Position, const D3DVECTOR& Scaling) {
   VertexSize = sizeof(PlaneVertex);
 }
 
-void Plane::RenderPlane() {
-  Device& dev = d3d_.DeviceFor("Plane.RenderPlane");
+void Plane::RenderPlane(const render::FrameContext& frame) {
+  Device& dev = frame.D3DDevice;
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
-  d3dx::D3DXMatrixTranslation(&d3d_.matWorld, vecPos.x, vecPos.y, vecPos.z);
-  dev.SetTransform(D3DTS_WORLD, d3d_.matWorld);
+  d3dx::D3DXMatrixTranslation(&frame.matWorld, vecPos.x, vecPos.y, vecPos.z);
+  dev.SetTransform(D3DTS_WORLD, frame.matWorld);
   // The device puts the scaling on the left of the translation: scaled first, then moved.
-  d3dx::D3DXMatrixScaling(&d3d_.matWorld, vecScale.x, vecScale.y, vecScale.z);
-  dev.MultiplyTransform(D3DTS_WORLD, d3d_.matWorld);
+  d3dx::D3DXMatrixScaling(&frame.matWorld, vecScale.x, vecScale.y, vecScale.z);
+  dev.MultiplyTransform(D3DTS_WORLD, frame.matWorld);
   dev.SetVertexShader(kFVF);
   dev.SetTexture(0, Texture);
   dev.DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, Vertex.data(), static_cast<DWORD>(VertexSize));
@@ -33,9 +33,9 @@ void Plane::RenderPlane() {
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
 }
 
-void Plane::SetTexture(const std::string& File) {
+void Plane::SetTexture(Device& dev, const std::string& File) {
   // Loaded first, so a failure keeps the previous texture.
-  auto loaded = d3dx::D3DXCreateTextureFromFile(d3d_.DeviceFor("Plane.SetTexture"), File);
+  auto loaded = d3dx::D3DXCreateTextureFromFile(dev, File);
   Texture = std::move(loaded);
 }
 

@@ -9,7 +9,7 @@
 #include "platform/d3d/Device.h"
 
 namespace render {
-class modD3D;
+struct FrameContext;
 }
 
 namespace scene {
@@ -24,18 +24,16 @@ class Plane {
  public:
   static constexpr d3d::DWORD kFVF = d3d::D3DFVF_XYZ | d3d::D3DFVF_TEX1;  // 0x102
 
-  explicit Plane(render::modD3D& d3d) : d3d_(d3d) {}
-
   void InitPlane(const d3d::D3DVECTOR& Position, const d3d::D3DVECTOR& Scaling);
-  void RenderPlane();
-  void SetTexture(const std::string& File);
+  // Builds the placement in the frame's world matrix.
+  void RenderPlane(const render::FrameContext& frame);
+  void SetTexture(d3d::Device& dev, const std::string& File);
 
   const std::array<PlaneVertex, 4>& Vertices() const { return Vertex; }
   std::int32_t GetVertexSize() const { return VertexSize; }
   const std::shared_ptr<d3d::Texture>& GetTexture() const { return Texture; }
 
  private:
-  render::modD3D& d3d_;
   std::array<PlaneVertex, 4> Vertex{};
   std::int32_t VertexSize = 0;
   d3d::D3DVECTOR vecPos{};

@@ -4,33 +4,31 @@
 #include <limits>
 #include <string>
 
-#include "app/modAPI.h"
 #include "platform/base/Error.h"
 #include "platform/d3dx/Texture.h"
+#include "render/FrameContext.h"
 #include "render/Random.h"
 #include "render/fog.h"
-#include "render/modD3D.h"
 #include "render/modGen.h"
 
 namespace snow {
 
 using namespace d3d;
 
-void modSnow::InitSnow() {
-  d3d_.DeviceFor("InitSnow");
+void modSnow::InitSnow(Device& dev) {
   SnowGround_ = 0.0f;
-  SnowTexture_ = d3dx::D3DXCreateTextureFromFile(*d3d_.D3DDevice, flakeFile_);
+  SnowTexture_ = d3dx::D3DXCreateTextureFromFile(dev, flakeFile_);
   VertexSize_ = static_cast<std::int32_t>(GetFVFVertexSize(kFVF));
-  SnowVB_ = d3d_.D3DDevice->CreateVertexBuffer(static_cast<DWORD>(VertexSize_) * kPoolSize,
-                                               D3DUSAGE_WRITEONLY | D3DUSAGE_POINTS, kFVF, D3DPOOL_MANAGED);
+  SnowVB_ = dev.CreateVertexBuffer(static_cast<DWORD>(VertexSize_) * kPoolSize,
+                                   D3DUSAGE_WRITEONLY | D3DUSAGE_POINTS, kFVF, D3DPOOL_MANAGED);
   Flakes_.assign(kPoolSize, SnowFlake{});
 }
 
-void modSnow::RenderSnow() {
+void modSnow::RenderSnow(const render::FrameContext& frame) {
   FlakeCount_ += 1;
   if (FlakeCount_ > kPoolSize) FlakeCount_ = kPoolSize;
 
-  const double frameTime = api_.FrameTime;
+  const double frameTime = frame.FrameTime;
   for (std::int32_t i = 0; i < FlakeCount_; ++i) {
     if (static_cast<std::size_t>(i) >= Flakes_.size())
       throw platform::Error("RenderSnow",
@@ -50,33 +48,33 @@ void modSnow::RenderSnow() {
       f.GroundFrames = static_cast<std::int16_t>(f.GroundFrames + 1);
       const double faded = static_cast<double>(f.ColorValue.a) - 0.1;
       if (faded >= 0) f.ColorValue.a = static_cast<float>(faded);
-      if (f.GroundFrames == 10) ResetFlake(f);
+      if (f.GroundFrames == 10) ResetFlake(f, frame.Rnd);
     }
 
     const SnowVertex v = MakeSnowVertex(f.vecPos.x, f.vecPos.y, f.vecPos.z, MakeColor(f.ColorValue));
     SnowVB_->SetData(static_cast<DWORD>(i) * sizeof(SnowVertex), sizeof(SnowVertex), 0, &v);
   }
 
-  Device& dev = *d3d_.D3DDevice;
+  Device& dev = frame.D3DDevice;
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
   dev.SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
   dev.SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
   dev.SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
   dev.SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-  DrawSnow();
+  DrawSnow(dev);
 }
 
-void modSnow::ResetFlake(SnowFlake& flake) {
-  const float x = SpawnCoordinate(RandRange(-100, 100), 100.0f);
-  const float z = SpawnCoordinate(RandRange(-100, 100), 100.0f);
+void modSnow::ResetFlake(SnowFlake& flake, render::Random& rnd) {
+  const float x = SpawnCoordinate(RandRange(rnd, -100, 100), 100.0f);
+  const float z = SpawnCoordinate(RandRange(rnd, -100, 100), 100.0f);
   flake.vecPos = render::MakeVector(x, 100, z);
   flake.vecSpeed = render::MakeVector(0, -0.0081f, 0);
   flake.GroundFrames = 0;
   flake.ColorValue = D3DCOLORVALUE{1, 1, 1, 1};
 }
 
-double modSnow::RandRange(double low, double high) {
-  return rnd_.Rnd() * (high - low) + low;
+double modSnow::RandRange(render::Random& rnd, double low, double high) {
+  return rnd.Rnd() * (high - low) + low;
 }
 
 float modSnow::SpawnCoordinate(double value, float high) {
@@ -96,8 +94,7 @@ SnowVertex modSnow::MakeSnowVertex(float x, float y, float z, D3DCOLOR color) {
   return SnowVertex{p.x, p.y, p.z, color};
 }
 
-void modSnow::DrawSnow() {
-  Device& dev = *d3d_.D3DDevice;
+void modSnow::DrawSnow(Device& dev) {
   dev.SetVertexShader(kFVF);
   dev.SetTexture(0, SnowTexture_);
   dev.SetRenderState(D3DRS_FOGENABLE, 0);

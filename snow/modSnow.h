@@ -8,11 +8,8 @@
 
 #include "platform/d3d/Device.h"
 
-namespace app {
-class modAPI;
-}
 namespace render {
-class modD3D;
+struct FrameContext;
 class Random;
 }  // namespace render
 
@@ -38,13 +35,13 @@ class modSnow {
   static constexpr d3d::DWORD kFVF = d3d::D3DFVF_XYZ | d3d::D3DFVF_DIFFUSE;  // 0x42
 
   // `FlakeFile` is the flake sprite, an image with alpha.
-  modSnow(render::modD3D& d3d, app::modAPI& api, render::Random& rnd, std::string FlakeFile)
-      : d3d_(d3d), api_(api), rnd_(rnd), flakeFile_(std::move(FlakeFile)) {}
+  explicit modSnow(std::string FlakeFile) : flakeFile_(std::move(FlakeFile)) {}
 
-  void InitSnow();
-  void RenderSnow();
-  void ResetFlake(SnowFlake& flake);
-  double RandRange(double low, double high);
+  void InitSnow(d3d::Device& dev);
+  // Moves each active flake by the frame's time, respawning from the frame's generator, and draws.
+  void RenderSnow(const render::FrameContext& frame);
+  static void ResetFlake(SnowFlake& flake, render::Random& rnd);
+  static double RandRange(render::Random& rnd, double low, double high);
   // The colour as packed ARGB; a component whose scaled value rounds outside 0..255 is an overflow
   // error. Inline: it runs for every flake of every frame.
   static d3d::D3DCOLOR MakeColor(const d3d::D3DCOLORVALUE& color) {
@@ -55,7 +52,7 @@ class modSnow {
     return (a << 24) | (r << 16) | (g << 8) | b;
   }
   static SnowVertex MakeSnowVertex(float x, float y, float z, d3d::D3DCOLOR color);
-  void DrawSnow();
+  void DrawSnow(d3d::Device& dev);
 
   // A respawn coordinate drawn in [low, high) as a 32-bit float. Rounding to float can carry a draw
   // just below `high` up onto it; such a draw takes the largest float below `high` instead, so the
@@ -85,9 +82,6 @@ class modSnow {
   }
   [[noreturn]] [[gnu::cold]] static void ColorOverflow(float c, const char* name);
 
-  render::modD3D& d3d_;
-  app::modAPI& api_;
-  render::Random& rnd_;
   std::string flakeFile_;
 
   std::vector<SnowFlake> Flakes_;

@@ -19,7 +19,7 @@ TEST(CreditTimer, CyclesZeroToEightAndBack) {
 }
 
 TEST(CreditTimer, TheBuiltInLinesAreFilledAtTheOddIndicesOfElevenEntries) {
-  app::Credits c;
+  render::Credits c;
   const app::Card card = app::DefaultCard("/opt/wg");
   c.Fill(card.greeting, card.credits);
   ASSERT_EQ(c.TitleLines.size(), 11u);

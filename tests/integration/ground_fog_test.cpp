@@ -40,7 +40,7 @@ struct GroundScene {
     form.D3D.InitD3D(nullptr);
     auto& plane = form.D3D.GetPlane();
     plane.InitPlane(D3DVECTOR{0, 0, 0}, D3DVECTOR{1000, 1000, 1000});
-    plane.SetTexture(platform::MediaPath(wgtest::AppDir(), "\\tex\\snow.jpg"));
+    plane.SetTexture(*form.D3D.D3DDevice, platform::MediaPath(wgtest::AppDir(), "\\tex\\snow.jpg"));
     render::InitFog(*form.D3D.D3DDevice);
     auto& cam = form.D3D.GetCamera();
     cam.SetPosition(100, 15, 30);
@@ -49,10 +49,11 @@ struct GroundScene {
   std::vector<std::uint8_t> render(bool fog) {
     Device& dev = *form.D3D.D3DDevice;
     dev.SetRenderState(D3DRS_FOGENABLE, fog ? 1 : 0);
-    form.D3D.GetCamera().Update();
+    const render::FrameContext frame = form.D3D.Frame("GroundScene");
+    form.D3D.GetCamera().Update(frame);
     dev.Clear(0, nullptr, 3, render::modD3D::kSkyColor, 1.0f, 0);
     dev.BeginScene();
-    form.D3D.GetPlane().RenderPlane();
+    form.D3D.GetPlane().RenderPlane(frame);
     dev.EndScene();
     dev.Present(nullptr, nullptr, nullptr, nullptr);
     DWORD w, h;

@@ -21,8 +21,8 @@ D3DMATRIX identity() {
 TEST(Camera, UpdateOnAFreshCameraSetsAnIdentityView) {
   wgtest::RecordingDemo demo;
   demo.form.D3D.InitD3D(nullptr);
-  render::Camera camera(demo.form.D3D);
-  camera.Update();
+  render::Camera camera;
+  camera.Update(demo.frame());
   EXPECT_TRUE(demo.device().GetTransform(D3DTS_VIEW) == identity());
   EXPECT_TRUE(demo.device().GetTransform(D3DTS_WORLD) == identity());
   EXPECT_TRUE(demo.form.D3D.matWorld == identity());
@@ -33,7 +33,7 @@ TEST(Camera, UpdateSendsProjectionViewThenWorld) {
   wgtest::RecordingDemo demo;
   demo.form.D3D.InitD3D(nullptr);
   demo.backend().calls.clear();
-  demo.form.D3D.GetCamera().Update();
+  demo.form.D3D.GetCamera().Update(demo.frame());
   const auto& calls = demo.backend().calls;
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].args, (std::vector<std::int64_t>{3}));
@@ -95,7 +95,7 @@ TEST(Camera, TheSecondFrameLooksFromTheOrbitStartAtTheTree) {
 TEST(Camera, SetRotationAfterSetLookReturnsToRotationMode) {
   wgtest::RecordingDemo demo;
   demo.form.D3D.InitD3D(nullptr);
-  render::Camera camera(demo.form.D3D);
+  render::Camera camera;
   camera.SetLook(D3DVECTOR{1, 2, 3});
   EXPECT_TRUE(camera.UsesLook());
   camera.SetRotation(0.25f, -0.5f);
@@ -109,11 +109,11 @@ TEST(Camera, SetRotationAfterSetLookReturnsToRotationMode) {
 TEST(Camera, SetPositionKeepsLookAtMode) {
   wgtest::RecordingDemo demo;
   demo.form.D3D.InitD3D(nullptr);
-  render::Camera camera(demo.form.D3D);
+  render::Camera camera;
   camera.SetLook(D3DVECTOR{0, 10, 30});
   camera.SetPosition(5, 6, 7);
   EXPECT_TRUE(camera.UsesLook());
-  camera.Update();
+  camera.Update(demo.frame());
   D3DMATRIX lookAt;
   const D3DVECTOR eye{5, 6, 7}, at{0, 10, 30}, up{0, 1, 0};
   d3dx::D3DXMatrixLookAtLH(&lookAt, &eye, &at, &up);
@@ -123,10 +123,10 @@ TEST(Camera, SetPositionKeepsLookAtMode) {
 TEST(Camera, RotationModeRotatesAboutYThenXThenTranslates) {
   wgtest::RecordingDemo demo;
   demo.form.D3D.InitD3D(nullptr);
-  render::Camera camera(demo.form.D3D);
+  render::Camera camera;
   camera.SetPosition(1, 2, 3);
   camera.SetRotation(0.3f, 0.7f);
-  camera.Update();
+  camera.Update(demo.frame());
   D3DMATRIX ry, rx, t, a, expected;
   d3dx::D3DXMatrixRotationY(&ry, 0.7f);
   d3dx::D3DXMatrixRotationX(&rx, 0.3f);

@@ -89,7 +89,7 @@ std::vector<const RecordingBackend::Draw*> textDraws(const RecordingBackend& b) 
 struct TextScene {
   TextScene() {
     demo.form.D3D.InitD3D(nullptr);
-    demo.form.Gen.InitFont();
+    demo.form.Gen.InitFont(demo.device());
   }
   Device& dev() { return demo.device(); }
   RecordingBackend& rec() { return demo.backend(); }
@@ -560,7 +560,7 @@ TEST(TextPixels, TheGreetingBlendsItsCoverageOverTheSky) {
   app::Platform platform{nullptr, &counter, &direct3d, wgtest::AppDir()};
   app::Form1 form(platform);
   form.D3D.InitD3D(nullptr);
-  form.Gen.InitFont();
+  form.Gen.InitFont(*form.D3D.D3DDevice);
   Device& dev = *form.D3D.D3DDevice;
   dev.Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, render::modD3D::kSkyColor, 1.0f, 0);
   dev.BeginScene();

@@ -27,9 +27,9 @@ struct TreeScene {
     form.D3D.InitD3D(nullptr);
     auto& plane = form.D3D.GetPlane();
     plane.InitPlane(D3DVECTOR{0, 0, 0}, D3DVECTOR{1000, 1000, 1000});
-    plane.SetTexture(platform::MediaPath(wgtest::AppDir(), "\\tex\\snow.jpg"));
+    plane.SetTexture(*form.D3D.D3DDevice, platform::MediaPath(wgtest::AppDir(), "\\tex\\snow.jpg"));
     auto& mesh = form.D3D.GetMesh();
-    mesh.Load(platform::MediaPath(wgtest::AppDir(), "\\models\\tree.x"));
+    mesh.Load(form.D3D.D3DDevice.get(), platform::MediaPath(wgtest::AppDir(), "\\models\\tree.x"));
     mesh.SetScale(10, 10, 10);
     mesh.SetPosition(0, 1, 30);
     render::InitFog(*form.D3D.D3DDevice);
@@ -43,11 +43,12 @@ struct TreeScene {
   std::vector<std::uint8_t> render(bool fog, bool tree) {
     Device& dev = *form.D3D.D3DDevice;
     dev.SetRenderState(D3DRS_FOGENABLE, fog ? 1 : 0);
-    form.D3D.GetCamera().Update();
+    const render::FrameContext frame = form.D3D.Frame("TreeScene");
+    form.D3D.GetCamera().Update(frame);
     dev.Clear(0, nullptr, 3, render::modD3D::kSkyColor, 1.0f, 0);
     dev.BeginScene();
-    if (tree) form.D3D.GetMesh().Render();
-    form.D3D.GetPlane().RenderPlane();
+    if (tree) form.D3D.GetMesh().Render(frame);
+    form.D3D.GetPlane().RenderPlane(frame);
     dev.EndScene();
     dev.Present(nullptr, nullptr, nullptr, nullptr);
     DWORD w, h;

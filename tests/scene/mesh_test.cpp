@@ -58,7 +58,7 @@ struct MeshFixture : ::testing::Test {
     dev().BeginScene();
     demo.backend().calls.clear();
     demo.backend().draws.clear();
-    mesh().Render();
+    mesh().Render(demo.frame());
     auto calls = demo.backend().calls;
     dev().EndScene();
     return calls;
@@ -71,7 +71,7 @@ struct MeshFixture : ::testing::Test {
 };
 
 TEST_F(MeshFixture, DemoPlacementPutsModelPointOneZeroZeroAtTenOneThirty) {
-  mesh().Load(tree());
+  mesh().Load(&dev(), tree());
   mesh().SetPosition(0, 0, 30);
   mesh().SetScale(10, 10, 10);
   mesh().SetPosition(0, 1, 30);
@@ -107,7 +107,7 @@ TEST_F(MeshFixture, InTheRunningDemoTheTreeIsDrawnAtItsOrbitPlacement) {
 }
 
 TEST_F(MeshFixture, CalcWorldSetsTranslationThenMultipliesRotationsAndScaleOnTheLeft) {
-  mesh().Load(tree());
+  mesh().Load(&dev(), tree());
   mesh().SetPosition(1, 2, 3);
   mesh().SetRotation(0.3f, -0.7f, 1.1f);
   mesh().SetScale(2, 3, 4);
@@ -140,7 +140,7 @@ TEST_F(MeshFixture, LoadResetsTheScaleButKeepsPositionAndRotation) {
   mesh().SetPosition(4, 5, 6);
   mesh().SetRotation(0.1f, 0.2f, 0.3f);
   mesh().SetScale(10, 10, 10);
-  mesh().Load(tree());
+  mesh().Load(&dev(), tree());
   EXPECT_EQ(mesh().GetScale().x, 1.0f);
   EXPECT_EQ(mesh().GetScale().y, 1.0f);
   EXPECT_EQ(mesh().GetScale().z, 1.0f);
@@ -148,7 +148,7 @@ TEST_F(MeshFixture, LoadResetsTheScaleButKeepsPositionAndRotation) {
   EXPECT_EQ(mesh().GetRotation().z, 0.3f);
   // A failed load resets it too.
   mesh().SetScale(3, 3, 3);
-  mesh().Load(wgtest::AppDir() + "/models/none.x");
+  mesh().Load(&dev(), wgtest::AppDir() + "/models/none.x");
   EXPECT_EQ(mesh().GetScale().x, 1.0f);
 }
 
@@ -156,7 +156,7 @@ TEST_F(MeshFixture, EachMaterialGivesOneTextureMaterialDrawTripleInOrder) {
   const std::string dir = wgtest::ScratchDir("mesh-three");
   WriteFile(dir + "/three.x", ThreeMaterialModel());
   std::filesystem::copy_file(wgtest::AppDir() + "/models/bark.jpg", dir + "/bark.jpg");
-  mesh().Load(dir + "/three.x");
+  mesh().Load(&dev(), dir + "/three.x");
   ASSERT_EQ(mesh().GetNumMaterials(), 3);
   const auto calls = render();
   const std::vector<std::string> triple{"SetTexture", "SetMaterial", "SetVertexShader",
@@ -212,7 +212,7 @@ TEST_F(MeshFixture, MissingOrBrokenFileLeavesAnEmptyMeshThatSetsOnlyBlendingAndW
   WriteFile(dir + "/empty.x", {});
   for (const std::string& file : {dir + "/none.x", dir + "/cut.x", dir + "/empty.x", dir}) {
     SCOPED_TRACE(file);
-    mesh().Load(file);
+    mesh().Load(&dev(), file);
     EXPECT_EQ(mesh().GetMesh(), nullptr);
     EXPECT_EQ(mesh().GetNumMaterials(), 0);
     // Why, naming the file: what a user who chose the model is told.
@@ -230,19 +230,19 @@ TEST_F(MeshFixture, MissingOrBrokenFileLeavesAnEmptyMeshThatSetsOnlyBlendingAndW
 TEST_F(MeshFixture, ASecondLoadReplacesTheModelAndAFailedOneEmptiesIt) {
   const std::string dir = wgtest::ScratchDir("mesh-reload");
   WriteFile(dir + "/three.x", ThreeMaterialModel());
-  mesh().Load(tree());
+  mesh().Load(&dev(), tree());
   const int treeMaterials = mesh().GetNumMaterials();
   EXPECT_GE(treeMaterials, 3);
-  mesh().Load(dir + "/three.x");
+  mesh().Load(&dev(), dir + "/three.x");
   EXPECT_EQ(mesh().GetNumMaterials(), 3);
   EXPECT_EQ(mesh().GetMesh()->GetNumFaces(), 3u);
-  mesh().Load(dir + "/gone.x");
+  mesh().Load(&dev(), dir + "/gone.x");
   EXPECT_EQ(mesh().GetMesh(), nullptr);
   EXPECT_EQ(mesh().GetNumMaterials(), 0);
 }
 
 TEST_F(MeshFixture, TheTreeLoadsWithItsTexturesAndAnUntexturedStar) {
-  mesh().Load(tree());
+  mesh().Load(&dev(), tree());
   ASSERT_NE(mesh().GetMesh(), nullptr);
   const auto& tex = mesh().GetTextures();
   int textured = 0;
@@ -262,8 +262,9 @@ TEST(MeshStartup, AMissingTreeLetsTheDemoRunWithoutIt) {
   EXPECT_EQ(demo.backend().presents, 3);
 }
 
-// Before InitD3D there is no device: every call that needs one says which call it was, and Load,
-// which never reports a failure, leaves an empty model, loaded or not before.
+// Before InitD3D there is no device: asking for it, or for a frame to draw in, names the call that
+// asked; RenderFrame fails before it starts the stopwatch; and Load, which never reports a failure,
+// given no device leaves an empty model, loaded or not before.
 TEST(SceneWithoutADevice, CallsNameThemselvesAndLoadLeavesAnEmptyModel) {
   wgtest::RecordingDemo demo;
   render::modD3D& d3d = demo.form.D3D;
@@ -276,17 +277,19 @@ TEST(SceneWithoutADevice, CallsNameThemselvesAndLoadLeavesAnEmptyModel) {
     }
     return std::string("no error");
   };
+  const std::string ground = wgtest::AppDir() + "/tex/snow.jpg";
   scene::Plane& plane = d3d.GetPlane();
   plane.InitPlane(D3DVECTOR{0, 0, 0}, D3DVECTOR{1, 1, 1});
-  EXPECT_EQ(failure([&] { plane.SetTexture(wgtest::AppDir() + "/tex/snow.jpg"); }),
+  EXPECT_EQ(failure([&] { plane.SetTexture(d3d.DeviceFor("Plane.SetTexture"), ground); }),
             "Plane.SetTexture: no device: InitD3D has not run");
   EXPECT_EQ(plane.GetTexture(), nullptr);
-  EXPECT_EQ(failure([&] { plane.RenderPlane(); }), "Plane.RenderPlane: no device: InitD3D has not run");
+  EXPECT_EQ(failure([&] { plane.RenderPlane(d3d.Frame("Plane.RenderPlane")); }),
+            "Plane.RenderPlane: no device: InitD3D has not run");
 
   scene::Mesh& mesh = d3d.GetMesh();
   mesh.SetPosition(1, 2, 3);
   mesh.SetScale(7, 7, 7);
-  mesh.Load(wgtest::AppDir() + "/models/tree.x");
+  mesh.Load(d3d.D3DDevice.get(), wgtest::AppDir() + "/models/tree.x");
   EXPECT_EQ(mesh.GetMesh(), nullptr);
   EXPECT_EQ(mesh.GetNumMaterials(), 0);
   EXPECT_TRUE(mesh.GetMaterials().empty());
@@ -294,16 +297,18 @@ TEST(SceneWithoutADevice, CallsNameThemselvesAndLoadLeavesAnEmptyModel) {
   EXPECT_EQ(mesh.GetScale().x, 1);
   EXPECT_EQ(mesh.GetScale().z, 1);
   EXPECT_EQ(mesh.GetPosition().y, 2);
-  EXPECT_EQ(failure([&] { mesh.Render(); }), "Mesh.Render: no device: InitD3D has not run");
-  EXPECT_EQ(failure([&] { d3d.GetCamera().Update(); }), "Camera.Update: no device: InitD3D has not run");
   EXPECT_EQ(failure([&] { d3d.RenderFrame(); }), "RenderFrame: no device: InitD3D has not run");
+  EXPECT_EQ(demo.form.API.PerfFrequency, 0);  // FrameTimer(-1) never ran
 
   // With the device, the same objects work: nothing was left half-made.
   d3d.InitD3D(nullptr);
-  plane.SetTexture(wgtest::AppDir() + "/tex/snow.jpg");
+  plane.SetTexture(*d3d.D3DDevice, ground);
   EXPECT_NE(plane.GetTexture(), nullptr);
-  mesh.Load(wgtest::AppDir() + "/models/tree.x");
+  mesh.Load(d3d.D3DDevice.get(), wgtest::AppDir() + "/models/tree.x");
   EXPECT_GE(mesh.GetNumMaterials(), 3);
+  mesh.Load(nullptr, wgtest::AppDir() + "/models/tree.x");
+  EXPECT_EQ(mesh.GetMesh(), nullptr);
+  EXPECT_TRUE(mesh.GetTextures().empty());
 }
 
 }  // namespace

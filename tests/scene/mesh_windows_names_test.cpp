@@ -35,7 +35,7 @@ TEST(MeshTextures, NamesWrittenOnWindowsFindTheirFiles) {
   wgtest::RecordingDemo demo(app);
   demo.form.D3D.InitD3D(nullptr);
   scene::Mesh& mesh = demo.form.D3D.GetMesh();
-  mesh.Load(app + "/models/own.x");
+  mesh.Load(&demo.device(), app + "/models/own.x");
   ASSERT_EQ(mesh.GetNumMaterials(), 3);
   const auto& tex = mesh.GetTextures();
   ASSERT_TRUE(tex[0]);

@@ -32,11 +32,11 @@ TEST_F(PlaneFixture, InitPlaneBuildsTheQuadWithTexturesRepeatingAHundredTimes) {
 
 TEST_F(PlaneFixture, RenderPlaneLeavesBlendingOnAndTheWorldAtScalingTimesTranslation) {
   plane().InitPlane(D3DVECTOR{5, 2, -7}, D3DVECTOR{1000, 1000, 1000});
-  plane().SetTexture(wgtest::AppDir() + "/tex/snow.jpg");
+  plane().SetTexture(demo.device(), wgtest::AppDir() + "/tex/snow.jpg");
   demo.device().SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
   demo.device().BeginScene();
   demo.backend().calls.clear();
-  plane().RenderPlane();
+  plane().RenderPlane(demo.frame());
   const std::vector<std::string> names = demo.backend().callNames();
   demo.device().EndScene();
 
@@ -73,17 +73,17 @@ TEST_F(PlaneFixture, RenderPlaneLeavesBlendingOnAndTheWorldAtScalingTimesTransla
 TEST_F(PlaneFixture, RenderPlaneBeforeSetTextureGivesTheStageNoTexture) {
   plane().InitPlane(D3DVECTOR{0, 0, 0}, D3DVECTOR{1, 1, 1});
   demo.device().BeginScene();
-  plane().RenderPlane();
+  plane().RenderPlane(demo.frame());
   demo.device().EndScene();
   ASSERT_EQ(demo.backend().draws.size(), 1u);
   EXPECT_EQ(demo.backend().draws[0].state.textures[0], nullptr);
 }
 
 TEST_F(PlaneFixture, AFailedSetTextureKeepsThePreviousTexture) {
-  plane().SetTexture(wgtest::AppDir() + "/tex/snow.jpg");
+  plane().SetTexture(demo.device(), wgtest::AppDir() + "/tex/snow.jpg");
   const auto before = plane().GetTexture();
   ASSERT_NE(before, nullptr);
-  EXPECT_THROW(plane().SetTexture(wgtest::AppDir() + "/tex/missing.jpg"), platform::Error);
+  EXPECT_THROW(plane().SetTexture(demo.device(), wgtest::AppDir() + "/tex/missing.jpg"), platform::Error);
   EXPECT_EQ(plane().GetTexture(), before);
 }
 

@@ -30,7 +30,7 @@ struct SnowScene {
         platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
         form(platform) {
     form.D3D.InitD3D(nullptr);
-    form.Snow.InitSnow();
+    form.Snow.InitSnow(dev());
     render::InitFog(dev());
     form.API.FrameTime = 0;
     // The tree's world, which the snow is drawn through in the demo.
@@ -40,6 +40,7 @@ struct SnowScene {
     d3dx::D3DXMatrixMultiply(&treeWorld, &s, &t);
   }
   Device& dev() { return *form.D3D.D3DDevice; }
+  void snow() { form.Snow.RenderSnow(form.D3D.Frame("RenderSnow")); }
   void look(D3DVECTOR e, D3DVECTOR at) {
     eye = e;
     const D3DVECTOR up{0, 1, 0};
@@ -103,7 +104,7 @@ TEST(SnowPixels, AFlakeAHundredUnitsAwayIsAboutTenPixelsWideAndHalfThatAtTwoHund
   for (const float distance : {100.0f, 200.0f}) {
     scene.look(D3DVECTOR{0, 501, 30 - distance}, D3DVECTOR{0, 501, 30});
     scene.placeFlake(flake);
-    const auto img = scene.frame(0xFF000000, [&] { scene.form.Snow.RenderSnow(); });
+    const auto img = scene.frame(0xFF000000, [&] { scene.snow(); });
     const Pixel c = scene.project(flake);
     EXPECT_EQ(c.x, 512);
     EXPECT_EQ(c.y, 384);
@@ -125,7 +126,7 @@ TEST(SnowPixels, ZeroFilledSlotsAddNothingToTheFrame) {
   SnowScene scene;
   scene.look(D3DVECTOR{0, 15, -70}, D3DVECTOR{0, 1, 30});
   // Every one of the 3000 points lies at the snow origin, in view, fully transparent.
-  const auto with = scene.frame(render::modD3D::kSkyColor, [&] { scene.form.Snow.RenderSnow(); });
+  const auto with = scene.frame(render::modD3D::kSkyColor, [&] { scene.snow(); });
   ASSERT_EQ(scene.form.Snow.Flakes()[0].ColorValue.a, 0.0f);
   const auto without = scene.frame(render::modD3D::kSkyColor, [] {});
   EXPECT_TRUE(with == without);
@@ -138,10 +139,10 @@ TEST(SnowPixels, FogDoesNotTouchTheFlakes) {
   scene.look(D3DVECTOR{0, 501, -110}, D3DVECTOR{0, 501, 30});
   scene.placeFlake(flake);
   scene.dev().SetRenderState(D3DRS_FOGENABLE, 1);
-  const auto fogOn = scene.frame(0xFF000000, [&] { scene.form.Snow.RenderSnow(); });
+  const auto fogOn = scene.frame(0xFF000000, [&] { scene.snow(); });
   EXPECT_EQ(scene.dev().GetRenderState(D3DRS_FOGENABLE), 1u);
   scene.dev().SetRenderState(D3DRS_FOGENABLE, 0);
-  const auto fogOff = scene.frame(0xFF000000, [&] { scene.form.Snow.RenderSnow(); });
+  const auto fogOff = scene.frame(0xFF000000, [&] { scene.snow(); });
   EXPECT_TRUE(fogOn == fogOff);
   const Pixel c = scene.project(flake);
   const std::uint8_t* mid = px(fogOn, c.x, c.y);
@@ -153,24 +154,25 @@ TEST(SnowPixels, TheGroundDrawnAfterTheSnowReplacesTheFlakesItCovers) {
   SnowScene scene;
   auto& plane = scene.form.D3D.GetPlane();
   plane.InitPlane(D3DVECTOR{0, 0, 0}, D3DVECTOR{1000, 1000, 1000});
-  plane.SetTexture(platform::MediaPath(wgtest::AppDir(), "\\tex\\snow.jpg"));
+  plane.SetTexture(scene.dev(), platform::MediaPath(wgtest::AppDir(), "\\tex\\snow.jpg"));
   // From the orbit's first place, a flake 4 units above the ground lies in front of ground farther away.
   scene.look(D3DVECTOR{100, 15, 30}, D3DVECTOR{0, 10, 30});
   const D3DVECTOR flake{6, 0.4f, 0};  // world (61, 5, 30)
   const Pixel c = scene.project(flake);
   ASSERT_GT(c.y, 384);
 
+  const auto ground = [&] { plane.RenderPlane(scene.form.D3D.Frame("RenderPlane")); };
   scene.placeFlake(flake);
-  const auto snowOnly = scene.frame(render::modD3D::kSkyColor, [&] { scene.form.Snow.RenderSnow(); });
+  const auto snowOnly = scene.frame(render::modD3D::kSkyColor, [&] { scene.snow(); });
   const std::uint8_t* lit = px(snowOnly, c.x, c.y);
   EXPECT_GT(lit[0], 200);  // the flake brightens the sky behind it
 
   scene.placeFlake(flake);
   const auto snowThenGround = scene.frame(render::modD3D::kSkyColor, [&] {
-    scene.form.Snow.RenderSnow();
-    plane.RenderPlane();
+    scene.snow();
+    ground();
   });
-  const auto groundOnly = scene.frame(render::modD3D::kSkyColor, [&] { plane.RenderPlane(); });
+  const auto groundOnly = scene.frame(render::modD3D::kSkyColor, ground);
   for (int y = c.y - 20; y <= c.y + 20; ++y)
     for (int x = c.x - 20; x <= c.x + 20; ++x)
       for (int k = 0; k < 3; ++k)

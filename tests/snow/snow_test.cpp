@@ -9,6 +9,7 @@
 
 #include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
+#include "render/FrameContext.h"
 #include "render/Random.h"
 #include "snow/modSnow.h"
 #include "tests/support/Harness.h"
@@ -29,7 +30,7 @@ struct SnowFixture : ::testing::Test {
   wgtest::RecordingDemo demo;
   void SetUp() override {
     demo.form.D3D.InitD3D(nullptr);
-    snow().InitSnow();
+    snow().InitSnow(demo.device());
     demo.device().BeginScene();
     demo.backend().keepDraws = false;
   }
@@ -38,7 +39,7 @@ struct SnowFixture : ::testing::Test {
   void setFrameTime(double ms) { demo.form.API.FrameTime = ms; }
   void frames(int n) {
     for (int k = 0; k < n; ++k) {
-      snow().RenderSnow();
+      snow().RenderSnow(demo.frame());
       demo.backend().calls.clear();
     }
   }
@@ -176,7 +177,7 @@ TEST_F(SnowFixture, RespawnsLieInTheSquareAtHeightHundredAndDrawFromTheSharedGen
   SnowFlake f{};
   float minX = 1e9f, maxX = -1e9f;
   for (int k = 0; k < 20000; ++k) {
-    snow().ResetFlake(f);
+    modSnow::ResetFlake(f, demo.form.Rnd);
     EXPECT_EQ(f.vecPos.x, static_cast<float>(twin.Rnd() * 200 - 100));
     EXPECT_EQ(f.vecPos.z, static_cast<float>(twin.Rnd() * 200 - 100));
     ASSERT_GE(f.vecPos.x, -100.0f);
@@ -195,7 +196,7 @@ TEST_F(SnowFixture, RespawnsLieInTheSquareAtHeightHundredAndDrawFromTheSharedGen
   }
   EXPECT_LT(minX, -99.0f);
   EXPECT_GT(maxX, 99.0f);
-  EXPECT_EQ(snow().RandRange(3, 5), twin.Rnd() * 2 + 3);
+  EXPECT_EQ(modSnow::RandRange(demo.form.Rnd, 3, 5), twin.Rnd() * 2 + 3);
 }
 
 TEST(SnowSpawn, ADrawJustBelowTheTopStaysBelowItAsAFloat) {
@@ -251,7 +252,7 @@ TEST_F(SnowFixture, RenderSnowSetsAndRestoresStatesInOrderAndDrawsTheWholeBuffer
   demo.device().SetRenderState(D3DRS_FOGENABLE, 1);
   demo.backend().calls.clear();
   const std::uint64_t writesBefore = snow().SnowVB()->writes;
-  snow().RenderSnow();
+  snow().RenderSnow(demo.frame());
 
   struct Expected {
     const char* name;
@@ -350,7 +351,7 @@ TEST(SnowFailures, RenderSnowBeforeInitSnowIsAnError) {
   demo.device().BeginScene();
   demo.backend().calls.clear();
   try {
-    demo.form.Snow.RenderSnow();
+    demo.form.Snow.RenderSnow(demo.frame());
     FAIL() << "no error";
   } catch (const platform::Error& e) {
     EXPECT_NE(std::string(e.what()).find("RenderSnow"), std::string::npos) << e.what();
@@ -363,7 +364,7 @@ TEST(SnowFailures, AMissingSpriteFailsInitSnowNamingTheFileAndCreatesNoBuffer) {
   wgtest::RecordingDemo demo(wgtest::AppDirWithout("snow-no-sprite", {"tex/snow.png"}));
   demo.form.D3D.InitD3D(nullptr);
   try {
-    demo.form.Snow.InitSnow();
+    demo.form.Snow.InitSnow(demo.device());
     FAIL() << "no error";
   } catch (const platform::Error& e) {
     EXPECT_NE(std::string(e.what()).find("snow.png"), std::string::npos) << e.what();
@@ -422,6 +423,33 @@ TEST(SnowInTheDemo, StartUpLoadsTheSnowAndEveryFrameDrawsItAfterTheTreeAndBefore
   EXPECT_NEAR(top.y, 1001, 1e-2);
   EXPECT_NEAR(top.z, 1030, 1e-2);
   EXPECT_EQ(demo.form.Snow.FlakeCount(), 4);
+}
+
+// A flake due to respawn takes its place from the generator the frame carries, and falls by the
+// frame's time, not by anything the snow kept.
+TEST(RenderSnow, FallsByTheFramesTimeAndRespawnsFromTheFramesGenerator) {
+  wgtest::RecordingDemo demo;
+  demo.form.D3D.InitD3D(nullptr);
+  modSnow& snow = demo.form.Snow;
+  snow.InitSnow(demo.device());
+  snow.Flakes()[0] = SnowFlake{{5, 0, 5}, {0, -0.0081f, 0}, {1, 1, 1, 1}, 9};
+  snow.Flakes()[1] = SnowFlake{{1, 50, 1}, {0, -0.0081f, 0}, {1, 1, 1, 1}, 0};
+  demo.device().BeginScene();
+  snow.RenderSnow(demo.frame());  // one flake active: the respawn
+  render::Random own, twin;
+  const render::FrameContext f = demo.frame();
+  const render::FrameContext withOwn{f.D3DDevice, 100.0, own, f.matWorld, f.matView, f.matProj};
+  snow.Flakes()[0] = SnowFlake{{5, 0, 5}, {0, -0.0081f, 0}, {1, 1, 1, 1}, 9};
+  snow.RenderSnow(withOwn);  // two active: flake 0 respawns, flake 1 falls for 100 ms
+  demo.device().EndScene();
+  EXPECT_EQ(snow.Flakes()[0].vecPos.x, static_cast<float>(twin.Rnd() * 200 - 100));
+  EXPECT_EQ(snow.Flakes()[0].vecPos.z, static_cast<float>(twin.Rnd() * 200 - 100));
+  EXPECT_EQ(snow.Flakes()[1].vecPos.y, static_cast<float>(-0.0081f * 100.0 + 50.0));
+  // The demo's own generator gave only the first frame's respawn.
+  render::Random fresh;
+  fresh.Rnd();
+  fresh.Rnd();
+  EXPECT_EQ(demo.form.Rnd.Rnd(), fresh.Rnd());
 }
 
 }  // namespace

@@ -64,6 +64,8 @@ struct RecordingDemo {
 
   d3d::RecordingBackend& backend() { return *direct3d.last; }
   d3d::Device& device() { return *form.D3D.D3DDevice; }
+  // What RenderFrame would hand a module's draw now, for drawing one module on its own.
+  render::FrameContext frame() { return form.D3D.Frame("frame"); }
   // After start-up: each Present moves the clock by one frame, as the headless program does.
   void tickEachPresent() {
     form.D3D.D3DDevice->onPresent = [this] { counter.Advance(kFrameCounts); };

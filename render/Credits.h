@@ -6,9 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "app/Card.h"
+namespace render {
 
-namespace app {
+// Where the frame's two text lines start, in pixels of the 1024 x 768 picture.
+constexpr float kGreetingX = 400, kGreetingY = 20;
+constexpr float kCreditX = 300, kCreditY = 200;
+
+struct TextLine {
+  std::string text;  // UTF-8; an empty text draws nothing
+  float x = 0;       // the left edge: the line's usual x, or less where the line would run past the picture
+};
 
 struct Credits {
   // Before Fill: the built-in table's shape, eleven empty entries and a cycle of nine steps.
@@ -28,4 +35,4 @@ struct Credits {
   }
 };
 
-}  // namespace app
+}  // namespace render
