@@ -16,7 +16,7 @@
 #include "platform/audio/DirectMusic.h"
 #include "platform/audio/Synthesizer.h"
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "tests/music/SmfBuilder.h"
 #include "tests/support/Harness.h"
 

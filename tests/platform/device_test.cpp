@@ -6,7 +6,7 @@
 #include <bit>
 
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/d3d/d3dxmath.h"
 
 namespace {
