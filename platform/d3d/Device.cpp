@@ -263,6 +263,10 @@ std::shared_ptr<Texture> Device::CreateTexture(std::vector<Texture::Level> level
   return t;
 }
 
+void Device::DrawNextFrameUnseen() {
+  backend_->drawNextFrameUnseen();
+}
+
 void Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
   record("Clear", {count, flags, color, std::bit_cast<std::int32_t>(z), stencil});
   if (count != 0 || rects != nullptr) throw platform::Error("Clear", "rectangle lists are not supported");

@@ -143,6 +143,8 @@ class Device {
   bool InScene() const { return inScene_; }
   Backend& GetBackend() { return *backend_; }
   std::uint64_t PresentCount() const { return presents_; }
+  // Draws up to the next Present without filling pixels (Backend::drawNextFrameUnseen).
+  void DrawNextFrameUnseen();
 
   // Runs after every Present: where the display would wait for the retrace, a headless run advances
   // its virtual clock.
@@ -172,6 +174,9 @@ class Backend {
   virtual void call(Call&& call) { (void)call; }
   // Waits until everything sent so far has been drawn (timings of the drawing itself).
   virtual void finish() {}
+  // The frame up to the next Present makes every call as any frame does but fills no pixels: a
+  // frame nobody will see (the web page skipping ahead).
+  virtual void drawNextFrameUnseen() {}
   // The back buffer as RGBA8, top row first; empty where the backend has no pixels.
   virtual std::vector<std::uint8_t> readBack(DWORD& width, DWORD& height) {
     width = height = 0;
