@@ -24,8 +24,12 @@ struct Packer {
       const std::string what = stage < 0 ? field : stageName(stage, channel) + " " + field;
       throw platform::Error("Draw", "the program key cannot hold " + what + " " + std::to_string(value));
     }
-    for (int b = 0; b < bits; ++b, ++at)
-      if (value & (1 << b)) key[static_cast<std::size_t>(at / 64)] |= std::uint64_t{1} << (at % 64);
+    const auto v = static_cast<std::uint64_t>(value);
+    const auto word = static_cast<std::size_t>(at / 64);
+    const int shift = at % 64;
+    key[word] |= v << shift;
+    if (shift + bits > 64) key[word + 1] |= v >> (64 - shift);
+    at += bits;
   }
 };
 
