@@ -11,9 +11,8 @@
 // do, so the frames are those of `winter-greeting --headless --frames N`.
 //
 // A frame the page will not show (on the way to frame N, when only frame N is wanted) makes every
-// call as any frame does, but through a one-pixel scissor: the browser's software rasteriser would
-// spend most of the run filling pixels nobody sees. The device never uses the scissor itself.
-#include <GLES3/gl3.h>
+// call as any frame does, but the device draws it without filling pixels: the browser's software
+// rasteriser would spend most of the run filling pixels nobody sees.
 #include <emscripten.h>
 
 #include <cmath>
@@ -66,17 +65,7 @@ class WebGreeting {
       // The frame before reached the screen now.
       if (framesDrawn_ > 0) form_->API.FrameTimer(0);
     }
-    struct Unseen {
-      explicit Unseen(bool on) : on(on) {
-        if (!on) return;
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(0, 0, 1, 1);
-      }
-      ~Unseen() {
-        if (on) glDisable(GL_SCISSOR_TEST);
-      }
-      bool on;
-    } unseen(!shown);
+    if (!shown) form_->D3D.D3DDevice->DrawNextFrameUnseen();
     form_->MainLoop(1);
     if (form_->Unloaded()) return false;
     ++framesDrawn_;

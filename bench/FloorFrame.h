@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 
 namespace bench {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "components/LandScape.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "app/Card.h"
 #include "app/modAPI.h"
 #include "platform/d3d/Direct3D8.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/d3dx/Font.h"
 #include "platform/window/PerformanceCounter.h"
 #include "render/Credits.h"

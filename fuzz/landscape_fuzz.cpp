@@ -15,7 +15,7 @@
 
 #include "components/LandScape.h"
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/XFile.h"
 

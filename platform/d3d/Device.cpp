@@ -95,7 +95,6 @@ void VertexBuffer::SetData(DWORD offset, DWORD size, DWORD flags, const void* sr
   std::memcpy(data_.data() + offset, src, size);
   dirtyBegin = std::min<std::size_t>(dirtyBegin, offset);
   dirtyEnd = std::max<std::size_t>(dirtyEnd, static_cast<std::size_t>(offset) + size);
-  ++writes;
 }
 
 DWORD GetFVFVertexSize(DWORD fvf) {
@@ -257,10 +256,17 @@ std::shared_ptr<Texture> Device::CreateTexture(std::vector<Texture::Level> level
   if (levels.empty() || levels[0].width <= 0 || levels[0].height <= 0)
     throw platform::Error("CreateTexture", "empty image", source);
   auto t = std::make_shared<Texture>();
+  t->width = levels[0].width;
+  t->height = levels[0].height;
   t->levels = std::move(levels);
   t->source = std::move(source);
   backend_->createTexture(*t);
+  if (t->backendHandle) uploaded_.push_back(t);
   return t;
+}
+
+void Device::DrawNextFrameUnseen() {
+  backend_->drawNextFrameUnseen();
 }
 
 void Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
@@ -273,6 +279,10 @@ void Device::BeginScene() {
   record("BeginScene", {});
   if (inScene_) throw platform::Error("BeginScene", "already inside a scene");
   inScene_ = true;
+  if (!keepTexels_)
+    for (const auto& w : uploaded_)
+      if (const auto t = w.lock()) t->levels = {};
+  uploaded_.clear();
 }
 
 void Device::EndScene() {

@@ -18,7 +18,8 @@ namespace d3d {
 class Backend;
 
 // A texture: the decoded image and its whole mip chain, RGBA8, level 0 first. The backend keeps its
-// own copy (a GL texture) behind `backendHandle`, released with the texture.
+// own copy (a GL texture) behind `backendHandle`, released with the texture; once it has one, the
+// device lets go of `levels` when the next scene begins (Device::KeepTexels).
 class Texture {
  public:
   struct Level {
@@ -28,9 +29,10 @@ class Texture {
   std::vector<Level> levels;
   std::shared_ptr<void> backendHandle;
   std::string source;  // the file it came from, for messages and tests
+  int width = 0, height = 0;  // level 0's size, kept when the levels go
 
-  int Width() const { return levels.empty() ? 0 : levels[0].width; }
-  int Height() const { return levels.empty() ? 0 : levels[0].height; }
+  int Width() const { return width; }
+  int Height() const { return height; }
 };
 
 // A vertex buffer: its bytes live here; the backend uploads them once before the next draw that
@@ -52,7 +54,6 @@ class VertexBuffer {
 
   // Byte range written since the backend last uploaded; empty when clean.
   std::size_t dirtyBegin = SIZE_MAX, dirtyEnd = 0;
-  std::uint64_t writes = 0;  // SetData calls, for tests and benchmarks
   std::shared_ptr<void> backendHandle;
 
  private:
@@ -128,6 +129,10 @@ class Device {
   std::shared_ptr<VertexBuffer> CreateVertexBuffer(DWORD length, DWORD usage, DWORD fvf, DWORD pool);
   // Takes ownership of a decoded image and its mips and gives it to the backend.
   std::shared_ptr<Texture> CreateTexture(std::vector<Texture::Level> levels, std::string source);
+  // Whether textures keep their texels after the backend made its own copy. Off, a texture's
+  // levels are released when the scene after its creation begins (until then its creator may
+  // still read them); tests that read a texture back turn it on before that scene.
+  void KeepTexels(bool keep) { keepTexels_ = keep; }
 
   void Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil);
   void BeginScene();
@@ -143,6 +148,8 @@ class Device {
   bool InScene() const { return inScene_; }
   Backend& GetBackend() { return *backend_; }
   std::uint64_t PresentCount() const { return presents_; }
+  // Draws up to the next Present without filling pixels (Backend::drawNextFrameUnseen).
+  void DrawNextFrameUnseen();
 
   // Runs after every Present: where the display would wait for the retrace, a headless run advances
   // its virtual clock.
@@ -155,6 +162,8 @@ class Device {
 
   std::unique_ptr<Backend> backend_;
   DeviceState state_;
+  bool keepTexels_ = false;
+  std::vector<std::weak_ptr<Texture>> uploaded_;  // textures whose levels go at the next BeginScene
   bool inScene_ = false;
   std::uint64_t presents_ = 0;
 };
@@ -172,6 +181,9 @@ class Backend {
   virtual void call(Call&& call) { (void)call; }
   // Waits until everything sent so far has been drawn (timings of the drawing itself).
   virtual void finish() {}
+  // The frame up to the next Present makes every call as any frame does but fills no pixels: a
+  // frame nobody will see (the web page skipping ahead).
+  virtual void drawNextFrameUnseen() {}
   // The back buffer as RGBA8, top row first; empty where the backend has no pixels.
   virtual std::vector<std::uint8_t> readBack(DWORD& width, DWORD& height) {
     width = height = 0;

@@ -19,18 +19,4 @@ class Direct3D8 {
 // 16-bit depth buffer. Throws naming CreateDevice otherwise.
 void CheckPresentParameters(const D3DPRESENT_PARAMETERS& params);
 
-class RecordingBackend;
-
-// Creates devices on the recording backend; `last` is the backend of the device made last.
-class RecordingDirect3D8 : public Direct3D8 {
- public:
-  D3DDISPLAYMODE GetAdapterDisplayMode(DWORD adapter) override;
-  std::unique_ptr<Device> CreateDevice(DWORD adapter, DWORD deviceType, void* focusWindow, DWORD behaviorFlags,
-                                       const D3DPRESENT_PARAMETERS& params) override;
-  RecordingBackend* last = nullptr;
-  D3DPRESENT_PARAMETERS lastParams{};
-  DWORD lastBehaviorFlags = 0;
-  bool recordCalls = true;
-};
-
 }  // namespace d3d

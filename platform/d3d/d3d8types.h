@@ -103,7 +103,11 @@ enum : DWORD {
   D3DBLEND_INVDESTALPHA = 8,
   D3DBLEND_DESTCOLOR = 9,
   D3DBLEND_INVDESTCOLOR = 10,
+  D3DBLEND_SRCALPHASAT = 11,
+  D3DBLEND_BOTHSRCALPHA = 12,     // source alpha, destination one minus source alpha
+  D3DBLEND_BOTHINVSRCALPHA = 13,  // source one minus source alpha, destination source alpha
 };
+enum : DWORD { D3DFILL_POINT = 1, D3DFILL_WIREFRAME = 2, D3DFILL_SOLID = 3 };
 enum : DWORD { D3DFOG_NONE = 0, D3DFOG_EXP = 1, D3DFOG_EXP2 = 2, D3DFOG_LINEAR = 3 };
 
 // Texture-stage states (Direct3D 8 numbering).
@@ -162,6 +166,7 @@ enum : DWORD {
   D3DTOP_LERP = 26,
 };
 enum : DWORD {
+  D3DTA_SELECTMASK = 0x0F,  // the source, without its modifiers
   D3DTA_DIFFUSE = 0,
   D3DTA_CURRENT = 1,
   D3DTA_TEXTURE = 2,

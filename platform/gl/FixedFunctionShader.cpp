@@ -1,26 +1,25 @@
 #include "platform/gl/FixedFunctionShader.h"
 
+#include "platform/gl/ShaderConstants.h"
 #include "platform/gl/WebGl2Rules.h"
 
 namespace gl {
 
 namespace {
 
-// Direct3D's fog formulas by D3DFOG number (1 EXP, 2 EXP2, 3 LINEAR), from a depth in view space.
+// Direct3D's fog formulas by D3DFOG mode, from a depth in view space.
 // Both stages need it: table fog runs per pixel, vertex fog per vertex.
-#define WG_FOG_FACTOR                                                                           \
-  "uniform int uFogMode;\n"                                                                     \
-  "uniform bool uVertexFog;\n"                                                                  \
-  "uniform vec3 uFogParams;  // start, end, density\n"                                          \
-  "float fogFactor(float d) {\n"                                                                \
-  "  if (uFogMode == 3) {\n"                                                                    \
-  "    float range = uFogParams.y - uFogParams.x;\n"                                            \
-  "    if (range == 0.0) return d < uFogParams.y ? 1.0 : 0.0;\n"                                \
-  "    return clamp((uFogParams.y - d) / range, 0.0, 1.0);\n"                                   \
-  "  }\n"                                                                                       \
-  "  if (uFogMode == 1) return clamp(exp(-uFogParams.z * d), 0.0, 1.0);\n"                      \
-  "  if (uFogMode == 2) { float t = uFogParams.z * d; return clamp(exp(-t * t), 0.0, 1.0); }\n" \
-  "  return 1.0;\n"                                                                             \
+#define WG_FOG_FACTOR                                                                                     \
+  "uniform vec3 uFogParams;  // start, end, density\n"                                                    \
+  "float fogFactor(float d) {\n"                                                                          \
+  "  if (kFogMode == D3DFOG_LINEAR) {\n"                                                                  \
+  "    float range = uFogParams.y - uFogParams.x;\n"                                                      \
+  "    if (range == 0.0) return d < uFogParams.y ? 1.0 : 0.0;\n"                                          \
+  "    return clamp((uFogParams.y - d) / range, 0.0, 1.0);\n"                                             \
+  "  }\n"                                                                                                 \
+  "  if (kFogMode == D3DFOG_EXP) return clamp(exp(-uFogParams.z * d), 0.0, 1.0);\n"                       \
+  "  if (kFogMode == D3DFOG_EXP2) { float t = uFogParams.z * d; return clamp(exp(-t * t), 0.0, 1.0); }\n" \
+  "  return 1.0;\n"                                                                                       \
   "}\n"
 
 const char* const kVertexBody =
@@ -33,11 +32,8 @@ const char* const kVertexBody =
     // transposes, so M * v here is v x M there.
     "uniform mat4 uWorldView;\n"
     "uniform mat4 uProjection;\n"
-    "uniform bool uPreTransformed;\n"
     "uniform vec2 uTarget;\n"
-    "uniform bool uVertexPointSize;\n"
     "uniform vec3 uPointSize;  // base, minimum, maximum\n"
-    "uniform bool uPointScale;\n"
     "uniform vec3 uPointScaleABC;\n"
     "uniform float uViewportHeight;\n" WG_FOG_FACTOR
     "out vec4 vDiffuse;\n"
@@ -48,7 +44,7 @@ const char* const kVertexBody =
     "out float vVertexFog;\n"
     "void main() {\n"
     "  vec3 eye;\n"
-    "  if (uPreTransformed) {\n"
+    "  if (kPreTransformed) {\n"
     // Screen pixels with D3D's pixel centres on integers, half a pixel from GL's. The target is
     // drawn upside down (row 0 at the top), so screen y runs the way GL's window y does.
     "    float w = aPosition.w != 0.0 ? 1.0 / aPosition.w : 1.0;\n"
@@ -71,8 +67,8 @@ const char* const kVertexBody =
     "  vTexCoord1 = aTexCoord1.xy;\n"
     "  vDepth = eye.z;\n"
     "  vVertexFog = fogFactor(eye.z);\n"
-    "  float size = uVertexPointSize ? aPointSize : uPointSize.x;\n"
-    "  if (uPointScale && !uPreTransformed) {\n"
+    "  float size = kVertexPointSize ? aPointSize : uPointSize.x;\n"
+    "  if (kPointScale && !kPreTransformed) {\n"
     "    float de = length(eye);\n"
     "    size *= uViewportHeight *\n"
     "            sqrt(1.0 / (uPointScaleABC.x + uPointScaleABC.y * de + uPointScaleABC.z * de * de));\n"
@@ -82,7 +78,7 @@ const char* const kVertexBody =
 
 // Texture stages 0 and 1 as Direct3D 8 chains them: each stage's colour and alpha operation combine
 // its arguments into the current colour that the next stage reads as D3DTA_CURRENT; the chain ends
-// at the first stage whose colour operation is D3DTOP_DISABLE (1), which then costs nothing.
+// at the first stage whose colour operation is D3DTOP_DISABLE, which then costs nothing.
 const char* const kFragmentBody =
     "in vec4 vDiffuse;\n"
     "flat in vec4 vDiffuseFlat;\n"
@@ -92,54 +88,49 @@ const char* const kFragmentBody =
     "in float vVertexFog;\n"
     "uniform sampler2D uTexture0;\n"
     "uniform sampler2D uTexture1;\n"
-    "uniform bool uFlat;\n"
-    "uniform bool uSpriteCoords;\n"
-    "// Per stage and channel: the D3DTOP, then the D3DTA arguments 1, 2 and 0.\n"
-    "uniform ivec4 uColorOp0;\n"
-    "uniform ivec4 uAlphaOp0;\n"
-    "uniform ivec4 uColorOp1;\n"
-    "uniform ivec4 uAlphaOp1;\n"
     "uniform vec4 uTextureFactor;\n"
-    "uniform int uAlphaFunc;\n"
     "uniform int uAlphaRef;\n"
     "uniform vec3 uFogColor;\n" WG_FOG_FACTOR
     "out vec4 fragColor;\n"
     "vec4 argument(int a, vec4 tex, vec4 diffuse, vec4 current) {\n"
     "  vec4 v = diffuse;\n"
-    "  int source = a & 15;\n"
-    "  if (source == 1) v = current;\n"
-    "  else if (source == 2) v = tex;\n"
-    "  else if (source == 3) v = uTextureFactor;\n"
-    "  else if (source == 4) v = vec4(0.0);\n"
-    "  if ((a & 16) != 0) v = 1.0 - v;\n"
-    "  if ((a & 32) != 0) v = vec4(v.a);\n"
+    "  int source = a & D3DTA_SELECTMASK;\n"
+    "  if (source == D3DTA_CURRENT) v = current;\n"
+    "  else if (source == D3DTA_TEXTURE) v = tex;\n"
+    "  else if (source == D3DTA_TFACTOR) v = uTextureFactor;\n"
+    "  else if (source == D3DTA_SPECULAR) v = vec4(0.0);\n"
+    "  if ((a & D3DTA_COMPLEMENT) != 0) v = 1.0 - v;\n"
+    "  if ((a & D3DTA_ALPHAREPLICATE) != 0) v = vec4(v.a);\n"
     "  return v;\n"
     "}\n"
+    "// op: the D3DTOP, then the D3DTA arguments 1, 2 and 0 (kColorOp0, kAlphaOp0, ...).\n"
     "vec4 operation(ivec4 op, vec4 tex, vec4 diffuse, vec4 current) {\n"
-    "  if (op.x == 1) return current;\n"
+    "  if (op.x == D3DTOP_DISABLE) return current;\n"
     "  vec4 a1 = argument(op.y, tex, diffuse, current), a2 = argument(op.z, tex, diffuse, current);\n"
-    "  if (op.x == 2) return a1;\n"
-    "  if (op.x == 3) return a2;\n"
-    "  if (op.x == 4) return a1 * a2;\n"
-    "  if (op.x == 5) return min(2.0 * a1 * a2, 1.0);\n"
-    "  if (op.x == 6) return min(4.0 * a1 * a2, 1.0);\n"
-    "  if (op.x == 7) return min(a1 + a2, 1.0);\n"
-    "  if (op.x == 8) return clamp(a1 + a2 - 0.5, 0.0, 1.0);\n"
-    "  if (op.x == 9) return clamp(2.0 * (a1 + a2 - 0.5), 0.0, 1.0);\n"
-    "  if (op.x == 10) return max(a1 - a2, 0.0);\n"
-    "  if (op.x == 11) return min(a1 + a2 * (1.0 - a1), 1.0);\n"
-    "  if (op.x == 12) return mix(a2, a1, diffuse.a);\n"
-    "  if (op.x == 13) return mix(a2, a1, tex.a);\n"
-    "  if (op.x == 14) return mix(a2, a1, uTextureFactor.a);\n"
-    "  if (op.x == 15) return min(a1 + a2 * (1.0 - tex.a), 1.0);\n"
-    "  if (op.x == 16) return mix(a2, a1, current.a);\n"
-    "  if (op.x == 18) return min(vec4(a1.rgb + a1.a * a2.rgb, a1.a), 1.0);\n"
-    "  if (op.x == 19) return min(vec4(a1.rgb * a2.rgb + a1.a, a1.a), 1.0);\n"
-    "  if (op.x == 20) return min(vec4(a1.rgb + (1.0 - a1.a) * a2.rgb, a1.a), 1.0);\n"
-    "  if (op.x == 21) return min(vec4((1.0 - a1.rgb) * a2.rgb + a1.a, a1.a), 1.0);\n"
-    "  if (op.x == 24) return vec4(clamp(4.0 * dot(a1.rgb - 0.5, a2.rgb - 0.5), 0.0, 1.0));\n"
+    "  if (op.x == D3DTOP_SELECTARG1) return a1;\n"
+    "  if (op.x == D3DTOP_SELECTARG2) return a2;\n"
+    "  if (op.x == D3DTOP_MODULATE) return a1 * a2;\n"
+    "  if (op.x == D3DTOP_MODULATE2X) return min(2.0 * a1 * a2, 1.0);\n"
+    "  if (op.x == D3DTOP_MODULATE4X) return min(4.0 * a1 * a2, 1.0);\n"
+    "  if (op.x == D3DTOP_ADD) return min(a1 + a2, 1.0);\n"
+    "  if (op.x == D3DTOP_ADDSIGNED) return clamp(a1 + a2 - 0.5, 0.0, 1.0);\n"
+    "  if (op.x == D3DTOP_ADDSIGNED2X) return clamp(2.0 * (a1 + a2 - 0.5), 0.0, 1.0);\n"
+    "  if (op.x == D3DTOP_SUBTRACT) return max(a1 - a2, 0.0);\n"
+    "  if (op.x == D3DTOP_ADDSMOOTH) return min(a1 + a2 * (1.0 - a1), 1.0);\n"
+    "  if (op.x == D3DTOP_BLENDDIFFUSEALPHA) return mix(a2, a1, diffuse.a);\n"
+    "  if (op.x == D3DTOP_BLENDTEXTUREALPHA) return mix(a2, a1, tex.a);\n"
+    "  if (op.x == D3DTOP_BLENDFACTORALPHA) return mix(a2, a1, uTextureFactor.a);\n"
+    "  if (op.x == D3DTOP_BLENDTEXTUREALPHAPM) return min(a1 + a2 * (1.0 - tex.a), 1.0);\n"
+    "  if (op.x == D3DTOP_BLENDCURRENTALPHA) return mix(a2, a1, current.a);\n"
+    "  if (op.x == D3DTOP_MODULATEALPHA_ADDCOLOR) return min(vec4(a1.rgb + a1.a * a2.rgb, a1.a), 1.0);\n"
+    "  if (op.x == D3DTOP_MODULATECOLOR_ADDALPHA) return min(vec4(a1.rgb * a2.rgb + a1.a, a1.a), 1.0);\n"
+    "  if (op.x == D3DTOP_MODULATEINVALPHA_ADDCOLOR) return min(vec4(a1.rgb + (1.0 - a1.a) * a2.rgb, a1.a), "
+    "1.0);\n"
+    "  if (op.x == D3DTOP_MODULATEINVCOLOR_ADDALPHA) return min(vec4((1.0 - a1.rgb) * a2.rgb + a1.a, a1.a), "
+    "1.0);\n"
+    "  if (op.x == D3DTOP_DOTPRODUCT3) return vec4(clamp(4.0 * dot(a1.rgb - 0.5, a2.rgb - 0.5), 0.0, 1.0));\n"
     "  vec4 a0 = argument(op.w, tex, diffuse, current);\n"
-    "  if (op.x == 25) return min(a0 + a1 * a2, 1.0);\n"
+    "  if (op.x == D3DTOP_MULTIPLYADD) return min(a0 + a1 * a2, 1.0);\n"
     "  return mix(a2, a1, a0);\n"
     "}\n"
     "vec4 stage(ivec4 colorOp, ivec4 alphaOp, vec4 tex, vec4 diffuse, vec4 current) {\n"
@@ -147,29 +138,29 @@ const char* const kFragmentBody =
     "current).a);\n"
     "}\n"
     "bool passes(int func, int a, int ref) {\n"
-    "  if (func == 1) return false;\n"
-    "  if (func == 2) return a < ref;\n"
-    "  if (func == 3) return a == ref;\n"
-    "  if (func == 4) return a <= ref;\n"
-    "  if (func == 5) return a > ref;\n"
-    "  if (func == 6) return a != ref;\n"
-    "  if (func == 7) return a >= ref;\n"
+    "  if (func == D3DCMP_NEVER) return false;\n"
+    "  if (func == D3DCMP_LESS) return a < ref;\n"
+    "  if (func == D3DCMP_EQUAL) return a == ref;\n"
+    "  if (func == D3DCMP_LESSEQUAL) return a <= ref;\n"
+    "  if (func == D3DCMP_GREATER) return a > ref;\n"
+    "  if (func == D3DCMP_NOTEQUAL) return a != ref;\n"
+    "  if (func == D3DCMP_GREATEREQUAL) return a >= ref;\n"
     "  return true;\n"
     "}\n"
     "void main() {\n"
-    "  vec4 diffuse = uFlat ? vDiffuseFlat : vDiffuse;\n"
+    "  vec4 diffuse = kFlat ? vDiffuseFlat : vDiffuse;\n"
     // D3DTA_CURRENT at stage 0 is the diffuse colour.
     "  vec4 color = diffuse;\n"
-    "  if (uColorOp0.x != 1) {\n"
-    "    vec4 tex = WG_SAMPLE(uTexture0, uSpriteCoords ? WG_SPRITE_COORD : vTexCoord0, 0);\n"
-    "    color = stage(uColorOp0, uAlphaOp0, tex, diffuse, color);\n"
-    "    if (uColorOp1.x != 1) {\n"
-    "      tex = WG_SAMPLE(uTexture1, uSpriteCoords ? WG_SPRITE_COORD : vTexCoord1, 1);\n"
-    "      color = stage(uColorOp1, uAlphaOp1, tex, diffuse, color);\n"
+    "  if (kColorOp0.x != D3DTOP_DISABLE) {\n"
+    "    vec4 tex = WG_SAMPLE(uTexture0, kSpriteCoords ? WG_SPRITE_COORD : vTexCoord0, 0);\n"
+    "    color = stage(kColorOp0, kAlphaOp0, tex, diffuse, color);\n"
+    "    if (kColorOp1.x != D3DTOP_DISABLE) {\n"
+    "      tex = WG_SAMPLE(uTexture1, kSpriteCoords ? WG_SPRITE_COORD : vTexCoord1, 1);\n"
+    "      color = stage(kColorOp1, kAlphaOp1, tex, diffuse, color);\n"
     "    }\n"
     "  }\n"
-    "  if (!passes(uAlphaFunc, int(round(color.a * 255.0)), uAlphaRef)) discard;\n"
-    "  float f = uVertexFog ? vVertexFog : fogFactor(vDepth);\n"
+    "  if (!passes(kAlphaFunc, int(round(color.a * 255.0)), uAlphaRef)) discard;\n"
+    "  float f = kVertexFog ? vVertexFog : fogFactor(vDepth);\n"
     "  fragColor = vec4(mix(uFogColor, color.rgb, f), color.a);\n"
     "}\n";
 
@@ -186,9 +177,10 @@ const char* const kDesktopSampling = "#define WG_SAMPLE(t, uv, stage) texture(t,
 
 }  // namespace
 
-std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect) {
+std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect, const std::string& keyDefines) {
   const bool web = dialect == GlDialect::WebGl2;
   std::string source = web ? webgl2::kShaderPreamble : kDesktopPreamble;
+  source += ShaderConstantBlock() + keyDefines;
   if (stage == ShaderStage::Vertex) return source + kVertexBody;
   return source + (web ? webgl2::kFragmentSampling : kDesktopSampling) + kFragmentBody;
 }

@@ -1,8 +1,8 @@
 // The program that stands in for Direct3D 8's fixed-function pipeline with lighting off: the
-// transforms, point sizes, the blending of texture stages 0 and 1, alpha test and fog, all driven by
-// uniforms. Desktop OpenGL and WebGL2 compile the same body; only a preamble of version, precision
-// and a few defines differs. The backend compiles it per combination of the states that choose what
-// it computes, with those uniforms turned into constants (GlBackend.cpp, kKeyUniforms).
+// transforms, point sizes, the blending of texture stages 0 and 1, alpha test and fog. Desktop
+// OpenGL and WebGL2 compile the same body; only a preamble of version, precision and a few defines
+// differs. The states that choose what it computes (kFogMode, kColorOp0, ...) come from a #define
+// block per program (ProgramKey.h); the numbers it computes with are uniforms.
 #pragma once
 
 #include <string>
@@ -15,12 +15,10 @@ enum class GlDialect { Desktop33, WebGl2 };
 
 enum class ShaderStage { Vertex, Fragment };
 
-// How the fixed-function states reach the shader: each combination of the states that change what
-// it computes gets its own program with those states as constants, made on the combination's first
-// draw; or one program reads them all as uniforms and branches on them (kept for comparison).
-enum class Programs { Specialised, Uber };
-
-std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect);
+// The shader's source for one program: the dialect's preamble, the Direct3D constants it compares
+// against (ShaderConstants.h), `keyDefines` (the k... names of the states that choose what it
+// computes), then the body.
+std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect, const std::string& keyDefines);
 
 // Vertex attribute slots of the program.
 enum Attribute : unsigned {

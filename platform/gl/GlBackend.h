@@ -9,13 +9,14 @@
 #include "platform/d3d/Device.h"
 #include "platform/gl/FixedFunctionShader.h"
 #include "platform/gl/GlContext.h"
+#include "platform/gl/ProgramCache.h"
 
 namespace gl {
 
 class GlBackend : public d3d::Backend {
  public:
   GlBackend(std::unique_ptr<GlContext> context, int width, int height,
-            GlDialect dialect = GlDialect::Desktop33, Programs programs = Programs::Specialised);
+            GlDialect dialect = GlDialect::Desktop33, KeyDefinesFn keyDefines = ProgramKeyDefines);
   ~GlBackend() override;
 
   void clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD stencil) override;
@@ -25,8 +26,9 @@ class GlBackend : public d3d::Backend {
   void createTexture(d3d::Texture& texture) override;
   std::vector<std::uint8_t> readBack(d3d::DWORD& width, d3d::DWORD& height) override;
   void readBackInto(std::vector<std::uint8_t>& pixels, d3d::DWORD& width, d3d::DWORD& height) override;
-  // Specialised programs made so far (none in the uber mode).
-  std::size_t specialisedPrograms() const;
+  void drawNextFrameUnseen() override;
+  // Programs made so far, one per program key drawn with.
+  std::size_t programs() const;
 
   struct Impl;
 

@@ -29,7 +29,7 @@ std::unique_ptr<d3d::Device> GlDirect3D8::CreateDevice(d3d::DWORD adapter, d3d::
   }
   const int w = static_cast<int>(params.BackBufferWidth), h = static_cast<int>(params.BackBufferHeight);
   return std::make_unique<d3d::Device>(
-      std::make_unique<GlBackend>(std::move(context), w, h, dialect_, programs_), params.BackBufferWidth,
+      std::make_unique<GlBackend>(std::move(context), w, h, dialect_, keyDefines_), params.BackBufferWidth,
       params.BackBufferHeight);
 }
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/d3d/Direct3D8.h"
-#include "platform/gl/FixedFunctionShader.h"
+#include "platform/gl/ProgramCache.h"
 
 namespace gl {
 
@@ -12,8 +12,8 @@ class GlDirect3D8 : public d3d::Direct3D8 {
   // platform::Window whose SDL window receives the context. `dialect` WebGl2 draws with only what
   // WebGL2 offers, as the browser does (desktop OpenGL compiles its shader too).
   explicit GlDirect3D8(bool headless, bool vsync = true, GlDialect dialect = GlDialect::Desktop33,
-                       Programs programs = Programs::Specialised)
-      : headless_(headless), vsync_(vsync), dialect_(dialect), programs_(programs) {}
+                       KeyDefinesFn keyDefines = ProgramKeyDefines)
+      : headless_(headless), vsync_(vsync), dialect_(dialect), keyDefines_(keyDefines) {}
   d3d::D3DDISPLAYMODE GetAdapterDisplayMode(d3d::DWORD adapter) override;
   std::unique_ptr<d3d::Device> CreateDevice(d3d::DWORD adapter, d3d::DWORD deviceType, void* focusWindow,
                                             d3d::DWORD behaviorFlags,
@@ -23,7 +23,7 @@ class GlDirect3D8 : public d3d::Direct3D8 {
   bool headless_;
   bool vsync_;
   GlDialect dialect_;
-  Programs programs_;
+  KeyDefinesFn keyDefines_;
 };
 
 }  // namespace gl

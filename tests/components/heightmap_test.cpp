@@ -16,7 +16,7 @@
 
 #include "components/LandScape.h"
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "tests/components/HeightMapFiles.h"
 #include "tests/support/Harness.h"
 

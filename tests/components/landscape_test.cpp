@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "tests/support/Harness.h"
 
 namespace {

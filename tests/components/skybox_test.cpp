@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/d3d/d3dxmath.h"
 #include "tests/support/Harness.h"
 

@@ -73,13 +73,13 @@ TEST(FrameAllocations, AFrameOnTheOpenGlBackendAllocatesNothingOfOursAndMakesNoP
   auto& backend = dynamic_cast<gl::GlBackend&>(form.D3D.D3DDevice->GetBackend());
   form.MainLoop(1);
   // The first frame meets every kind of draw: the tree, the snow, the ground and the text.
-  const std::size_t programs = backend.specialisedPrograms();
+  const std::size_t programs = backend.programs();
   EXPECT_EQ(programs, 4u);
   form.MainLoop(129);
   const long before = allocations.load();
   form.MainLoop(60);  // the credit line appears: the greeting's program draws it
   EXPECT_EQ(allocations.load() - before, 0) << "heap allocations in 60 frames";
-  EXPECT_EQ(backend.specialisedPrograms(), programs) << "programs made after the first frame";
+  EXPECT_EQ(backend.programs(), programs) << "programs made after the first frame";
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/XFile.h"

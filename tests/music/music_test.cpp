@@ -17,7 +17,7 @@
 #include "platform/audio/SoundFont.h"
 #include "platform/audio/Synthesizer.h"
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "tests/music/SmfBuilder.h"
 #include "tests/music/TestEnv.h"
 #include "tests/support/Harness.h"

@@ -48,8 +48,8 @@ inline gl::GlDialect TestDialect() {
   return d && std::string(d) == "webgl2" ? gl::GlDialect::WebGl2 : gl::GlDialect::Desktop33;
 }
 
-inline std::unique_ptr<Device> CreateHeadlessDevice(gl::Programs programs = gl::Programs::Specialised) {
-  gl::GlDirect3D8 d3d(true, true, TestDialect(), programs);
+inline std::unique_ptr<Device> CreateHeadlessDevice(gl::KeyDefinesFn keyDefines = gl::ProgramKeyDefines) {
+  gl::GlDirect3D8 d3d(true, true, TestDialect(), keyDefines);
   return d3d.CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
                           PresentParams());
 }
@@ -64,8 +64,8 @@ struct Image {
 };
 
 struct GlScene {
-  explicit GlScene(float nearPlane = 1.0f, gl::Programs programs = gl::Programs::Specialised)
-      : dev(CreateHeadlessDevice(programs)) {
+  explicit GlScene(float nearPlane = 1.0f, gl::KeyDefinesFn keyDefines = gl::ProgramKeyDefines)
+      : dev(CreateHeadlessDevice(keyDefines)) {
     D3DMATRIX m;
     // fov 90 degrees, aspect 4:3: at depth z the screen spans y in -z..z and x in -4z/3..4z/3.
     d3dx::D3DXMatrixPerspectiveFovLH(&m, 1.5707963705062866f, 4.0f / 3.0f, nearPlane, 1000.0f);

@@ -6,8 +6,8 @@
 #include <bit>
 
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
 #include "platform/d3d/d3dxmath.h"
+#include "tests/support/RecordingBackend.h"
 
 namespace {
 
@@ -147,6 +147,34 @@ TEST_F(DeviceFixture, BadDrawsAreErrorsNamingTheCallAndReachNoBackend) {
   EXPECT_EQ(backend->drawCount, 0u);
   d.DrawPrimitive(D3DPT_POINTLIST, 0, 3);
   EXPECT_EQ(backend->drawCount, 1u);
+}
+
+// A backend that holds its own copy of every texture, as the OpenGL one does.
+struct CopyingBackend : RecordingBackend {
+  void createTexture(Texture& t) override { t.backendHandle = std::make_shared<int>(0); }
+};
+
+TEST(DeviceTexels, ATextureLetsGoOfItsTexelsWhenTheNextSceneBeginsUnlessTheyAreKept) {
+  for (const bool keep : {false, true}) {
+    Device device(std::make_unique<CopyingBackend>());
+    device.KeepTexels(keep);
+    const auto t = device.CreateTexture({Texture::Level{2, 1, std::vector<std::uint8_t>(8, 7)},
+                                         Texture::Level{1, 1, std::vector<std::uint8_t>(4, 7)}},
+                                        "two texels");
+    // Its creator may still read them until the scene begins.
+    ASSERT_EQ(t->levels.size(), 2u);
+    device.BeginScene();
+    EXPECT_EQ(t->levels.size(), keep ? 2u : 0u);
+    EXPECT_EQ(t->Width(), 2);
+    EXPECT_EQ(t->Height(), 1);
+    device.EndScene();
+  }
+  // A backend without a copy of its own leaves the texels where they are.
+  Device recording(std::make_unique<RecordingBackend>());
+  const auto t = recording.CreateTexture({Texture::Level{1, 1, {1, 2, 3, 4}}}, "one texel");
+  recording.BeginScene();
+  ASSERT_EQ(t->levels.size(), 1u);
+  EXPECT_EQ(t->levels[0].rgba, (std::vector<std::uint8_t>{1, 2, 3, 4}));
 }
 
 }  // namespace

@@ -493,4 +493,23 @@ TEST(GlBadInput, RefusedDrawsNameTheCall) {
   EXPECT_TRUE(img.is(512, 384, 255, 255, 255));
 }
 
+// A frame nobody sees makes its calls but fills one pixel only (the top-left); Present ends that,
+// and the frame after it is drawn whole.
+TEST(GlRender, AnUnseenFrameFillsOnlyItsFirstPixelAndTheNextFrameIsWhole) {
+  GlScene s;
+  const auto quad = GlScene::Quad(0, 0, 10, 5, 5, 0xFF00FF00);
+  s.frame(kBlack, [](Device&) {});
+  s.dev->DrawNextFrameUnseen();
+  const Image unseen = s.frame(0xFFFF0000, [&](Device& dev) { GlScene::DrawQuad(dev, quad); });
+  EXPECT_TRUE(unseen.is(0, 0, 255, 0, 0));
+  EXPECT_TRUE(unseen.is(1, 0, 0, 0, 0));
+  EXPECT_TRUE(unseen.is(0, 1, 0, 0, 0));
+  EXPECT_TRUE(unseen.is(512, 384, 0, 0, 0));
+  EXPECT_TRUE(unseen.is(1023, 767, 0, 0, 0));
+  const Image next = s.frame(0xFFFF0000, [&](Device& dev) { GlScene::DrawQuad(dev, quad); });
+  EXPECT_TRUE(next.is(512, 384, 0, 255, 0));
+  EXPECT_TRUE(next.is(1, 0, 255, 0, 0));
+  EXPECT_TRUE(next.is(1023, 767, 255, 0, 0));
+}
+
 }  // namespace

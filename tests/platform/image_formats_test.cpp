@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/d3dx/Texture.h"
 #include "tests/support/Harness.h"
 

@@ -11,7 +11,7 @@
 
 #include "platform/d3d/Direct3D8.h"
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/Texture.h"

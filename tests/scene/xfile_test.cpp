@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/base/Error.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/d3d/d3dxmath.h"
 #include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/Texture.h"

@@ -11,7 +11,7 @@
 #include "app/Form1.h"
 #include "app/Options.h"
 #include "platform/d3d/Direct3D8.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "platform/gl/GlDirect3D8.h"
 #include "platform/window/PerformanceCounter.h"
 

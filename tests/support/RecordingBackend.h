@@ -1,11 +1,13 @@
-// A backend that draws nothing and remembers everything: every device call in order with its
-// arguments, and each draw with its vertices and the whole device state in force for it.
+// Test support, never linked into a program. A backend that draws nothing and remembers everything: every
+// device call in order with its arguments, and each draw with its vertices and the whole device state in
+// force for it.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "platform/d3d/Device.h"
+#include "platform/d3d/Direct3D8.h"
 
 namespace d3d {
 
@@ -41,6 +43,18 @@ class RecordingBackend : public Backend {
   int clears = 0, presents = 0;
   DWORD lastClearFlags = 0;
   D3DCOLOR lastClearColor = 0;
+};
+
+// Creates devices on the recording backend; `last` is the backend of the device made last.
+class RecordingDirect3D8 : public Direct3D8 {
+ public:
+  D3DDISPLAYMODE GetAdapterDisplayMode(DWORD adapter) override;
+  std::unique_ptr<Device> CreateDevice(DWORD adapter, DWORD deviceType, void* focusWindow,
+                                       DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& params) override;
+  RecordingBackend* last = nullptr;
+  D3DPRESENT_PARAMETERS lastParams{};
+  DWORD lastBehaviorFlags = 0;
+  bool recordCalls = true;
 };
 
 }  // namespace d3d

@@ -1,0 +1,222 @@
+#include <cstring>
+
+#include "platform/gl/GlBackendImpl.h"
+
+namespace gl {
+
+namespace {
+
+// Each stage's operation and border uniforms.
+constexpr Uniform kColorOpOf[kStages] = {uColorOp0, uColorOp1};
+constexpr Uniform kAlphaOpOf[kStages] = {uAlphaOp0, uAlphaOp1};
+constexpr Uniform kBorderOf[kStages] = {uBorder0, uBorder1};
+constexpr Uniform kBorderColorOf[kStages] = {uBorderColor0, uBorderColor1};
+
+}  // namespace
+
+void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* call) {
+  const auto& rs = s.renderStates;
+  cache.enable(GL_DEPTH_TEST, cache.depthTest, rs[d3d::D3DRS_ZENABLE] != d3d::D3DZB_FALSE);
+  cache.setDepthMask(rs[d3d::D3DRS_ZWRITEENABLE] != 0);
+  cache.setDepthFunc(compareFunc(rs[d3d::D3DRS_ZFUNC], call));
+
+  const bool blend = rs[d3d::D3DRS_ALPHABLENDENABLE] != 0;
+  cache.enable(GL_BLEND, cache.blend, blend);
+  if (blend) {
+    GLenum src = 0, dst = 0;
+    blendFactors(rs[d3d::D3DRS_SRCBLEND], rs[d3d::D3DRS_DESTBLEND], src, dst, call);
+    cache.setBlendFunc(src, dst);
+  }
+
+  // D3D judges winding on its screen, y down. The target holds the screen upside down in GL's
+  // y-up window coordinates, which mirrors every triangle: clockwise on D3D's screen is
+  // counter-clockwise for GL, a front face under GL's default.
+  const DWORD cull = rs[d3d::D3DRS_CULLMODE];
+  cache.enable(GL_CULL_FACE, cache.cull, cull == d3d::D3DCULL_CW || cull == d3d::D3DCULL_CCW);
+  if (cull == d3d::D3DCULL_CW || cull == d3d::D3DCULL_CCW) {
+    cache.setCullFace(cull == d3d::D3DCULL_CW ? GL_FRONT : GL_BACK);
+  }
+
+  dialect.setFillMode(rs[d3d::D3DRS_FILLMODE], cache.polygonMode, call);
+
+  programs.setInt(uFlat, rs[d3d::D3DRS_SHADEMODE] == d3d::D3DSHADE_FLAT);
+
+  int fogMode = 0, vertexFog = 0;
+  if (rs[d3d::D3DRS_FOGENABLE]) {
+    if (rs[d3d::D3DRS_FOGTABLEMODE] != d3d::D3DFOG_NONE) {
+      fogMode = static_cast<int>(rs[d3d::D3DRS_FOGTABLEMODE]);
+    } else if (rs[d3d::D3DRS_FOGVERTEXMODE] != d3d::D3DFOG_NONE) {
+      fogMode = static_cast<int>(rs[d3d::D3DRS_FOGVERTEXMODE]);
+      vertexFog = 1;
+    }
+    if (fogMode > static_cast<int>(d3d::D3DFOG_LINEAR))
+      throw platform::Error(call, "fog mode " + std::to_string(fogMode) + " not supported");
+  }
+  programs.setInt(uFogMode, fogMode);
+  programs.setInt(uVertexFog, vertexFog);
+  if (fogMode) {
+    const float params[3] = {floatOf(rs[d3d::D3DRS_FOGSTART]), floatOf(rs[d3d::D3DRS_FOGEND]),
+                             floatOf(rs[d3d::D3DRS_FOGDENSITY])};
+    programs.set(uFogParams, params, 3);
+    float fog[4];
+    colorOf(rs[d3d::D3DRS_FOGCOLOR], fog);
+    programs.set(uFogColor, fog, 3);
+  }
+
+  const bool alphaTest = rs[d3d::D3DRS_ALPHATESTENABLE] != 0;
+  const DWORD alphaFunc = alphaTest ? rs[d3d::D3DRS_ALPHAFUNC] : d3d::D3DCMP_ALWAYS;
+  compareFunc(alphaFunc, call);
+  programs.setInt(uAlphaFunc, static_cast<int>(alphaFunc));
+  if (alphaTest) programs.setInt(uAlphaRef, static_cast<int>(rs[d3d::D3DRS_ALPHAREF] & 0xFF));
+
+  float factor[4];
+  colorOf(rs[d3d::D3DRS_TEXTUREFACTOR], factor);
+  programs.set(uTextureFactor, factor, 4);
+
+  const float size[3] = {floatOf(rs[d3d::D3DRS_POINTSIZE]), floatOf(rs[d3d::D3DRS_POINTSIZE_MIN]),
+                         floatOf(rs[d3d::D3DRS_POINTSIZE_MAX])};
+  programs.set(uPointSize, size, 3);
+  programs.setInt(uPointScale, rs[d3d::D3DRS_POINTSCALEENABLE] != 0);
+  if (rs[d3d::D3DRS_POINTSCALEENABLE]) {
+    const float abc[3] = {floatOf(rs[d3d::D3DRS_POINTSCALE_A]), floatOf(rs[d3d::D3DRS_POINTSCALE_B]),
+                          floatOf(rs[d3d::D3DRS_POINTSCALE_C])};
+    programs.set(uPointScaleABC, abc, 3);
+    programs.setFloat(uViewportHeight, static_cast<float>(s.viewportHeight));
+  }
+}
+
+// Direct3D 8 chains the stages up to the first whose colour operation is DISABLE; a disabled
+// stage 0 leaves the diffuse colour. Stages from 2 on are not blended, so enabling one is an error
+// rather than a picture without it.
+void GlBackend::Impl::applyStages(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call,
+                                  DWORD (&texIndex)[kStages]) {
+  bool enabled = true;
+  for (DWORD i = 0; i < kStages; ++i) {
+    enabled = enabled && s.stageStates[i][d3d::D3DTSS_COLOROP] != d3d::D3DTOP_DISABLE;
+    texIndex[i] = applyStage(i, enabled, s, call);
+  }
+  if (enabled && s.stageStates[kStages][d3d::D3DTSS_COLOROP] != d3d::D3DTOP_DISABLE)
+    throw platform::Error(call, "texture stage " + std::to_string(kStages) +
+                                    " is enabled, but the device blends stages 0 and 1 only");
+  // Point sprites cover their texture on every stage.
+  programs.setInt(uSpriteCoords,
+                  c.type == d3d::D3DPT_POINTLIST && s.renderStates[d3d::D3DRS_POINTSPRITEENABLE] != 0);
+}
+
+// Stage i's operations, texture and sampling; returns the coordinate set it reads, or kNoTexCoord
+// when it takes no part in the draw (then nothing of it reaches GL but its DISABLE).
+DWORD GlBackend::Impl::applyStage(DWORD i, bool enabled, const d3d::DeviceState& s, const char* call) {
+  const auto& ts = s.stageStates[i];
+  if (!enabled) {
+    const int off[4] = {static_cast<int>(d3d::D3DTOP_DISABLE), 0, 0, 0};
+    programs.set(kColorOpOf[i], off, 4);
+    return kNoTexCoord;
+  }
+  const DWORD colorOp = ts[d3d::D3DTSS_COLOROP], alphaOp = ts[d3d::D3DTSS_ALPHAOP];
+  const int reads = argumentsOf(colorOp, false, i, call) | argumentsOf(alphaOp, true, i, call);
+  const DWORD colorArgs[3] = {ts[d3d::D3DTSS_COLORARG1], ts[d3d::D3DTSS_COLORARG2],
+                              ts[d3d::D3DTSS_COLORARG0]};
+  const DWORD alphaArgs[3] = {ts[d3d::D3DTSS_ALPHAARG1], ts[d3d::D3DTSS_ALPHAARG2],
+                              ts[d3d::D3DTSS_ALPHAARG0]};
+  for (int a = 0; a < 3; ++a) {
+    if (reads & (1 << a)) {
+      checkArgument(colorArgs[a], i, call);
+      checkArgument(alphaArgs[a], i, call);
+    }
+  }
+  if (ts[d3d::D3DTSS_RESULTARG] != d3d::D3DTA_CURRENT)
+    throw platform::Error(call, "stage " + std::to_string(i) + " result argument " +
+                                    hex(ts[d3d::D3DTSS_RESULTARG]) +
+                                    " not supported: every stage writes the current colour");
+  const int cop[4] = {static_cast<int>(colorOp), static_cast<int>(colorArgs[0]),
+                      static_cast<int>(colorArgs[1]), static_cast<int>(colorArgs[2])};
+  const int aop[4] = {static_cast<int>(alphaOp), static_cast<int>(alphaArgs[0]),
+                      static_cast<int>(alphaArgs[1]), static_cast<int>(alphaArgs[2])};
+  programs.set(kColorOpOf[i], cop, 4);
+  programs.set(kAlphaOpOf[i], aop, 4);
+
+  GLuint tex = whiteTexture;
+  if (d3d::Texture* t = s.textures[i].get()) {
+    static constexpr const char* kWhat[kStages] = {"the stage-0 texture", "the stage-1 texture"};
+    if (!t->backendHandle)
+      throw platform::Error(call, std::string(kWhat[i]) + " was not made by this device", t->source);
+    tex = nameOf(t->backendHandle, call, kWhat[i]);
+  }
+  cache.bindTexture(i, tex);
+  auto& u = cache.unit[i];
+  const GLuint smp = sampler[i];
+  const GLint mag = magFilter(ts[d3d::D3DTSS_MAGFILTER]);
+  const GLint min = minFilter(ts[d3d::D3DTSS_MINFILTER], ts[d3d::D3DTSS_MIPFILTER]);
+  const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], dialect.borderWrap(), call);
+  const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], dialect.borderWrap(), call);
+  if (u.magFilter != mag) glSamplerParameteri(smp, GL_TEXTURE_MAG_FILTER, u.magFilter = mag);
+  if (u.minFilter != min) glSamplerParameteri(smp, GL_TEXTURE_MIN_FILTER, u.minFilter = min);
+  if (u.wrapS != wrapS) glSamplerParameteri(smp, GL_TEXTURE_WRAP_S, u.wrapS = wrapS);
+  if (u.wrapT != wrapT) glSamplerParameteri(smp, GL_TEXTURE_WRAP_T, u.wrapT = wrapT);
+  const bool borderU = ts[d3d::D3DTSS_ADDRESSU] == d3d::D3DTADDRESS_BORDER;
+  const bool borderV = ts[d3d::D3DTSS_ADDRESSV] == d3d::D3DTADDRESS_BORDER;
+  float border[4];
+  colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
+  if (dialect.bordersInShader()) {
+    const int how[4] = {borderU, borderV, mag == GL_LINEAR, ts[d3d::D3DTSS_MINFILTER] >= d3d::D3DTEXF_LINEAR};
+    programs.set(kBorderOf[i], how, 4);
+    if (borderU || borderV) programs.set(kBorderColorOf[i], border, 4);
+  } else if ((borderU || borderV) && std::memcmp(border, u.border, sizeof border) != 0) {
+    glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
+    std::memcpy(u.border, border, sizeof border);
+  }
+
+  const DWORD set = ts[d3d::D3DTSS_TEXCOORDINDEX];
+  if (set > 0xFFFF)
+    throw platform::Error(
+        call, "stage " + std::to_string(i) + " texture coordinate generation " + hex(set) + " not supported");
+  return set;
+}
+
+void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c,
+                                    const VertexLayout& l, const DWORD (&texIndex)[kStages]) {
+  auto& k = cache;
+  if (k.attrBuffer == buffer && k.attrOffset == offset && k.attrFvf == c.fvf && k.attrStride == c.stride &&
+      std::equal(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex)))
+    return;
+  cache.bindArrayBuffer(buffer);
+  const auto at = [&](int field) {
+    return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field));
+  };
+  const GLsizei stride = static_cast<GLsizei>(c.stride);
+  glEnableVertexAttribArray(kAttrPosition);
+  glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
+  if (l.diffuse >= 0) {
+    glEnableVertexAttribArray(kAttrDiffuse);
+    glVertexAttribPointer(kAttrDiffuse, dialect.diffuseSize(), GL_UNSIGNED_BYTE, GL_TRUE, stride,
+                          at(l.diffuse));
+  } else {
+    glDisableVertexAttribArray(kAttrDiffuse);
+    glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
+  }
+  static constexpr Attribute kTexCoordOf[kStages] = {kAttrTexCoord0, kAttrTexCoord1};
+  for (DWORD i = 0; i < kStages; ++i) {
+    // A set the record does not have reads as (0, 0).
+    if (l.texCoord[i] >= 0) {
+      glEnableVertexAttribArray(kTexCoordOf[i]);
+      glVertexAttribPointer(kTexCoordOf[i], l.texCoordFloats[i], GL_FLOAT, GL_FALSE, stride,
+                            at(l.texCoord[i]));
+    } else {
+      glDisableVertexAttribArray(kTexCoordOf[i]);
+      glVertexAttrib4f(kTexCoordOf[i], 0, 0, 0, 1);
+    }
+  }
+  if (l.pointSize >= 0) {
+    glEnableVertexAttribArray(kAttrPointSize);
+    glVertexAttribPointer(kAttrPointSize, 1, GL_FLOAT, GL_FALSE, stride, at(l.pointSize));
+  } else {
+    glDisableVertexAttribArray(kAttrPointSize);
+  }
+  k.attrBuffer = buffer;
+  k.attrOffset = offset;
+  k.attrFvf = c.fvf;
+  k.attrStride = c.stride;
+  std::copy(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex));
+}
+
+}  // namespace gl

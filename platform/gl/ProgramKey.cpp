@@ -1,0 +1,117 @@
+#include "platform/gl/ProgramKey.h"
+
+#include "platform/base/Error.h"
+#include "platform/d3d/d3d8types.h"
+#include "platform/gl/ShaderConstants.h"
+
+namespace gl {
+
+namespace {
+
+constexpr const char* kChannel[2] = {"colour", "alpha"};
+
+std::string stageName(int stage, int channel) {
+  return "stage " + std::to_string(stage) + " " + kChannel[channel];
+}
+
+// Appends `value` in `bits` bits to a 128-bit key. `stage` -1: a state of no stage. Nothing is
+// allocated unless the value does not fit: a key is packed on every draw.
+struct Packer {
+  ProgramKey::Packed key{};
+  int at = 0;
+  void put(int value, int bits, const char* field, int stage = -1, int channel = 0) {
+    if (value < 0 || value >= (1 << bits)) {
+      const std::string what = stage < 0 ? field : stageName(stage, channel) + " " + field;
+      throw platform::Error("Draw", "the program key cannot hold " + what + " " + std::to_string(value));
+    }
+    const auto v = static_cast<std::uint64_t>(value);
+    const auto word = static_cast<std::size_t>(at / 64);
+    const int shift = at % 64;
+    key[word] |= v << shift;
+    if (shift + bits > 64) key[word + 1] |= v >> (64 - shift);
+    at += bits;
+  }
+};
+
+std::string name(const char* family, int value, const std::string& field) {
+  const char* n = ShaderConstantName(family, static_cast<d3d::DWORD>(value));
+  if (!n || value < 0)
+    throw platform::Error("Draw", "the shader has no name for " + field + " " + std::to_string(value));
+  return n;
+}
+
+std::string argument(int a, const std::string& field) {
+  const int modifiers = static_cast<int>(d3d::D3DTA_COMPLEMENT | d3d::D3DTA_ALPHAREPLICATE);
+  const int source = a & ~modifiers;
+  std::string s = name("D3DTA_", a < 0 ? a : source, field);
+  if (a & static_cast<int>(d3d::D3DTA_COMPLEMENT)) s += " | D3DTA_COMPLEMENT";
+  if (a & static_cast<int>(d3d::D3DTA_ALPHAREPLICATE)) s += " | D3DTA_ALPHAREPLICATE";
+  return "(" + s + ")";
+}
+
+std::string define(const char* constant, const std::string& value) {
+  return std::string("#define ") + constant + " " + value + "\n";
+}
+std::string define(const char* constant, bool value) {
+  return define(constant, std::string(value ? "true" : "false"));
+}
+
+}  // namespace
+
+ProgramKey ProgramKey::canonical() const {
+  ProgramKey k = *this;
+  const int disable = static_cast<int>(d3d::D3DTOP_DISABLE);
+  for (int stage = 0; stage < 2; ++stage) {
+    if (k.stageOps[stage][0][0] != disable) continue;
+    for (int later = stage; later < 2; ++later) {
+      k.stageOps[later] = {};
+      k.stageOps[later][0][0] = k.stageOps[later][1][0] = disable;
+    }
+    break;
+  }
+  if (k.fogMode == 0) k.vertexFog = false;
+  return k;
+}
+
+ProgramKey::Packed ProgramKey::pack() const {
+  Packer p;
+  p.put(preTransformed, 1, "pre-transformed");
+  p.put(vertexPointSize, 1, "vertex point size");
+  p.put(pointScale, 1, "point scale");
+  p.put(fogMode, 2, "fog mode");
+  p.put(vertexFog, 1, "vertex fog");
+  p.put(flat, 1, "flat shading");
+  p.put(spriteCoords, 1, "sprite coordinates");
+  for (int stage = 0; stage < 2; ++stage)
+    for (int channel = 0; channel < 2; ++channel) {
+      const auto& op = stageOps[stage][channel];
+      p.put(op[0], 5, "operation", stage, channel);
+      for (int a = 1; a < 4; ++a) p.put(op[a], 6, "argument", stage, channel);
+    }
+  p.put(alphaFunc, 4, "alpha function");
+  return p.key;
+}
+
+std::string ProgramKeyDefines(const ProgramKey& key) {
+  std::string s;
+  s += define("kPreTransformed", key.preTransformed);
+  s += define("kVertexPointSize", key.vertexPointSize);
+  s += define("kPointScale", key.pointScale);
+  s += define("kFogMode", name("D3DFOG_", key.fogMode, "fog mode"));
+  s += define("kVertexFog", key.vertexFog);
+  s += define("kFlat", key.flat);
+  s += define("kSpriteCoords", key.spriteCoords);
+  static constexpr const char* kOps[2][2] = {{"kColorOp0", "kAlphaOp0"}, {"kColorOp1", "kAlphaOp1"}};
+  for (int stage = 0; stage < 2; ++stage)
+    for (int channel = 0; channel < 2; ++channel) {
+      const auto& op = key.stageOps[stage][channel];
+      const std::string field = stageName(stage, channel);
+      std::string v = "ivec4(" + name("D3DTOP_", op[0], field + " operation");
+      for (int a = 1; a < 4; ++a) v += ", " + argument(op[a], field + " argument");
+      s += define(kOps[stage][channel], v + ")");
+    }
+  s += define("kAlphaFunc", name("D3DCMP_", key.alphaFunc, "alpha function"));
+  return s;
+}
+
+}  // namespace gl

@@ -1,0 +1,37 @@
+// The fixed-function states that change what the shader computes rather than the numbers it
+// computes with. Each combination gets its own program, made from the shader's source with the
+// combination as a #define block, so the compiler drops every branch the draw does not take (a
+// fragment shader without discard also keeps early depth tests). The rest (matrices, colours, fog
+// range, point sizes) stay uniforms in every program.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace gl {
+
+struct ProgramKey {
+  bool preTransformed = false, vertexPointSize = false, pointScale = false;
+  int fogMode = 0;  // D3DFOG_*: 0 none
+  bool vertexFog = false, flat = false, spriteCoords = false;
+  // Per stage, colour then alpha: the D3DTOP, then the D3DTA arguments 1, 2 and 0.
+  std::array<std::array<std::array<int, 4>, 2>, 2> stageOps{};
+  int alphaFunc = 8;  // D3DCMP_ALWAYS
+
+  // The key with the values the shader never reads under the rest of it set to defaults, so that
+  // draws differing only in them share a program: the stages after a disabled one, the vertex-fog
+  // switch without fog.
+  ProgramKey canonical() const;
+  // The key in 128 bits, for finding its program. Throws platform::Error naming the field when a
+  // value does not fit.
+  using Packed = std::array<std::uint64_t, 2>;
+  Packed pack() const;
+};
+
+// The #define block that makes the shader's source the program of `key`: each key state as a
+// constant, operations and arguments by their Direct3D names. Throws platform::Error naming the
+// state and its value when the shader has no name for it.
+std::string ProgramKeyDefines(const ProgramKey& key);
+
+}  // namespace gl
