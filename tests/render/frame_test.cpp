@@ -7,7 +7,7 @@
 
 #include "platform/base/Error.h"
 #include "platform/d3d/Direct3D8.h"
-#include "platform/d3d/RecordingBackend.h"
+#include "tests/support/RecordingBackend.h"
 #include "render/FrameContext.h"
 #include "render/FrameStopwatch.h"
 #include "render/Random.h"

@@ -131,8 +131,8 @@ TEST(WebExport, CtrlCWhileTheTuneRendersEndsAtOnceAndLeavesNoFolder) {
   const pid_t pid =
       wgtest::Spawn({wgtest::AppDir() + "/winter-greeting", "--export-web", out + "/page"}, log);
   ASSERT_TRUE(
-      wgtest::WaitFor([&] { return ReadText(log).find("Rendering the tune") != std::string::npos; }, 120))
-      << ReadText(log);
+      wgtest::WaitFor([&] { return wgtest::Slurp(log).find("Rendering the tune") != std::string::npos; }, 120))
+      << wgtest::Slurp(log);
   ASSERT_FALSE(fs::is_empty(out)) << "the temporary folder is being written";
   const auto interrupted = std::chrono::steady_clock::now();
   kill(pid, SIGINT);
