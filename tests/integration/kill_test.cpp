@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -39,12 +40,21 @@ TEST(Kill, InterruptedMidRecordLeavesNothing) {
   killMidRecord(SIGINT);
 }
 
+std::string AsanOptionsWith(const std::string& option) {
+  const char* set = std::getenv("ASAN_OPTIONS");
+  return set && *set ? std::string(set) + ":" + option : option;
+}
+
 // A headless run stopped in the middle of writing its screenshot: the picture is in the temporary file,
 // not yet flushed nor under its name. Returns the run's id, or -1 when it never got there.
 pid_t StopWhileTheScreenshotIsWritten(const std::string& shot, const std::string& log) {
   const pid_t pid = wgtest::Spawn(
       {wgtest::AppDir() + "/winter-greeting", "--headless", "--frames", "3", "--screenshot", shot}, log,
-      {{"LD_PRELOAD", WG_STOP_AT_FSYNC_LIB}, {"WG_STOP_AT_FSYNC", platform::PartialName(shot)}});
+      {{"LD_PRELOAD", WG_STOP_AT_FSYNC_LIB},
+       {"WG_STOP_AT_FSYNC", platform::PartialName(shot)},
+       // In the sanitizer build the preloaded library comes before the sanitizer's runtime, which
+       // the runtime refuses unless told that the order is meant.
+       {"ASAN_OPTIONS", AsanOptionsWith("verify_asan_link_order=0")}});
   int status = 0;
   if (wgtest::WaitFor([&] { return waitpid(pid, &status, WNOHANG | WUNTRACED) == pid; }, 120) &&
       WIFSTOPPED(status))

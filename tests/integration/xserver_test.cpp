@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -395,7 +397,9 @@ INSTANTIATE_TEST_SUITE_P(XServer, Windowed, testing::Values(false, true),
 TEST(XServerFixture, ServersSideBySideKeepApartAndLeaveNothingBehind) {
   if (!wgtest::XServer::Installed(true)) GTEST_SKIP() << "needs Xvfb and openbox";
   std::vector<pid_t> started;
-  std::vector<std::string> sockets;
+  // Each server's socket with its inode: once a server ends, a test running beside this one may
+  // start a server on the same display number, whose socket is a new file.
+  std::vector<std::pair<std::string, ino_t>> sockets;
   {
     const wgtest::XServer managed({640, 480, true, ""});
     const wgtest::XServer bare({320, 240, false, ""});
@@ -410,8 +414,10 @@ TEST(XServerFixture, ServersSideBySideKeepApartAndLeaveNothingBehind) {
       EXPECT_EQ(DisplayWidth(dpy, DefaultScreen(dpy)), s->Width());
       EXPECT_EQ(DisplayHeight(dpy, DefaultScreen(dpy)), s->Height());
       XCloseDisplay(dpy);
-      sockets.push_back("/tmp/.X11-unix/X" + s->DisplayName().substr(1));
-      EXPECT_TRUE(std::filesystem::exists(sockets.back())) << sockets.back();
+      const std::string socket = "/tmp/.X11-unix/X" + s->DisplayName().substr(1);
+      struct stat st {};
+      ASSERT_EQ(stat(socket.c_str(), &st), 0) << socket;
+      sockets.emplace_back(socket, st.st_ino);
     }
     started = {managed.ServerProcess(), managed.ManagerProcess(), bare.ServerProcess()};
   }
@@ -420,7 +426,10 @@ TEST(XServerFixture, ServersSideBySideKeepApartAndLeaveNothingBehind) {
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << pid << " is still a child of the test";
     EXPECT_EQ(errno, ECHILD);
   }
-  for (const std::string& socket : sockets) EXPECT_FALSE(std::filesystem::exists(socket)) << socket;
+  for (const auto& [socket, inode] : sockets) {
+    struct stat st {};
+    EXPECT_FALSE(stat(socket.c_str(), &st) == 0 && st.st_ino == inode) << socket << " outlived its server";
+  }
 }
 
 }  // namespace
