@@ -1,6 +1,7 @@
 #include "platform/d3dx/Font.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -69,7 +70,7 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
 // Appends the code points of UTF-8 text; a byte that starts no well-formed sequence becomes U+FFFD.
-void decodeUtf8(std::string_view s, std::vector<char32_t>& out) {
+void decodeUtf8(std::string_view s, std::u32string& out) {
   for (std::size_t i = 0; i < s.size();) {
     const Utf8Char c = NextUtf8(s, i);
     out.push_back(c.length ? c.cp : kReplacement);
@@ -77,7 +78,7 @@ void decodeUtf8(std::string_view s, std::vector<char32_t>& out) {
   }
 }
 
-void decodeUtf16(std::u16string_view s, std::vector<char32_t>& out) {
+void decodeUtf16(std::u16string_view s, std::u32string& out) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     const char32_t c = s[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
@@ -93,9 +94,9 @@ void decodeUtf16(std::u16string_view s, std::vector<char32_t>& out) {
 
 struct Glyph {
   bool cached = false;
+  bool colour = false;
   int left = 0, top = 0;  // bitmap offset from the pen: right, and up from the baseline
   int width = 0, height = 0;
-  int advance = 0;
   int ax = 0, ay = 0;  // where the bitmap sits in the atlas
 };
 
@@ -103,14 +104,30 @@ constexpr int kAtlasWidth = 512;
 constexpr int kAtlasMaxHeight = 4096;
 // Glyphs are kept apart by this many clear texels, so linear filtering never reads a neighbour.
 constexpr int kPad = 1;
-// Code points below this (Latin, Greek, Cyrillic) are looked up in a table, the rest in a map.
-constexpr char32_t kDirect = 0x500;
+// Glyph indices below this in the own face are looked up in a table, the rest in a map.
+constexpr std::uint32_t kDirect = 4096;
+// Laid-out texts kept for the next frames: the greeting and the credit lines come back every frame.
+constexpr std::size_t kLayoutsKept = 64;
 
-std::string codePoint(char32_t cp) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
-  return buf;
+std::string glyphName(GlyphId id) {
+  return "glyph " + std::to_string(id.index) + " of face " + std::to_string(id.face);
 }
+
+// A quad of a laid-out text, relative to the text's top-left corner.
+struct TextQuad {
+  int x0, y0, x1, y1;
+  int tx, ty;  // atlas texel of the top-left corner
+  bool colour;
+};
+
+// A text laid out once: what each later DrawText of it needs.
+struct Layout {
+  std::vector<TextQuad> quads;
+  std::vector<std::array<int, 3>> underlines;  // x0, x1 and the baseline's y of each line with text
+  int height = 0;
+  int inkRight = 0;
+  int maxLineWidth = 0;
+};
 
 }  // namespace
 
@@ -124,18 +141,19 @@ struct Font::Impl {
   int underlinePos = 0, underlineThickness = 1;  // below the baseline, in pixels
 
   std::vector<Glyph> direct = std::vector<Glyph>(kDirect);
-  std::unordered_map<char32_t, Glyph> others;
+  std::unordered_map<std::uint64_t, Glyph> others;
   std::uint64_t rasterised = 0;
+  std::unordered_map<std::u32string, Layout> layouts;
 
-  // Atlas pixels, RGBA with white colour and the coverage in alpha; a 2 x 2 solid block at
-  // (kPad, kPad) serves the underline.
+  // Atlas pixels, RGBA: white with the coverage in alpha for a plain glyph, the glyph's own colours
+  // for a colour one; a 2 x 2 solid block at (kPad, kPad) serves the underline.
   int atlasHeight = 256;
   std::vector<std::uint8_t> atlas;
   int shelfX = 0, shelfY = 0, shelfH = 0;
   bool atlasDirty = true;
   std::shared_ptr<Texture> texture;
 
-  std::vector<char32_t> codePoints;
+  std::u32string codePoints;
   std::vector<FontVertex> vertices;
 
   Impl(Device* dev, const GdiFont& f, std::unique_ptr<GlyphSource> glyphs)
@@ -156,35 +174,37 @@ struct Font::Impl {
     shelfH = 2;
   }
 
-  const Glyph& glyph(char32_t cp) {
-    Glyph* g = nullptr;
-    if (cp < kDirect) {
-      g = &direct[cp];
-    } else {
-      g = &others[cp];
-    }
-    if (!g->cached) rasterise(cp, *g);
-    return *g;
+  const Glyph& glyph(GlyphId id) {
+    Glyph& g = id.face == 0 && id.index < kDirect ? direct[id.index] : others[id.key()];
+    if (!g.cached) rasterise(id, g);
+    return g;
   }
 
-  void rasterise(char32_t cp, Glyph& g) {
+  void rasterise(GlyphId id, Glyph& g) {
     const char* call = "DrawText";
-    const GlyphImage image = source->Rasterise(cp);
+    const GlyphImage image = source->Rasterise(id);
     ++rasterised;
-    if (image.missing) missing.push_back(cp);
     g.left = image.left;
     g.top = image.top;
     g.width = image.width;
     g.height = image.height;
-    g.advance = image.advance;
+    g.colour = image.colour;
     if (g.width > 0 && g.height > 0) {
       if (g.width + 2 * kPad > kAtlasWidth)
-        throw platform::Error(call, "glyph " + codePoint(cp) + " is wider than the atlas", desc.file);
+        throw platform::Error(call, glyphName(id) + " is wider than the atlas", desc.file);
+      const std::size_t texels = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height);
+      if (image.coverage.size() != texels * (g.colour ? 4 : 1))
+        throw platform::Error(call, glyphName(id) + " has the wrong number of texels", desc.file);
       place(g);
       for (int y = 0; y < g.height; ++y) {
-        const std::uint8_t* row = image.coverage.data() + static_cast<std::ptrdiff_t>(y) * g.width;
         std::uint8_t* dst = &atlas[(static_cast<std::size_t>(g.ay + y) * kAtlasWidth + g.ax) * 4];
-        for (int x = 0; x < g.width; ++x) dst[x * 4 + 3] = row[x];
+        if (g.colour) {
+          const std::uint8_t* row = image.coverage.data() + static_cast<std::ptrdiff_t>(y) * g.width * 4;
+          std::copy(row, row + g.width * 4, dst);
+        } else {
+          const std::uint8_t* row = image.coverage.data() + static_cast<std::ptrdiff_t>(y) * g.width;
+          for (int x = 0; x < g.width; ++x) dst[x * 4 + 3] = row[x];
+        }
       }
       atlasDirty = true;
     }
@@ -239,38 +259,71 @@ struct Font::Impl {
     vertices.insert(vertices.end(), {tl, tr, bl, tr, br, bl});
   }
 
+  // Shapes each line of `text`, rasterises the glyphs it needs and places them: a line's room is
+  // the face's cell grown to the line's ink, and the lines of a right-to-left text end at the right
+  // edge of the widest.
+  Layout makeLayout(const std::u32string& text) {
+    Layout out;
+    std::vector<ShapedLine> lines;
+    for (std::size_t start = 0;;) {
+      std::size_t end = start;
+      while (end < text.size() && !IsLineBreak(text[end])) ++end;
+      lines.push_back(source->Shape(std::u32string_view(text).substr(start, end - start)));
+      for (const char32_t cp : lines.back().missing)
+        if (std::find(missing.begin(), missing.end(), cp) == missing.end()) missing.push_back(cp);
+      if (end == text.size()) break;
+      start = end + (text[end] == U'\r' && end + 1 < text.size() && text[end + 1] == U'\n' ? 2 : 1);
+    }
+    for (const ShapedLine& line : lines) out.maxLineWidth = std::max(out.maxLineWidth, line.advance);
+    const bool rightToLeft = lines.front().rightToLeft;
+    int lineTop = 0;
+    for (const ShapedLine& line : lines) {
+      int above = ascent, below = descent;
+      for (const PlacedGlyph& p : line.glyphs) {
+        const Glyph& g = glyph(p.id);
+        if (g.width <= 0 || g.height <= 0) continue;
+        above = std::max(above, g.top - p.y);
+        below = std::max(below, g.height - g.top + p.y);
+      }
+      const int left = rightToLeft ? out.maxLineWidth - line.advance : 0;
+      const int baseline = lineTop + above;
+      for (const PlacedGlyph& p : line.glyphs) {
+        const Glyph& g = glyph(p.id);
+        if (g.width <= 0 || g.height <= 0) continue;
+        const int x0 = left + p.x + g.left, y0 = baseline + p.y - g.top;
+        out.quads.push_back(TextQuad{x0, y0, x0 + g.width, y0 + g.height, g.ax, g.ay, g.colour});
+        out.inkRight = std::max(out.inkRight, x0 + g.width);
+      }
+      if (line.advance > 0) out.underlines.push_back({left, left + line.advance, baseline});
+      lineTop += above + below;
+    }
+    out.height = text.empty() ? 0 : lineTop;
+    return out;
+  }
+
+  const Layout& layoutOf(const std::u32string& text) {
+    if (const auto it = layouts.find(text); it != layouts.end()) return it->second;
+    if (layouts.size() >= kLayoutsKept) layouts.clear();
+    return layouts.emplace(text, makeLayout(text)).first->second;
+  }
+
   int layout(const D3DRECT& rect, D3DCOLOR color) {
     vertices.clear();
     inkRight = 0;
     if (codePoints.empty()) return 0;
-    const int lineHeight = ascent + descent;
-    int lineTop = rect.y1, pen = rect.x1, lines = 1;
-    auto underline = [&] {
-      if (desc.underline && pen > rect.x1) {
-        const int y = lineTop + ascent + underlinePos - underlineThickness / 2;
-        quad(rect.x1, y, pen, y + underlineThickness, kPad, kPad, rect, color, true);
+    const Layout& l = layoutOf(codePoints);
+    // A colour glyph keeps its own colours: white times its texels, at the text's alpha.
+    const D3DCOLOR white = (color & 0xFF000000u) | 0x00FFFFFFu;
+    for (const TextQuad& q : l.quads)
+      quad(rect.x1 + q.x0, rect.y1 + q.y0, rect.x1 + q.x1, rect.y1 + q.y1, q.tx, q.ty, rect,
+           q.colour ? white : color, false);
+    if (desc.underline)
+      for (const auto& [x0, x1, baseline] : l.underlines) {
+        const int y = rect.y1 + baseline + underlinePos - underlineThickness / 2;
+        quad(rect.x1 + x0, y, rect.x1 + x1, y + underlineThickness, kPad, kPad, rect, color, true);
       }
-    };
-    for (std::size_t i = 0; i < codePoints.size(); ++i) {
-      const char32_t cp = codePoints[i];
-      if (cp == U'\r' || cp == U'\n') {
-        if (cp == U'\r' && i + 1 < codePoints.size() && codePoints[i + 1] == U'\n') ++i;
-        underline();
-        pen = rect.x1;
-        lineTop += lineHeight;
-        ++lines;
-        continue;
-      }
-      const Glyph& g = glyph(cp);
-      if (g.width > 0 && g.height > 0) {
-        const int x0 = pen + g.left, y0 = lineTop + ascent - g.top;
-        quad(x0, y0, x0 + g.width, y0 + g.height, g.ax, g.ay, rect, color, false);
-        inkRight = std::max(inkRight, x0 + g.width - rect.x1);
-      }
-      pen += g.advance;
-    }
-    underline();
-    return lines * lineHeight;
+    inkRight = l.inkRight;
+    return l.height;
   }
 
   void uploadAtlas() {
@@ -408,30 +461,153 @@ TextMeasure::TextMeasure(const GdiFont& font)
     : impl_(std::make_unique<Font::Impl>(nullptr, font, OpenGlyphSource(font))) {}
 TextMeasure::~TextMeasure() = default;
 
+namespace {
+
+// Wide enough that nothing is clipped: the ink's extent is what is asked for.
+constexpr D3DRECT kUnclipped{0, 0, 1 << 24, 1 << 24};
+
+}  // namespace
+
 int TextMeasure::Width(std::string_view text) {
   impl_->codePoints.clear();
   decodeUtf8(text, impl_->codePoints);
-  // Wide enough that nothing is clipped: the ink's extent is what is asked for.
-  impl_->layout(D3DRECT{0, 0, 1 << 24, 1 << 24}, 0);
+  impl_->layout(kUnclipped, 0);
   return impl_->inkRight;
+}
+
+int TextMeasure::Height(std::string_view text) {
+  impl_->codePoints.clear();
+  decodeUtf8(text, impl_->codePoints);
+  return impl_->layout(kUnclipped, 0);
+}
+
+namespace {
+
+void appendUtf8(std::u32string_view cps, std::string& out) {
+  for (const char32_t c : cps) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+}
+
+bool isBreakSpace(char32_t c) {
+  return c == U' ' || c == 0x3000 || c == U'\t';
+}
+
+}  // namespace
+
+TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int maxLines) {
+  Wrapped out;
+  out.text = std::string(text);
+  out.width = Width(text);
+  if (out.width <= maxWidth) return out;
+
+  std::u32string cps;
+  decodeUtf8(text, cps);
+  // Where a new line may start: the positions Unicode's line breaking allows, and those after a
+  // line break already in the text, which must start one.
+  const std::vector<std::size_t> opportunities = impl_->source->BreakOpportunities(cps);
+  auto measure = [&](std::size_t from, std::size_t to) {
+    while (to > from && isBreakSpace(cps[to - 1])) --to;
+    std::string line;
+    appendUtf8(std::u32string_view(cps).substr(from, to - from), line);
+    return Width(line);
+  };
+  std::vector<std::size_t> starts{0};
+  out.width = 0;
+  std::size_t from = 0, next = 0;  // next: the first opportunity after `from`
+  while (from < cps.size() && out.fits) {
+    while (next < opportunities.size() && opportunities[next] <= from) ++next;
+    // The longest run of words from `from` that fits: widths grow with the words, so a binary
+    // search over the opportunities finds it in a few layouts.
+    std::size_t lo = next, hi = opportunities.size();  // candidates: opportunities[lo..hi) and the end
+    if (measure(from, cps.size()) <= maxWidth) {
+      out.width = std::max(out.width, measure(from, cps.size()));
+      break;
+    }
+    while (lo < hi) {
+      const std::size_t mid = lo + (hi - lo) / 2;
+      if (measure(from, opportunities[mid]) <= maxWidth)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    std::size_t end;
+    if (lo == next) {
+      // Not even the first word fits: it makes a line of its own, too wide.
+      if (next == opportunities.size()) {
+        out.fits = false;
+        out.width = std::max(out.width, measure(from, cps.size()));
+        break;
+      }
+      end = opportunities[next];
+      out.fits = false;
+    } else {
+      end = opportunities[lo - 1];
+    }
+    out.width = std::max(out.width, measure(from, end));
+    from = end;
+    starts.push_back(from);
+  }
+  out.text.clear();
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    std::size_t to = i + 1 < starts.size() ? starts[i + 1] : cps.size();
+    if (i + 1 < starts.size())
+      while (to > starts[i] && isBreakSpace(cps[to - 1])) --to;
+    appendUtf8(std::u32string_view(cps).substr(starts[i], to - starts[i]), out.text);
+    if (i + 1 < starts.size() && !IsLineBreak(cps[to > 0 ? to - 1 : 0])) appendUtf8(U"\u2028", out.text);
+  }
+  std::u32string wrapped;
+  decodeUtf8(out.text, wrapped);
+  out.lines = 1 + static_cast<int>(std::count_if(wrapped.begin(), wrapped.end(), IsLineBreak));
+  if (out.lines > maxLines) out.fits = false;
+  return out;
 }
 
 const std::vector<char32_t>& TextMeasure::Missing() const {
   return impl_->missing;
 }
 
+std::vector<std::string> TextMeasure::FaceFiles() const {
+  return impl_->source->FaceFiles();
+}
+
 PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts) {
   const std::unique_ptr<GlyphSource> source = OpenGlyphSource(font);
   PreparedFace prepared;
   prepared.metrics = source->Metrics();
-  std::vector<char32_t> codePoints;
-  for (const std::string& text : texts) decodeUtf8(text, codePoints);
-  std::vector<char32_t> seen;
-  for (const char32_t cp : codePoints) {
-    // Line breaks start new lines; DrawText never draws them.
-    if (cp == U'\r' || cp == U'\n' || std::find(seen.begin(), seen.end(), cp) != seen.end()) continue;
-    seen.push_back(cp);
-    prepared.glyphs.emplace_back(cp, source->Rasterise(cp));
+  std::unordered_map<std::uint64_t, bool> seen;
+  for (const std::string& text : texts) {
+    std::u32string cps;
+    decodeUtf8(text, cps);
+    for (std::size_t start = 0;;) {
+      std::size_t end = start;
+      while (end < cps.size() && !IsLineBreak(cps[end])) ++end;
+      std::u32string line = cps.substr(start, end - start);
+      const bool known = std::any_of(prepared.lines.begin(), prepared.lines.end(),
+                                     [&](const auto& l) { return l.first == line; });
+      if (!known) {
+        ShapedLine shaped = source->Shape(line);
+        for (const PlacedGlyph& p : shaped.glyphs)
+          if (seen.emplace(p.id.key(), true).second) prepared.glyphs.emplace_back(p.id, source->Rasterise(p.id));
+        prepared.lines.emplace_back(std::move(line), std::move(shaped));
+      }
+      if (end == cps.size()) break;
+      start = end + (cps[end] == U'\r' && end + 1 < cps.size() && cps[end + 1] == U'\n' ? 2 : 1);
+    }
   }
   return prepared;
 }
@@ -441,17 +617,25 @@ namespace {
 class PreparedSource : public GlyphSource {
  public:
   explicit PreparedSource(PreparedFace face) : face_(std::move(face)) {
-    for (auto& [cp, image] : face_.glyphs) glyphs_[cp] = &image;
+    for (auto& [text, line] : face_.lines) lines_[text] = &line;
+    for (auto& [id, image] : face_.glyphs) glyphs_[id.key()] = &image;
   }
   FaceMetrics Metrics() const override { return face_.metrics; }
-  GlyphImage Rasterise(char32_t cp) override {
-    const auto it = glyphs_.find(cp);
+  ShapedLine Shape(std::u32string_view line) override {
+    const auto it = lines_.find(std::u32string(line));
+    return it == lines_.end() ? ShapedLine{} : *it->second;
+  }
+  GlyphImage Rasterise(GlyphId id) override {
+    const auto it = glyphs_.find(id.key());
     return it == glyphs_.end() ? GlyphImage{} : *it->second;
   }
+  std::vector<std::size_t> BreakOpportunities(std::u32string_view) override { return {}; }
+  std::vector<std::string> FaceFiles() const override { return {}; }
 
  private:
   PreparedFace face_;
-  std::unordered_map<char32_t, const GlyphImage*> glyphs_;
+  std::unordered_map<std::u32string, const ShapedLine*> lines_;
+  std::unordered_map<std::uint64_t, const GlyphImage*> glyphs_;
 };
 
 }  // namespace

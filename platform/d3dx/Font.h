@@ -58,41 +58,82 @@ struct FaceMetrics {
   int underlinePosition = 1, underlineThickness = 1;
 };
 
-// One glyph as the rasteriser makes it: its coverage, top row first, and where it sits on the pen:
-// `left` to the right of it, `top` above the baseline; then the pen moves by `advance`.
-struct GlyphImage {
-  int left = 0, top = 0, width = 0, height = 0, advance = 0;
-  std::vector<std::uint8_t> coverage;  // width x height bytes
-  // No installed face has the character: this is the own face's missing-glyph box.
-  bool missing = false;
+// Which glyph of which face: face 0 is the font's own face, 1, 2, ... the fallback faces in the
+// order the source opened them; `index` is the glyph's index in that face (0: its missing-glyph box).
+struct GlyphId {
+  std::uint32_t face = 0, index = 0;
+  bool operator==(const GlyphId& o) const { return face == o.face && index == o.index; }
+  std::uint64_t key() const { return (static_cast<std::uint64_t>(face) << 32) | index; }
 };
 
-// The faces behind a Font. On the desktop FreeType rasterises the face fontconfig chose, and for a
-// character it lacks the face fontconfig ranks first among those that have it; in the browser,
-// which has no rasteriser of ours, the glyphs come as the exporter rasterised them.
+// One glyph as the rasteriser makes it: its image, top row first, and where it sits on the pen:
+// `left` to the right of it, `top` above the baseline.
+struct GlyphImage {
+  int left = 0, top = 0, width = 0, height = 0;
+  // width x height coverage bytes; for a colour glyph width x height RGBA texels (straight alpha).
+  std::vector<std::uint8_t> coverage;
+  // A colour glyph (an emoji) keeps its own colours; the others take the colour of the text.
+  bool colour = false;
+};
+
+// A glyph placed on a line: its pen position in pixels, right of the line's left edge and below
+// its baseline.
+struct PlacedGlyph {
+  GlyphId id;
+  int x = 0, y = 0;
+};
+
+// One line of text shaped and put in display order: its glyphs left to right, the pen's travel
+// across them, whether its first strong character is right-to-left, and the characters of it that
+// no installed face has (each once; they draw as the own face's missing-glyph box).
+struct ShapedLine {
+  std::vector<PlacedGlyph> glyphs;
+  int advance = 0;
+  bool rightToLeft = false;
+  std::vector<char32_t> missing;
+};
+
+// The faces behind a Font. On the desktop HarfBuzz shapes each run of one script, direction and
+// face (FriBidi orders the runs; fontconfig picks a face for what the own face lacks) and FreeType
+// rasterises the glyphs; in the browser, which has neither, the lines and glyphs come as the
+// exporter shaped and rasterised them.
 class GlyphSource {
  public:
   virtual ~GlyphSource() = default;
   virtual FaceMetrics Metrics() const = 0;
+  // `line` holds no line break. Throws naming DrawText and the face when it cannot be shaped.
+  virtual ShapedLine Shape(std::u32string_view line) = 0;
   // Throws naming DrawText and the face when the glyph cannot be made.
-  virtual GlyphImage Rasterise(char32_t codePoint) = 0;
+  virtual GlyphImage Rasterise(GlyphId id) = 0;
+  // The positions in `text` where a new line may start (ascending, none at 0), by Unicode's line
+  // breaking; a runtime that only draws prepared lines has none.
+  virtual std::vector<std::size_t> BreakOpportunities(std::u32string_view text) = 0;
+  // The face files in use, own face first, in the order of their ids.
+  virtual std::vector<std::string> FaceFiles() const = 0;
 };
 
 // Opens the face a GDI font handle names. Throws naming D3DXCreateFont and the file.
 std::unique_ptr<GlyphSource> OpenGlyphSource(const GdiFont& font);
 
-// A face's glyphs made ahead of time: what a runtime without a rasteriser draws with.
+// A face's lines and glyphs made ahead of time: what a runtime without a shaper draws with.
 struct PreparedFace {
   FaceMetrics metrics;
-  std::vector<std::pair<char32_t, GlyphImage>> glyphs;  // each code point once
+  std::vector<std::pair<std::u32string, ShapedLine>> lines;  // each line once
+  std::vector<std::pair<GlyphId, GlyphImage>> glyphs;        // each glyph once
 };
 
-// Every glyph `texts` (UTF-8, decoded as DrawText decodes them) needs, rasterised by the face `font`
-// names (or by its fallback faces), in the order of first use.
+// Every line `texts` (UTF-8, decoded and split into lines as DrawText does) holds, shaped by the
+// face `font` names and its fallback faces, and every glyph those lines use, rasterised.
 PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts);
 
-// A GlyphSource over prepared glyphs. A code point that was not prepared draws nothing.
+// A GlyphSource over prepared lines and glyphs. A line that was not prepared draws nothing.
 std::unique_ptr<GlyphSource> PreparedGlyphSource(PreparedFace face);
+
+// Whether `cp` ends a line in a text DrawText draws: line feed, carriage return, and Unicode's
+// line and paragraph separators (U+2028, U+2029), which a wrapped line is broken with.
+constexpr bool IsLineBreak(char32_t cp) {
+  return cp == U'\n' || cp == U'\r' || cp == 0x2028 || cp == 0x2029;
+}
 
 // The file name a prepared face goes by: the description asked for (name, height, bold, italic), so
 // that the browser finds it from the same font object.
@@ -119,8 +160,9 @@ class Font {
   Font& operator=(const Font&) = delete;
 
   // DrawText: `text` in UTF-8 (malformed bytes draw as U+FFFD), laid out from the rectangle's
-  // top-left corner (format 0 = DT_TOP | DT_LEFT; a line feed starts a new line) and clipped to the
-  // rectangle. One alpha-blended triangle-list draw per call; every device state it changes is put
+  // top-left corner (format 0 = DT_TOP | DT_LEFT; a line break (IsLineBreak) starts a new line) and
+  // clipped to the rectangle. A line whose ink reaches above or below the face's cell makes its room
+  // taller; a right-to-left text aligns its lines to the right edge of its widest one. One alpha-blended triangle-list draw per call; every device state it changes is put
   // back before it returns. Returns the height of the drawn text in pixels (0 for an empty text).
   int DrawText(std::string_view text, const d3d::D3DRECT& rect, d3d::DWORD format, d3d::D3DCOLOR color);
   // The same for UTF-16 text (unpaired surrogates draw as U+FFFD).
@@ -130,7 +172,7 @@ class Font {
   // apart.
   int Ascent() const;
   int LineHeight() const;
-  // Glyphs rasterised so far; each code point is rasterised once and then drawn from the atlas.
+  // Glyphs rasterised so far; each glyph of each face is rasterised once and then drawn from the atlas.
   std::uint64_t GlyphsRasterised() const;
   // The atlas texture (alpha = coverage, RGB white) as of the last draw; null before the first glyph.
   std::shared_ptr<d3d::Texture> Atlas() const;
@@ -154,6 +196,23 @@ class TextMeasure {
 
   // The right edge of the ink of UTF-8 `text` drawn from x = 0, in pixels (0 when nothing shows).
   int Width(std::string_view text);
+  // The height DrawText returns for `text`: its lines' rooms, each grown to its ink.
+  int Height(std::string_view text);
+
+  // `text` broken at Unicode line-break opportunities into as few lines as keep every line's ink
+  // within `maxWidth` pixels, the breaks marked with U+2028 (the spaces before a break dropped).
+  // A text that fits is returned as it is. `lines` is how many lines it took; when even the best
+  // breaking leaves a line too wide (a word longer than the width), `fits` is false.
+  struct Wrapped {
+    std::string text;
+    int lines = 1;
+    int width = 0;
+    bool fits = true;
+  };
+  Wrapped Wrap(std::string_view text, int maxWidth, int maxLines);
+
+  // The face files the text laid out so far drew from, own face first.
+  std::vector<std::string> FaceFiles() const;
   // The characters met so far that no installed face has, each once, in the order they were met.
   const std::vector<char32_t>& Missing() const;
 

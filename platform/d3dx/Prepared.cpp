@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kTextureSignature[8] = {'W', 'G', 'T', 'E', 'X', 'L', 'V', '1'};
 constexpr char kModelSignature[8] = {'W', 'G', 'X', 'M', 'O', 'D', 'L', '1'};
-constexpr char kFaceSignature[8] = {'W', 'G', 'G', 'L', 'Y', 'P', 'H', '1'};
+constexpr char kFaceSignature[8] = {'W', 'G', 'G', 'L', 'Y', 'P', 'H', '2'};
 
 class Writer {
  public:
@@ -212,10 +212,28 @@ std::vector<std::uint8_t> WritePreparedFace(const PreparedFace& face) {
   Writer w(kFaceSignature);
   const FaceMetrics& m = face.metrics;
   for (int v : {m.ascent, m.descent, m.underlinePosition, m.underlineThickness}) w.i32(v);
+  w.count(face.lines.size());
+  for (const auto& [text, line] : face.lines) {
+    w.count(text.size());
+    for (const char32_t c : text) w.u32(static_cast<std::uint32_t>(c));
+    w.u32(line.rightToLeft ? 1 : 0);
+    w.i32(line.advance);
+    w.count(line.missing.size());
+    for (const char32_t c : line.missing) w.u32(static_cast<std::uint32_t>(c));
+    w.count(line.glyphs.size());
+    for (const PlacedGlyph& g : line.glyphs) {
+      w.u32(g.id.face);
+      w.u32(g.id.index);
+      w.i32(g.x);
+      w.i32(g.y);
+    }
+  }
   w.count(face.glyphs.size());
-  for (const auto& [cp, g] : face.glyphs) {
-    w.u32(static_cast<std::uint32_t>(cp));
-    for (int v : {g.left, g.top, g.width, g.height, g.advance}) w.i32(v);
+  for (const auto& [id, g] : face.glyphs) {
+    w.u32(id.face);
+    w.u32(id.index);
+    for (int v : {g.left, g.top, g.width, g.height}) w.i32(v);
+    w.u32(g.colour ? 1 : 0);
     w.bytes(g.coverage.data(), g.coverage.size());
   }
   return w.take();
@@ -230,17 +248,39 @@ PreparedFace ReadPreparedFace(const std::uint8_t* data, std::size_t size, const 
   m.descent = r.i32();
   m.underlinePosition = r.i32();
   m.underlineThickness = r.i32();
-  face.glyphs.resize(r.count(24));
-  for (auto& [cp, g] : face.glyphs) {
-    cp = static_cast<char32_t>(r.u32());
+  auto codePoint = [&r] {
+    const std::uint32_t c = r.u32();
+    if (c > 0x10FFFF) r.fail("a character beyond U+10FFFF");
+    return static_cast<char32_t>(c);
+  };
+  face.lines.resize(r.count(20));
+  for (auto& [text, line] : face.lines) {
+    text.resize(r.count(4));
+    for (char32_t& c : text) c = codePoint();
+    line.rightToLeft = r.u32() != 0;
+    line.advance = r.i32();
+    line.missing.resize(r.count(4));
+    for (char32_t& c : line.missing) c = codePoint();
+    line.glyphs.resize(r.count(16));
+    for (PlacedGlyph& g : line.glyphs) {
+      g.id.face = r.u32();
+      g.id.index = r.u32();
+      g.x = r.i32();
+      g.y = r.i32();
+    }
+  }
+  face.glyphs.resize(r.count(28));
+  for (auto& [id, g] : face.glyphs) {
+    id.face = r.u32();
+    id.index = r.u32();
     g.left = r.i32();
     g.top = r.i32();
     g.width = r.i32();
     g.height = r.i32();
-    g.advance = r.i32();
-    if (cp > 0x10FFFF || g.width < 0 || g.height < 0 || g.width > kMaxSide || g.height > kMaxSide)
+    g.colour = r.u32() != 0;
+    if (g.width < 0 || g.height < 0 || g.width > kMaxSide || g.height > kMaxSide)
       r.fail("a glyph of " + std::to_string(g.width) + "x" + std::to_string(g.height) + " pixels");
-    const std::size_t n = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height);
+    const std::size_t n = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height) * (g.colour ? 4 : 1);
     r.expect(n);
     g.coverage.resize(n);
     r.bytes(g.coverage.data(), g.coverage.size());

@@ -84,12 +84,12 @@ TEST(PreparedTexture, DamagedOrForeignDataIsRefused) {
   huge[17] = 0x40;
   EXPECT_THROW(d3dx::ReadPreparedTexture(huge.data(), huge.size(), "x", "test"), platform::Error);
   d3dx::PreparedFace face;
-  face.glyphs.push_back({U'A', d3dx::GlyphImage{0, 0, 1, 1, 1, {7}}});
+  face.glyphs.push_back({d3dx::GlyphId{0, 36}, d3dx::GlyphImage{0, 0, 1, 1, {7}}});
   Bytes glyph = d3dx::WritePreparedFace(face);
-  glyph[40] = 0x00;  // the glyph's width, 0x4000
-  glyph[41] = 0x40;
-  glyph[44] = 0x00;  // and its height
-  glyph[45] = 0x40;
+  glyph[52] = 0x00;  // the glyph's width, 0x4000
+  glyph[53] = 0x40;
+  glyph[56] = 0x00;  // and its height
+  glyph[57] = 0x40;
   EXPECT_THROW(d3dx::ReadPreparedFace(glyph.data(), glyph.size(), "x", "test"), platform::Error);
 }
 
@@ -144,18 +144,25 @@ d3dx::GdiFont ArialBold18() {
 }
 
 // The greeting's font drawn from prepared glyphs lays out and fills its atlas exactly as the
-// FreeType font does, the glyphs of its fallback faces included; a code point nobody prepared draws
+// FreeType font does, the glyphs of its fallback faces included; a line nobody prepared draws
 // nothing.
 TEST(PreparedFace, TextDrawnFromPreparedGlyphsMatchesTheRasterisedFont) {
   const std::vector<std::string> texts = {"С НОВЫМ 2007 ГОДОМ!", "Автор демки: Morvelan",
                                           "line one\nline two", "HԱ"};
   const d3dx::GdiFont gdi = ArialBold18();
   const d3dx::PreparedFace face = d3dx::PrepareFace(gdi, texts);
-  // Each code point once, line breaks left out.
-  ASSERT_EQ(face.glyphs.size(), 37u);
+  // Each line once, line breaks left out, and each glyph once.
+  ASSERT_EQ(face.lines.size(), 5u);
+  EXPECT_EQ(face.lines[2].first, U"line one");
+  for (std::size_t i = 0; i < face.glyphs.size(); ++i)
+    for (std::size_t k = 0; k < i; ++k) EXPECT_FALSE(face.glyphs[i].first == face.glyphs[k].first);
   // Armenian Ayb is not in the greeting's face: a fallback face drew it, not the missing-glyph box.
-  EXPECT_EQ(face.glyphs.back().first, U'Ա');
-  EXPECT_FALSE(face.glyphs.back().second.missing);
+  const d3dx::ShapedLine& armenian = face.lines.back().second;
+  ASSERT_EQ(armenian.glyphs.size(), 2u);
+  EXPECT_EQ(armenian.glyphs[0].id.face, 0u);
+  EXPECT_NE(armenian.glyphs[1].id.face, 0u);
+  EXPECT_NE(armenian.glyphs[1].id.index, 0u);
+  EXPECT_TRUE(armenian.missing.empty());
   EXPECT_GT(face.glyphs.back().second.width, 0);
   const Bytes file = d3dx::WritePreparedFace(face);
   d3dx::PreparedFace back = d3dx::ReadPreparedFace(file.data(), file.size(), "face", "test");
@@ -167,6 +174,8 @@ TEST(PreparedFace, TextDrawnFromPreparedGlyphsMatchesTheRasterisedFont) {
                                                                   0, 1, d3d::D3DFMT_D16, 0, 0, 0});
   d3d::RecordingBackend& rec = *d3d.last;
   d3dx::Font desktop(*device, gdi);
+  ASSERT_EQ(back.lines.size(), face.lines.size());
+  EXPECT_EQ(back.lines[1].second.glyphs.size(), face.lines[1].second.glyphs.size());
   d3dx::Font browser(*device, gdi, d3dx::PreparedGlyphSource(std::move(back)));
   EXPECT_EQ(browser.Ascent(), desktop.Ascent());
   EXPECT_EQ(browser.LineHeight(), desktop.LineHeight());
@@ -180,7 +189,7 @@ TEST(PreparedFace, TextDrawnFromPreparedGlyphsMatchesTheRasterisedFont) {
   EXPECT_EQ(browser.Atlas()->levels[0].rgba, desktop.Atlas()->levels[0].rgba);
   const std::size_t before = rec.draws.size();
   EXPECT_EQ(browser.DrawText("Ω", rect, 0, 0xFFFFFFFFu), browser.LineHeight());
-  EXPECT_EQ(rec.draws.size(), before) << "an unprepared glyph drew something";
+  EXPECT_EQ(rec.draws.size(), before) << "an unprepared line drew something";
   device->EndScene();
 }
 
