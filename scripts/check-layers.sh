@@ -4,8 +4,9 @@
 # Refused, each reported as FILE:LINE: why: the include line
 #   - app/ from the scene folders (render, scene, snow, music, components) or from platform/;
 #   - the scene folders or app/ from platform/;
-#   - a system library's header (SDL, OpenGL/EGL/epoxy, FluidSynth, FreeType/fontconfig, FFmpeg's
-#     libav*, libjpeg/libpng, ImageMagick) from the scene folders: only platform/ speaks to them.
+#   - a system library's header (SDL, OpenGL/EGL/epoxy, FluidSynth, FreeType/fontconfig, HarfBuzz,
+#     FriBidi, ICU, FFmpeg's libav*, libjpeg/libpng, ImageMagick) from the scene folders: only
+#     platform/ speaks to them.
 # Exits 1 when anything crosses a layer, 0 when nothing does, 2 when ROOT is no source tree.
 set -uo pipefail
 
@@ -20,6 +21,7 @@ scene_dirs=(render scene snow music components)
 # `#include <x` or `#include "x`, with any spacing after the hash.
 inc='^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]'
 libs='(SDL|GL/|GLES[0-9]*/|EGL/|KHR/|epoxy/|fluidsynth|ft2build\.h|freetype2?/|fontconfig/|libav[a-z]*/'
+libs+='|hb\.h|hb-[a-z]*\.h|harfbuzz/|fribidi|unicode/'
 libs+='|libsw(scale|resample)/|jpeglib\.h|jerror\.h|jconfig\.h|jmorecfg\.h|turbojpeg\.h|png\.h|pngconf\.h'
 libs+='|libpng[0-9]*/|MagickCore/|MagickWand/|Magick\+\+)'
 

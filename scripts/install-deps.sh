@@ -6,23 +6,27 @@
 #   scripts/install-deps.sh --test   that, and what only the tests use (scripts/test.sh): Chromium
 #                                    to show the web page, clang for the fuzz harnesses, Xvfb, openbox
 #                                    and xdotool for the tests on an X server, desktop-file-utils and
-#                                    lintian for the package's tests (about 1.3 GB more than the first)
+#                                    lintian for the package's tests, pango-view to draw the text the
+#                                    shaping tests compare with (about 1.3 GB more than the first)
 # Idempotent: prints nothing and touches nothing when every package is present.
 set -euo pipefail
 
 # GoogleTest, Google Benchmark and Xlib's headers are here because configuring the build reads them;
-# DejaVu gives the text the fallback faces a card's words may need.
+# HarfBuzz, FriBidi and ICU shape the text and order its directions; DejaVu and the Noto faces
+# (the major scripts, Chinese/Japanese/Korean and colour emoji; about 145 MB together) give the text
+# the faces a card's words may need.
 packages=(
   build-essential cmake ninja-build pkg-config
   libsdl2-dev libgl-dev libegl-dev libepoxy-dev libegl-mesa0 libgl1-mesa-dri
   libstb-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev libmagickcore-6.q16-dev
-  libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
+  libfreetype-dev libfontconfig-dev libharfbuzz-dev libfribidi-dev libicu-dev
+  fonts-liberation2 fonts-dejavu-core fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
   libfluidsynth-dev timgm6mb-soundfont
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
 )
 web_packages=(emscripten)
-test_packages=(chromium clang libclang-rt-14-dev xvfb openbox xdotool desktop-file-utils lintian)
+test_packages=(chromium clang libclang-rt-14-dev xvfb openbox xdotool desktop-file-utils lintian pango1.0-tools)
 
 case "${1:-}" in
   --web) packages+=("${web_packages[@]}") ;;
