@@ -273,22 +273,37 @@ Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& w
                                                  [](const Origin& from) { return !from.where.empty(); });
   if (!customText) return card;
   d3dx::TextMeasure measure(render::TextFontSource().hFont());
-  auto place = [&](TextLine& line, float usualX, const Origin& from) {
+  auto place = [&](TextLine& line, float usualX, float y, const Origin& from) {
     if (from.where.empty()) return;
     if (const std::string problem = TextLineProblem(line.text); !problem.empty()) fail(from, " " + problem);
     const std::size_t known = measure.Missing().size();
-    const int width = measure.Width(line.text);
+    int width = measure.Width(line.text);
     for (std::size_t i = known; i < measure.Missing().size(); ++i)
       warnings << "warning: no installed font has the character " << codePoint(measure.Missing()[i]) << " ("
                << from.where << "); it is drawn as a box\n";
-    if (width > kPictureWidth)
-      fail(from, ": the line " + excerpt(line.text) + " is " + std::to_string(width) +
-                     " pixels wide; a line may be at most " + std::to_string(kPictureWidth) +
-                     " pixels, the picture's width");
+    const std::string limit = std::to_string(kPictureWidth) + " pixels, the picture's width";
+    if (width > kPictureWidth) {
+      // Too long for one line: broken where Unicode allows, onto lines stacked from the same place.
+      const d3dx::TextMeasure::Wrapped wrapped = measure.Wrap(line.text, kPictureWidth, kMaxWrappedLines);
+      if (wrapped.lines > kMaxWrappedLines)
+        fail(from, ": the line " + excerpt(line.text) + " is " + std::to_string(width) +
+                       " pixels wide and would take " + std::to_string(wrapped.lines) + " lines of at most " +
+                       limit + "; a line may take at most " + std::to_string(kMaxWrappedLines));
+      if (!wrapped.fits)
+        fail(from, ": the line " + excerpt(line.text) + " holds a word " + std::to_string(wrapped.width) +
+                       " pixels wide; a line may be at most " + limit);
+      line.text = wrapped.text;
+      width = wrapped.width;
+    }
+    const int height = measure.Height(line.text);
+    if (y + static_cast<float>(height) > static_cast<float>(kPictureHeight))
+      fail(from, ": the line " + excerpt(line.text) + " is " + std::to_string(height) +
+                     " pixels tall; drawn from y = " + std::to_string(static_cast<int>(y)) + " it must end within " +
+                     std::to_string(kPictureHeight) + " pixels, the picture's height");
     line.x = std::min(usualX, static_cast<float>(kPictureWidth - width));
   };
-  place(card.greeting, kGreetingX, greetingFrom);
-  for (std::size_t i = 0; i < card.credits.size(); ++i) place(card.credits[i], kCreditX, creditFrom[i]);
+  place(card.greeting, kGreetingX, kGreetingY, greetingFrom);
+  for (std::size_t i = 0; i < card.credits.size(); ++i) place(card.credits[i], kCreditX, kCreditY, creditFrom[i]);
   return card;
 }
 

@@ -22,7 +22,9 @@ using render::kGreetingX;
 using render::kGreetingY;
 using render::TextLine;
 
-constexpr int kPictureWidth = 1024;
+constexpr int kPictureWidth = 1024, kPictureHeight = 768;
+// A text line wider than the picture is wrapped onto at most this many lines.
+constexpr int kMaxWrappedLines = 3;
 constexpr std::size_t kMaxCreditLines = 100;
 
 struct Card {
@@ -44,7 +46,9 @@ Card DefaultCard(const std::string& appFolder);
 // application folder, with the shortcuts (--greeting, --credit, --no-credits, --tune, --model,
 // --ground) over both. Every file the user supplies is checked here, before anything starts; custom
 // text lines are laid out in the greeting's face and moved left where they would run past the
-// picture. A bad option throws CommandLineError, a bad file std::runtime_error naming the file (and
+// picture; one wider than the picture is wrapped (U+2028 marks the breaks) onto up to
+// kMaxWrappedLines lines, and one that still does not fit, or would run below the picture, is
+// refused. A bad option throws CommandLineError, a bad file std::runtime_error naming the file (and
 // the line). A character that no installed face has is reported once on `warnings`; it draws as the
 // face's missing-glyph box.
 Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& warnings);

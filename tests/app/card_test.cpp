@@ -208,7 +208,7 @@ TEST(ResolveCard, AMissingFolderOrFileIsABadCommandLineAndABadFileIsAFileError) 
   EXPECT_EQ(f.message, "--card: " + card + "/tex/snow.png is not a file");
 }
 
-TEST(ResolveCard, ACustomLineMovesLeftJustEnoughAndOneWiderThanThePictureIsAnError) {
+TEST(ResolveCard, ACustomLineMovesLeftJustEnoughAndAWordWiderThanThePictureIsAnError) {
   const std::string shortLine = "Happy New Year!";
   const std::string longLine = "Happy New Year to everyone who has ever made a greeting";
   const int longWidth = widthOf(longLine);
@@ -226,7 +226,7 @@ TEST(ResolveCard, ACustomLineMovesLeftJustEnoughAndOneWiderThanThePictureIsAnErr
   EXPECT_EQ(resolve({"--credit", fits + "W"}).credits[0].x, static_cast<float>(1024 - widthOf(fits + "W")));
 
   const std::string tooWide(60, 'W');
-  const std::string message = "the line \"" + tooWide.substr(0, 40) + "...\" is " +
+  const std::string message = "the line \"" + tooWide.substr(0, 40) + "...\" holds a word " +
                               std::to_string(widthOf(tooWide)) + " pixels wide; a line may be at most 1024";
   Failure f = failureOf({"--credit", "fine", "--credit", tooWide});
   EXPECT_TRUE(f.commandLine);
@@ -241,6 +241,74 @@ TEST(ResolveCard, ACustomLineMovesLeftJustEnoughAndOneWiderThanThePictureIsAnErr
   f = failureOf({"--greeting", "bad\x01"});
   EXPECT_TRUE(f.commandLine);
   EXPECT_EQ(f.message, "--greeting has the control character U+0001 at character 4");
+}
+
+// The lines of a wrapped text, split at the line separators that mark its breaks.
+std::vector<std::string> wrappedLines(const std::string& text) {
+  std::vector<std::string> lines{""};
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 3, "\u2028") == 0) {
+      lines.emplace_back();
+      i += 2;
+    } else {
+      lines.back() += text[i];
+    }
+  }
+  return lines;
+}
+
+TEST(ResolveCard, ALineWiderThanThePictureWrapsOntoUpToThreeLinesAndMoreIsRefused) {
+  const std::string words =
+      "Dear Anna and Mark, thank you for a wonderful year full of laughter, long walks in the snow and "
+      "kind words. May the coming year bring you health, calm mornings and a garden full of flowers!";
+  ASSERT_GT(widthOf(words), 2 * 1024);
+  const app::Card c = resolve({"--greeting", words, "--credit", "short", "--credit", words});
+  const std::vector<std::string> lines = wrappedLines(c.greeting.text);
+  ASSERT_EQ(lines.size(), 3u) << c.greeting.text;
+  int widest = 0;
+  std::string joined;
+  for (const std::string& l : lines) {
+    EXPECT_LE(widthOf(l), 1024) << l;
+    EXPECT_NE(l.back(), ' ') << "the space before a break is dropped";
+    widest = std::max(widest, widthOf(l));
+    joined += (joined.empty() ? "" : " ") + l;
+  }
+  EXPECT_EQ(joined, words) << "nothing lost, nothing added but the breaks";
+  // Greedy: the first line could not have taken its next word too.
+  const std::string next = words.substr(0, words.find(' ', lines[0].size() + 1));
+  EXPECT_GT(widthOf(next), 1024);
+  EXPECT_EQ(c.greeting.x, static_cast<float>(1024 - widest));
+  EXPECT_EQ(c.credits[1].text, c.greeting.text);
+  EXPECT_EQ(c.credits[0].text, "short");
+
+  // Chinese breaks between any two characters: no spaces needed.
+  std::string chinese;
+  for (int i = 0; i < 60; ++i) chinese += "新年快乐";
+  const app::Card cjk = resolve({"--greeting", chinese.substr(0, 3 * 100)});
+  EXPECT_EQ(wrappedLines(cjk.greeting.text).size(), 3u);
+
+  std::string fourLines = words + " " + words;
+  Failure f = failureOf({"--greeting", fourLines});
+  EXPECT_TRUE(f.commandLine);
+  EXPECT_EQ(f.message.rfind("--greeting: the line \"Dear Anna and Mark, thank you for a wond...\" is " +
+                                std::to_string(widthOf(fourLines)) +
+                                " pixels wide and would take 5 lines of at most 1024 pixels, the picture's "
+                                "width; a line may take at most 3",
+                            0),
+            0u)
+      << f.message;
+
+  // A thousand accents on one letter sit on one another: one line, drawn where it was.
+  std::string marks = "a";
+  for (int i = 0; i < 1000; ++i) marks += "\u0301";
+  EXPECT_EQ(resolve({"--credit", marks}).credits[0].x, 300.0f);
+  // Lines the sender broken with line separators must still end within the picture.
+  std::string tall = "one";
+  for (int i = 0; i < 30; ++i) tall += "\u2028more";
+  f = failureOf({"--credit", tall});
+  EXPECT_TRUE(f.commandLine);
+  EXPECT_NE(f.message.find(" pixels tall; drawn from y = 200 it must end within 768 pixels"), std::string::npos)
+      << f.message;
 }
 
 TEST(ResolveCard, ACharacterNoFaceHasIsReportedOnce) {
