@@ -118,16 +118,22 @@ TEST(WebCard, TheCardsOwnTextsShowInThePageAsOnTheDesktop) {
 }
 
 // A right-to-left greeting with joined Arabic letters, a colour emoji and a Latin word: the page draws
-// the line the desktop shaped, in the same order and colours.
+// the line the desktop shaped, in the same order and colours; and a credit line too long for the
+// picture comes out wrapped onto the same lines (frame 130 shows the first credit line).
 TEST(WebCard, AShapedRightToLeftGreetingWithAnEmojiShowsAsOnTheDesktop) {
   SKIP_WITHOUT_BROWSER();
   const std::string dir = wgtest::ScratchDir("web-card-arabic");
-  const Picture desktop = ExportAndDrawCard(dir, "--greeting 'عام سعيد 🎄 Happy'");
+  const Picture desktop = ExportAndDrawCard(
+      dir, "--greeting 'عام سعيد 🎄 Happy' --credit 'Dear Anna and Mark, thank you for a wonderful year full of "
+           "laughter, long walks in the snow and kind words. May the coming year bring you health! 🎆'");
   EXPECT_GT(wgtest::Compare(desktop, Reference(130), 15, 50).shareOver8, 0.02) << "the greeting's band";
   const Picture page = ExpectPageFrameAsOnTheDesktop(dir, desktop, "arabic card");
   // The greeting's band itself, glyph by glyph: no pixel more than 8 levels off (measured: none
   // more than 1).
   EXPECT_EQ(wgtest::Compare(page, desktop, 0, 80).shareOver8, 0.0) << dir << "/page.png";
+  // The wrapped credit line's two lines, between 200 and 260.
+  EXPECT_GT(wgtest::Compare(desktop, Reference(130), 230, 260).shareOver8, 0.02) << "the second line";
+  EXPECT_LT(wgtest::Compare(page, desktop, 200, 260).shareOver8, 0.002) << dir << "/page.png";
 }
 
 }  // namespace
