@@ -507,16 +507,28 @@ bool isBreakSpace(char32_t c) {
   return c == U' ' || c == 0x3000 || c == U'\t';
 }
 
+// The lines DrawText makes of `cps`: a line break ends one, CR LF together ending one.
+int lineCount(std::u32string_view cps) {
+  int lines = 1;
+  for (std::size_t i = 0; i < cps.size(); ++i)
+    lines += IsLineBreak(cps[i]) && !(cps[i] == U'\r' && i + 1 < cps.size() && cps[i + 1] == U'\n');
+  return lines;
+}
+
 }  // namespace
 
 TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int maxLines) {
   Wrapped out;
   out.text = std::string(text);
   out.width = Width(text);
-  if (out.width <= maxWidth) return out;
-
   std::u32string cps;
   decodeUtf8(text, cps);
+  if (out.width <= maxWidth) {
+    // Lines the text breaks itself count as well.
+    out.lines = lineCount(cps);
+    out.fits = out.lines <= maxLines;
+    return out;
+  }
   // Where a new line may start: the positions Unicode's line breaking allows, and those after a
   // line break already in the text, which must start one.
   const std::vector<std::size_t> opportunities = impl_->source->BreakOpportunities(cps);
@@ -572,7 +584,7 @@ TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int 
   }
   std::u32string wrapped;
   decodeUtf8(out.text, wrapped);
-  out.lines = 1 + static_cast<int>(std::count_if(wrapped.begin(), wrapped.end(), IsLineBreak));
+  out.lines = lineCount(wrapped);
   if (out.lines > maxLines) out.fits = false;
   return out;
 }
