@@ -532,11 +532,16 @@ TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int 
   // Where a new line may start: the positions Unicode's line breaking allows, and those after a
   // line break already in the text, which must start one.
   const std::vector<std::size_t> opportunities = impl_->source->BreakOpportunities(cps);
-  auto measure = [&](std::size_t from, std::size_t to) {
-    while (to > from && isBreakSpace(cps[to - 1])) --to;
+  auto width = [&](std::size_t from, std::size_t to) {
     std::string line;
     appendUtf8(std::u32string_view(cps).substr(from, to - from), line);
     return Width(line);
+  };
+  // A line that ends at a break is measured without the spaces before it, which are dropped; the
+  // last line keeps its own, and a tab among them draws.
+  auto measure = [&](std::size_t from, std::size_t to) {
+    while (to > from && isBreakSpace(cps[to - 1])) --to;
+    return width(from, to);
   };
   std::vector<std::size_t> starts{0};
   out.width = 0;
@@ -546,8 +551,8 @@ TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int 
     // The longest run of words from `from` that fits: widths grow with the words, so a binary
     // search over the opportunities finds it in a few layouts.
     std::size_t lo = next, hi = opportunities.size();  // candidates: opportunities[lo..hi) and the end
-    if (measure(from, cps.size()) <= maxWidth) {
-      out.width = std::max(out.width, measure(from, cps.size()));
+    if (const int rest = width(from, cps.size()); rest <= maxWidth) {
+      out.width = std::max(out.width, rest);
       break;
     }
     while (lo < hi) {
@@ -562,7 +567,7 @@ TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int 
       // Not even the first word fits: it makes a line of its own, too wide.
       if (next == opportunities.size()) {
         out.fits = false;
-        out.width = std::max(out.width, measure(from, cps.size()));
+        out.width = std::max(out.width, width(from, cps.size()));
         break;
       }
       end = opportunities[next];

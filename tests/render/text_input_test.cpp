@@ -209,4 +209,18 @@ TEST(BadInputLayout, TheTextsOwnLineBreaksCountAsLinesCarriageReturnLineFeedAsOn
   EXPECT_TRUE(wrapped.fits);
 }
 
+// Only the spaces before a break are dropped: the last line keeps a tab at its end, which no face
+// has and so draws as a box, and its width counts.
+TEST(BadInputLayout, ATabEndingTheLastLineCountsInItsWidth) {
+  d3dx::TextMeasure measure(render::TextFontSource().hFont());
+  const int words = measure.Width("Happy New Year");
+  ASSERT_GT(measure.Width("Happy New Year\t"), words);
+  const d3dx::TextMeasure::Wrapped w = measure.Wrap("Happy New Year\t", words, 3);
+  EXPECT_EQ(w.text, "Happy New\u2028Year\t");
+  EXPECT_EQ(w.lines, 2);
+  EXPECT_TRUE(w.fits);
+  EXPECT_EQ(w.width, measure.Width("Happy New"));
+  EXPECT_LE(measure.Width(w.text), words);
+}
+
 }  // namespace
