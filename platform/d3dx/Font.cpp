@@ -591,6 +591,10 @@ TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int 
   decodeUtf8(out.text, wrapped);
   out.lines = lineCount(wrapped);
   if (out.lines > maxLines) out.fits = false;
+  // The lines of a right-to-left text end where the widest one's pen does, so a shorter line's ink
+  // can reach past the ink of each line measured alone: the lines together decide.
+  out.width = Width(out.text);
+  if (out.width > maxWidth) out.fits = false;
   return out;
 }
 

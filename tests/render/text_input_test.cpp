@@ -223,4 +223,18 @@ TEST(BadInputLayout, ATabEndingTheLastLineCountsInItsWidth) {
   EXPECT_LE(measure.Width(w.text), words);
 }
 
+// A right-to-left text's lines end at the right edge of the widest line's pen travel, so a shorter
+// line's ink can reach past the widest line's: the width that counts is that of the lines together.
+TEST(BadInputLayout, TheWidthOfWrappedRightToLeftLinesIsThatOfTheLinesTogether) {
+  d3dx::TextMeasure measure(render::TextFontSource().hFont());
+  const std::string text = "\u0639\u0627\u0645 \u0633\u0639\u064A\u062F Happy 2027";
+  for (int maxWidth = 60; maxWidth < measure.Width(text); ++maxWidth) {
+    const d3dx::TextMeasure::Wrapped w = measure.Wrap(text, maxWidth, 4);
+    ASSERT_EQ(w.width, measure.Width(w.text)) << maxWidth;
+    if (w.fits) {
+      ASSERT_LE(w.width, maxWidth);
+    }
+  }
+}
+
 }  // namespace
