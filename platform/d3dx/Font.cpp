@@ -507,24 +507,41 @@ bool isBreakSpace(char32_t c) {
   return c == U' ' || c == 0x3000 || c == U'\t';
 }
 
+// The lines DrawText makes of `cps`: a line break ends one, CR LF together ending one.
+int lineCount(std::u32string_view cps) {
+  int lines = 1;
+  for (std::size_t i = 0; i < cps.size(); ++i)
+    lines += IsLineBreak(cps[i]) && !(cps[i] == U'\r' && i + 1 < cps.size() && cps[i + 1] == U'\n');
+  return lines;
+}
+
 }  // namespace
 
 TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int maxLines) {
   Wrapped out;
   out.text = std::string(text);
   out.width = Width(text);
-  if (out.width <= maxWidth) return out;
-
   std::u32string cps;
   decodeUtf8(text, cps);
+  if (out.width <= maxWidth) {
+    // Lines the text breaks itself count as well.
+    out.lines = lineCount(cps);
+    out.fits = out.lines <= maxLines;
+    return out;
+  }
   // Where a new line may start: the positions Unicode's line breaking allows, and those after a
   // line break already in the text, which must start one.
   const std::vector<std::size_t> opportunities = impl_->source->BreakOpportunities(cps);
-  auto measure = [&](std::size_t from, std::size_t to) {
-    while (to > from && isBreakSpace(cps[to - 1])) --to;
+  auto width = [&](std::size_t from, std::size_t to) {
     std::string line;
     appendUtf8(std::u32string_view(cps).substr(from, to - from), line);
     return Width(line);
+  };
+  // A line that ends at a break is measured without the spaces before it, which are dropped; the
+  // last line keeps its own, and a tab among them draws.
+  auto measure = [&](std::size_t from, std::size_t to) {
+    while (to > from && isBreakSpace(cps[to - 1])) --to;
+    return width(from, to);
   };
   std::vector<std::size_t> starts{0};
   out.width = 0;
@@ -534,8 +551,8 @@ TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int 
     // The longest run of words from `from` that fits: widths grow with the words, so a binary
     // search over the opportunities finds it in a few layouts.
     std::size_t lo = next, hi = opportunities.size();  // candidates: opportunities[lo..hi) and the end
-    if (measure(from, cps.size()) <= maxWidth) {
-      out.width = std::max(out.width, measure(from, cps.size()));
+    if (const int rest = width(from, cps.size()); rest <= maxWidth) {
+      out.width = std::max(out.width, rest);
       break;
     }
     while (lo < hi) {
@@ -550,7 +567,7 @@ TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int 
       // Not even the first word fits: it makes a line of its own, too wide.
       if (next == opportunities.size()) {
         out.fits = false;
-        out.width = std::max(out.width, measure(from, cps.size()));
+        out.width = std::max(out.width, width(from, cps.size()));
         break;
       }
       end = opportunities[next];
@@ -572,8 +589,12 @@ TextMeasure::Wrapped TextMeasure::Wrap(std::string_view text, int maxWidth, int 
   }
   std::u32string wrapped;
   decodeUtf8(out.text, wrapped);
-  out.lines = 1 + static_cast<int>(std::count_if(wrapped.begin(), wrapped.end(), IsLineBreak));
+  out.lines = lineCount(wrapped);
   if (out.lines > maxLines) out.fits = false;
+  // The lines of a right-to-left text end where the widest one's pen does, so a shorter line's ink
+  // can reach past the ink of each line measured alone: the lines together decide.
+  out.width = Width(out.text);
+  if (out.width > maxWidth) out.fits = false;
   return out;
 }
 

@@ -201,8 +201,10 @@ class TextMeasure {
 
   // `text` broken at Unicode line-break opportunities into as few lines as keep every line's ink
   // within `maxWidth` pixels, the breaks marked with U+2028 (the spaces before a break dropped).
-  // A text that fits is returned as it is. `lines` is how many lines it took; when even the best
-  // breaking leaves a line too wide (a word longer than the width), `fits` is false.
+  // A text that fits is returned as it is. `lines` is how many lines DrawText makes of the result,
+  // the text's own line breaks counted (CR LF as one), and `width` the right edge of its ink; when it
+  // takes more than `maxLines`, or even the best breaking leaves it too wide (a word longer than the
+  // width), `fits` is false.
   struct Wrapped {
     std::string text;
     int lines = 1;
