@@ -99,14 +99,6 @@ void draw(Text& t, std::string_view text) {
 
 }  // namespace
 
-// fontconfig loses a block of its own while it parses its configuration, which the font loads once
-// per process: no leak of the text code's. Its stack, unwound the fast way, ends inside fontconfig,
-// so what is passed over is whatever fontconfig allocates; unwound fully
-// (ASAN_OPTIONS=fast_unwind_on_malloc=0) the corpus shows only that block.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Text text;
   if (size > kMaxInput) return 0;

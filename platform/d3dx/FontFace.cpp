@@ -31,11 +31,15 @@ namespace d3dx {
 
 namespace {
 
-// fontconfig's configuration, loaded once: a configuration of our own, so nothing here depends on
-// state another caller left in fontconfig's default one. Null when it cannot be loaded.
+// fontconfig's configuration, loaded once and released at exit: a configuration of our own, so
+// nothing here depends on state another caller left in fontconfig's default one. Null when it cannot
+// be loaded.
 FcConfig* fontConfig() {
-  static FcConfig* const config = FcInitLoadConfigAndFonts();
-  return config;
+  static const std::unique_ptr<FcConfig, void (*)(FcConfig*)> config(FcInitLoadConfigAndFonts(),
+                                                                     [](FcConfig* c) {
+                                                                       if (c) FcConfigDestroy(c);
+                                                                     });
+  return config.get();
 }
 
 }  // namespace
