@@ -22,9 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     const d3dx::PreparedFace f = d3dx::ReadPreparedFace(data, size, "fuzz-input", "fuzz");
-    for (const auto& [cp, g] : f.glyphs)
-      if (g.coverage.size() != static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height))
+    for (const auto& [id, g] : f.glyphs)
+      if (g.coverage.size() !=
+          static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height) * (g.colour ? 4 : 1))
         __builtin_trap();
+    for (const auto& [text, line] : f.lines)
+      for (const char32_t c : text)
+        if (c > 0x10FFFF) __builtin_trap();
   } catch (const platform::Error&) {
   }
   return 0;
