@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
@@ -158,6 +159,12 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
   m.venc->time_base = AVRational{1, fps};
   m.venc->framerate = AVRational{fps, 1};
   m.venc->pix_fmt = AV_PIX_FMT_YUV420P;
+  // What the frames are, told to every player rather than guessed: the renderer's sRGB colours
+  // (BT.709 primaries, the sRGB curve), converted with BT.601's matrix into studio range (Yuv420.h).
+  m.venc->color_range = AVCOL_RANGE_MPEG;
+  m.venc->colorspace = AVCOL_SPC_SMPTE170M;
+  m.venc->color_primaries = AVCOL_PRI_BT709;
+  m.venc->color_trc = AVCOL_TRC_IEC61966_2_1;
   m.venc->gop_size = fps * 2;
   if (m.fmt->oformat->flags & AVFMT_GLOBALHEADER) m.venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (f.video == AV_CODEC_ID_H264) {
@@ -242,7 +249,18 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
   if (!m.pkt) throw platform::Error("av_packet_alloc", "out of memory", m.path);
 
   CheckAv(avio_open(&m.fmt->pb, path.c_str(), AVIO_FLAG_WRITE), "avio_open", m.path);
-  CheckAv(avformat_write_header(m.fmt, nullptr), "avformat_write_header", m.path);
+  // The index before the media data, so that a browser or a messenger can start playing, and show a
+  // thumbnail, before the whole file has arrived: MP4 moves its index to the front when it finishes;
+  // Matroska and WebM write their cues into room kept after the header (one cue per key frame, two
+  // seconds apart: an hour, the longest recording, takes under 40 KB).
+  AVDictionary* options = nullptr;
+  if (container == Container::Mp4)
+    av_dict_set(&options, "movflags", "+faststart", 0);
+  else
+    av_dict_set(&options, "reserve_index_space", "65536", 0);
+  const int header = avformat_write_header(m.fmt, &options);
+  av_dict_free(&options);
+  CheckAv(header, "avformat_write_header", m.path);
   m.headerWritten = true;
 }
 
@@ -312,6 +330,11 @@ Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
     info.videoCodec = avcodec_get_name(s->codecpar->codec_id);
     info.width = s->codecpar->width;
     info.height = s->codecpar->height;
+    auto named = [](const char* name) { return std::string(name ? name : "unknown"); };
+    info.colorRange = named(av_color_range_name(s->codecpar->color_range));
+    info.colorSpace = named(av_color_space_name(s->codecpar->color_space));
+    info.colorPrimaries = named(av_color_primaries_name(s->codecpar->color_primaries));
+    info.colorTransfer = named(av_color_transfer_name(s->codecpar->color_trc));
     info.fps = av_q2d(s->avg_frame_rate);
     if (s->duration > 0) info.videoSeconds = static_cast<double>(s->duration) * av_q2d(s->time_base);
     if (decodeVideo) vdec = openDecoder(vi);

@@ -42,6 +42,9 @@ struct Mp4Info {
   std::string videoCodec, audioCodec;
   int audioSampleRate = 0;
   int width = 0, height = 0;
+  // The video's colour description as FFmpeg names it ("tv", "smpte170m", "bt709", ...; "unknown"
+  // where the file says nothing).
+  std::string colorRange, colorSpace, colorPrimaries, colorTransfer;
   double fps = 0;
   std::int64_t videoFrames = 0;
   double videoSeconds = 0, audioSeconds = 0;

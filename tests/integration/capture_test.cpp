@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -189,6 +191,89 @@ TEST_P(Container, TheExtensionChoosesTheContainerAndItsCodecs) {
         head.find(std::string("\x42\x82") + static_cast<char>(0x80 | std::strlen(c.docType)) + c.docType),
         std::string::npos);
   }
+}
+
+// The top-level parts of a video file in the order they lie: MP4's boxes ("ftyp", "moov", "mdat"),
+// or for Matroska and WebM the elements inside the segment, as four-character names ("Cues",
+// "Clus" for a cluster, "Info", ...); empty when the file's structure cannot be followed.
+std::vector<std::string> TopLevelParts(const std::string& bytes) {
+  std::vector<std::string> parts;
+  auto byteAt = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
+  if (bytes.size() >= 8 && bytes.compare(4, 4, "ftyp") == 0) {
+    for (std::size_t at = 0; at + 8 <= bytes.size();) {
+      std::uint64_t size = 0;
+      for (int k = 0; k < 4; ++k) size = (size << 8) | byteAt(at + k);
+      if (size == 1 && at + 16 <= bytes.size()) {
+        size = 0;
+        for (int k = 8; k < 16; ++k) size = (size << 8) | byteAt(at + k);
+      }
+      parts.push_back(bytes.substr(at + 4, 4));
+      if (size < 8 || size > bytes.size() - at) break;
+      at += size;
+    }
+    return parts;
+  }
+  // EBML: an element's ID keeps its length marker, its size drops it (all ones: unknown size).
+  auto readVint = [&](std::size_t& at, bool keepMarker, bool& unknown) -> std::uint64_t {
+    if (at >= bytes.size()) return 0;
+    const std::uint8_t first = byteAt(at);
+    int length = 1;
+    while (length <= 8 && !(first & (0x80 >> (length - 1)))) ++length;
+    if (length > 8 || at + length > bytes.size()) return at = bytes.size(), 0;
+    std::uint64_t v = keepMarker ? first : first & (0xFF >> length);
+    bool ones = (first & (0xFF >> length)) == (0xFF >> length);
+    for (int k = 1; k < length; ++k) {
+      v = (v << 8) | byteAt(at + k);
+      ones = ones && byteAt(at + k) == 0xFF;
+    }
+    unknown = ones;
+    at += length;
+    return v;
+  };
+  std::size_t at = 0;
+  bool unknown = false;
+  while (at < bytes.size()) {
+    const std::uint64_t id = readVint(at, true, unknown);
+    const std::uint64_t size = readVint(at, false, unknown);
+    if (id == 0x18538067) break;  // the segment: its children follow
+    at += size;
+  }
+  static const std::map<std::uint64_t, std::string> kNames = {
+      {0x114D9B74, "Seek"}, {0x1549A966, "Info"}, {0x1654AE6B, "Trak"}, {0x1C53BB6B, "Cues"},
+      {0x1F43B675, "Clus"}, {0x1254C367, "Tags"}, {0xEC, "Void"}};
+  while (at < bytes.size()) {
+    const std::uint64_t id = readVint(at, true, unknown);
+    const std::uint64_t size = readVint(at, false, unknown);
+    const auto name = kNames.find(id);
+    parts.push_back(name == kNames.end() ? "?" : name->second);
+    if (unknown || size > bytes.size() - at) break;
+    at += size;
+  }
+  return parts;
+}
+
+// A player can start before the whole file has arrived: the index (MP4's "moov", Matroska's cues)
+// lies before the media data. And the colours are described as the frames were converted: BT.601's
+// matrix in studio range, from the renderer's sRGB (BT.709 primaries, the sRGB curve).
+TEST_P(Container, TheIndexComesBeforeTheMediaAndTheColoursAreDescribed) {
+  const ContainerCase c = GetParam();
+  const std::string dir = wgtest::ScratchDir(std::string("capture-faststart-") + c.file);
+  const std::string file = dir + "/" + c.file;
+  ASSERT_EQ(run("--record " + file + " --seconds 3 --fps 10", dir + "/log"), 0) << wgtest::Slurp(dir + "/log");
+  const std::vector<std::string> parts = TopLevelParts(wgtest::Slurp(file));
+  const bool mp4 = c.docType == nullptr;
+  const std::string index = mp4 ? "moov" : "Cues", media = mp4 ? "mdat" : "Clus";
+  const auto indexAt = std::find(parts.begin(), parts.end(), index);
+  const auto mediaAt = std::find(parts.begin(), parts.end(), media);
+  ASSERT_NE(indexAt, parts.end()) << testing::PrintToString(parts);
+  ASSERT_NE(mediaAt, parts.end()) << testing::PrintToString(parts);
+  EXPECT_LT(indexAt, mediaAt) << testing::PrintToString(parts);
+
+  const video::Mp4Info info = video::ProbeMp4(file, false);
+  EXPECT_EQ(info.colorRange, "tv");
+  EXPECT_EQ(info.colorSpace, "smpte170m");
+  EXPECT_EQ(info.colorPrimaries, "bt709");
+  EXPECT_EQ(info.colorTransfer, "iec61966-2-1");
 }
 
 INSTANTIATE_TEST_SUITE_P(
