@@ -17,6 +17,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/d3dx/Utf8.h"
 #include "tests/support/Files.h"
 
 namespace wgtest {
@@ -111,23 +112,6 @@ class JsonParser {
       return Json{a};
     }
   }
-  void utf8(unsigned cp, std::string& out) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
   unsigned hex4() {
     if (at_ + 4 > s_.size()) fail("short \\u escape");
     const unsigned v = static_cast<unsigned>(std::stoul(s_.substr(at_, 4), nullptr, 16));
@@ -168,7 +152,7 @@ class JsonParser {
             at_ += 2;
             cp = 0x10000 + ((cp - 0xD800) << 10) + (hex4() - 0xDC00);
           }
-          utf8(cp, out);
+          d3dx::AppendUtf8(cp, out);
           break;
         }
         default:
