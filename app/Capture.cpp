@@ -188,8 +188,8 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
   const std::int64_t total = std::max<std::int64_t>(1, std::llround(o.seconds * o.fps));
   platform::VirtualPerformanceCounter counter(static_cast<std::int64_t>(o.fps) * kCountsPerFrame);
   gl::GlDirect3D8 direct3d(/*headless=*/true);
-  Platform p{nullptr, &counter, &direct3d, appPath};
-  p.musicOutput = audio::OutputMode::Offline;
+  Platform p{nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline, {}};
+  if (o.Sized()) p.framing = render::FrameFor(o.width, o.height);
   Form1 form(p, card);
   form.Startup();
   form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kCountsPerFrame); };
@@ -202,7 +202,7 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
   std::unique_ptr<video::VideoSink> writer;
   if (!o.record.empty()) {
     videoFile.emplace(o.record);
-    writer = video::LoadCodecs(appPath).openVideo(videoFile->path(), 1024, 768, o.fps,
+    writer = video::LoadCodecs(appPath).openVideo(videoFile->path(), p.framing.width, p.framing.height, o.fps,
                                                   form.Music.MusicPerformance->SampleRate(),
                                                   *video::ContainerForFile(o.record), o.record);
   }

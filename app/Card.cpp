@@ -13,6 +13,7 @@
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/Utf8.h"
 #include "platform/files/FileName.h"
+#include "render/Framing.h"
 #include "render/modGen.h"
 
 namespace app {
@@ -203,7 +204,9 @@ GreetingText ReadGreetingText(const std::string& file) {
   return t;
 }
 
-Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& warnings) {
+namespace {
+
+Card resolveForPicture(const Options& o, const std::string& appFolder, std::ostream& warnings) {
   Card card = DefaultCard(appFolder);
   // The origin of each text line that is not the built-in one; an empty `where` marks a built-in line.
   Origin greetingFrom;
@@ -273,38 +276,102 @@ Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& w
                                                  [](const Origin& from) { return !from.where.empty(); });
   if (!customText) return card;
   d3dx::TextMeasure measure(render::TextFontSource().hFont());
+  const render::Framing picture;
   auto place = [&](TextLine& line, float usualX, float y, const Origin& from) {
     if (from.where.empty()) return;
     if (const std::string problem = TextLineProblem(line.text); !problem.empty()) fail(from, " " + problem);
     const std::size_t known = measure.Missing().size();
-    int width = measure.Width(line.text);
+    measure.Width(line.text);
     for (std::size_t i = known; i < measure.Missing().size(); ++i)
       warnings << "warning: no installed font has the character " << codePoint(measure.Missing()[i]) << " ("
                << from.where << "); it is drawn as a box\n";
-    const std::string limit = std::to_string(kPictureWidth) + " pixels, the picture's width";
-    if (width > kPictureWidth) {
-      // Too long for one line: broken where Unicode allows, onto lines stacked from the same place.
-      const d3dx::TextMeasure::Wrapped wrapped = measure.Wrap(line.text, kPictureWidth, kMaxWrappedLines);
-      if (wrapped.lines > kMaxWrappedLines)
-        fail(from, ": the line " + excerpt(line.text) + " is " + std::to_string(width) +
-                       " pixels wide and would take " + std::to_string(wrapped.lines) + " lines of at most " +
-                       limit + "; a line may take at most " + std::to_string(kMaxWrappedLines));
-      if (!wrapped.fits)
-        fail(from, ": the line " + excerpt(line.text) + " holds a word " + std::to_string(wrapped.width) +
-                       " pixels wide; a line may be at most " + limit);
-      line.text = wrapped.text;
-      width = wrapped.width;
-    }
-    const int height = measure.Height(line.text);
-    if (y + static_cast<float>(height) > static_cast<float>(kPictureHeight))
-      fail(from, ": the line " + excerpt(line.text) + " is " + std::to_string(height) +
-                     " pixels tall; drawn from y = " + std::to_string(static_cast<int>(y)) + " it must end within " +
-                     std::to_string(kPictureHeight) + " pixels, the picture's height");
-    line.x = std::min(usualX, static_cast<float>(kPictureWidth - width));
+    const PlacedLine placed = PlaceLineInFrame(measure, line.text, usualX, y, picture);
+    if (!placed.problem.empty()) fail(from, ": " + placed.problem);
+    if (placed.line.text != line.text) line.written = line.text;
+    line.text = placed.line.text;
+    line.x = placed.line.x;
   };
   place(card.greeting, kGreetingX, kGreetingY, greetingFrom);
   for (std::size_t i = 0; i < card.credits.size(); ++i) place(card.credits[i], kCreditX, kCreditY, creditFrom[i]);
   return card;
+}
+
+}  // namespace
+
+Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& warnings) {
+  Card card = resolveForPicture(o, appFolder, warnings);
+  // A frame of another shape lays the lines out anew: one that cannot fit it is refused now.
+  if (o.Sized()) PlaceCardText(card, render::FrameFor(o.width, o.height));
+  return card;
+}
+
+PlacedLine PlaceLineInFrame(d3dx::TextMeasure& measure, const std::string& text, float usualX, float usualY,
+                            const render::Framing& f) {
+  PlacedLine out;
+  out.line.text = text;
+  const int maxWidth = render::MaxLineWidth(f);
+  const std::string limit = f.IsPicture() ? std::to_string(maxWidth) + " pixels, the picture's width"
+                                          : std::to_string(maxWidth) + " pixels in a " + std::to_string(f.width) +
+                                                "x" + std::to_string(f.height) + " frame";
+  int width = measure.Width(text);
+  if (width > maxWidth) {
+    // Too long for one line: broken where Unicode allows, onto lines stacked from the same place.
+    const d3dx::TextMeasure::Wrapped wrapped = measure.Wrap(text, maxWidth, kMaxWrappedLines);
+    if (wrapped.lines > kMaxWrappedLines) {
+      out.problem = "the line " + excerpt(text) + " is " + std::to_string(width) + " pixels wide and would take " +
+                    std::to_string(wrapped.lines) + " lines of at most " + limit + "; a line may take at most " +
+                    std::to_string(kMaxWrappedLines);
+      return out;
+    }
+    if (!wrapped.fits) {
+      out.problem = "the line " + excerpt(text) + " holds a word " + std::to_string(wrapped.width) +
+                    " pixels wide; a line may be at most " + limit;
+      return out;
+    }
+    out.line.text = wrapped.text;
+    width = wrapped.width;
+  }
+  const int height = measure.Height(out.line.text);
+  const render::LinePlace place = render::PlaceLine(f, usualX, usualY, width, height);
+  if (!place.fits) {
+    out.problem = "the line " + excerpt(out.line.text) + " is " + std::to_string(height) +
+                  " pixels tall; drawn from y = " + std::to_string(static_cast<int>(place.y)) +
+                  " it must end within " + std::to_string(f.height - f.margin) + " pixels, " +
+                  (f.IsPicture() ? "the picture's height" : "the frame's height less its margin");
+    return out;
+  }
+  out.line.x = place.x;
+  out.y = place.y;
+  return out;
+}
+
+FrameText PlaceCardText(const Card& card, const render::Framing& f) {
+  FrameText out;
+  if (f.IsPicture()) {
+    out.greeting = card.greeting;
+    out.credits = card.credits;
+    return out;
+  }
+  d3dx::TextMeasure measure(render::TextFontSource(f.TextPoints()).hFont());
+  const std::string frame = std::to_string(f.width) + "x" + std::to_string(f.height);
+  auto place = [&](const TextLine& line, float usualX, float usualY, float& y) {
+    TextLine placed;
+    placed.written = line.Written();
+    if (placed.written.empty()) {
+      y = usualY * static_cast<float>(f.height) / render::kPictureHeight;
+      return placed;
+    }
+    PlacedLine p = PlaceLineInFrame(measure, placed.written, usualX, usualY, f);
+    if (!p.problem.empty()) throw CommandLineError("--size " + frame + ": " + p.problem);
+    placed.text = std::move(p.line.text);
+    placed.x = p.line.x;
+    y = p.y;
+    return placed;
+  };
+  out.greeting = place(card.greeting, kGreetingX, kGreetingY, out.greetingY);
+  for (const TextLine& line : card.credits) out.credits.push_back(place(line, kCreditX, kCreditY, out.creditY));
+  if (card.credits.empty()) out.creditY = kCreditY * static_cast<float>(f.height) / render::kPictureHeight;
+  return out;
 }
 
 }  // namespace app

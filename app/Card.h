@@ -10,6 +10,11 @@
 #include <vector>
 
 #include "render/Credits.h"
+#include "render/Framing.h"
+
+namespace d3dx {
+class TextMeasure;
+}
 
 namespace app {
 
@@ -22,7 +27,8 @@ using render::kGreetingX;
 using render::kGreetingY;
 using render::TextLine;
 
-constexpr int kPictureWidth = 1024, kPictureHeight = 768;
+using render::kPictureHeight;
+using render::kPictureWidth;
 // A text line wider than the picture is wrapped onto at most this many lines.
 constexpr int kMaxWrappedLines = 3;
 constexpr std::size_t kMaxCreditLines = 100;
@@ -52,6 +58,27 @@ Card DefaultCard(const std::string& appFolder);
 // the line). A character that no installed face has is reported once on `warnings`; it draws as the
 // face's missing-glyph box.
 Card ResolveCard(const Options& o, const std::string& appFolder, std::ostream& warnings);
+
+// A text line laid out for a frame: wrapped where it is wider than the frame allows, at its place in
+// the frame (PlaceLine); or the reason it cannot be, for the user (`problem` not empty).
+struct PlacedLine {
+  TextLine line;
+  float y = 0;
+  std::string problem;
+};
+PlacedLine PlaceLineInFrame(d3dx::TextMeasure& measure, const std::string& text, float usualX, float usualY,
+                            const render::Framing& f);
+
+// The card's text lines as a frame draws them. In the picture's own 1024 x 768 they are the card's,
+// as resolved; a frame of another shape lays each line out anew, as written, in its own face size
+// (measured with `TextFontSource(f.TextPoints())`) at its own places. Throws CommandLineError naming
+// --size and the line when one cannot fit.
+struct FrameText {
+  TextLine greeting;
+  std::vector<TextLine> credits;
+  float greetingY = kGreetingY, creditY = kCreditY;
+};
+FrameText PlaceCardText(const Card& card, const render::Framing& f);
 
 // greeting.txt: UTF-8 text whose first line is the greeting and whose further non-empty lines are the
 // credit lines. Throws std::runtime_error naming the file and the line for text that is not UTF-8,

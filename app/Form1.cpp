@@ -31,6 +31,8 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   // The synthesizer and its SoundFont are made on another thread while the device starts; InitMusic
   // takes them ready.
   Music.Preload();
+  const render::Framing& framing = platform_.framing;
+  D3D.Framing = framing;
   D3D.InitD3D(hWnd);
   d3d::Device& dev = D3D.DeviceFor("Startup");
   done("InitD3D");
@@ -56,9 +58,16 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   mesh.SetScale(10, 10, 10);
   done("Mesh.Load");
   render::InitFog(dev);
-  Gen.InitFont(dev);
+  Gen.InitFont(dev, framing.TextPoints(), framing.width, framing.height);
   done("InitFog+InitFont");
-  Titles.Fill(card_.greeting, card_.credits);
+  if (framing.IsPicture()) {
+    Titles.Fill(card_.greeting, card_.credits);
+  } else {
+    const FrameText text = PlaceCardText(card_, framing);
+    Titles.Fill(text.greeting, text.credits);
+    Titles.GreetingY = text.greetingY;
+    Titles.CreditY = text.creditY;
+  }
   D3D.Attach(&Gen, &Snow, &Titles);
 }
 

@@ -16,6 +16,7 @@
 #include "platform/window/PerformanceCounter.h"
 #include "platform/window/Window.h"
 #include "render/Credits.h"
+#include "render/Framing.h"
 #include "render/Random.h"
 #include "render/modD3D.h"
 #include "render/modGen.h"
@@ -30,6 +31,8 @@ struct Platform {
   std::string appPath;
   // Where the music goes: the audio device, or nowhere until someone renders it (tests, headless).
   audio::OutputMode musicOutput = audio::OutputMode::Offline;
+  // The frame's size and shape: the picture's own 1024 x 768 unless a size was asked for.
+  render::Framing framing;
 };
 
 class Form1 {

@@ -1,10 +1,15 @@
 #include "app/Options.h"
 
+#include <cctype>
 #include <charconv>
+#include <cmath>
+#include <filesystem>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
+
+#include "render/Framing.h"
 
 namespace app {
 
@@ -21,6 +26,65 @@ std::int64_t parseCount(const std::string& option, const std::string& value, std
 }
 
 }  // namespace
+
+void ParseFrameSize(const std::string& option, const std::string& value, int& width, int& height) {
+  const auto bad = [&](const std::string& why) {
+    return std::invalid_argument(option + " takes WIDTHxHEIGHT, both even, from " +
+                                 std::to_string(render::kMinFrameSide) + " to " +
+                                 std::to_string(render::kMaxFrameSide) + " (such as 1080x1920), not '" + value +
+                                 "': " + why);
+  };
+  const std::size_t x = value.find_first_of("xX");
+  if (x == std::string::npos) throw bad("no x between the sides");
+  int sides[2] = {0, 0};
+  const std::string parts[2] = {value.substr(0, x), value.substr(x + 1)};
+  for (int k = 0; k < 2; ++k) {
+    const std::string& part = parts[k];
+    long long v = 0;
+    const auto [p, ec] = std::from_chars(part.data(), part.data() + part.size(), v);
+    if (part.empty() || ec != std::errc() || p != part.data() + part.size())
+      throw bad("'" + part + "' is not a whole number");
+    if (v < render::kMinFrameSide || v > render::kMaxFrameSide)
+      throw bad(std::to_string(v) + " is out of range");
+    if (v % 2 != 0) throw bad(std::to_string(v) + " is odd");
+    sides[k] = static_cast<int>(v);
+  }
+  width = sides[0];
+  height = sides[1];
+}
+
+std::int64_t ParseByteSize(const std::string& option, const std::string& value) {
+  const auto bad = [&](const std::string& why) {
+    return std::invalid_argument(option + " takes a size with its unit, such as 16M, 800K or 1.5G (K, M and G are "
+                                 "thousands, millions and billions of bytes; B is bytes), not '" + value +
+                                 "': " + why);
+  };
+  std::size_t digits = 0;
+  while (digits < value.size() && (std::isdigit(static_cast<unsigned char>(value[digits])) || value[digits] == '.'))
+    ++digits;
+  const std::string number = value.substr(0, digits);
+  std::string unit = value.substr(digits);
+  for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (number.empty() || number.front() == '.' || number.back() == '.' ||
+      number.find('.') != number.rfind('.'))
+    throw bad("no number");
+  double multiplier = 0;
+  if (unit == "B")
+    multiplier = 1;
+  else if (unit == "K" || unit == "KB")
+    multiplier = 1e3;
+  else if (unit == "M" || unit == "MB")
+    multiplier = 1e6;
+  else if (unit == "G" || unit == "GB")
+    multiplier = 1e9;
+  else if (unit.empty())
+    throw bad("no unit");
+  else
+    throw bad("unknown unit '" + value.substr(digits) + "'");
+  const double bytes = std::strtod(number.c_str(), nullptr) * multiplier;
+  if (!(bytes >= 1) || bytes > 1e12) throw bad("out of range");
+  return static_cast<std::int64_t>(std::floor(bytes));
+}
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
@@ -62,6 +126,19 @@ Options ParseOptions(int argc, char** argv) {
     } else if (a == "--fps") {
       o.fps = static_cast<int>(parseCount(a, value(a), 240));
       fpsGiven = true;
+    } else if (a == "--size") {
+      ParseFrameSize(a, value(a), o.width, o.height);
+    } else if (a == "--fill") {
+      o.fill = true;
+    } else if (a == "--max-size") {
+      o.maxBytes = ParseByteSize(a, value(a));
+    } else if (a == "--poster") {
+      o.poster = value(a);
+      if (o.poster.empty()) throw std::invalid_argument("--poster needs a file name");
+      std::string ext = std::filesystem::path(o.poster).extension().string();
+      for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (ext != ".jpg" && ext != ".jpeg")
+        throw std::invalid_argument("--poster writes a JPEG image: name the file .jpg, not '" + o.poster + "'");
     } else if (a == "--mute") {
       o.mute = true;
     } else if (a == "--card") {
@@ -103,6 +180,12 @@ Options ParseOptions(int argc, char** argv) {
     throw std::invalid_argument("--credit and --no-credits exclude each other");
   if (o.mute && !o.record.empty())
     throw std::invalid_argument("--mute and --record exclude each other: the video always carries the tune");
+  if (o.Sized() && !o.headless && !o.Capture())
+    throw std::invalid_argument(
+        "--size needs --headless, --record, --frames-dir or --poster (the live scene takes --fill)");
+  if (o.fill && (o.headless || o.Capture() || !o.exportWeb.empty()))
+    throw std::invalid_argument("--fill is for the live scene; give --size for pictures and videos");
+  if (o.maxBytes > 0 && o.record.empty()) throw std::invalid_argument("--max-size needs --record");
   if (o.headless && o.frames < 0) o.frames = 1;
   return o;
 }
@@ -117,12 +200,23 @@ std::string UsageText(const std::string& program) {
          "  --headless            render offscreen, with no display and no sound card; the clock\n"
          "                        advances a fixed 1000/60 ms per frame\n"
          "  --frames N            headless: render N frames (default 1)\n"
-         "  --screenshot FILE     headless: write the last frame as a 1024x768 PNG\n"
+         "  --screenshot FILE     headless: write the last frame as a PNG\n"
          "  --record FILE         render the greeting headless into a video with its music: FILE.mp4\n"
          "                        or FILE.mkv (H.264 and AAC), FILE.webm (VP9 and Opus)\n"
          "  --frames-dir DIR      render the greeting headless into numbered PNG frames instead\n"
          "  --seconds S           length of the recording (default 30)\n"
          "  --fps F               frames per second of the recording (default 30)\n"
+         "  --size WxH            the frame's size for --headless, --record, --frames-dir and --poster\n"
+         "                        (default 1024x768): even sides from 320 to 4096, such as 1080x1920\n"
+         "                        (a phone held upright, for stories and chats), 1080x1080 (square)\n"
+         "                        or 1920x1080 (wide). The scene and its text are framed for the shape\n"
+         "  --max-size SIZE       --record: choose the quality so that the whole file, sound included,\n"
+         "                        stays under SIZE, such as 16M or 800K (decimal units: 16M is\n"
+         "                        16 000 000 bytes); refused at once if even the lowest quality cannot\n"
+         "  --poster FILE.jpg     write a still of the frame the greeting is best seen at (3 seconds\n"
+         "                        in, or the last frame of a shorter recording), for thumbnails and link\n"
+         "                        previews; with --record or --frames-dir, or on its own\n"
+         "  --fill                live: draw the scene at the screen's shape instead of 4:3 with bars\n"
          "  --export-web DIR      write the greeting as a web page into DIR (a new or empty folder,\n"
          "                        or an earlier export, which is replaced whole)\n"
          "  --mute                run the scene without opening an audio device (no sound card)\n"

@@ -23,6 +23,11 @@ struct Options {
   double seconds = 30;       // capture length
   int fps = 30;              // capture frame rate
   bool mute = false;         // live: no audio device; the scene runs silently
+  // The frame's shape: 0 x 0 is the picture's own 1024 x 768. Headless, --record and --frames-dir.
+  int width = 0, height = 0;
+  bool fill = false;            // live: the scene drawn at the screen's shape rather than 4:3 with bars
+  std::int64_t maxBytes = 0;    // --record: the largest file the video may be, in bytes (0: no limit)
+  std::string poster;           // a JPEG of the frame the card is best seen at
 
   // The greeting made one's own; ResolveCard turns these into the Card every output takes.
   std::string card;                     // a folder laid out like the application folder
@@ -31,7 +36,8 @@ struct Options {
   bool noCredits = false;               // no credit line at all
   std::string tune, model, ground;      // single media files
 
-  bool Capture() const { return !record.empty() || !framesDir.empty(); }
+  bool Capture() const { return !record.empty() || !framesDir.empty() || !poster.empty(); }
+  bool Sized() const { return width > 0; }
 };
 
 // A command line that parses but names something unusable (a card folder that is not there, a
@@ -39,6 +45,13 @@ struct Options {
 struct CommandLineError : std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
+
+// "1080x1920" (or "1080X1920"): both sides even, from kMinFrameSide to kMaxFrameSide. Throws
+// std::invalid_argument naming `option`.
+void ParseFrameSize(const std::string& option, const std::string& value, int& width, int& height);
+// "16M", "800K", "1.5G", "2000000B": a size in bytes, decimal units (K = 1000). Throws
+// std::invalid_argument naming `option`; a number without a unit is refused.
+std::int64_t ParseByteSize(const std::string& option, const std::string& value);
 
 // Throws std::invalid_argument with a message for the user on a bad command line.
 Options ParseOptions(int argc, char** argv);

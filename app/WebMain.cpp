@@ -44,7 +44,7 @@ class WebGreeting {
     counter_.Set(0);
     framesDrawn_ = 0;
     const std::string appFolder = platform::ApplicationFolder();
-    app::Platform p{&window_, &counter_, &direct3d_, appFolder, audio::OutputMode::Device};
+    app::Platform p{&window_, &counter_, &direct3d_, appFolder, audio::OutputMode::Device, {}};
     // The card as the exporter resolved it: the texts at their places; the media lie where the
     // application folder keeps them.
     const std::string cardFile = appFolder + "/" + app::kWebCardTexts;

@@ -1,5 +1,6 @@
 // Winter Greeting: the program's entry point. It builds the platform the window asks for, runs the
 // window's load handler, and reports an uncaught failure.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,15 @@ namespace {
 // One frame of the headless clock: 1000/60 ms exactly, as counts of a 6 MHz counter.
 constexpr std::int64_t kHeadlessFrequency = 6'000'000;
 constexpr std::int64_t kHeadlessFrameCounts = 100'000;
+
+// The live scene at the screen's shape (--fill): the window's size, within the sizes a frame may
+// have and even; what is left over is scaled away when the frame is shown.
+render::Framing FillFraming(const platform::Window& window) {
+  int w = 0, h = 0;
+  window.DrawableSize(w, h);
+  const auto side = [](int v) { return std::clamp(v, render::kMinFrameSide, render::kMaxFrameSide) / 2 * 2; };
+  return w > 0 && h > 0 ? render::FrameFor(side(w), side(h)) : render::Framing{};
+}
 
 int run(const app::Options& o) {
   using app::RunCapture;
@@ -43,7 +53,8 @@ int run(const app::Options& o) {
     app::CheckCaptureTarget(o);
     platform::VirtualPerformanceCounter counter(kHeadlessFrequency);
     gl::GlDirect3D8 direct3d(/*headless=*/true);
-    app::Platform p{nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline};
+    app::Platform p{nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline, {}};
+    if (o.Sized()) p.framing = render::FrameFor(o.width, o.height);
     app::Form1 form(p, card);
     form.Startup();
     // The display would wait for the retrace here; the virtual clock moves one frame instead.
@@ -63,7 +74,8 @@ int run(const app::Options& o) {
   platform::Window window(o.windowed ? platform::WindowMode::Windowed : platform::WindowMode::Fullscreen);
   gl::GlDirect3D8 direct3d(/*headless=*/false);
   app::Platform p{&window, &counter, &direct3d, appPath,
-                  o.mute ? audio::OutputMode::Offline : audio::OutputMode::Device};
+                  o.mute ? audio::OutputMode::Offline : audio::OutputMode::Device, {}};
+  if (o.fill) p.framing = FillFraming(window);
   app::Form1 form(p, card);
   form.Form_Load();
   std::cout.flush();

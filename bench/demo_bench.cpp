@@ -134,7 +134,7 @@ void BM_StartupSteps(benchmark::State& state) {
     };
     platform::VirtualPerformanceCounter counter(wgtest::kFrequency);
     gl::GlDirect3D8 direct3d(/*headless=*/true);
-    app::Platform platform{nullptr, &counter, &direct3d, wgtest::AppDir(), audio::OutputMode::Offline};
+    app::Platform platform{nullptr, &counter, &direct3d, wgtest::AppDir(), audio::OutputMode::Offline, {}};
     app::Form1 form(platform);
     lap("objects");
     form.Startup(lap);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace render {
@@ -15,6 +16,14 @@ constexpr float kCreditX = 300, kCreditY = 200;
 struct TextLine {
   std::string text;  // UTF-8; an empty text draws nothing
   float x = 0;       // the left edge: the line's usual x, or less where the line would run past the picture
+  // The line as it was written, where `text` is it wrapped for the picture: a frame of another shape
+  // wraps it anew. Empty: `text` is as written.
+  std::string written;
+
+  TextLine() = default;
+  TextLine(std::string text_, float x_, std::string written_ = {})
+      : text(std::move(text_)), x(x_), written(std::move(written_)) {}
+  const std::string& Written() const { return written.empty() ? text : written; }
 };
 
 struct Credits {
@@ -23,6 +32,8 @@ struct Credits {
   std::int16_t TitleIndex = 0;
   std::int16_t Steps = 9;  // TitleIndex runs through 0 .. Steps - 1
   TextLine Greeting;
+  // The tops of the two lines in this frame.
+  float GreetingY = kGreetingY, CreditY = kCreditY;
 
   // N credit lines go to the odd indices 1, 3, ..., 2N - 1 of a table of 2N + 3 entries, and the cycle
   // has 2N + 1 steps: each line comes after an empty step, and two empty steps pass before the first

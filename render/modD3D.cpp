@@ -51,8 +51,8 @@ void modD3D::InitD3D(void* hWnd) {
   DisplayMode = DX.GetAdapterDisplayMode(D3DADAPTER_DEFAULT);
 
   PresentParams = D3DPRESENT_PARAMETERS{};
-  PresentParams.BackBufferWidth = 1024;
-  PresentParams.BackBufferHeight = 768;
+  PresentParams.BackBufferWidth = static_cast<DWORD>(Framing.width);
+  PresentParams.BackBufferHeight = static_cast<DWORD>(Framing.height);
   PresentParams.BackBufferFormat = DisplayMode.Format;
   PresentParams.BackBufferCount = 1;
   PresentParams.MultiSampleType = D3DMULTISAMPLE_NONE;
@@ -72,8 +72,9 @@ void modD3D::InitD3D(void* hWnd) {
   D3DDevice->SetRenderState(D3DRS_LIGHTING, 0);
   D3DDevice->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
 
-  // Aspect 3/4, not 4/3: the scene is drawn stretched horizontally, as it always was.
-  d3dx::D3DXMatrixPerspectiveFovLH(&matProj, 1.57f, 3.0f / 4.0f, 0.1f, 1000.0f);
+  // Aspect 3/4, not 4/3, in the 1024 x 768 picture: the scene is drawn stretched horizontally, as it
+  // always was. Other frame shapes keep that stretch (Framing.h).
+  d3dx::D3DXMatrixPerspectiveFovLH(&matProj, Framing.fieldOfView, Framing.aspect, 0.1f, 1000.0f);
   D3DDevice->SetTransform(D3DTS_PROJECTION, matProj);
 
   GetCamera().SetPosition(0, 3, 0);
@@ -101,7 +102,7 @@ void modD3D::RenderFrame() {
   if (plane_) plane_->RenderPlane(frame);
   if (gen_) {
     if (credits_)
-      gen_->PrintText(credits_->Greeting.x, kGreetingY, credits_->Greeting.text, D3DColorRGB(255, 0, 0));
+      gen_->PrintText(credits_->Greeting.x, credits_->GreetingY, credits_->Greeting.text, D3DColorRGB(255, 0, 0));
     // Three draws a frame, red first, each scaled to 0..255 and rounded ties-to-even.
     const auto r = static_cast<std::int16_t>(std::nearbyint(frame.Rnd.Rnd() * 255));
     const auto g = static_cast<std::int16_t>(std::nearbyint(frame.Rnd.Rnd() * 255));
@@ -114,7 +115,7 @@ void modD3D::RenderFrame() {
         throw platform::Error("RenderFrame", "credit line index " + std::to_string(credits_->TitleIndex) +
                                                  " out of range 0.." + std::to_string(lines.size() - 1));
       const TextLine& line = lines[static_cast<std::size_t>(credits_->TitleIndex)];
-      gen_->PrintText(line.x, kCreditY, line.text, credit);
+      gen_->PrintText(line.x, credits_->CreditY, line.text, credit);
     }
   }
   frame.D3DDevice.EndScene();

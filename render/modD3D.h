@@ -8,6 +8,7 @@
 #include "platform/d3d/Device.h"
 #include "platform/d3d/Direct3D8.h"
 #include "render/FrameContext.h"
+#include "render/Framing.h"
 
 namespace scene {
 class Plane;
@@ -54,6 +55,9 @@ class modD3D {
   // What a draw needs now: the device (as DeviceFor(`call`) gives it), the stopwatch's last span,
   // the generator and the shared matrices.
   FrameContext Frame(const char* call);
+
+  // The frame's size and shape, set before InitD3D: the back buffer's size and the projection.
+  render::Framing Framing;
 
   // Shared rendering state.
   d3d::Direct3D8& DX;

@@ -1,5 +1,6 @@
 #include "render/modGen.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -26,10 +27,10 @@ d3d::D3DCOLOR LerpColor(d3d::D3DCOLOR first, d3d::D3DCOLOR second, float t) {
   return result;
 }
 
-d3dx::StdFont TextFontSource() {
+d3dx::StdFont TextFontSource(float points) {
   d3dx::StdFont source;
   source.Bold = true;
-  source.Size = 18;
+  source.Size = points;
   source.Name = "Arial";
   source.Underline = false;
   source.Italic = false;
@@ -39,8 +40,10 @@ d3dx::StdFont TextFontSource() {
 modGen::modGen() = default;
 modGen::~modGen() = default;
 
-void modGen::InitFont(d3d::Device& dev) {
-  TextFontSource_ = std::make_unique<d3dx::StdFont>(TextFontSource());
+void modGen::InitFont(d3d::Device& dev, float points, int frameWidth, int frameHeight) {
+  frameWidth_ = frameWidth;
+  frameHeight_ = frameHeight;
+  TextFontSource_ = std::make_unique<d3dx::StdFont>(TextFontSource(points));
   const d3dx::GdiFont handle = TextFontSource_->hFont();
   // Text in another face's widths no longer sits where it was laid out: say so once, and go on.
   if (const std::string warning = d3dx::SubstitutionWarning(handle); !warning.empty())
@@ -54,12 +57,13 @@ void modGen::PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR 
   if (!(left >= -2147483648.0 && left <= 2147483647.0 && top >= -2147483648.0 && top <= 2147483647.0))
     throw platform::Error("PrintText", "position (" + std::to_string(x) + ", " + std::to_string(y) +
                                            ") out of the 32-bit range (overflow)");
-  // Right and bottom at 1280, beyond the 1024 x 768 screen: nothing that starts on screen is cut.
+  // Right and bottom at 1280, beyond the 1024 x 768 screen (and at least a quarter beyond a larger
+  // frame): nothing that starts on screen is cut.
   d3d::D3DRECT rect;
   rect.x1 = static_cast<std::int32_t>(left);
   rect.y1 = static_cast<std::int32_t>(top);
-  rect.x2 = 1280;
-  rect.y2 = 1280;
+  rect.x2 = std::max(1280, frameWidth_ + frameWidth_ / 4);
+  rect.y2 = std::max(1280, frameHeight_ + frameHeight_ / 4);
   TextFont_->DrawText(text, rect, d3dx::DT_TOP | d3dx::DT_LEFT, color);
 }
 

@@ -22,7 +22,7 @@ d3d::D3DVECTOR MakeVector(float x, float y, float z);
 
 // The standard font object TextFont is made from: "Arial", 18 points, bold. Text can be laid out in
 // it before any device exists.
-d3dx::StdFont TextFontSource();
+d3dx::StdFont TextFontSource(float points = 18);
 
 // Channel-wise blend, t weighting the first colour. Each channel is blended where it stands in the
 // 32-bit value and rounded (ties to even) before it is masked, so only the lowest channel is rounded
@@ -34,8 +34,9 @@ class modGen {
   modGen();
   ~modGen();
 
-  // Makes TextFont on `dev`, which every later PrintText draws on.
-  void InitFont(d3d::Device& dev);
+  // Makes TextFont on `dev`, which every later PrintText draws on, at `points` (the picture's 18, or
+  // the size a frame of another shape scales it to). `frameWidth` x `frameHeight` is the frame's size.
+  void InitFont(d3d::Device& dev, float points = 18, int frameWidth = 1024, int frameHeight = 768);
   // Draws `text` (UTF-8) with its top-left corner at (x, y), both rounded ties-to-even.
   void PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color);
 
@@ -44,6 +45,7 @@ class modGen {
  private:
   std::unique_ptr<d3dx::StdFont> TextFontSource_;
   std::unique_ptr<d3dx::Font> TextFont_;
+  int frameWidth_ = 1024, frameHeight_ = 768;
 };
 
 }  // namespace render

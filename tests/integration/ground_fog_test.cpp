@@ -35,7 +35,7 @@ double rowAtViewDepth(const D3DMATRIX& view, const D3DMATRIX& proj, double depth
 }
 
 struct GroundScene {
-  GroundScene() : counter(wgtest::kFrequency), direct3d(true), platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
+  GroundScene() : counter(wgtest::kFrequency), direct3d(true), platform{nullptr, &counter, &direct3d, wgtest::AppDir(), audio::OutputMode::Offline, {}},
                   form(platform) {
     form.D3D.InitD3D(nullptr);
     auto& plane = form.D3D.GetPlane();

@@ -557,7 +557,7 @@ TEST(TextPixels, TheGreetingBlendsItsCoverageOverTheSky) {
 
   platform::VirtualPerformanceCounter counter(wgtest::kFrequency);
   gl::GlDirect3D8 direct3d(true);
-  app::Platform platform{nullptr, &counter, &direct3d, wgtest::AppDir()};
+  app::Platform platform{nullptr, &counter, &direct3d, wgtest::AppDir(), audio::OutputMode::Offline, {}};
   app::Form1 form(platform);
   form.D3D.InitD3D(nullptr);
   form.Gen.InitFont(*form.D3D.D3DDevice);

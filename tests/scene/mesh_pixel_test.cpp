@@ -22,7 +22,7 @@ struct TreeScene {
   TreeScene()
       : counter(wgtest::kFrequency),
         direct3d(true),
-        platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
+        platform{nullptr, &counter, &direct3d, wgtest::AppDir(), audio::OutputMode::Offline, {}},
         form(platform) {
     form.D3D.InitD3D(nullptr);
     auto& plane = form.D3D.GetPlane();

@@ -27,7 +27,7 @@ struct SnowScene {
   SnowScene()
       : counter(wgtest::kFrequency),
         direct3d(true),
-        platform{nullptr, &counter, &direct3d, wgtest::AppDir()},
+        platform{nullptr, &counter, &direct3d, wgtest::AppDir(), audio::OutputMode::Offline, {}},
         form(platform) {
     form.D3D.InitD3D(nullptr);
     form.Snow.InitSnow(dev());

@@ -57,10 +57,10 @@ inline std::string AppDirWithout(const std::string& name, const std::vector<std:
 
 struct RecordingDemo {
   explicit RecordingDemo(const std::string& appDir = AppDir())
-      : counter(kFrequency), platform{nullptr, &counter, &direct3d, appDir}, form(platform) {}
+      : counter(kFrequency), platform{nullptr, &counter, &direct3d, appDir, audio::OutputMode::Offline, {}}, form(platform) {}
   // The demo showing `card` instead of the built-in greeting.
   explicit RecordingDemo(const app::Card& card)
-      : counter(kFrequency), platform{nullptr, &counter, &direct3d, AppDir()}, form(platform, card) {}
+      : counter(kFrequency), platform{nullptr, &counter, &direct3d, AppDir(), audio::OutputMode::Offline, {}}, form(platform, card) {}
 
   d3d::RecordingBackend& backend() { return *direct3d.last; }
   d3d::Device& device() { return *form.D3D.D3DDevice; }
@@ -85,10 +85,10 @@ struct RecordingDemo {
 // The whole demo on the OpenGL backend, headless, started up, its clock moving one frame per Present
 // as in the headless program. With the WebGL2 dialect it draws as the browser does.
 struct GlDemo {
-  explicit GlDemo(gl::GlDialect dialect = gl::GlDialect::Desktop33)
+  explicit GlDemo(gl::GlDialect dialect = gl::GlDialect::Desktop33, render::Framing framing = {})
       : counter(kFrequency),
         direct3d(true, true, dialect),
-        platform{nullptr, &counter, &direct3d, AppDir()},
+        platform{nullptr, &counter, &direct3d, AppDir(), audio::OutputMode::Offline, framing},
         form(platform) {
     form.Startup();
     form.D3D.D3DDevice->onPresent = [this] { counter.Advance(kFrameCounts); };
