@@ -149,27 +149,29 @@ namespace {
 
 // A file the run will write: its folder must exist and take new files, and the name must not be a
 // folder's.
+// A file the command line names that cannot be written is a bad command line (exit code 2).
 void checkWritableFile(const std::string& option, const std::string& file) {
   const fs::path p(file);
-  if (p.filename().empty()) throw std::runtime_error(option + " needs a file name, not a folder: " + file);
+  if (p.filename().empty()) throw CommandLineError(option + " needs a file name, not a folder: " + file);
   const fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
   std::error_code ec;
   if (!fs::is_directory(dir, ec))
-    throw std::runtime_error("cannot write " + file + ": no folder " + dir.string());
-  if (fs::is_directory(p, ec)) throw std::runtime_error("cannot write " + file + ": it is a folder");
+    throw CommandLineError(option + ": cannot write " + file + ": no folder " + dir.string());
+  if (fs::is_directory(p, ec)) throw CommandLineError(option + ": cannot write " + file + ": it is a folder");
   if (access(dir.c_str(), W_OK) != 0)
-    throw std::runtime_error("cannot write " + file + ": " + std::strerror(errno));
+    throw CommandLineError(option + ": cannot write " + file + ": " + std::strerror(errno));
 }
 
 }  // namespace
 
 void CheckCaptureTarget(const Options& o) {
   if (!o.screenshot.empty()) checkWritableFile("--screenshot", o.screenshot);
+  if (!o.poster.empty()) checkWritableFile("--poster", o.poster);
   if (!o.record.empty()) {
     checkWritableFile("--record", o.record);
     if (!video::ContainerForFile(o.record))
-      throw std::runtime_error(
-          "cannot write " + o.record +
+      throw CommandLineError(
+          "--record: cannot write " + o.record +
           ": --record writes .mp4 (H.264 and AAC), .mkv (H.264 and AAC) or .webm (VP9 and "
           "Opus) files; name the file with one of these extensions");
   }
@@ -177,15 +179,23 @@ void CheckCaptureTarget(const Options& o) {
     std::error_code ec;
     fs::create_directories(o.framesDir, ec);
     if (ec || !fs::is_directory(o.framesDir))
-      throw std::runtime_error("cannot create the frames folder " + o.framesDir + ": " + ec.message());
+      throw CommandLineError("--frames-dir: cannot create the folder " + o.framesDir + ": " + ec.message());
     if (access(o.framesDir.c_str(), W_OK) != 0)
-      throw std::runtime_error("cannot write into " + o.framesDir + ": " + std::strerror(errno));
+      throw CommandLineError("--frames-dir: cannot write into " + o.framesDir + ": " + std::strerror(errno));
   }
+}
+
+std::int64_t PosterFrame(double seconds, int fps) {
+  const std::int64_t total = std::max<std::int64_t>(1, std::llround(seconds * fps));
+  return std::min<std::int64_t>(total - 1, std::llround(kPosterSeconds * fps));
 }
 
 void RunCapture(const Options& o, const Card& card, const std::string& appPath) {
   CheckCaptureTarget(o);
-  const std::int64_t total = std::max<std::int64_t>(1, std::llround(o.seconds * o.fps));
+  const std::int64_t poster = o.poster.empty() ? -1 : PosterFrame(o.seconds, o.fps);
+  // A poster on its own needs the frames up to its own only.
+  const bool frames = !o.record.empty() || !o.framesDir.empty();
+  const std::int64_t total = frames ? std::max<std::int64_t>(1, std::llround(o.seconds * o.fps)) : poster + 1;
   platform::VirtualPerformanceCounter counter(static_cast<std::int64_t>(o.fps) * kCountsPerFrame);
   gl::GlDirect3D8 direct3d(/*headless=*/true);
   Platform p{nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline, {}};
@@ -226,7 +236,13 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
     d3d::DWORD w = 0, h = 0;
     std::vector<std::uint8_t> pixels = buffers.take();
     backend.readBackInto(pixels, w, h);
-    if (writer) {
+    if (i == poster)
+      encoder.post([file = o.poster, still = pixels, w, h] {
+        d3dx::WriteJpeg(file, still, static_cast<int>(w), static_cast<int>(h));
+      });
+    if (!frames) {
+      buffers.give(std::move(pixels));
+    } else if (writer) {
       auto render = std::make_shared<std::packaged_task<Sound()>>([&, i] {
         const std::int64_t samplesDue = (i + 1) * music.SampleRate() / o.fps;
         Sound sound(static_cast<std::size_t>(samplesDue - samplesDone) * 2);

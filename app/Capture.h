@@ -2,6 +2,7 @@
 // clock into a video with its music (MP4, Matroska or WebM), or into numbered PNG frames.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -17,9 +18,16 @@ class Form1;
 // std::runtime_error with a message for the user.
 void CheckCaptureTarget(const Options& o);
 
+// The still a --poster shows: the frame 3 seconds in, when the first credit line has come under the
+// greeting and the camera has turned a quarter way round; the last frame of a shorter recording.
+constexpr double kPosterSeconds = 3.0;
+// Its index (from 0) among the frames of a recording of `seconds` at `fps`.
+std::int64_t PosterFrame(double seconds, int fps);
+
 // Renders round(seconds x fps) frames, each 1000/fps ms of virtual time, and writes them. The video
 // and each frame are written whole or not at all (platform::AtomicOutput): a failure or an interrupt
-// leaves no truncated file under the final name. The pictures and the sound are those of `card`.
+// leaves no truncated file under the final name. The pictures and the sound are those of `card`. A
+// --poster is written as a JPEG of frame PosterFrame; on its own, only the frames up to it are drawn.
 void RunCapture(const Options& o, const Card& card, const std::string& appPath);
 
 }  // namespace app

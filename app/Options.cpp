@@ -244,7 +244,8 @@ int RunProgram(int argc, char** argv, const std::string& name,
   try {
     o = ParseOptions(argc, argv);
   } catch (const std::exception& e) {
-    std::cerr << name << ": " << e.what() << "\n\n" << usage(argv[0]);
+    // One line: what was wrong, naming the option. --help has the whole list.
+    std::cerr << name << ": " << e.what() << " (" << argv[0] << " --help lists the options)\n";
     return 2;
   }
   if (o.help) {

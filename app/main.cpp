@@ -44,8 +44,10 @@ int run(const app::Options& o) {
     RunCapture(o, card, appPath);
     if (!o.record.empty())
       std::cout << "Wrote " << o.record << "\n";
-    else
+    else if (!o.framesDir.empty())
       std::cout << "Wrote " << std::llround(o.seconds * o.fps) << " frames to " << o.framesDir << "\n";
+    if (!o.poster.empty())
+      std::cout << "Wrote the still of frame " << app::PosterFrame(o.seconds, o.fps) + 1 << " to " << o.poster << "\n";
     std::cout.flush();
     std::_Exit(0);
   }

@@ -75,5 +75,10 @@ std::vector<std::uint8_t> EncodePng(const std::string& path, const std::vector<s
                                     int height);
 // Writes them as a PNG, whole or not at all (platform::WriteFileAtomically).
 void WritePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height);
+// The same as a baseline JPEG of `quality` (1..100), and written whole or not at all.
+std::vector<std::uint8_t> EncodeJpeg(const std::string& path, const std::vector<std::uint8_t>& rgba, int width,
+                                     int height, int quality = 90);
+void WriteJpeg(const std::string& path, const std::vector<std::uint8_t>& rgba, int width, int height,
+               int quality = 90);
 
 }  // namespace d3dx

@@ -72,3 +72,67 @@ TEST(Options, TheCardOptionsParseAndExcludeWhatMakesNoSense) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string refusal(std::vector<std::string> args) {
+  try {
+    parse(std::move(args));
+  } catch (const std::invalid_argument& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(Options, FrameSizesAreEvenAndWithinRange) {
+  const auto o = parse({"--record", "a.mp4", "--size", "1080x1920"});
+  EXPECT_EQ(o.width, 1080);
+  EXPECT_EQ(o.height, 1920);
+  EXPECT_TRUE(o.Sized());
+  // A capital X is what people type too.
+  EXPECT_EQ(parse({"--headless", "--size", "1080X1920"}).height, 1920);
+  EXPECT_EQ(parse({"--headless", "--size", "320x4096"}).width, 320);
+  EXPECT_FALSE(parse({"--headless"}).Sized());
+  for (const char* bad : {"0x0", "1081x1920", "1080x1921", "-1080x1920", "318x1080", "4098x1080", "1080",
+                          "1080x", "x1080", "1080x1920x2", "1e3x1080", " 1080x1920", "1080*1920"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(refusal({"--headless", "--size", bad}).rfind("--size takes WIDTHxHEIGHT", 0), 0u);
+  }
+  EXPECT_EQ(refusal({"--headless", "--size", "1081x1920"}),
+            "--size takes WIDTHxHEIGHT, both even, from 320 to 4096 (such as 1080x1920), not '1081x1920': 1081 "
+            "is odd");
+  // The live scene takes its shape from the screen.
+  EXPECT_EQ(refusal({"--size", "1080x1920"}),
+            "--size needs --headless, --record, --frames-dir or --poster (the live scene takes --fill)");
+  EXPECT_TRUE(parse({"--fill"}).fill);
+  EXPECT_NE(refusal({"--headless", "--fill"}), "accepted");
+}
+
+TEST(Options, MaxSizeTakesDecimalUnits) {
+  const auto bytes = [](const char* v) { return parse({"--record", "a.mp4", "--max-size", v}).maxBytes; };
+  EXPECT_EQ(bytes("16M"), 16'000'000);
+  EXPECT_EQ(bytes("8m"), 8'000'000);
+  EXPECT_EQ(bytes("800K"), 800'000);
+  EXPECT_EQ(bytes("1.5G"), 1'500'000'000);
+  EXPECT_EQ(bytes("2MB"), 2'000'000);
+  EXPECT_EQ(bytes("123456B"), 123'456);
+  for (const char* bad : {"8", "M", "8Q", "-8M", "8.M", ".5M", "1.2.3M", "0M", "2000G", ""}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(refusal({"--record", "a.mp4", "--max-size", bad}).rfind("--max-size takes a size with its unit", 0),
+              0u);
+  }
+  EXPECT_NE(refusal({"--record", "a.mp4", "--max-size", "8"}).find("no unit"), std::string::npos);
+  EXPECT_EQ(refusal({"--frames-dir", "d", "--max-size", "8M"}), "--max-size needs --record");
+}
+
+TEST(Options, ThePosterIsAJpegAndACaptureOfItsOwn) {
+  const auto o = parse({"--poster", "still.JPG", "--size", "1080x1080"});
+  EXPECT_EQ(o.poster, "still.JPG");
+  EXPECT_TRUE(o.Capture());
+  EXPECT_EQ(parse({"--record", "a.webm", "--poster", "p.jpeg"}).poster, "p.jpeg");
+  EXPECT_EQ(refusal({"--poster", "still.png"}),
+            "--poster writes a JPEG image: name the file .jpg, not 'still.png'");
+  EXPECT_NE(refusal({"--poster", "p.jpg", "--window"}), "accepted");
+}
+
+}  // namespace

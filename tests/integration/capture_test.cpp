@@ -297,9 +297,9 @@ TEST(Capture, AnyOtherExtensionIsRefusedBeforeRendering) {
     const auto status = wgtest::WaitExit(pid, 60);
     wgtest::Stop(pid);
     ASSERT_TRUE(status.has_value()) << "still recording";
-    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    EXPECT_EQ(WEXITSTATUS(*status), 2);
     const std::string log = wgtest::Slurp(dir + "/../extension.log");
-    EXPECT_EQ(log.find("winter-greeting: cannot write " + dir + "/" + name + ": --record writes .mp4"), 0u)
+    EXPECT_EQ(log.find("winter-greeting: --record: cannot write " + dir + "/" + name + ": --record writes .mp4"), 0u)
         << log;
   }
   EXPECT_TRUE(fs::is_empty(dir));

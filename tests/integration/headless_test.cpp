@@ -80,8 +80,8 @@ TEST(Headless, AScreenshotNobodyCanWriteFailsBeforeRendering) {
     const auto status = wgtest::WaitExit(pid, 60);
     wgtest::Stop(pid);
     ASSERT_TRUE(status.has_value()) << "still rendering";
-    EXPECT_EQ(WEXITSTATUS(*status), 1);
-    EXPECT_EQ(wgtest::Slurp(dir + "/../early.log"), "winter-greeting: cannot write " + file + why + "\n");
+    EXPECT_EQ(WEXITSTATUS(*status), 2);
+    EXPECT_EQ(wgtest::Slurp(dir + "/../early.log"), "winter-greeting: --screenshot: cannot write " + file + why + "\n");
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
