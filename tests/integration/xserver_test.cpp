@@ -391,6 +391,51 @@ INSTANTIATE_TEST_SUITE_P(XServer, Windowed, testing::Values(false, true),
                            return i.param ? "WithWindowManager" : "NoWindowManager";
                          });
 
+// --fill: the scene drawn at the screen's own shape, so a wide screen shows no bars; its greeting
+// lies where a headless frame of that size puts it.
+TEST(XServer, FillDrawsTheSceneAtTheScreensShape) {
+  XScreen x(1280, 720, false);
+  if (!x.Ready()) GTEST_SKIP() << "Xvfb did not start";
+  const std::string dir = wgtest::ScratchDir("xserver-fill");
+  x.Run({"--fill"}, dir + "/log");
+  ASSERT_NE(x.ProgramWindow(60), 0u) << wgtest::Slurp(dir + "/log");
+  const platform::Rect band{0, 0, 1280, 720 * kGreetingBand / kPictureH};
+  Shot s;
+  wgtest::WaitFor(
+      [&] {
+        s = x.Screenshot();
+        return !s.rgb.empty() && !redInk(s, band).empty();
+      },
+      60);
+  ASSERT_FALSE(s.rgb.empty());
+  // No bar: every pixel of the outermost columns and rows is sky or snow.
+  std::size_t dark = 0;
+  for (int y = 0; y < s.h; ++y)
+    for (const int xx : {0, s.w - 1}) dark += s.at(xx, y)[0] + s.at(xx, y)[1] + s.at(xx, y)[2] < 300;
+  for (int xx = 0; xx < s.w; ++xx)
+    for (const int y : {0, s.h - 1}) dark += s.at(xx, y)[0] + s.at(xx, y)[1] + s.at(xx, y)[2] < 300;
+  EXPECT_EQ(dark, 0u);
+
+  const std::string png = dir + "/frame.png";
+  ASSERT_EQ(std::system((wgtest::AppDir() + "/winter-greeting --headless --size 1280x720 --screenshot " + png +
+                         " >" + dir + "/headless.log 2>&1")
+                            .c_str()),
+            0);
+  Shot want;
+  int c = 0;
+  unsigned char* px = stbi_load(png.c_str(), &want.w, &want.h, &c, 3);
+  ASSERT_NE(px, nullptr);
+  want.rgb.assign(px, px + static_cast<std::size_t>(want.w) * want.h * 3);
+  stbi_image_free(px);
+  const Box a = redInk(s, band), b = redInk(want, band);
+  EXPECT_NEAR(a.x0, b.x0, 2);
+  EXPECT_NEAR(a.x1, b.x1, 2);
+  EXPECT_NEAR(a.y0, b.y0, 2);
+  EXPECT_NEAR(a.y1, b.y1, 2);
+  x.HoldEscape();
+  expectCleanExit(x, dir + "/log");
+}
+
 // The fixture these tests stand on. Two servers side by side get displays and screens of their own,
 // the manager takes the screen it was started on, and every process started for them has ended and
 // been reaped when they go, with the server's socket removed.
