@@ -43,7 +43,7 @@ SizePlan PlanForSize(std::int64_t maxBytes, double seconds, int width, int heigh
   const double buffer = std::min(kBufferSeconds, duration / 2);
   const double overhead = (container == Container::Mp4 ? kMp4HeaderBytes : kMatroskaHeaderBytes) +
                           kBytesPerPacket * (frames + kAudioPacketsPerSecond * (duration + 1));
-  // One more audio frame than the length: the encoder's priming and the last frame's padding.
+  // A tenth of a second more than the length: the encoder's priming and the last frame's padding.
   const double audioBits = static_cast<double>(AudioBitrate(container)) * kAudioMargin * (duration + 0.1);
   // The rate buffer may be full at the start, so the video takes at most rate * (duration + buffer).
   const auto rateFor = [&](double bytes) {
