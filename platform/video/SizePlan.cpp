@@ -38,7 +38,7 @@ std::int64_t AudioBitrate(Container container) {
 
 SizePlan PlanForSize(std::int64_t maxBytes, double seconds, int width, int height, int fps,
                      Container container) {
-  const double frames = std::max(1.0, std::nearbyint(seconds * fps));
+  const double frames = std::max(1.0, std::round(seconds * fps));
   const double duration = frames / fps;
   const double buffer = std::min(kBufferSeconds, duration / 2);
   const double overhead = (container == Container::Mp4 ? kMp4HeaderBytes : kMatroskaHeaderBytes) +
