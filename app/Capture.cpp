@@ -24,6 +24,7 @@
 #include "platform/files/AtomicOutput.h"
 #include "platform/gl/GlDirect3D8.h"
 #include "platform/video/Codecs.h"
+#include "render/Framing.h"
 
 namespace app {
 
@@ -162,6 +163,25 @@ void checkWritableFile(const std::string& option, const std::string& file) {
     throw CommandLineError(option + ": cannot write " + file + ": " + std::strerror(errno));
 }
 
+// The encoder's bounds that keep the whole recording under --max-size. Throws CommandLineError
+// naming the smallest size this length and frame allow when even the lowest quality does not fit.
+video::RateLimit sizeLimitFor(const Options& o) {
+  const render::Framing frame = o.Sized() ? render::FrameFor(o.width, o.height) : render::Framing{};
+  const video::SizePlan plan = video::PlanForSize(o.maxBytes, o.seconds, frame.width, frame.height, o.fps,
+                                                  *video::ContainerForFile(o.record));
+  if (plan.Fits()) return plan.video;
+  const auto shown = [](const video::RoundSize& s) {
+    return s.text + " (" + video::GroupedBytes(s.bytes) + " bytes)";
+  };
+  const video::RoundSize given = video::RoundUpSize(o.maxBytes),
+                         least = video::RoundUpSize(plan.smallestBytes);
+  char what[96];
+  std::snprintf(what, sizeof what, "%g s of %dx%d at %d fps", o.seconds, frame.width, frame.height, o.fps);
+  throw CommandLineError(
+      "--max-size " + (given.bytes == o.maxBytes ? given.text : video::GroupedBytes(o.maxBytes) + " bytes") +
+      " is too small for " + what + ": the smallest file is " + shown(least));
+}
+
 }  // namespace
 
 void CheckCaptureTarget(const Options& o) {
@@ -174,6 +194,7 @@ void CheckCaptureTarget(const Options& o) {
           "--record: cannot write " + o.record +
           ": --record writes .mp4 (H.264 and AAC), .mkv (H.264 and AAC) or .webm (VP9 and "
           "Opus) files; name the file with one of these extensions");
+    if (o.maxBytes > 0) sizeLimitFor(o);
   }
   if (!o.framesDir.empty()) {
     std::error_code ec;
@@ -214,7 +235,8 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
     videoFile.emplace(o.record);
     writer = video::LoadCodecs(appPath).openVideo(videoFile->path(), p.framing.width, p.framing.height, o.fps,
                                                   form.Music.MusicPerformance->SampleRate(),
-                                                  *video::ContainerForFile(o.record), o.record);
+                                                  *video::ContainerForFile(o.record), o.record,
+                                                  o.maxBytes > 0 ? sizeLimitFor(o) : video::RateLimit{});
   }
   // The tune started with start-up, as the first frame does: frame i covers the sound from i/fps to
   // (i+1)/fps seconds. The synthesizer renders it on a thread of its own, in frame order, while the
@@ -276,6 +298,13 @@ void RunCapture(const Options& o, const Card& card, const std::string& appPath) 
   if (writer) {
     writer->Finish();
     writer.reset();
+    // The encoders' bounds should keep the file in; should they not, no file is better than one the
+    // messenger refuses.
+    const auto bytes = static_cast<std::int64_t>(fs::file_size(videoFile->path()));
+    if (o.maxBytes > 0 && bytes > o.maxBytes)
+      throw std::runtime_error("cannot keep " + o.record + " under --max-size " +
+                               video::GroupedBytes(o.maxBytes) + " bytes: it came to " +
+                               video::GroupedBytes(bytes) + " bytes; no file was written");
     videoFile->commit();
   }
 }

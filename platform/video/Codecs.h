@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/video/Container.h"
+#include "platform/video/SizePlan.h"
 
 namespace video {
 
@@ -32,14 +33,14 @@ struct Codecs {
   // Opens `path` for writing (see Mp4Writer for the arguments).
   std::unique_ptr<VideoSink> (*openVideo)(const std::string& path, int width, int height, int fps,
                                           int audioSampleRate, Container container,
-                                          const std::string& shownName);
+                                          const std::string& shownName, RateLimit rate);
   // Writes interleaved stereo samples as Ogg Opus (see WriteOggOpus).
   void (*writeOggOpus)(const std::string& path, const std::vector<float>& stereo, int sampleRate);
 };
 
 // Changes whenever Codecs or VideoSink change, so that a module from another build is refused
 // rather than called wrongly.
-inline constexpr int kCodecsVersion = 1;
+inline constexpr int kCodecsVersion = 2;
 inline constexpr const char* kCodecsModule = "winter-greeting-video.so";
 // The function the module exports, returning its Codecs.
 inline constexpr const char* kCodecsEntry = "wg_video_codecs";

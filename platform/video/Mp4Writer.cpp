@@ -132,7 +132,7 @@ struct Mp4Writer::Impl {
 };
 
 Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, int audioSampleRate,
-                     Container container, const std::string& shownName)
+                     Container container, const std::string& shownName, RateLimit rate)
     : impl_(std::make_unique<Impl>()) {
   // The encoders' statistics and notes are not for the user; errors still reach stderr. This is the
   // library's process-wide log level.
@@ -175,8 +175,19 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
     // size at crf 21, at the same PSNR against the rendered frames (39.1 dB over RGB) and a similar
     // file. Without adaptive quantisation the bits go where the error is, which PSNR rewards.
     av_opt_set(m.venc->priv_data, "preset", "ultrafast", 0);
-    av_opt_set(m.venc->priv_data, "crf", "24", 0);
     av_opt_set(m.venc->priv_data, "x264-params", "cabac=1:deblock=1", 0);
+    // What these settings make, said outright: arithmetic coding and B-frames without the 8x8
+    // transform are the Main profile, which every phone plays.
+    av_opt_set(m.venc->priv_data, "profile", "main", 0);
+    if (rate.bitrate > 0) {
+      // An average rate bounded by a buffer: the video never takes more than the rate over the
+      // recording plus one buffer, whatever the frames hold.
+      m.venc->bit_rate = rate.bitrate;
+      m.venc->rc_max_rate = rate.bitrate;
+      m.venc->rc_buffer_size = static_cast<int>(rate.bufferBits);
+    } else {
+      av_opt_set(m.venc->priv_data, "crf", "24", 0);
+    }
     // On two cores the encoder runs on the writer's thread alone: frame threads that wait for the
     // next frame cost more than they give while the rasteriser needs both cores (0.3 s less of a
     // ten-second recording's 4.5 s).
@@ -184,8 +195,16 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
   } else {
     // Constant quality at about H.264's crf 20, at the encoder's fastest speed: a recording should
     // not take much longer than the greeting lasts.
-    m.venc->bit_rate = 0;
-    av_opt_set(m.venc->priv_data, "crf", "31", 0);
+    if (rate.bitrate > 0) {
+      // A constant rate with its buffer (equal least and largest rates are libvpx's CBR mode).
+      m.venc->bit_rate = rate.bitrate;
+      m.venc->rc_min_rate = rate.bitrate;
+      m.venc->rc_max_rate = rate.bitrate;
+      m.venc->rc_buffer_size = static_cast<int>(rate.bufferBits);
+    } else {
+      m.venc->bit_rate = 0;
+      av_opt_set(m.venc->priv_data, "crf", "31", 0);
+    }
     av_opt_set(m.venc->priv_data, "deadline", "realtime", 0);
     av_opt_set(m.venc->priv_data, "cpu-used", "8", 0);
     av_opt_set_int(m.venc->priv_data, "row-mt", 1, 0);
@@ -211,7 +230,7 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps, in
     for (const AVSampleFormat* sf = acodec->sample_fmts; sf && *sf != AV_SAMPLE_FMT_NONE; ++sf)
       if (*sf == AV_SAMPLE_FMT_FLTP || *sf == AV_SAMPLE_FMT_FLT) m.aenc->sample_fmt = *sf;
     m.aenc->sample_rate = f.audio == AV_CODEC_ID_OPUS ? 48000 : audioSampleRate;
-    m.aenc->bit_rate = f.audio == AV_CODEC_ID_OPUS ? 160000 : 192000;
+    m.aenc->bit_rate = AudioBitrate(container);
     av_channel_layout_default(&m.aenc->ch_layout, 2);
     m.aenc->time_base = AVRational{1, m.aenc->sample_rate};
     // FFmpeg's own AAC encoder: its quick coder takes about a quarter of the default's CPU and, on
@@ -335,6 +354,9 @@ Mp4Info ProbeMp4(const std::string& path, bool decodeVideo) {
     info.colorSpace = named(av_color_space_name(s->codecpar->color_space));
     info.colorPrimaries = named(av_color_primaries_name(s->codecpar->color_primaries));
     info.colorTransfer = named(av_color_transfer_name(s->codecpar->color_trc));
+    const char* profile = avcodec_profile_name(s->codecpar->codec_id, s->codecpar->profile);
+    info.profile = named(profile);
+    info.level = std::max(0, s->codecpar->level);
     info.fps = av_q2d(s->avg_frame_rate);
     if (s->duration > 0) info.videoSeconds = static_cast<double>(s->duration) * av_q2d(s->time_base);
     if (decodeVideo) vdec = openDecoder(vi);

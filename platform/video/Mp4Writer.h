@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/video/Container.h"
+#include "platform/video/SizePlan.h"
 
 namespace video {
 
@@ -16,9 +17,10 @@ class Mp4Writer {
  public:
   // Opens `path` for writing (the caller passes a temporary name and renames it once Finish has
   // returned). Throws platform::Error naming the FFmpeg call and `shownName` (the file the user
-  // asked for; `path` when empty).
+  // asked for; `path` when empty). The video keeps a constant quality, or to `rate` where one is
+  // given (see PlanForSize).
   Mp4Writer(const std::string& path, int width, int height, int fps, int audioSampleRate,
-            Container container = Container::Mp4, const std::string& shownName = {});
+            Container container = Container::Mp4, const std::string& shownName = {}, RateLimit rate = {});
   ~Mp4Writer();
   Mp4Writer(const Mp4Writer&) = delete;
   Mp4Writer& operator=(const Mp4Writer&) = delete;
@@ -45,6 +47,10 @@ struct Mp4Info {
   // The video's colour description as FFmpeg names it ("tv", "smpte170m", "bt709", ...; "unknown"
   // where the file says nothing).
   std::string colorRange, colorSpace, colorPrimaries, colorTransfer;
+  // The video's profile as FFmpeg names it ("Main", "High", "Profile 0"; "unknown" where the file
+  // says nothing) and its level times ten (40 for H.264's 4.0; 0 where the file gives none).
+  std::string profile;
+  int level = 0;
   double fps = 0;
   std::int64_t videoFrames = 0;
   double videoSeconds = 0, audioSeconds = 0;

@@ -8,9 +8,9 @@ namespace {
 
 class Mp4Sink final : public VideoSink {
  public:
-  Mp4Sink(const std::string& path, int width, int height, int fps, int rate, Container container,
-          const std::string& shownName)
-      : writer_(path, width, height, fps, rate, container, shownName) {}
+  Mp4Sink(const std::string& path, int width, int height, int fps, int sampleRate, Container container,
+          const std::string& shownName, RateLimit rate)
+      : writer_(path, width, height, fps, sampleRate, container, shownName, rate) {}
   void AddFrame(const std::uint8_t* rgba) override { writer_.AddFrame(rgba); }
   void AddAudio(const float* stereo, std::size_t frames) override { writer_.AddAudio(stereo, frames); }
   void Finish() override { writer_.Finish(); }
@@ -19,9 +19,9 @@ class Mp4Sink final : public VideoSink {
   Mp4Writer writer_;
 };
 
-std::unique_ptr<VideoSink> openVideo(const std::string& path, int width, int height, int fps, int rate,
-                                     Container container, const std::string& shownName) {
-  return std::make_unique<Mp4Sink>(path, width, height, fps, rate, container, shownName);
+std::unique_ptr<VideoSink> openVideo(const std::string& path, int width, int height, int fps, int sampleRate,
+                                     Container container, const std::string& shownName, RateLimit rate) {
+  return std::make_unique<Mp4Sink>(path, width, height, fps, sampleRate, container, shownName, rate);
 }
 
 const Codecs kCodecs{kCodecsVersion, openVideo, WriteOggOpus};
