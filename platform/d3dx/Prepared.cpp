@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kTextureSignature[8] = {'W', 'G', 'T', 'E', 'X', 'L', 'V', '1'};
 constexpr char kModelSignature[8] = {'W', 'G', 'X', 'M', 'O', 'D', 'L', '1'};
-constexpr char kFaceSignature[8] = {'W', 'G', 'G', 'L', 'Y', 'P', 'H', '2'};
+constexpr char kFaceSignature[8] = {'W', 'G', 'G', 'L', 'Y', 'P', 'H', '3'};
 
 class Writer {
  public:
@@ -236,6 +236,13 @@ std::vector<std::uint8_t> WritePreparedFace(const PreparedFace& face) {
     w.u32(g.colour ? 1 : 0);
     w.bytes(g.coverage.data(), g.coverage.size());
   }
+  w.count(face.breaks.size());
+  for (const auto& [text, at] : face.breaks) {
+    w.count(text.size());
+    for (const char32_t c : text) w.u32(static_cast<std::uint32_t>(c));
+    w.count(at.size());
+    for (const std::size_t i : at) w.count(i);
+  }
   return w.take();
 }
 
@@ -280,10 +287,24 @@ PreparedFace ReadPreparedFace(const std::uint8_t* data, std::size_t size, const 
     g.colour = r.u32() != 0;
     if (g.width < 0 || g.height < 0 || g.width > kMaxSide || g.height > kMaxSide)
       r.fail("a glyph of " + std::to_string(g.width) + "x" + std::to_string(g.height) + " pixels");
-    const std::size_t n = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height) * (g.colour ? 4 : 1);
+    const std::size_t n =
+        static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height) * (g.colour ? 4 : 1);
     r.expect(n);
     g.coverage.resize(n);
     r.bytes(g.coverage.data(), g.coverage.size());
+  }
+  face.breaks.resize(r.count(8));
+  for (auto& [text, at] : face.breaks) {
+    text.resize(r.count(4));
+    for (char32_t& c : text) c = codePoint();
+    at.resize(r.count(4));
+    std::size_t last = 0;
+    for (std::size_t& i : at) {
+      i = r.u32();
+      // Where a new line may start: ascending, inside the text, never at its start.
+      if (i <= last || i >= text.size()) r.fail("a line's break positions are out of order or out of it");
+      last = i;
+    }
   }
   r.end();
   return face;
