@@ -6,10 +6,28 @@
 // sound, leaves frame N on the canvas and sets the title to "done: frame N"; window.wgResult then
 // holds the frame as a PNG data URL and the time the frames took. With &show=last the frames before
 // N run as usual but fill no pixels: frame N comes sooner and is the same.
+//
+// The picture fills the window in any shape. The canvas's drawing buffer is the window's CSS size
+// times devicePixelRatio, scaled down as a whole where it would be larger than kMaxPixels (twice the
+// desktop's 1024 x 768: what a phone's GPU, or a software rasteriser, fills at the display's rate) or
+// taller than the prepared text sizes cover, each side even and within 320..4096; CSS then scales it
+// onto the window exactly. The runtime frames the scene for that size as the desktop's --size does,
+// and draws its text in the face prepared for the size the frame needs, which is fetched alone.
+// A window of 1024 x 768 CSS pixels at a ratio of 1 is the desktop's picture, frame for frame.
+//
+// When the window changes shape (a phone turned, a window resized), the greeting starts again at
+// its new shape, tune included, once the size has stood still for kSettleMs: the device, its back
+// buffer and the text are made for one size at start-up, and the stretched picture in between lasts
+// only that long. A greeting that waits or has ended draws its first frame anew at the new shape.
 'use strict';
 
 (function() {
 const kStep = 1000 / 60;
+const kMinSide = 320, kMaxSide = 4096;
+const kMaxPixels = 2 * 1024 * 768;
+// app::kWebMaxCanvasHeight: the largest prepared text size covers a frame this tall.
+const kMaxHeight = 2320;
+const kSettleMs = 300;
 const params = new URLSearchParams(location.search);
 const fixed = params.has('frames');
 const framesWanted = fixed ? Number(params.get('frames')) : 0;
@@ -82,6 +100,36 @@ function loadScript(src) {
   });
 }
 
+// The drawing buffer's size for the window as it is now: [width, height].
+function canvasSize() {
+  const ratio = window.devicePixelRatio || 1;
+  const w = Math.max(1, window.innerWidth) * ratio, h = Math.max(1, window.innerHeight) * ratio;
+  const scale = Math.min(1, Math.sqrt(kMaxPixels / (w * h)), kMaxHeight / h, kMaxSide / w);
+  const side = (v) => Math.min(kMaxSide, Math.max(kMinSide, 2 * Math.round(v * scale / 2)));
+  return [side(w), side(h)];
+}
+
+// The faces of the prepared text sizes, by size: [URL, path in the runtime's file system, loaded].
+const faces = new Map();
+
+// The canvas at `size` with the face its frame draws with in the runtime's file system: the face is
+// fetched first, and the canvas (which clears when its size is set) changes only when it has come,
+// so that the caller starts the greeting in the same task.
+async function faceFor(runtime, size) {
+  const face = faces.get(runtime._wg_text_pixels(size[0], size[1]));
+  if (!face) throw new Error('no face was prepared for a ' + size[0] + 'x' + size[1] + ' frame');
+  if (!face.loaded) {
+    const bytes = await fetchBytes(face.url);
+    runtime.FS.mkdirTree(face.path.slice(0, face.path.lastIndexOf('/')));
+    runtime.FS.writeFile(face.path, bytes);
+    face.loaded = true;
+  }
+}
+function sizeCanvas(size) {
+  canvas.width = size[0];
+  canvas.height = size[1];
+}
+
 async function load() {
   const manifest = JSON.parse(new TextDecoder().decode(await fetchBytes('greeting/manifest.json')));
   // The recording is held in memory: it plays, knows its length and seeks to its start whether or
@@ -90,6 +138,7 @@ async function load() {
     const url = fixed ? t.url : URL.createObjectURL(new Blob([await fetchBytes(t.url)], {type: 'audio/ogg'}));
     recordings.set(t.midi, url);
   }));
+  for (const [pixels, url, path] of manifest.faces) faces.set(pixels, {url: url, path: path, loaded: false});
   const files = await Promise.all(manifest.files.map(async ([url, path]) => [path, await fetchBytes(url)]));
   await loadScript('runtime.js');
   const runtime = await WinterGreetingRuntime({tune: tune});
@@ -165,6 +214,36 @@ function runLive(runtime, g) {
     sceneStart = -1;
     requestAnimationFrame(frame);
   }
+  // The window's new shape, once it has stood still: the greeting starts again at it.
+  let settle = 0;
+  async function reframe() {
+    const size = canvasSize();
+    if (state === 'failed' || (size[0] === canvas.width && size[1] === canvas.height)) return;
+    try {
+      await faceFor(runtime, size);
+    } catch (e) {
+      state = 'failed';
+      audio.pause();
+      fail('The greeting could not take the window\'s new shape: ' + e.message);
+      return;
+    }
+    if (state === 'failed') return;
+    sizeCanvas(size);
+    if (runtime._wg_restart(g) !== 1) {
+      state = 'failed';
+      audio.pause();
+      fail('The greeting could not take the window\'s new shape: ' + error());
+      return;
+    }
+    if (state === 'running') {
+      sceneStart = -1;
+      audio.currentTime = 0;
+    }
+  }
+  window.addEventListener('resize', () => {
+    clearTimeout(settle);
+    settle = setTimeout(reframe, kSettleMs);
+  });
   open.addEventListener('click', start);
   document.addEventListener('keydown', (e) => {
     if (state !== 'running' && (e.key === 'Enter' || e.key === ' ')) {
@@ -178,7 +257,15 @@ function runLive(runtime, g) {
 }
 
 load().then(
-    (runtime) => {
+    async (runtime) => {
+      const size = canvasSize();
+      try {
+        await faceFor(runtime, size);
+      } catch (e) {
+        fail('The greeting could not be loaded (' + e.message + ').');
+        return;
+      }
+      sizeCanvas(size);
       const g = runtime._wg_create(fixed ? 1 : 0);
       if (!g) {
         fail('This browser cannot show the greeting: it gives the page no WebGL 2.');
