@@ -601,6 +601,8 @@ PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& te
     decodeUtf8(text, cps);
     if (wrappable && std::none_of(prepared.breaks.begin(), prepared.breaks.end(),
                                   [&](const auto& b) { return b.first == cps; })) {
+      // The whole text first: its pieces are stored as runs of its glyphs where they shape alike.
+      all.push_back(cps);
       std::vector<std::size_t> at = source->BreakOpportunities(cps);
       // The pieces Wrap measures and draws: as its lines are cut, a line that ends at a break
       // without the spaces before it, the last one with its own.
