@@ -109,12 +109,12 @@ function canvasSize() {
   return [side(w), side(h)];
 }
 
-// The faces of the prepared text sizes, by size: [URL, path in the runtime's file system, loaded].
+// The faces of the prepared text sizes, by size: {url, path in the runtime's file system, loaded}.
 const faces = new Map();
 
-// The canvas at `size` with the face its frame draws with in the runtime's file system: the face is
-// fetched first, and the canvas (which clears when its size is set) changes only when it has come,
-// so that the caller starts the greeting in the same task.
+// Puts the face a frame of `size` draws its text with into the runtime's file system, fetched once.
+// Callers set the canvas's size (which clears it) only once the face has come, in the same task as
+// the start that draws it again, so the canvas never shows empty.
 async function faceFor(runtime, size) {
   const face = faces.get(runtime._wg_text_pixels(size[0], size[1]));
   if (!face) throw new Error('no face was prepared for a ' + size[0] + 'x' + size[1] + ' frame');
