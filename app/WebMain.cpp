@@ -32,6 +32,7 @@
 #include "app/Card.h"
 #include "app/Form1.h"
 #include "app/WebExport.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/web/WebGl.h"
 #include "platform/window/PerformanceCounter.h"
@@ -111,6 +112,7 @@ class WebGreeting {
   // step); `shown` false: a frame the page will not show. Returns false once the window has been
   // unloaded (Escape held).
   bool Pass(double sceneMs, bool shown) {
+    if (!form_) throw platform::Error("wg_frame", "the greeting did not start");
     if (!fixedStep_) {
       counter_.Set(std::llround(sceneMs * static_cast<double>(kFrequency) / 1000.0));
       // The frame before reached the screen now.

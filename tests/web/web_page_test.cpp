@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/Form1.h"
 #include "platform/d3d/d3d8types.h"
@@ -245,6 +246,33 @@ TEST(WebFill, APhoneHeldUprightIsFilledAndTheGreetingReadable) {
 TEST(WebFill, APhoneOnItsSideIsFilledAndTheGreetingReadable) {
   SKIP_WITHOUT_BROWSER();
   ExpectFilledWindow(ShowInWindow(844, 390, 3, "web-fill-landscape"), 844, 390, 3);
+}
+
+// A word too long for a phone held upright at the size the frame's height asks for (72 pixels): the
+// page fetches the smaller faces too and the greeting is drawn at the largest that fits (50 pixels),
+// whole, rather than not at all.
+TEST(WebFill, AWordTooLongForThePhoneIsDrawnAtTheLargestSizeThatFits) {
+  SKIP_WITHOUT_BROWSER();
+  const std::string dir = wgtest::ScratchDir("web-fill-long-word");
+  ASSERT_EQ(wgtest::RunProgram("--export-web " + dir + "/page --greeting Supercalifragilisticexpialidocious",
+                               dir + "/export.log"),
+            0)
+      << wgtest::Slurp(dir + "/export.log");
+  wgtest::StaticServer server(dir + "/page");
+  Chromium browser;
+  browser.Emulate(390, 844, 3, true);
+  const Picture frame = PageFrame(browser, server, 2, dir + "/frame.png");
+  ASSERT_EQ(frame.h, 1844);
+  const int red = RedStem(frame);
+  std::printf("the long word's capitals: %d pixels\n", red);
+  // Bold Arial's S is about 0.73 em tall: 36 pixels at 50, 52 at 72.
+  EXPECT_GE(red, 34);
+  EXPECT_LE(red, 40);
+  std::vector<std::string> faces;
+  for (const std::string& path : server.Requests())
+    if (path.find("/fonts/") != std::string::npos) faces.push_back(path);
+  EXPECT_EQ(faces.size(), 11u) << "the 72 pixel face first, then every smaller one";
+  EXPECT_EQ(faces.empty() ? "" : faces[0], "/greeting/fonts/Arial-72px-bold.glyphs");
 }
 
 // A phone turned while the greeting plays: once the new shape has stood still, the greeting goes on

@@ -112,22 +112,34 @@ function canvasSize() {
 // The faces of the prepared text sizes, by size: {url, path in the runtime's file system, loaded}.
 const faces = new Map();
 
-// Puts the face a frame of `size` draws its text with into the runtime's file system, fetched once.
-// Callers set the canvas's size (which clears it) only once the face has come, in the same task as
-// the start that draws it again, so the canvas never shows empty.
-async function faceFor(runtime, size) {
-  const face = faces.get(runtime._wg_text_pixels(size[0], size[1]));
-  if (!face) throw new Error('no face was prepared for a ' + size[0] + 'x' + size[1] + ' frame');
-  if (!face.loaded) {
+// Puts the faces of the text sizes `sizes` into the runtime's file system, each fetched once.
+async function loadFaces(runtime, sizes) {
+  await Promise.all(sizes.map(async (px) => {
+    const face = faces.get(px);
+    if (!face) throw new Error('no face was prepared at ' + px + ' pixels');
+    if (face.loaded) return;
     const bytes = await fetchBytes(face.url);
     runtime.FS.mkdirTree(face.path.slice(0, face.path.lastIndexOf('/')));
     runtime.FS.writeFile(face.path, bytes);
     face.loaded = true;
-  }
+  }));
 }
-function sizeCanvas(size) {
+
+// Starts the greeting at `size` through `start` (the runtime's start: true when it started), with
+// the face its frame's height asks for. Where a card's line does not fit that frame at that size,
+// the smaller faces are fetched too and it starts again: the runtime then takes the largest size at
+// which every line fits. The canvas's size is set (which clears it) only once the faces have come,
+// in the same task as the start that draws it again, so the canvas never shows empty.
+async function startAt(runtime, size, start) {
+  const want = runtime._wg_text_pixels(size[0], size[1]);
+  await loadFaces(runtime, [want]);
   canvas.width = size[0];
   canvas.height = size[1];
+  if (start()) return true;
+  const smaller = [...faces.keys()].filter((px) => px < want && !faces.get(px).loaded);
+  if (smaller.length === 0) return false;
+  await loadFaces(runtime, smaller);
+  return start();
 }
 
 async function load() {
@@ -179,6 +191,11 @@ function runLive(runtime, g) {
   let sceneStart = -1;
   const error = () => runtime.UTF8ToString(runtime._wg_error(g));
   function frame(t) {
+    if (state !== 'running') return;
+    if (reframing) {
+      requestAnimationFrame(frame);
+      return;
+    }
     // The first frame after the start comes one frame after the first one, as on the desktop.
     if (sceneStart < 0) sceneStart = t - kStep;
     const r = runtime._wg_frame(g, t - sceneStart, 1);
@@ -214,25 +231,25 @@ function runLive(runtime, g) {
     sceneStart = -1;
     requestAnimationFrame(frame);
   }
-  // The window's new shape, once it has stood still: the greeting starts again at it.
-  let settle = 0;
+  // The window's new shape, once it has stood still: the greeting starts again at it. No frame is
+  // drawn while the faces come (a failed first start leaves no greeting to draw).
+  let settle = 0, reframing = false;
   async function reframe() {
     const size = canvasSize();
-    if (state === 'failed' || (size[0] === canvas.width && size[1] === canvas.height)) return;
+    if (reframing || state === 'failed' || (size[0] === canvas.width && size[1] === canvas.height)) return;
+    reframing = true;
+    let started = false, why = '';
     try {
-      await faceFor(runtime, size);
+      started = await startAt(runtime, size, () => runtime._wg_restart(g) === 1);
+      why = started ? '' : error();
     } catch (e) {
-      state = 'failed';
-      audio.pause();
-      fail('The greeting could not take the window\'s new shape: ' + e.message);
-      return;
+      why = e.message;
     }
-    if (state === 'failed') return;
-    sizeCanvas(size);
-    if (runtime._wg_restart(g) !== 1) {
+    reframing = false;
+    if (!started) {
       state = 'failed';
       audio.pause();
-      fail('The greeting could not take the window\'s new shape: ' + error());
+      fail('The greeting could not take the window\'s new shape: ' + why);
       return;
     }
     if (state === 'running') {
@@ -258,22 +275,23 @@ function runLive(runtime, g) {
 
 load().then(
     async (runtime) => {
-      const size = canvasSize();
+      let g = 0, started = false;
       try {
-        await faceFor(runtime, size);
+        started = await startAt(runtime, canvasSize(), () => {
+          if (g) return runtime._wg_restart(g) === 1;
+          g = runtime._wg_create(fixed ? 1 : 0);
+          return g !== 0 && !runtime.UTF8ToString(runtime._wg_error(g));
+        });
       } catch (e) {
         fail('The greeting could not be loaded (' + e.message + ').');
         return;
       }
-      sizeCanvas(size);
-      const g = runtime._wg_create(fixed ? 1 : 0);
       if (!g) {
         fail('This browser cannot show the greeting: it gives the page no WebGL 2.');
         return;
       }
-      const error = runtime.UTF8ToString(runtime._wg_error(g));
-      if (error) {
-        fail('The greeting could not start: ' + error);
+      if (!started) {
+        fail('The greeting could not start: ' + runtime.UTF8ToString(runtime._wg_error(g)));
         return;
       }
       if (fixed)
