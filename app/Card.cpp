@@ -110,11 +110,15 @@ std::string WriteCardTexts(const Card& card) {
   std::string out;
   auto line = [&out](const TextLine& l) {
     // A line of the picture holds no control character, so neither tab nor line feed.
-    if (const std::string problem = TextLineProblem(l.text); !problem.empty())
-      throw std::runtime_error("the line " + excerpt(l.text) + " " + problem);
+    for (const std::string* t : {&l.text, &l.written})
+      if (const std::string problem = TextLineProblem(*t); !problem.empty())
+        throw std::runtime_error("the line " + excerpt(*t) + " " + problem);
     char x[32];
     std::snprintf(x, sizeof x, "%.9g", static_cast<double>(l.x));
-    out += std::string(x) + "\t" + l.text + "\n";
+    out += std::string(x) + "\t" + l.text;
+    // A line wrapped for the picture also carries itself as written, for frames of other widths.
+    if (!l.written.empty()) out += "\t" + l.written;
+    out += "\n";
   };
   line(card.greeting);
   for (const TextLine& l : card.credits) line(l);
@@ -137,9 +141,12 @@ Card ReadCardTexts(const std::string& text, const std::string& appFolder, const 
     const float value = std::strtof(x.c_str(), &after);
     if (x.empty() || *after != '\0' || !std::isfinite(value))
       throw std::runtime_error(file + " line " + std::to_string(number) + " starts with no x position");
-    TextLine l{line.substr(tab + 1), value};
-    if (const std::string problem = TextLineProblem(l.text); !problem.empty())
-      throw std::runtime_error(file + " line " + std::to_string(number) + " " + problem);
+    const std::string texts = line.substr(tab + 1);
+    const std::size_t second = texts.find('\t');
+    TextLine l{texts.substr(0, second), value, second == std::string::npos ? "" : texts.substr(second + 1)};
+    for (const std::string* t : {&l.text, &l.written})
+      if (const std::string problem = TextLineProblem(*t); !problem.empty())
+        throw std::runtime_error(file + " line " + std::to_string(number) + " " + problem);
     if (number == 1)
       card.greeting = std::move(l);
     else if (card.credits.size() < kMaxCreditLines)

@@ -91,8 +91,9 @@ struct GreetingText {
 GreetingText ReadGreetingText(const std::string& file);
 
 // The card as the web page carries it: its text lines with the x each was resolved to, one a line
-// as "x<TAB>text", the greeting first, then the credit lines in order. The page keeps its media at
-// the usual places of its own application folder, so they are not part of it.
+// as "x<TAB>text", or "x<TAB>text<TAB>written" for a line wrapped for the picture (its `written`,
+// which a frame of another width wraps anew), the greeting first, then the credit lines in order. The page
+// keeps its media at the usual places of its own application folder, so they are not part of it.
 std::string WriteCardTexts(const Card& card);
 // The card of a page whose application folder is `appFolder`, from what WriteCardTexts wrote. Throws
 // std::runtime_error naming `file` when `text` is no such list.

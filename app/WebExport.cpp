@@ -118,6 +118,11 @@ bool isEarlierExport(const fs::path& dir) {
 
 struct Manifest {
   std::vector<std::pair<std::string, std::string>> files;  // URL, path in the runtime's file system
+  struct Face {
+    int pixels;
+    std::string url, path;
+  };
+  std::vector<Face> faces;
   std::string tuneMidi, tuneUrl;
   double tuneSeconds = 0;
   std::string text(const std::string& title) const {
@@ -126,6 +131,10 @@ struct Manifest {
     for (std::size_t i = 0; i < files.size(); ++i)
       out += "    [" + jsonString(files[i].first) + ", " + jsonString(files[i].second) + "]" +
              (i + 1 < files.size() ? ",\n" : "\n");
+    out += "  ],\n  \"faces\": [\n";
+    for (std::size_t i = 0; i < faces.size(); ++i)
+      out += "    [" + std::to_string(faces[i].pixels) + ", " + jsonString(faces[i].url) + ", " +
+             jsonString(faces[i].path) + "]" + (i + 1 < faces.size() ? ",\n" : "\n");
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", tuneSeconds);
     out += "  ],\n  \"tunes\": [{\"midi\": " + jsonString(tuneMidi) + ", \"url\": " + jsonString(tuneUrl) +
@@ -242,15 +251,24 @@ void addTree(Page& page, const Card& card, std::ostream& progress) {
   }
 }
 
-// The glyphs of the card's texts, from the face the frame draws with and its fallback faces, and the
-// texts themselves.
+// The glyphs of the card's texts at every prepared size, from the face the frame draws with and its
+// fallback faces, each text ready to be wrapped anew for a frame of its own width (PrepareFace's
+// pieces), and the texts themselves. The manifest lists the faces apart from the files: the page
+// fetches only the one its canvas draws with.
 void addTexts(Page& page, const Card& card) {
-  std::vector<std::string> texts{card.greeting.text};
+  std::vector<std::string> texts{card.greeting.Written()};
+  for (const TextLine& line : card.credits) texts.push_back(line.Written());
+  // The lines as resolved for the picture: a wrapped one is drawn as its pieces already are.
+  texts.push_back(card.greeting.text);
   for (const TextLine& line : card.credits) texts.push_back(line.text);
-  const d3dx::GdiFont font = render::TextFontSource().hFont();
-  page.add("greeting/fonts/" + d3dx::PreparedFaceName(font),
-           std::string(kRuntimeFontFolder) + "/" + d3dx::PreparedFaceName(font),
-           d3dx::WritePreparedFace(d3dx::PrepareFace(font, texts)));
+  for (const int px : kWebTextPixels) {
+    const d3dx::GdiFont font = render::TextFontSource(static_cast<float>(px) * 0.75f).hFont();
+    const std::string name = d3dx::PreparedFaceName(font);
+    writeFile(page.out / "greeting/fonts" / name,
+              d3dx::WritePreparedFace(d3dx::PrepareFace(font, texts, true)));
+    page.manifest.faces.push_back(
+        {px, urlOf("greeting/fonts/" + name), std::string(kRuntimeFontFolder) + "/" + name});
+  }
   page.add("greeting/card.txt", kApp + "/" + kWebCardTexts, WriteCardTexts(card));
 }
 

@@ -10,10 +10,18 @@
 // With a fixed step, each Present moves the clock 1000/60 ms exactly as the desktop's --headless runs
 // do, so the frames are those of `winter-greeting --headless --frames N`.
 //
+// The frame's shape is the canvas's: the page sizes its drawing buffer to the window (page.js) before
+// each start, and the greeting starts with FrameFor that size, as the desktop's --size does: the
+// projection, the back buffer and the text lines follow it. A 1024 x 768 canvas is the picture itself.
+// The text is drawn at the prepared face size WebTextPixels gives (the browser cannot rasterise a
+// face at any size); where a card's line cannot fit the frame at that size, smaller prepared sizes
+// the page has loaded are tried before the start fails.
+//
 // A frame the page will not show (on the way to frame N, when only frame N is wanted) makes every
 // call as any frame does, but the device draws it without filling pixels: the browser's software
 // rasteriser would spend most of the run filling pixels nobody sees.
 #include <emscripten.h>
+#include <emscripten/html5.h>
 
 #include <cmath>
 #include <cstdint>
@@ -21,18 +29,55 @@
 #include <memory>
 #include <string>
 
+#include "app/Card.h"
 #include "app/Form1.h"
 #include "app/WebExport.h"
+#include "platform/base/Error.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/web/WebGl.h"
 #include "platform/window/PerformanceCounter.h"
 #include "platform/window/Window.h"
+#include "render/Framing.h"
+#include "render/modGen.h"
 
 namespace {
 
 // 6 MHz and 100 000 counts a frame: 1000/60 ms a frame, as the desktop's headless runs count.
 constexpr std::int64_t kFrequency = 6'000'000;
 constexpr std::int64_t kFixedStepCounts = 100'000;
+
+// The framing of a `w` x `h` canvas, its text at the prepared size; null framing (the picture's) for
+// a size no frame may have.
+render::Framing CanvasFraming(int w, int h) {
+  const auto side = [](int v) {
+    return v % 2 == 0 && v >= render::kMinFrameSide && v <= render::kMaxFrameSide;
+  };
+  if (!side(w) || !side(h)) return render::Framing{};
+  render::Framing f = render::FrameFor(w, h);
+  if (!f.IsPicture()) f.textPixels = app::WebTextPixels(f.textPixels);
+  return f;
+}
+
+// `f` with a text size at which every line of `card` fits: its own, or the largest smaller prepared
+// one the page loaded (a face it did not load fails like a line that does not fit). Throws why the
+// lines fit at its own size when they fit at none.
+render::Framing FitText(const app::Card& card, render::Framing f) {
+  if (f.IsPicture()) return f;
+  std::exception_ptr first;
+  for (int i = static_cast<int>(std::size(app::kWebTextPixels)) - 1; i >= 0; --i) {
+    const int px = app::kWebTextPixels[i];
+    if (px > f.textPixels) continue;
+    render::Framing tried = f;
+    tried.textPixels = px;
+    try {
+      app::PlaceCardText(card, tried);
+      return tried;
+    } catch (const std::exception&) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  std::rethrow_exception(first);
+}
 
 class WebGreeting {
  public:
@@ -49,8 +94,15 @@ class WebGreeting {
     // application folder keeps them.
     const std::string cardFile = appFolder + "/" + app::kWebCardTexts;
     const auto bytes = d3dx::ReadFile("ReadCardTexts", cardFile);
-    form_ = std::make_unique<app::Form1>(
-        p, app::ReadCardTexts(std::string(bytes.begin(), bytes.end()), appFolder, cardFile));
+    app::Card card = app::ReadCardTexts(std::string(bytes.begin(), bytes.end()), appFolder, cardFile);
+    int w = 0, h = 0;
+    window_.DrawableSize(w, h);
+    p.framing = CanvasFraming(w, h);
+    // A canvas no frame may have (the page sizes it within the limits) draws the picture at its size.
+    if (p.framing.width != w || p.framing.height != h)
+      emscripten_set_canvas_element_size("#scene", p.framing.width, p.framing.height);
+    p.framing = FitText(card, p.framing);
+    form_ = std::make_unique<app::Form1>(p, std::move(card));
     form_->Startup();
     if (fixedStep_) form_->D3D.D3DDevice->onPresent = [this] { counter_.Advance(kFixedStepCounts); };
     Pass(0, true);
@@ -60,6 +112,7 @@ class WebGreeting {
   // step); `shown` false: a frame the page will not show. Returns false once the window has been
   // unloaded (Escape held).
   bool Pass(double sceneMs, bool shown) {
+    if (!form_) throw platform::Error("wg_frame", "the greeting did not start");
     if (!fixedStep_) {
       counter_.Set(std::llround(sceneMs * static_cast<double>(kFrequency) / 1000.0));
       // The frame before reached the screen now.
@@ -131,6 +184,12 @@ EMSCRIPTEN_KEEPALIVE int wg_restart(WebGreeting* g) {
     g->Start();
     return true;
   });
+}
+
+// The prepared face size (em pixels) a `w` x `h` canvas draws its text at: the page fetches that face
+// before it starts the greeting at that size.
+EMSCRIPTEN_KEEPALIVE int wg_text_pixels(int w, int h) {
+  return CanvasFraming(w, h).textPixels;
 }
 
 EMSCRIPTEN_KEEPALIVE double wg_frames_drawn(WebGreeting* g) {

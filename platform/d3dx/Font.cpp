@@ -457,8 +457,9 @@ std::unique_ptr<Font> D3DXCreateFont(Device& device, const GdiFont& font) {
   return std::make_unique<Font>(device, font);
 }
 
-TextMeasure::TextMeasure(const GdiFont& font)
-    : impl_(std::make_unique<Font::Impl>(nullptr, font, OpenGlyphSource(font))) {}
+TextMeasure::TextMeasure(const GdiFont& font) : TextMeasure(font, OpenGlyphSource(font)) {}
+TextMeasure::TextMeasure(const GdiFont& font, std::unique_ptr<GlyphSource> source)
+    : impl_(std::make_unique<Font::Impl>(nullptr, font, std::move(source))) {}
 TextMeasure::~TextMeasure() = default;
 
 namespace {
@@ -590,24 +591,48 @@ std::vector<std::string> TextMeasure::FaceFiles() const {
   return impl_->source->FaceFiles();
 }
 
-PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts) {
+PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts, bool wrappable) {
   const std::unique_ptr<GlyphSource> source = OpenGlyphSource(font);
   PreparedFace prepared;
   prepared.metrics = source->Metrics();
-  std::unordered_map<std::uint64_t, bool> seen;
+  std::vector<std::u32string> all;
   for (const std::string& text : texts) {
     std::u32string cps;
     decodeUtf8(text, cps);
+    if (wrappable && std::none_of(prepared.breaks.begin(), prepared.breaks.end(),
+                                  [&](const auto& b) { return b.first == cps; })) {
+      // The whole text first: its pieces are stored as runs of its glyphs where they shape alike.
+      all.push_back(cps);
+      std::vector<std::size_t> at = source->BreakOpportunities(cps);
+      // The pieces Wrap measures and draws: as its lines are cut, a line that ends at a break
+      // without the spaces before it, the last one with its own.
+      std::vector<std::size_t> starts{0};
+      starts.insert(starts.end(), at.begin(), at.end());
+      for (const std::size_t from : starts) {
+        for (const std::size_t to : at) {
+          if (to <= from) continue;
+          std::size_t end = to;
+          while (end > from && isBreakSpace(cps[end - 1])) --end;
+          all.push_back(cps.substr(from, end - from));
+        }
+        if (from > 0) all.push_back(cps.substr(from));
+      }
+      prepared.breaks.emplace_back(cps, std::move(at));
+    }
+    all.push_back(std::move(cps));
+  }
+  std::unordered_map<std::uint64_t, bool> seen;
+  std::unordered_map<std::u32string, bool> known;
+  for (const std::u32string& cps : all) {
     for (std::size_t start = 0;;) {
       std::size_t end = start;
       while (end < cps.size() && !IsLineBreak(cps[end])) ++end;
       std::u32string line = cps.substr(start, end - start);
-      const bool known = std::any_of(prepared.lines.begin(), prepared.lines.end(),
-                                     [&](const auto& l) { return l.first == line; });
-      if (!known) {
+      if (known.emplace(line, true).second) {
         ShapedLine shaped = source->Shape(line);
         for (const PlacedGlyph& p : shaped.glyphs)
-          if (seen.emplace(p.id.key(), true).second) prepared.glyphs.emplace_back(p.id, source->Rasterise(p.id));
+          if (seen.emplace(p.id.key(), true).second)
+            prepared.glyphs.emplace_back(p.id, source->Rasterise(p.id));
         prepared.lines.emplace_back(std::move(line), std::move(shaped));
       }
       if (end == cps.size()) break;
@@ -624,6 +649,7 @@ class PreparedSource : public GlyphSource {
   explicit PreparedSource(PreparedFace face) : face_(std::move(face)) {
     for (auto& [text, line] : face_.lines) lines_[text] = &line;
     for (auto& [id, image] : face_.glyphs) glyphs_[id.key()] = &image;
+    for (auto& [text, at] : face_.breaks) breaks_[text] = &at;
   }
   FaceMetrics Metrics() const override { return face_.metrics; }
   ShapedLine Shape(std::u32string_view line) override {
@@ -634,13 +660,18 @@ class PreparedSource : public GlyphSource {
     const auto it = glyphs_.find(id.key());
     return it == glyphs_.end() ? GlyphImage{} : *it->second;
   }
-  std::vector<std::size_t> BreakOpportunities(std::u32string_view) override { return {}; }
+  // Those the exporter kept for the text; a text it did not keep has none.
+  std::vector<std::size_t> BreakOpportunities(std::u32string_view text) override {
+    const auto it = breaks_.find(std::u32string(text));
+    return it == breaks_.end() ? std::vector<std::size_t>{} : *it->second;
+  }
   std::vector<std::string> FaceFiles() const override { return {}; }
 
  private:
   PreparedFace face_;
   std::unordered_map<std::u32string, const ShapedLine*> lines_;
   std::unordered_map<std::uint64_t, const GlyphImage*> glyphs_;
+  std::unordered_map<std::u32string, const std::vector<std::size_t>*> breaks_;
 };
 
 }  // namespace

@@ -120,11 +120,17 @@ struct PreparedFace {
   FaceMetrics metrics;
   std::vector<std::pair<std::u32string, ShapedLine>> lines;  // each line once
   std::vector<std::pair<GlyphId, GlyphImage>> glyphs;        // each glyph once
+  // Each text as written with the positions where a new line may start in it: what TextMeasure::Wrap
+  // asks the source for when a frame is too narrow for the text.
+  std::vector<std::pair<std::u32string, std::vector<std::size_t>>> breaks;
 };
 
 // Every line `texts` (UTF-8, decoded and split into lines as DrawText does) holds, shaped by the
-// face `font` names and its fallback faces, and every glyph those lines use, rasterised.
-PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts);
+// face `font` names and its fallback faces, and every glyph those lines use, rasterised. With
+// `wrappable`, each text also keeps its break opportunities, and every piece of it a wrap can make
+// (from its start or a break to a later break, the spaces before that break dropped, or to its end)
+// is shaped too: a runtime without a shaper can then wrap the text at any width as the desktop does.
+PreparedFace PrepareFace(const GdiFont& font, const std::vector<std::string>& texts, bool wrappable = false);
 
 // A GlyphSource over prepared lines and glyphs. A line that was not prepared draws nothing.
 std::unique_ptr<GlyphSource> PreparedGlyphSource(PreparedFace face);
@@ -162,8 +168,9 @@ class Font {
   // DrawText: `text` in UTF-8 (malformed bytes draw as U+FFFD), laid out from the rectangle's
   // top-left corner (format 0 = DT_TOP | DT_LEFT; a line break (IsLineBreak) starts a new line) and
   // clipped to the rectangle. A line whose ink reaches above or below the face's cell makes its room
-  // taller; a right-to-left text aligns its lines to the right edge of its widest one. One alpha-blended triangle-list draw per call; every device state it changes is put
-  // back before it returns. Returns the height of the drawn text in pixels (0 for an empty text).
+  // taller; a right-to-left text aligns its lines to the right edge of its widest one. One alpha-blended
+  // triangle-list draw per call; every device state it changes is put back before it returns. Returns the
+  // height of the drawn text in pixels (0 for an empty text).
   int DrawText(std::string_view text, const d3d::D3DRECT& rect, d3d::DWORD format, d3d::D3DCOLOR color);
   // The same for UTF-16 text (unpaired surrogates draw as U+FFFD).
   int DrawText(std::u16string_view text, const d3d::D3DRECT& rect, d3d::DWORD format, d3d::D3DCOLOR color);
@@ -190,6 +197,8 @@ std::unique_ptr<Font> D3DXCreateFont(d3d::Device& device, const GdiFont& font);
 class TextMeasure {
  public:
   explicit TextMeasure(const GdiFont& font);
+  // Measures with `source`'s lines and glyphs (a prepared face's, as the browser does).
+  TextMeasure(const GdiFont& font, std::unique_ptr<GlyphSource> source);
   ~TextMeasure();
   TextMeasure(const TextMeasure&) = delete;
   TextMeasure& operator=(const TextMeasure&) = delete;

@@ -1,6 +1,7 @@
 #include "platform/d3dx/Prepared.h"
 
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 #include "platform/base/Error.h"
@@ -11,7 +12,7 @@ namespace {
 
 constexpr char kTextureSignature[8] = {'W', 'G', 'T', 'E', 'X', 'L', 'V', '1'};
 constexpr char kModelSignature[8] = {'W', 'G', 'X', 'M', 'O', 'D', 'L', '1'};
-constexpr char kFaceSignature[8] = {'W', 'G', 'G', 'L', 'Y', 'P', 'H', '2'};
+constexpr char kFaceSignature[8] = {'W', 'G', 'G', 'L', 'Y', 'P', 'H', '3'};
 
 class Writer {
  public:
@@ -208,12 +209,58 @@ XModel ReadPreparedModel(const std::uint8_t* data, std::size_t size, const std::
   return m;
 }
 
+namespace {
+
+// A line stored as a run of an earlier line's glyphs: the pieces of a wrappable text are mostly its
+// words shaped as they are in the whole text, and storing each in full would make a long line's
+// face grow with the square of its words.
+struct LineSlice {
+  std::size_t base = 0, at = 0, glyph = 0;  // the earlier line, where its text holds this one, its run
+  std::int32_t dx = 0;                      // how far the run moves right
+};
+
+// Line `i` of `face` as such a run, where an earlier line's text holds its text and a run of that
+// line's glyphs has its glyphs at the same distances (then it draws exactly the same).
+std::optional<LineSlice> findSlice(const PreparedFace& face, std::size_t i) {
+  const auto& [text, line] = face.lines[i];
+  if (line.glyphs.empty() || !line.missing.empty()) return std::nullopt;
+  for (std::size_t j = 0; j < i; ++j) {
+    const auto& [baseText, base] = face.lines[j];
+    const std::size_t at = baseText.find(text);
+    if (at == std::u32string::npos) continue;
+    for (std::size_t g = 0; g + line.glyphs.size() <= base.glyphs.size(); ++g) {
+      const std::int32_t dx = line.glyphs[0].x - base.glyphs[g].x;
+      bool same = true;
+      for (std::size_t k = 0; k < line.glyphs.size() && same; ++k) {
+        const PlacedGlyph &a = line.glyphs[k], &b = base.glyphs[g + k];
+        same = a.id == b.id && a.x == b.x + dx && a.y == b.y;
+      }
+      if (same) return LineSlice{j, at, g, dx};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> WritePreparedFace(const PreparedFace& face) {
   Writer w(kFaceSignature);
   const FaceMetrics& m = face.metrics;
   for (int v : {m.ascent, m.descent, m.underlinePosition, m.underlineThickness}) w.i32(v);
   w.count(face.lines.size());
-  for (const auto& [text, line] : face.lines) {
+  for (std::size_t i = 0; i < face.lines.size(); ++i) {
+    const auto& [text, line] = face.lines[i];
+    // 1: a run of an earlier line's glyphs; 0: the line in full.
+    const std::optional<LineSlice> slice = findSlice(face, i);
+    w.u32(slice ? 1 : 0);
+    if (slice) {
+      for (const std::size_t v : {slice->base, slice->at, text.size(), slice->glyph, line.glyphs.size()})
+        w.count(v);
+      w.i32(slice->dx);
+      w.i32(line.advance);
+      w.u32(line.rightToLeft ? 1 : 0);
+      continue;
+    }
     w.count(text.size());
     for (const char32_t c : text) w.u32(static_cast<std::uint32_t>(c));
     w.u32(line.rightToLeft ? 1 : 0);
@@ -236,6 +283,13 @@ std::vector<std::uint8_t> WritePreparedFace(const PreparedFace& face) {
     w.u32(g.colour ? 1 : 0);
     w.bytes(g.coverage.data(), g.coverage.size());
   }
+  w.count(face.breaks.size());
+  for (const auto& [text, at] : face.breaks) {
+    w.count(text.size());
+    for (const char32_t c : text) w.u32(static_cast<std::uint32_t>(c));
+    w.count(at.size());
+    for (const std::size_t i : at) w.count(i);
+  }
   return w.take();
 }
 
@@ -253,8 +307,25 @@ PreparedFace ReadPreparedFace(const std::uint8_t* data, std::size_t size, const 
     if (c > 0x10FFFF) r.fail("a character beyond U+10FFFF");
     return static_cast<char32_t>(c);
   };
-  face.lines.resize(r.count(20));
-  for (auto& [text, line] : face.lines) {
+  face.lines.resize(r.count(24));
+  for (std::size_t i = 0; i < face.lines.size(); ++i) {
+    auto& [text, line] = face.lines[i];
+    if (r.u32() != 0) {
+      std::size_t v[5];
+      for (std::size_t& x : v) x = r.u32();
+      const auto& [baseText, base] = face.lines[v[0] < i ? v[0] : 0];
+      if (v[0] >= i || v[1] > baseText.size() || v[2] > baseText.size() - v[1] || v[3] > base.glyphs.size() ||
+          v[4] > base.glyphs.size() - v[3])
+        r.fail("a line that is a run of another runs outside it");
+      const std::int32_t dx = r.i32();
+      text = baseText.substr(v[1], v[2]);
+      line.glyphs.assign(base.glyphs.begin() + static_cast<std::ptrdiff_t>(v[3]),
+                         base.glyphs.begin() + static_cast<std::ptrdiff_t>(v[3] + v[4]));
+      for (PlacedGlyph& g : line.glyphs) g.x = static_cast<std::int32_t>(static_cast<std::int64_t>(g.x) + dx);
+      line.advance = r.i32();
+      line.rightToLeft = r.u32() != 0;
+      continue;
+    }
     text.resize(r.count(4));
     for (char32_t& c : text) c = codePoint();
     line.rightToLeft = r.u32() != 0;
@@ -280,10 +351,24 @@ PreparedFace ReadPreparedFace(const std::uint8_t* data, std::size_t size, const 
     g.colour = r.u32() != 0;
     if (g.width < 0 || g.height < 0 || g.width > kMaxSide || g.height > kMaxSide)
       r.fail("a glyph of " + std::to_string(g.width) + "x" + std::to_string(g.height) + " pixels");
-    const std::size_t n = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height) * (g.colour ? 4 : 1);
+    const std::size_t n =
+        static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height) * (g.colour ? 4 : 1);
     r.expect(n);
     g.coverage.resize(n);
     r.bytes(g.coverage.data(), g.coverage.size());
+  }
+  face.breaks.resize(r.count(8));
+  for (auto& [text, at] : face.breaks) {
+    text.resize(r.count(4));
+    for (char32_t& c : text) c = codePoint();
+    at.resize(r.count(4));
+    std::size_t last = 0;
+    for (std::size_t& i : at) {
+      i = r.u32();
+      // Where a new line may start: ascending, inside the text, never at its start.
+      if (i <= last || i >= text.size()) r.fail("a line's break positions are out of order or out of it");
+      last = i;
+    }
   }
   r.end();
   return face;

@@ -49,7 +49,7 @@ WebDirect3D8::WebDirect3D8() {
   emscripten_webgl_init_context_attributes(&a);
   a.majorVersion = 2;
   a.minorVersion = 0;
-  // The depth buffer and the picture's alpha live in the device's own 1024 x 768 target.
+  // The depth buffer and the picture's alpha live in the device's own back buffer, the canvas's size.
   a.alpha = EM_FALSE;
   a.depth = EM_FALSE;
   a.stencil = EM_FALSE;

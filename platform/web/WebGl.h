@@ -1,4 +1,4 @@
-// Direct3D 8 on the page's canvas (#scene, 1024 x 768) through WebGL2.
+// Direct3D 8 on the page's canvas (#scene, its size the frame's: page.js sizes it to the window) through WebGL2.
 #pragma once
 
 #include <emscripten/html5_webgl.h>

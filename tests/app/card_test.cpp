@@ -367,6 +367,24 @@ TEST(CardTexts, TheTextsAndTheirPlacesComeBackAsResolved) {
     EXPECT_EQ(builtIn.credits[i].text, want.credits[i].text);
 }
 
+// A line wrapped for the picture carries itself as written: the page wraps it anew for its frame.
+TEST(CardTexts, AWrappedLineComesBackWithItselfAsWritten) {
+  const std::string written =
+      "Dear Anna and Mark, thank you for a wonderful year full of laughter, long walks in the snow and kind "
+      "words.";
+  const app::Card c = resolve({"--credit", written});
+  ASSERT_EQ(c.credits.size(), 1u);
+  ASSERT_NE(c.credits[0].text, written) << "the line is wrapped for the picture";
+  const std::string text = app::WriteCardTexts(c);
+  EXPECT_NE(text.find("\t" + c.credits[0].text + "\t" + written + "\n"), std::string::npos) << text;
+  const app::Card back = app::ReadCardTexts(text, "/greeting", "card.txt");
+  ASSERT_EQ(back.credits.size(), 1u);
+  EXPECT_EQ(back.credits[0].text, c.credits[0].text);
+  EXPECT_EQ(back.credits[0].written, written);
+  EXPECT_EQ(back.greeting.written, "");
+  EXPECT_THROW(app::ReadCardTexts("400\tok\tbad\x01\n", "/greeting", "card.txt"), std::runtime_error);
+}
+
 TEST(CardTexts, WhatIsNoListOfPlacedLinesIsRefusedNamingTheLine) {
   auto problem = [](const std::string& text) {
     try {

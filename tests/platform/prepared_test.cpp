@@ -193,8 +193,51 @@ TEST(PreparedFace, TextDrawnFromPreparedGlyphsMatchesTheRasterisedFont) {
   device->EndScene();
 }
 
+// A face prepared to be wrapped wraps its texts in the browser exactly as the desktop does at any
+// width: the break opportunities and every piece a wrap makes come with it; a text it did not keep
+// has no break opportunities there.
+TEST(PreparedFace, AWrappableFaceWrapsAsTheDesktopAtAnyWidth) {
+  const std::vector<std::string> texts = {"Dear Anna and Mark, thank you for a wonderful year in the snow!",
+                                          "HAPPY NEW YEAR 🎄 عام سعيد"};
+  const d3dx::GdiFont gdi = ArialBold18();
+  const d3dx::PreparedFace face = d3dx::PrepareFace(gdi, texts, true);
+  ASSERT_EQ(face.breaks.size(), 2u);
+  EXPECT_EQ(face.breaks[0].second.size(), 12u) << "a break before each word but the first";
+  EXPECT_GT(face.lines.size(), 50u);
+  EXPECT_TRUE(d3dx::PrepareFace(gdi, texts).breaks.empty());
+  const Bytes file = d3dx::WritePreparedFace(face);
+  d3dx::PreparedFace back = d3dx::ReadPreparedFace(file.data(), file.size(), "face", "test");
+  ASSERT_EQ(back.breaks.size(), 2u);
+  EXPECT_EQ(back.breaks[0], face.breaks[0]);
+  d3dx::TextMeasure desktop(gdi);
+  d3dx::TextMeasure browser(gdi, d3dx::PreparedGlyphSource(std::move(back)));
+  for (const std::string& t : texts)
+    for (const int width : {900, 500, 300, 200, 120, 60}) {
+      const auto want = desktop.Wrap(t, width, 3), got = browser.Wrap(t, width, 3);
+      EXPECT_EQ(got.text, want.text) << width;
+      EXPECT_EQ(got.lines, want.lines) << width;
+      EXPECT_EQ(got.width, want.width) << width;
+      EXPECT_EQ(got.fits, want.fits) << width;
+      EXPECT_EQ(browser.Height(got.text), desktop.Height(want.text)) << width;
+    }
+  EXPECT_EQ(browser.Wrap("Dear Anna and Mark", 60, 3).lines, 1) << "a text not kept has no breaks";
+}
+
+// Break positions out of order, at the text's start or past its end are refused.
+TEST(PreparedFace, BreakPositionsOutsideTheirTextAreRefused) {
+  d3dx::PreparedFace face;
+  for (const std::vector<std::size_t>& at : {std::vector<std::size_t>{0}, {3, 2}, {5}, {2, 2}}) {
+    face.breaks = {{U"ab cd", at}};
+    const Bytes bytes = d3dx::WritePreparedFace(face);
+    EXPECT_THROW(d3dx::ReadPreparedFace(bytes.data(), bytes.size(), "x", "test"), platform::Error);
+  }
+  face.breaks = {{U"ab cd", {3}}};
+  const Bytes bytes = d3dx::WritePreparedFace(face);
+  EXPECT_EQ(d3dx::ReadPreparedFace(bytes.data(), bytes.size(), "x", "test").breaks, face.breaks);
+}
+
 TEST(PreparedFace, DamagedDataIsRefused) {
-  const Bytes good = d3dx::WritePreparedFace(d3dx::PrepareFace(ArialBold18(), {"Ab"}));
+  const Bytes good = d3dx::WritePreparedFace(d3dx::PrepareFace(ArialBold18(), {"Ab c"}, true));
   ExpectEveryTruncationRefused(
       good, [](const Bytes& b) { d3dx::ReadPreparedFace(b.data(), b.size(), "cut.bin", "test"); });
 }

@@ -437,8 +437,14 @@ Chromium::Chromium(const std::vector<std::string>& extraFlags) {
   send("Page.enable", "{}");
   send("Runtime.enable", "{}");
   send("Network.enable", "{}");
-  send("Emulation.setDeviceMetricsOverride",
-       "{\"width\":1024,\"height\":768,\"deviceScaleFactor\":1,\"mobile\":false}");
+  Emulate(1024, 768, 1, false);
+}
+
+void Chromium::Emulate(int width, int height, double scale, bool mobile) {
+  send("Emulation.setDeviceMetricsOverride", "{\"width\":" + std::to_string(width) +
+                                                 ",\"height\":" + std::to_string(height) +
+                                                 ",\"deviceScaleFactor\":" + std::to_string(scale) +
+                                                 ",\"mobile\":" + (mobile ? "true" : "false") + "}");
 }
 
 Chromium::~Chromium() {

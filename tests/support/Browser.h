@@ -74,6 +74,9 @@ class Chromium {
 
   static bool Installed();
 
+  // The page's window as a device of `width` x `height` CSS pixels at `scale` device pixels each (a
+  // phone: mobile, with its viewport rules); the next Navigate opens the page in it.
+  void Emulate(int width, int height, double scale, bool mobile);
   void Navigate(const std::string& url);
   // The value of a JavaScript expression (promises awaited); throws on an exception in the page.
   Json Evaluate(const std::string& expression);

@@ -7,11 +7,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 
+#include "app/WebExport.h"
 #include "platform/audio/StandardMidiFile.h"
 #include "platform/d3dx/Texture.h"
+#include "render/Framing.h"
 #include "tests/support/AudioProbe.h"
 #include "tests/support/Browser.h"
 #include "tests/support/Harness.h"
@@ -45,9 +48,19 @@ TEST(WebExport, TheFolderHoldsThePageTheRuntimeAndEveryFileItLoadsInUnder8MB) {
   const wgtest::Json manifest = wgtest::Json::Parse(Slurp((page / "greeting/manifest.json").string()));
   EXPECT_EQ(manifest["format"].str(), "winter-greeting-web 1");
   EXPECT_EQ(manifest["title"].str(), "С НОВЫМ 2007 ГОДОМ!");
-  ASSERT_EQ(manifest["files"].size(), 8u);
+  ASSERT_EQ(manifest["files"].size(), 7u);
   for (std::size_t i = 0; i < manifest["files"].size(); ++i)
     EXPECT_TRUE(fs::is_regular_file(page / manifest["files"][i][0].str())) << manifest["files"][i][0].str();
+  // A face at each prepared size, listed apart (the page fetches the one its window needs).
+  ASSERT_EQ(manifest["faces"].size(), std::size(app::kWebTextPixels));
+  for (std::size_t i = 0; i < manifest["faces"].size(); ++i) {
+    const wgtest::Json& face = manifest["faces"][i];
+    const int px = app::kWebTextPixels[i];
+    EXPECT_EQ(face[0].num(), px);
+    EXPECT_EQ(face[1].str(), "greeting/fonts/Arial-" + std::to_string(px) + "px-bold.glyphs");
+    EXPECT_EQ(face[2].str(), "/fonts/Arial-" + std::to_string(px) + "px-bold.glyphs");
+    EXPECT_TRUE(fs::is_regular_file(page / face[1].str())) << face[1].str();
+  }
   EXPECT_TRUE(fs::is_regular_file(page / manifest["tunes"][0]["url"].str()));
   // The tab shows the greeting.
   EXPECT_NE(Slurp((page / "index.html").string()).find("<title>С НОВЫМ 2007 ГОДОМ!</title>"),
@@ -55,6 +68,22 @@ TEST(WebExport, TheFolderHoldsThePageTheRuntimeAndEveryFileItLoadsInUnder8MB) {
   const std::uintmax_t bytes = FolderBytes(page);
   EXPECT_LT(bytes, 8u * 1000 * 1000) << bytes << " bytes";
   std::printf("exported folder: %.2f MB\n", static_cast<double>(bytes) / 1e6);
+}
+
+// The prepared sizes cover every frame the page makes: a frame's text draws at the next size up,
+// never below the size its height asks for, up to the tallest canvas the page keeps.
+TEST(WebTextPixels, EveryFrameTheCanvasMayHaveDrawsItsTextAtLeastAsLargeAsItsHeightAsks) {
+  EXPECT_EQ(app::WebTextPixels(24), 24);
+  EXPECT_EQ(app::WebTextPixels(25), 29);
+  EXPECT_EQ(app::WebTextPixels(1), 12);
+  EXPECT_EQ(app::WebTextPixels(500), 86);
+  for (int h = render::kMinFrameSide; h <= app::kWebMaxCanvasHeight; h += 2) {
+    const render::Framing f = render::FrameFor(320, h);
+    const int px = app::WebTextPixels(f.textPixels);
+    EXPECT_GE(px, f.textPixels) << h;
+    // At most about a fifth larger than asked.
+    EXPECT_LE(px, f.textPixels * 6 / 5 + 1) << h;
+  }
 }
 
 TEST(WebExport, TheTuneIsOpusThatDecodesAndLastsAsLongAsTheTuneAndItsReverb) {
@@ -130,8 +159,8 @@ TEST(WebExport, CtrlCWhileTheTuneRendersEndsAtOnceAndLeavesNoFolder) {
   fs::remove(log);  // an earlier run's, which already says the tune renders
   const pid_t pid =
       wgtest::Spawn({wgtest::AppDir() + "/winter-greeting", "--export-web", out + "/page"}, log);
-  ASSERT_TRUE(
-      wgtest::WaitFor([&] { return wgtest::Slurp(log).find("Rendering the tune") != std::string::npos; }, 120))
+  ASSERT_TRUE(wgtest::WaitFor(
+      [&] { return wgtest::Slurp(log).find("Rendering the tune") != std::string::npos; }, 120))
       << wgtest::Slurp(log);
   ASSERT_FALSE(fs::is_empty(out)) << "the temporary folder is being written";
   const auto interrupted = std::chrono::steady_clock::now();

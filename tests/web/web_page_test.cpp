@@ -3,12 +3,15 @@
 // Escape and watch-again cycle with the tune, and a browser without WebGL2.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/Form1.h"
 #include "platform/d3d/d3d8types.h"
@@ -124,8 +127,9 @@ TEST(WebCard, AShapedRightToLeftGreetingWithAnEmojiShowsAsOnTheDesktop) {
   SKIP_WITHOUT_BROWSER();
   const std::string dir = wgtest::ScratchDir("web-card-arabic");
   const Picture desktop = ExportAndDrawCard(
-      dir, "--greeting 'عام سعيد 🎄 Happy' --credit 'Dear Anna and Mark, thank you for a wonderful year full of "
-           "laughter, long walks in the snow and kind words. May the coming year bring you health! 🎆'");
+      dir,
+      "--greeting 'عام سعيد 🎄 Happy' --credit 'Dear Anna and Mark, thank you for a wonderful year full of "
+      "laughter, long walks in the snow and kind words. May the coming year bring you health! 🎆'");
   EXPECT_GT(wgtest::Compare(desktop, Reference(130), 15, 50).shareOver8, 0.02) << "the greeting's band";
   const Picture page = ExpectPageFrameAsOnTheDesktop(dir, desktop, "arabic card");
   // The greeting's band itself, glyph by glyph: no pixel more than 8 levels off (measured: none
@@ -134,6 +138,170 @@ TEST(WebCard, AShapedRightToLeftGreetingWithAnEmojiShowsAsOnTheDesktop) {
   // The wrapped credit line's two lines, between 200 and 260.
   EXPECT_GT(wgtest::Compare(desktop, Reference(130), 230, 260).shareOver8, 0.02) << "the second line";
   EXPECT_LT(wgtest::Compare(page, desktop, 200, 260).shareOver8, 0.002) << dir << "/page.png";
+}
+
+// The page in a window of `w` x `h` CSS pixels of `scale` device pixels each, a phone's (mobile
+// viewport rules), at frame 130: the canvas's frame and the window as shown.
+struct Filled {
+  Picture frame, screen;
+  double left = -1, top = -1, width = 0, height = 0;  // the canvas on the window, CSS pixels
+};
+Filled ShowInWindow(int w, int h, double scale, const std::string& name) {
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  browser.Emulate(w, h, scale, true);
+  Filled out;
+  out.frame = PageFrame(browser, server, 130, wgtest::ScratchDir(name) + "/frame.png");
+  out.screen = wgtest::PngFromMemory(browser.Screenshot());
+  const wgtest::Json box = browser.Evaluate(
+      "(() => { const b = document.getElementById('scene').getBoundingClientRect(); "
+      "return [b.left, b.top, b.width, b.height]; })()");
+  out.left = box[0].num();
+  out.top = box[1].num();
+  out.width = box[2].num();
+  out.height = box[3].num();
+  return out;
+}
+
+// The tallest unbroken run of the greeting's red in a column of the top fifth: a capital's stem, the
+// capitals' height (a descender of Д adds to it).
+int RedStem(const Picture& p) {
+  int tallest = 0;
+  for (int x = 0; x < p.w; ++x)
+    for (int y = 0, run = 0; y < p.h / 5; ++y) {
+      const std::uint8_t* c = &p.rgb[(static_cast<std::size_t>(y) * p.w + x) * 3];
+      run = c[0] > 150 && c[1] < 80 && c[2] < 80 ? run + 1 : 0;
+      tallest = std::max(tallest, run);
+    }
+  return tallest;
+}
+
+// The columns that hold the tree, left and right, below the greeting: its pixels are the frame's
+// only dark ones there (the sky, the snow and the credit line are light).
+std::pair<int, int> TreeColumns(const Picture& p) {
+  int left = p.w, right = -1;
+  for (int y = p.h / 5; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const std::uint8_t* c = &p.rgb[(static_cast<std::size_t>(y) * p.w + x) * 3];
+      if (c[0] + c[1] + c[2] < 330) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+      }
+    }
+  return {left, right};
+}
+
+// The picture covers the window: the canvas lies over all of it, with the window's shape to within
+// a pixel, and no pixel of the window's edges is black (there are no bars). The greeting is
+// readable (its red capitals at least 2.5 % of the height) and the tree whole and central.
+void ExpectFilledWindow(const Filled& f, int w, int h, double scale) {
+  EXPECT_EQ(f.left, 0);
+  EXPECT_EQ(f.top, 0);
+  EXPECT_EQ(f.width, w);
+  EXPECT_EQ(f.height, h);
+  ASSERT_GT(f.frame.h, 0);
+  EXPECT_EQ(f.frame.w % 2, 0);
+  EXPECT_EQ(f.frame.h % 2, 0);
+  EXPECT_NEAR(static_cast<double>(f.frame.w) / f.frame.h, static_cast<double>(w) / h, 2.0 / f.frame.h);
+  // The pixel count is held to twice the desktop's picture.
+  EXPECT_LE(f.frame.w * f.frame.h, 2 * 1024 * 768 + 2 * (f.frame.w + f.frame.h));
+  EXPECT_GT(f.frame.w * f.frame.h, 1024 * 768);
+  ASSERT_EQ(f.screen.w, static_cast<int>(w * scale));
+  ASSERT_EQ(f.screen.h, static_cast<int>(h * scale));
+  int black = 0;
+  auto edge = [&](int x, int y) {
+    const std::uint8_t* c = &f.screen.rgb[(static_cast<std::size_t>(y) * f.screen.w + x) * 3];
+    black += c[0] + c[1] + c[2] < 60;
+  };
+  for (int x = 0; x < f.screen.w; ++x) {
+    edge(x, 0);
+    edge(x, f.screen.h - 1);
+  }
+  for (int y = 0; y < f.screen.h; ++y) {
+    edge(0, y);
+    edge(f.screen.w - 1, y);
+  }
+  EXPECT_EQ(black, 0) << "black pixels on the window's edges";
+  const int red = RedStem(f.frame);
+  std::printf("frame %dx%d: the greeting's capitals %d pixels (%.1f %% of the height)\n", f.frame.w,
+              f.frame.h, red, 100.0 * red / f.frame.h);
+  EXPECT_GE(red, 0.025 * f.frame.h);
+  EXPECT_LE(red, 0.05 * f.frame.h);
+  const auto [left, right] = TreeColumns(f.frame);
+  std::printf("the tree's columns %d..%d of %d\n", left, right, f.frame.w);
+  // Whole: away from both edges, and not a sliver either.
+  EXPECT_GT(left, f.frame.w / 20) << "the tree is cut at the left";
+  EXPECT_LT(right, f.frame.w - f.frame.w / 20) << "the tree is cut at the right";
+  EXPECT_GT(right - left, f.frame.w / 20);
+  EXPECT_NEAR((left + right) / 2.0, f.frame.w / 2.0, 0.1 * f.frame.w) << "the tree is not central";
+}
+
+// A phone held upright: 390 x 844 CSS pixels at 3 device pixels each.
+TEST(WebFill, APhoneHeldUprightIsFilledAndTheGreetingReadable) {
+  SKIP_WITHOUT_BROWSER();
+  ExpectFilledWindow(ShowInWindow(390, 844, 3, "web-fill-portrait"), 390, 844, 3);
+}
+
+// The same phone turned on its side.
+TEST(WebFill, APhoneOnItsSideIsFilledAndTheGreetingReadable) {
+  SKIP_WITHOUT_BROWSER();
+  ExpectFilledWindow(ShowInWindow(844, 390, 3, "web-fill-landscape"), 844, 390, 3);
+}
+
+// A word too long for a phone held upright at the size the frame's height asks for (72 pixels): the
+// page fetches the smaller faces too and the greeting is drawn at the largest that fits (50 pixels),
+// whole, rather than not at all.
+TEST(WebFill, AWordTooLongForThePhoneIsDrawnAtTheLargestSizeThatFits) {
+  SKIP_WITHOUT_BROWSER();
+  const std::string dir = wgtest::ScratchDir("web-fill-long-word");
+  ASSERT_EQ(wgtest::RunProgram("--export-web " + dir + "/page --greeting Supercalifragilisticexpialidocious",
+                               dir + "/export.log"),
+            0)
+      << wgtest::Slurp(dir + "/export.log");
+  wgtest::StaticServer server(dir + "/page");
+  Chromium browser;
+  browser.Emulate(390, 844, 3, true);
+  const Picture frame = PageFrame(browser, server, 2, dir + "/frame.png");
+  ASSERT_EQ(frame.h, 1844);
+  const int red = RedStem(frame);
+  std::printf("the long word's capitals: %d pixels\n", red);
+  // Bold Arial's S is about 0.73 em tall: 36 pixels at 50, 52 at 72.
+  EXPECT_GE(red, 34);
+  EXPECT_LE(red, 40);
+  std::vector<std::string> faces;
+  for (const std::string& path : server.Requests())
+    if (path.find("/fonts/") != std::string::npos) faces.push_back(path);
+  EXPECT_EQ(faces.size(), 11u) << "the 72 pixel face first, then every smaller one";
+  EXPECT_EQ(faces.empty() ? "" : faces[0], "/greeting/fonts/Arial-72px-bold.glyphs");
+}
+
+// A phone turned while the greeting plays: once the new shape has stood still, the greeting goes on
+// from its start at that shape, its canvas the window's new shape, and keeps playing.
+TEST(WebFill, TurningThePhoneStartsTheGreetingAgainAtItsNewShape) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  browser.Emulate(390, 844, 3, true);
+  browser.Navigate(server.Url("/"));
+  ASSERT_TRUE(browser.WaitFor("!document.getElementById('open').hidden", 120s)) << "no open control appeared";
+  const char* size = "(() => { const c = document.getElementById('scene'); return [c.width, c.height]; })()";
+  const wgtest::Json upright = browser.Evaluate(size);
+  EXPECT_LT(upright[0].num(), upright[1].num());
+  browser.Evaluate("document.getElementById('open').click(), true");
+  ASSERT_TRUE(browser.WaitFor("document.getElementById('overlay').hidden", 10s));
+  browser.Emulate(844, 390, 3, true);
+  ASSERT_TRUE(browser.WaitFor(
+      "document.getElementById('scene').width > document.getElementById('scene').height", 30s))
+      << "the canvas kept its upright shape";
+  const wgtest::Json turned = browser.Evaluate(size);
+  EXPECT_EQ(turned[0].num(), upright[1].num());
+  EXPECT_EQ(turned[1].num(), upright[0].num());
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('overlay').hidden").boolean())
+      << "the greeting stopped";
+  const std::string first = browser.Screenshot();
+  std::this_thread::sleep_for(1000ms);
+  EXPECT_NE(browser.Screenshot(), first) << "the picture stands still after the turn";
+  for (const std::string& line : browser.Console()) ADD_FAILURE() << "console: " << line;
 }
 
 }  // namespace

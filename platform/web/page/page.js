@@ -6,10 +6,28 @@
 // sound, leaves frame N on the canvas and sets the title to "done: frame N"; window.wgResult then
 // holds the frame as a PNG data URL and the time the frames took. With &show=last the frames before
 // N run as usual but fill no pixels: frame N comes sooner and is the same.
+//
+// The picture fills the window in any shape. The canvas's drawing buffer is the window's CSS size
+// times devicePixelRatio, scaled down as a whole where it would be larger than kMaxPixels (twice the
+// desktop's 1024 x 768: what a phone's GPU, or a software rasteriser, fills at the display's rate) or
+// taller than the prepared text sizes cover, each side even and within 320..4096; CSS then scales it
+// onto the window exactly. The runtime frames the scene for that size as the desktop's --size does,
+// and draws its text in the face prepared for the size the frame needs, which is fetched alone.
+// A window of 1024 x 768 CSS pixels at a ratio of 1 is the desktop's picture, frame for frame.
+//
+// When the window changes shape (a phone turned, a window resized), the greeting starts again at
+// its new shape, tune included, once the size has stood still for kSettleMs: the device, its back
+// buffer and the text are made for one size at start-up, and the stretched picture in between lasts
+// only that long. A greeting that waits or has ended draws its first frame anew at the new shape.
 'use strict';
 
 (function() {
 const kStep = 1000 / 60;
+const kMinSide = 320, kMaxSide = 4096;
+const kMaxPixels = 2 * 1024 * 768;
+// app::kWebMaxCanvasHeight: the largest prepared text size covers a frame this tall.
+const kMaxHeight = 2320;
+const kSettleMs = 300;
 const params = new URLSearchParams(location.search);
 const fixed = params.has('frames');
 const framesWanted = fixed ? Number(params.get('frames')) : 0;
@@ -82,6 +100,48 @@ function loadScript(src) {
   });
 }
 
+// The drawing buffer's size for the window as it is now: [width, height].
+function canvasSize() {
+  const ratio = window.devicePixelRatio || 1;
+  const w = Math.max(1, window.innerWidth) * ratio, h = Math.max(1, window.innerHeight) * ratio;
+  const scale = Math.min(1, Math.sqrt(kMaxPixels / (w * h)), kMaxHeight / h, kMaxSide / w);
+  const side = (v) => Math.min(kMaxSide, Math.max(kMinSide, 2 * Math.round(v * scale / 2)));
+  return [side(w), side(h)];
+}
+
+// The faces of the prepared text sizes, by size: {url, path in the runtime's file system, loaded}.
+const faces = new Map();
+
+// Puts the faces of the text sizes `sizes` into the runtime's file system, each fetched once.
+async function loadFaces(runtime, sizes) {
+  await Promise.all(sizes.map(async (px) => {
+    const face = faces.get(px);
+    if (!face) throw new Error('no face was prepared at ' + px + ' pixels');
+    if (face.loaded) return;
+    const bytes = await fetchBytes(face.url);
+    runtime.FS.mkdirTree(face.path.slice(0, face.path.lastIndexOf('/')));
+    runtime.FS.writeFile(face.path, bytes);
+    face.loaded = true;
+  }));
+}
+
+// Starts the greeting at `size` through `start` (the runtime's start: true when it started), with
+// the face its frame's height asks for. Where a card's line does not fit that frame at that size,
+// the smaller faces are fetched too and it starts again: the runtime then takes the largest size at
+// which every line fits. The canvas's size is set (which clears it) only once the faces have come,
+// in the same task as the start that draws it again, so the canvas never shows empty.
+async function startAt(runtime, size, start) {
+  const want = runtime._wg_text_pixels(size[0], size[1]);
+  await loadFaces(runtime, [want]);
+  canvas.width = size[0];
+  canvas.height = size[1];
+  if (start()) return true;
+  const smaller = [...faces.keys()].filter((px) => px < want && !faces.get(px).loaded);
+  if (smaller.length === 0) return false;
+  await loadFaces(runtime, smaller);
+  return start();
+}
+
 async function load() {
   const manifest = JSON.parse(new TextDecoder().decode(await fetchBytes('greeting/manifest.json')));
   // The recording is held in memory: it plays, knows its length and seeks to its start whether or
@@ -90,6 +150,7 @@ async function load() {
     const url = fixed ? t.url : URL.createObjectURL(new Blob([await fetchBytes(t.url)], {type: 'audio/ogg'}));
     recordings.set(t.midi, url);
   }));
+  for (const [pixels, url, path] of manifest.faces) faces.set(pixels, {url: url, path: path, loaded: false});
   const files = await Promise.all(manifest.files.map(async ([url, path]) => [path, await fetchBytes(url)]));
   await loadScript('runtime.js');
   const runtime = await WinterGreetingRuntime({tune: tune});
@@ -130,6 +191,11 @@ function runLive(runtime, g) {
   let sceneStart = -1;
   const error = () => runtime.UTF8ToString(runtime._wg_error(g));
   function frame(t) {
+    if (state !== 'running') return;
+    if (reframing) {
+      requestAnimationFrame(frame);
+      return;
+    }
     // The first frame after the start comes one frame after the first one, as on the desktop.
     if (sceneStart < 0) sceneStart = t - kStep;
     const r = runtime._wg_frame(g, t - sceneStart, 1);
@@ -165,6 +231,36 @@ function runLive(runtime, g) {
     sceneStart = -1;
     requestAnimationFrame(frame);
   }
+  // The window's new shape, once it has stood still: the greeting starts again at it. No frame is
+  // drawn while the faces come (a failed first start leaves no greeting to draw).
+  let settle = 0, reframing = false;
+  async function reframe() {
+    const size = canvasSize();
+    if (reframing || state === 'failed' || (size[0] === canvas.width && size[1] === canvas.height)) return;
+    reframing = true;
+    let started = false, why = '';
+    try {
+      started = await startAt(runtime, size, () => runtime._wg_restart(g) === 1);
+      why = started ? '' : error();
+    } catch (e) {
+      why = e.message;
+    }
+    reframing = false;
+    if (!started) {
+      state = 'failed';
+      audio.pause();
+      fail('The greeting could not take the window\'s new shape: ' + why);
+      return;
+    }
+    if (state === 'running') {
+      sceneStart = -1;
+      audio.currentTime = 0;
+    }
+  }
+  window.addEventListener('resize', () => {
+    clearTimeout(settle);
+    settle = setTimeout(reframe, kSettleMs);
+  });
   open.addEventListener('click', start);
   document.addEventListener('keydown', (e) => {
     if (state !== 'running' && (e.key === 'Enter' || e.key === ' ')) {
@@ -178,15 +274,24 @@ function runLive(runtime, g) {
 }
 
 load().then(
-    (runtime) => {
-      const g = runtime._wg_create(fixed ? 1 : 0);
+    async (runtime) => {
+      let g = 0, started = false;
+      try {
+        started = await startAt(runtime, canvasSize(), () => {
+          if (g) return runtime._wg_restart(g) === 1;
+          g = runtime._wg_create(fixed ? 1 : 0);
+          return g !== 0 && !runtime.UTF8ToString(runtime._wg_error(g));
+        });
+      } catch (e) {
+        fail('The greeting could not be loaded (' + e.message + ').');
+        return;
+      }
       if (!g) {
         fail('This browser cannot show the greeting: it gives the page no WebGL 2.');
         return;
       }
-      const error = runtime.UTF8ToString(runtime._wg_error(g));
-      if (error) {
-        fail('The greeting could not start: ' + error);
+      if (!started) {
+        fail('The greeting could not start: ' + runtime.UTF8ToString(runtime._wg_error(g)));
         return;
       }
       if (fixed)
