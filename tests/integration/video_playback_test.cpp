@@ -229,17 +229,20 @@ constexpr const char* kPage =
     "<!doctype html><meta charset=utf-8><body style='margin:0'>"
     "<video muted playsinline></video><canvas></canvas></body>";
 
-// Starts the file playing; "playing", or what the browser said instead.
+// Starts the file playing from the server, as a web site would serve it; "playing", or what the
+// browser said instead (with how sure it was that it could play the type).
 std::string StartPlaying(wgtest::Chromium& browser, const BrowserCase& c) {
   return browser
       .Evaluate(std::string("(async () => {"
                             "  const v = document.querySelector('video');"
-                            "  const bytes = await (await fetch('") +
-                c.file + "')).arrayBuffer();" + "  v.src = URL.createObjectURL(new Blob([bytes], {type: '" +
-                c.type +
-                "'}));"
+                            "  v.src = '") +
+                c.file +
+                "';"
                 "  try { await v.play(); } catch (e) {"
-                "    return e.name + ': ' + e.message + (v.error ? ' (' + v.error.message + ')' : '');"
+                "    return e.name + ': ' + e.message + (v.error ? ' (' + v.error.message + ')' : '') +"
+                "        '; canPlayType: \\'' + v.canPlayType('" +
+                c.type +
+                "') + '\\'';"
                 "  }"
                 "  return 'playing';"
                 "})()")
@@ -287,6 +290,7 @@ TEST_P(BrowserPlayback, PlaysAndShowsEachFrameAtItsTime) {
   wgtest::StaticServer server(dir + "/site");
   wgtest::Chromium browser({"--autoplay-policy=no-user-gesture-required"});
   browser.Navigate(server.Url("/index.html"));
+  ASSERT_TRUE(browser.WaitFor("document.readyState === 'complete' && document.querySelector('video')", 60s));
   const std::string started = StartPlaying(browser, c);
   if (started.find("NotSupportedError") != std::string::npos)
     GTEST_SKIP() << "this Chromium cannot play " << c.type << ": " << started;
