@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -351,10 +353,31 @@ void StaticServer::answer(int client) {
     if (ext == ".wasm") type = "application/wasm";
     if (ext == ".ogg") type = "audio/ogg";
     if (ext == ".txt") type = "text/plain; charset=utf-8";
+    if (ext == ".mp4") type = "video/mp4";
+    if (ext == ".webm") type = "video/webm";
+  }
+  // A part of the file, as a player asks for one to seek: "Range: bytes=FIRST-[LAST]".
+  std::string range;
+  std::size_t first = 0, last = 0;
+  std::string lower = request;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char ch) { return std::tolower(ch); });
+  if (const std::size_t at = lower.find("\r\nrange: bytes="); at != std::string::npos && status == "200 OK") {
+    std::istringstream spec(request.substr(at + 15, request.find("\r\n", at + 2) - at - 15));
+    char dash = 0;
+    if (spec >> first >> dash && dash == '-' && first < body.size()) {
+      if (!(spec >> last) || last >= body.size()) last = body.size() - 1;
+      if (last >= first) {
+        range = "\r\nContent-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                std::to_string(body.size());
+        body = body.substr(first, last - first + 1);
+        status = "206 Partial Content";
+      }
+    }
   }
   const std::string head = "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
-                           "\r\nContent-Length: " + std::to_string(body.size()) +
-                           "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+                           "\r\nContent-Length: " + std::to_string(body.size()) + range +
+                           "\r\nAccept-Ranges: bytes\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
   const std::string reply = head + body;
   std::size_t sent = 0;
   while (sent < reply.size()) {
