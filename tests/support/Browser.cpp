@@ -363,10 +363,10 @@ void StaticServer::answer(int client) {
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char ch) { return std::tolower(ch); });
   if (const std::size_t at = lower.find("\r\nrange: bytes="); at != std::string::npos && status == "200 OK") {
-    std::istringstream spec(request.substr(at + 15, request.find("\r\n", at + 2) - at - 15));
+    std::istringstream asked(request.substr(at + 15, request.find("\r\n", at + 2) - at - 15));
     char dash = 0;
-    if (spec >> first >> dash && dash == '-' && first < body.size()) {
-      if (!(spec >> last) || last >= body.size()) last = body.size() - 1;
+    if (asked >> first >> dash && dash == '-' && first < body.size()) {
+      if (!(asked >> last) || last >= body.size()) last = body.size() - 1;
       if (last >= first) {
         range = "\r\nContent-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
                 std::to_string(body.size());
