@@ -256,6 +256,9 @@ Picture FrameAt(wgtest::Chromium& browser, double seconds, double& shownAt) {
       "(async () => {"
       "  const v = document.querySelector('video');"
       "  v.pause();"
+      // A frame that playing presented just before the pause may still report itself: let it pass,
+      // so that the callback below hears the frame the seek presents.
+      "  await new Promise(done => setTimeout(done, 250));"
       "  const shown = new Promise(done => v.requestVideoFrameCallback((now, m) => done(m.mediaTime)));"
       "  const seeked = new Promise(done => v.addEventListener('seeked', done, {once: true}));"
       "  v.currentTime = " +
