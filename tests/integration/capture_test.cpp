@@ -29,16 +29,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int run(const std::string& args, const std::string& log) {
-  const std::string cmd = wgtest::AppDir() + "/winter-greeting " + args + " >" + log + " 2>&1";
-  const int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+using wgtest::RunProgram;
 
 TEST(Capture, ThreeSecondsBecomeAnH264VideoWithItsMusic) {
   const std::string dir = wgtest::ScratchDir("capture-mp4");
   const std::string mp4 = dir + "/greeting.mp4";
-  ASSERT_EQ(run("--record " + mp4 + " --seconds 3 --fps 30", dir + "/log"), 0);
+  ASSERT_EQ(RunProgram("--record " + mp4 + " --seconds 3 --fps 30", dir + "/log"), 0);
   ASSERT_TRUE(fs::exists(mp4));
   EXPECT_FALSE(fs::exists(platform::PartialName(mp4)));
   const video::Mp4Info info = video::ProbeMp4(mp4, false);
@@ -58,8 +54,8 @@ TEST(Capture, ThreeSecondsBecomeAnH264VideoWithItsMusic) {
 
 TEST(Capture, TwoRunsGiveTheSameFrames) {
   const std::string dir = wgtest::ScratchDir("capture-twice");
-  ASSERT_EQ(run("--record " + dir + "/a.mp4 --seconds 1 --fps 20", dir + "/log"), 0);
-  ASSERT_EQ(run("--record " + dir + "/b.mp4 --seconds 1 --fps 20", dir + "/log"), 0);
+  ASSERT_EQ(RunProgram("--record " + dir + "/a.mp4 --seconds 1 --fps 20", dir + "/log"), 0);
+  ASSERT_EQ(RunProgram("--record " + dir + "/b.mp4 --seconds 1 --fps 20", dir + "/log"), 0);
   const auto a = video::ProbeMp4(dir + "/a.mp4", true);
   const auto b = video::ProbeMp4(dir + "/b.mp4", true);
   ASSERT_EQ(a.frameHashes.size(), 20u);
@@ -69,7 +65,7 @@ TEST(Capture, TwoRunsGiveTheSameFrames) {
 
 TEST(Capture, FramesDirGetsNumberedPngs) {
   const std::string dir = wgtest::ScratchDir("capture-frames");
-  ASSERT_EQ(run("--frames-dir " + dir + "/frames --seconds 0.5 --fps 10", dir + "/log"), 0);
+  ASSERT_EQ(RunProgram("--frames-dir " + dir + "/frames --seconds 0.5 --fps 10", dir + "/log"), 0);
   for (int i = 1; i <= 5; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "/frames/frame-%05d.png", i);
@@ -90,7 +86,7 @@ TEST(Capture, FramesDirGetsNumberedPngs) {
 // hold its own frame, the one a headless run of as many frames shows.
 TEST(Capture, EachWrittenFrameIsTheFrameRenderedAtItsNumber) {
   const std::string dir = wgtest::ScratchDir("capture-order");
-  ASSERT_EQ(run("--frames-dir " + dir + "/frames --seconds 0.1 --fps 60", dir + "/log"), 0);
+  ASSERT_EQ(RunProgram("--frames-dir " + dir + "/frames --seconds 0.1 --fps 60", dir + "/log"), 0);
   auto pixels = [](const std::string& png) {
     int w = 0, h = 0, c = 0;
     unsigned char* px = stbi_load(png.c_str(), &w, &h, &c, 3);
@@ -101,7 +97,7 @@ TEST(Capture, EachWrittenFrameIsTheFrameRenderedAtItsNumber) {
   };
   for (int frame : {2, 6}) {
     const std::string shot = dir + "/shot-" + std::to_string(frame) + ".png";
-    ASSERT_EQ(run("--headless --frames " + std::to_string(frame) + " --screenshot " + shot, dir + "/log"), 0);
+    ASSERT_EQ(RunProgram("--headless --frames " + std::to_string(frame) + " --screenshot " + shot, dir + "/log"), 0);
     char name[32];
     std::snprintf(name, sizeof name, "/frames/frame-%05d.png", frame);
     const std::string written = pixels(dir + name);
@@ -115,8 +111,8 @@ TEST(Capture, EachWrittenFrameIsTheFrameRenderedAtItsNumber) {
 // channel or a frame out of place falls far below these bounds.
 TEST(Capture, TheVideoStaysCloseToTheRenderedFrames) {
   const std::string dir = wgtest::ScratchDir("capture-fidelity");
-  ASSERT_EQ(run("--record " + dir + "/a.mp4 --seconds 1 --fps 30", dir + "/log"), 0);
-  ASSERT_EQ(run("--frames-dir " + dir + "/frames --seconds 1 --fps 30", dir + "/log"), 0);
+  ASSERT_EQ(RunProgram("--record " + dir + "/a.mp4 --seconds 1 --fps 30", dir + "/log"), 0);
+  ASSERT_EQ(RunProgram("--frames-dir " + dir + "/frames --seconds 1 --fps 30", dir + "/log"), 0);
   const wgtest::Fidelity f = wgtest::VideoAgainstFrames(dir + "/a.mp4", dir + "/frames");
   ASSERT_TRUE(f.error.empty()) << f.error;
   ASSERT_EQ(f.frames, 30);
@@ -130,7 +126,7 @@ TEST(Capture, TheVideoStaysCloseToTheRenderedFrames) {
 // 30 dB; a piece out of order or repeated drops the whole under 10).
 TEST(Capture, TheSoundTrackIsTheTuneInStep) {
   const std::string dir = wgtest::ScratchDir("capture-sound");
-  ASSERT_EQ(run("--record " + dir + "/a.mp4 --seconds 2 --fps 30", dir + "/log"), 0);
+  ASSERT_EQ(RunProgram("--record " + dir + "/a.mp4 --seconds 2 --fps 30", dir + "/log"), 0);
   const std::vector<float> track = wgtest::DecodeStereo(dir + "/a.mp4");
   music::modMusic tune(wgtest::AppDir() + "/music/main.mid", audio::OutputMode::Offline);
   tune.InitMusic(nullptr);
@@ -170,7 +166,7 @@ TEST_P(Container, TheExtensionChoosesTheContainerAndItsCodecs) {
   const ContainerCase c = GetParam();
   const std::string dir = wgtest::ScratchDir(std::string("capture-container-") + c.file);
   const std::string file = dir + "/" + c.file;
-  ASSERT_EQ(run("--record " + file + " --seconds 1 --fps 10", dir + "/log"), 0)
+  ASSERT_EQ(RunProgram("--record " + file + " --seconds 1 --fps 10", dir + "/log"), 0)
       << wgtest::Slurp(dir + "/log");
   EXPECT_FALSE(fs::exists(platform::PartialName(file)));
   const video::Mp4Info info = video::ProbeMp4(file, true);
@@ -259,7 +255,7 @@ TEST_P(Container, TheIndexComesBeforeTheMediaAndTheColoursAreDescribed) {
   const ContainerCase c = GetParam();
   const std::string dir = wgtest::ScratchDir(std::string("capture-faststart-") + c.file);
   const std::string file = dir + "/" + c.file;
-  ASSERT_EQ(run("--record " + file + " --seconds 3 --fps 10", dir + "/log"), 0) << wgtest::Slurp(dir + "/log");
+  ASSERT_EQ(RunProgram("--record " + file + " --seconds 3 --fps 10", dir + "/log"), 0) << wgtest::Slurp(dir + "/log");
   const std::vector<std::string> parts = TopLevelParts(wgtest::Slurp(file));
   const bool mp4 = c.docType == nullptr;
   const std::string index = mp4 ? "moov" : "Cues", media = mp4 ? "mdat" : "Clus";
@@ -333,15 +329,15 @@ TEST(Mp4Writer, ContainersByExtension) {
 
 TEST(Capture, BadRequestsFailBeforeRenderingAndLeaveNothing) {
   const std::string dir = wgtest::ScratchDir("capture-bad");
-  EXPECT_NE(run("--record " + dir + "/missing/folder/x.mp4 --seconds 1", dir + "/log"), 0);
+  EXPECT_NE(RunProgram("--record " + dir + "/missing/folder/x.mp4 --seconds 1", dir + "/log"), 0);
   EXPECT_FALSE(fs::exists(dir + "/missing"));
-  EXPECT_NE(run("--record " + dir + " --seconds 1", dir + "/log"), 0);  // a folder, not a file
-  EXPECT_EQ(run("--record " + dir + "/x.mp4 --seconds 0", dir + "/log"), 2);
-  EXPECT_EQ(run("--record " + dir + "/x.mp4 --seconds -3", dir + "/log"), 2);
-  EXPECT_EQ(run("--record " + dir + "/x.mp4 --seconds 1e9", dir + "/log"), 2);
-  EXPECT_EQ(run("--record " + dir + "/x.mp4 --fps 0", dir + "/log"), 2);
-  EXPECT_EQ(run("--record " + dir + "/x.mp4 --fps 100000", dir + "/log"), 2);
-  EXPECT_EQ(run("--seconds 3", dir + "/log"), 2);
+  EXPECT_NE(RunProgram("--record " + dir + " --seconds 1", dir + "/log"), 0);  // a folder, not a file
+  EXPECT_EQ(RunProgram("--record " + dir + "/x.mp4 --seconds 0", dir + "/log"), 2);
+  EXPECT_EQ(RunProgram("--record " + dir + "/x.mp4 --seconds -3", dir + "/log"), 2);
+  EXPECT_EQ(RunProgram("--record " + dir + "/x.mp4 --seconds 1e9", dir + "/log"), 2);
+  EXPECT_EQ(RunProgram("--record " + dir + "/x.mp4 --fps 0", dir + "/log"), 2);
+  EXPECT_EQ(RunProgram("--record " + dir + "/x.mp4 --fps 100000", dir + "/log"), 2);
+  EXPECT_EQ(RunProgram("--seconds 3", dir + "/log"), 2);
   std::size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir)) entries += e.path().filename() != "log";
   EXPECT_EQ(entries, 0u);
@@ -351,7 +347,7 @@ TEST(Capture, BadRequestsFailBeforeRenderingAndLeaveNothing) {
 // and a program folder without it refuses to record with a message that names the module.
 TEST(CodecModule, LoadedOnlyToRecord) {
   const std::string dir = wgtest::ScratchDir("codec-module");
-  ASSERT_EQ(run("--headless --frames 1", dir + "/play.log"), 0);
+  ASSERT_EQ(RunProgram("--headless --frames 1", dir + "/play.log"), 0);
   // The loader's own list of every object it maps, dlopen'ed ones included.
   ASSERT_EQ(std::system(("LD_DEBUG=files " + wgtest::AppDir() + "/winter-greeting --headless --frames 1 2>" +
                          dir + "/play.libs >/dev/null")

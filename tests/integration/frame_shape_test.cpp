@@ -18,11 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int run(const std::string& args, const std::string& log) {
-  const std::string cmd = wgtest::AppDir() + "/winter-greeting " + args + " >" + log + " 2>&1";
-  const int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+using wgtest::RunProgram;
 
 struct Box {
   int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
@@ -104,7 +100,7 @@ int firstLetterHeight(const wgtest::Picture& p, const Box& text) {
 
 wgtest::Picture frame(const std::string& dir, const std::string& name, const std::string& args) {
   const std::string png = dir + "/" + name + ".png";
-  EXPECT_EQ(run("--headless --frames 30 --screenshot " + png + " " + args, dir + "/" + name + ".log"), 0)
+  EXPECT_EQ(RunProgram("--headless --frames 30 --screenshot " + png + " " + args, dir + "/" + name + ".log"), 0)
       << wgtest::Slurp(dir + "/" + name + ".log");
   return wgtest::LoadPng(png);
 }
@@ -186,8 +182,8 @@ TEST(FrameShape, ALongGreetingWrapsInsideANarrowFrame) {
 // 1024 x 768 asked for by name is the picture itself, byte for byte.
 TEST(FrameShape, ThePicturesOwnSizeIsThePicture) {
   const std::string dir = wgtest::ScratchDir("frame-shape-same");
-  ASSERT_EQ(run("--headless --frames 5 --screenshot " + dir + "/a.png", dir + "/a.log"), 0);
-  ASSERT_EQ(run("--headless --frames 5 --size 1024x768 --screenshot " + dir + "/b.png", dir + "/b.log"), 0);
+  ASSERT_EQ(RunProgram("--headless --frames 5 --screenshot " + dir + "/a.png", dir + "/a.log"), 0);
+  ASSERT_EQ(RunProgram("--headless --frames 5 --size 1024x768 --screenshot " + dir + "/b.png", dir + "/b.log"), 0);
   EXPECT_EQ(wgtest::Slurp(dir + "/a.png"), wgtest::Slurp(dir + "/b.png"));
 }
 
@@ -195,7 +191,7 @@ TEST(FrameShape, ThePicturesOwnSizeIsThePicture) {
 TEST(FrameShape, AWordWiderThanTheFrameIsRefusedNamingTheSize) {
   const std::string dir = wgtest::ScratchDir("frame-shape-refused");
   const std::string word(40, 'W');
-  EXPECT_EQ(run("--headless --size 320x1080 --screenshot " + dir + "/x.png --greeting " + word, dir + "/log"), 2);
+  EXPECT_EQ(RunProgram("--headless --size 320x1080 --screenshot " + dir + "/x.png --greeting " + word, dir + "/log"), 2);
   const std::string log = wgtest::Slurp(dir + "/log");
   EXPECT_EQ(log.find("winter-greeting: --size 320x1080: the line \"WWWW"), 0u) << log;
   EXPECT_NE(log.find("holds a word"), std::string::npos) << log;
@@ -206,7 +202,7 @@ TEST(FrameShape, AWordWiderThanTheFrameIsRefusedNamingTheSize) {
 // the frames up to it.
 TEST(FrameShape, ThePosterIsAJpegOfTheFrameThreeSecondsIn) {
   const std::string dir = wgtest::ScratchDir("frame-shape-poster");
-  ASSERT_EQ(run("--poster " + dir + "/p.jpg --size 1080x1080", dir + "/log"), 0) << wgtest::Slurp(dir + "/log");
+  ASSERT_EQ(RunProgram("--poster " + dir + "/p.jpg --size 1080x1080", dir + "/log"), 0) << wgtest::Slurp(dir + "/log");
   EXPECT_EQ(wgtest::Slurp(dir + "/log"), "Wrote the still of frame 91 to " + dir + "/p.jpg\n");
   const std::string jpeg = wgtest::Slurp(dir + "/p.jpg");
   EXPECT_EQ(jpeg.substr(0, 3), "\xFF\xD8\xFF");
@@ -220,7 +216,7 @@ TEST(FrameShape, ThePosterIsAJpegOfTheFrameThreeSecondsIn) {
   EXPECT_EQ(u16(sof + 7), 1080);
 
   // Within a shorter recording's frames, the last one; the frames folder holds its frames only.
-  ASSERT_EQ(run("--frames-dir " + dir + "/frames --seconds 1 --fps 10 --poster " + dir + "/short.jpg",
+  ASSERT_EQ(RunProgram("--frames-dir " + dir + "/frames --seconds 1 --fps 10 --poster " + dir + "/short.jpg",
                 dir + "/log2"),
             0)
       << wgtest::Slurp(dir + "/log2");
@@ -229,7 +225,7 @@ TEST(FrameShape, ThePosterIsAJpegOfTheFrameThreeSecondsIn) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/frames"), fs::directory_iterator{}), 10);
 
   // A folder that is not there: refused naming the option, nothing written.
-  EXPECT_EQ(run("--poster " + dir + "/none/p.jpg", dir + "/log3"), 2);
+  EXPECT_EQ(RunProgram("--poster " + dir + "/none/p.jpg", dir + "/log3"), 2);
   EXPECT_EQ(wgtest::Slurp(dir + "/log3"),
             "winter-greeting: --poster: cannot write " + dir + "/none/p.jpg: no folder " + dir + "/none\n");
 }

@@ -19,15 +19,11 @@ std::string exe() {
   return wgtest::AppDir() + "/winter-greeting";
 }
 
-int runProgram(const std::string& args, const std::string& log) {
-  const std::string cmd = exe() + " " + args + " >" + log + " 2>&1";
-  const int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+using wgtest::RunProgram;
 
 TEST(Headless, HelpListsTheOptions) {
   const std::string dir = wgtest::ScratchDir("help");
-  EXPECT_EQ(runProgram("--help", dir + "/log"), 0);
+  EXPECT_EQ(RunProgram("--help", dir + "/log"), 0);
   const std::string out = wgtest::Slurp(dir + "/log");
   for (const char* opt : {"--headless", "--frames", "--screenshot", "--window", "--mute", "--card",
                           "--greeting", "--credit", "--no-credits", "--tune", "--model", "--ground"})
@@ -36,14 +32,14 @@ TEST(Headless, HelpListsTheOptions) {
 
 TEST(Headless, UnknownOptionFailsWithAMessage) {
   const std::string dir = wgtest::ScratchDir("bad-option");
-  EXPECT_EQ(runProgram("--frobnicate", dir + "/log"), 2);
+  EXPECT_EQ(RunProgram("--frobnicate", dir + "/log"), 2);
   EXPECT_NE(wgtest::Slurp(dir + "/log").find("unknown option '--frobnicate'"), std::string::npos);
 }
 
 TEST(Headless, WritesTheScreenshotOfTheLastFrame) {
   const std::string dir = wgtest::ScratchDir("screenshot");
   const std::string png = dir + "/out.png";
-  ASSERT_EQ(runProgram("--headless --frames 3 --screenshot " + png, dir + "/log"), 0)
+  ASSERT_EQ(RunProgram("--headless --frames 3 --screenshot " + png, dir + "/log"), 0)
       << wgtest::Slurp(dir + "/log");
   int w = 0, h = 0, c = 0;
   unsigned char* px = stbi_load(png.c_str(), &w, &h, &c, 4);
@@ -94,7 +90,7 @@ TEST(Headless, ASubstitutedFaceIsNamedInOneWarning) {
   const std::string dir = wgtest::ScratchDir("font-substituted");
   std::ofstream(dir + "/fonts.conf") << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << fonts
                                      << "</dir><cachedir>" << dir << "</cachedir></fontconfig>\n";
-  ASSERT_EQ(runProgram("--headless --frames 2", dir + "/plain.log"), 0);
+  ASSERT_EQ(RunProgram("--headless --frames 2", dir + "/plain.log"), 0);
   EXPECT_EQ(wgtest::Slurp(dir + "/plain.log"), "");  // Liberation Sans: nothing to say
   const std::string cmd =
       "FONTCONFIG_FILE=" + dir + "/fonts.conf " + exe() + " --headless --frames 2 >" + dir + "/log 2>&1";

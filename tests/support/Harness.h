@@ -2,7 +2,10 @@
 // device for pixel tests.
 #pragma once
 
+#include <sys/wait.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -23,6 +26,13 @@ constexpr std::int64_t kFrameCounts = 100'000;
 
 inline std::string AppDir() {
   return WG_APP_DIR;
+}
+
+// Runs the program with `args`, its output into `log`; returns its exit status (or 128 + signal).
+inline int RunProgram(const std::string& args, const std::string& log,
+                      const std::string& exe = AppDir() + "/winter-greeting") {
+  const int r = std::system((exe + " " + args + " >" + log + " 2>&1").c_str());
+  return WIFEXITED(r) ? WEXITSTATUS(r) : 128 + WTERMSIG(r);
 }
 
 // The options of a command line `winter-greeting args...`.

@@ -24,13 +24,6 @@ inline std::string WebRuntimeMissing() {
 #endif
 }
 
-// Runs the program with `args`, its output into `log`; returns its exit status (or 128 + signal).
-inline int RunProgram(const std::string& args, const std::string& log,
-                      const std::string& exe = AppDir() + "/winter-greeting") {
-  const int r = std::system((exe + " " + args + " >" + log + " 2>&1").c_str());
-  return WIFEXITED(r) ? WEXITSTATUS(r) : 128 + WTERMSIG(r);
-}
-
 // The default greeting's page. Under ctest it is exported before the cases run
 // (WebExport.TheDefaultGreetingExports); a case run by hand exports it when it is not there yet.
 inline const std::string& ExportedPage() {
