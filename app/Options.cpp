@@ -27,6 +27,37 @@ std::int64_t parseCount(const std::string& option, const std::string& value, std
 
 }  // namespace
 
+bool IsPageUrl(const std::string& url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return false;
+  std::string name = url.substr(0, scheme);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (name != "https" && name != "http") return false;
+  const std::size_t host = scheme + 3;
+  if (host >= url.size() || url[host] == '/' || url.size() > 2000) return false;
+  for (const char c : url) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' || c == '`') return false;
+  }
+  return true;
+}
+
+bool IsLanguageTag(const std::string& tag) {
+  std::size_t part = 0, length = 0;
+  for (std::size_t i = 0; i <= tag.size(); ++i) {
+    if (i == tag.size() || tag[i] == '-') {
+      if (length == 0 || (part == 0 && (length < 2 || length > 3)) || length > 8 || part > 3) return false;
+      ++part;
+      length = 0;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(tag[i]);
+    if (!(std::isalpha(c) || (part > 0 && std::isdigit(c))) || c >= 0x80) return false;
+    ++length;
+  }
+  return true;
+}
+
 void ParseFrameSize(const std::string& option, const std::string& value, int& width, int& height) {
   const auto bad = [&](const std::string& why) {
     return std::invalid_argument(option + " takes WIDTHxHEIGHT, both even, from " +
@@ -156,6 +187,22 @@ Options ParseOptions(int argc, char** argv) {
       std::string& file = a == "--tune" ? o.tune : a == "--model" ? o.model : o.ground;
       file = value(a);
       if (file.empty()) throw std::invalid_argument(a + " needs a file name");
+    } else if (a == "--bundle") {
+      o.bundles.push_back(value(a));
+      if (o.bundles.back().empty()) throw std::invalid_argument("--bundle needs a folder name");
+    } else if (a == "--share-link" || a == "--page-url") {
+      std::string& url = a == "--share-link" ? o.shareLink : o.pageUrl;
+      url = value(a);
+      if (!IsPageUrl(url))
+        throw std::invalid_argument(a + " takes the page's address, starting with https:// or http://, not '" +
+                                    url + "'");
+    } else if (a == "--recipients") {
+      o.recipients = value(a);
+      if (o.recipients.empty()) throw std::invalid_argument("--recipients needs a file name");
+    } else if (a == "--lang") {
+      o.lang = value(a);
+      if (!IsLanguageTag(o.lang))
+        throw std::invalid_argument("--lang takes a language tag such as ru, en or pt-BR, not '" + o.lang + "'");
     } else {
       throw std::invalid_argument("unknown option '" + a + "'");
     }
@@ -186,6 +233,18 @@ Options ParseOptions(int argc, char** argv) {
   if (o.fill && (o.headless || o.Capture() || !o.exportWeb.empty()))
     throw std::invalid_argument("--fill is for the live scene; give --size for pictures and videos");
   if (o.maxBytes > 0 && o.record.empty()) throw std::invalid_argument("--max-size needs --record");
+  if (!o.shareLink.empty()) {
+    if (o.headless || o.windowed || o.Capture() || !o.exportWeb.empty() || o.fill || o.mute || o.Sized())
+      throw std::invalid_argument("--share-link prints a link and shows nothing; it takes no --headless, --window, "
+                                  "--record, --frames-dir, --poster, --export-web, --fill, --mute or --size");
+    if (!o.card.empty()) throw std::invalid_argument("--share-link takes the texts and choices, not --card");
+  } else {
+    if (!o.recipients.empty()) throw std::invalid_argument("--recipients needs --share-link");
+    if (!o.lang.empty()) throw std::invalid_argument("--lang needs --share-link");
+  }
+  if (!o.pageUrl.empty() && o.exportWeb.empty()) throw std::invalid_argument("--page-url needs --export-web");
+  if (!o.bundles.empty() && o.exportWeb.empty() && o.shareLink.empty())
+    throw std::invalid_argument("--bundle needs --export-web or --share-link");
   if (o.headless && o.frames < 0) o.frames = 1;
   return o;
 }
@@ -235,7 +294,21 @@ std::string UsageText(const std::string& program) {
          "  --tune FILE.mid       the tune, a standard MIDI file\n"
          "  --model FILE.x        the tree, an X file; its textures are looked up beside it\n"
          "  --ground FILE         the ground texture, a JPEG or PNG image\n"
-         "                        Each of these wins over what --card holds.\n";
+         "                        Each of these wins over what --card holds.\n"
+         "\n"
+         "Greetings as links (publish the --export-web page once, then send links to it):\n"
+         "  --share-link URL      print the link that opens the page published at URL with the greeting\n"
+         "                        that --greeting and --credit give; --tune, --ground and --model then\n"
+         "                        name the page's choices (forest, jingle-bells; snow, jingle-bells;\n"
+         "                        fir; and each --bundle folder's name). Nothing is rendered\n"
+         "  --recipients FILE.csv with --share-link: one link per row of the CSV file (its first row\n"
+         "                        names the columns), {name} and any other {column} in the texts\n"
+         "                        filled in from the row; prints the rows with a link column added\n"
+         "  --lang TAG            with --share-link: the greeting's language (ru, en, pt-BR, ...)\n"
+         "  --bundle DIR          with --export-web or --share-link: offer the tune, ground and tree of\n"
+         "                        the card folder DIR too, named by the folder; repeat it for several\n"
+         "  --page-url URL        with --export-web: the address the page will be published at, for the\n"
+         "                        link previews of messengers (their image needs the full address)\n";
 }
 
 int RunProgram(int argc, char** argv, const std::string& name,

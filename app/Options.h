@@ -34,7 +34,14 @@ struct Options {
   std::optional<std::string> greeting;  // the greeting line
   std::vector<std::string> credits;     // the credit lines, in order, instead of the built-in ones
   bool noCredits = false;               // no credit line at all
-  std::string tune, model, ground;      // single media files
+  std::string tune, model, ground;      // single media files; with --share-link, choices' names
+
+  // Greetings sent as links to a page published once (--export-web writes it).
+  std::vector<std::string> bundles;  // --bundle DIR: a further card's media the page offers
+  std::string shareLink;             // --share-link URL: print the link for a page published at URL
+  std::string recipients;            // --recipients FILE.csv: one link per row, {column} filled in
+  std::string lang;                  // --lang TAG: the greeting's language, carried by the link
+  std::string pageUrl;               // --page-url URL: where the exported page will be published
 
   bool Capture() const { return !record.empty() || !framesDir.empty() || !poster.empty(); }
   bool Sized() const { return width > 0; }
@@ -52,6 +59,13 @@ void ParseFrameSize(const std::string& option, const std::string& value, int& wi
 // "16M", "800K", "1.5G", "2000000B": a size in bytes, decimal units (K = 1000). Throws
 // std::invalid_argument naming `option`; a number without a unit is refused.
 std::int64_t ParseByteSize(const std::string& option, const std::string& value);
+
+// An absolute http(s) address with a host, printable ASCII with no quote, angle bracket or
+// backslash, at most 2000 characters: what --share-link and --page-url take.
+bool IsPageUrl(const std::string& url);
+// A language tag as links carry it: 2 or 3 letters, then up to three '-' parts of 1 to 8 letters or
+// digits (ru, en-GB, pt-BR, zh-Hant-TW).
+bool IsLanguageTag(const std::string& tag);
 
 // Throws std::invalid_argument with a message for the user on a bad command line.
 Options ParseOptions(int argc, char** argv);
