@@ -136,3 +136,46 @@ TEST(Options, ThePosterIsAJpegAndACaptureOfItsOwn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Options, APageUrlIsAnAbsoluteHttpAddressOfPlainCharacters) {
+  EXPECT_TRUE(app::IsPageUrl("https://example.org/card/"));
+  EXPECT_TRUE(app::IsPageUrl("HTTP://example.org"));
+  EXPECT_TRUE(app::IsPageUrl("https://example.org/a?b=c#d"));
+  EXPECT_FALSE(app::IsPageUrl("ftp://example.org/"));
+  EXPECT_FALSE(app::IsPageUrl("https:///path"));
+  EXPECT_FALSE(app::IsPageUrl("https://"));
+  EXPECT_FALSE(app::IsPageUrl("example.org/card"));
+  EXPECT_FALSE(app::IsPageUrl("javascript://x%0Aalert(1)\""));
+  EXPECT_FALSE(app::IsPageUrl("https://example.org/a b"));
+  EXPECT_FALSE(app::IsPageUrl("https://example.org/<script>"));
+  EXPECT_FALSE(app::IsPageUrl("https://example.org/\xD1\x91"));
+  EXPECT_TRUE(app::IsPageUrl("https://e.org/" + std::string(1986, 'a')));
+  EXPECT_FALSE(app::IsPageUrl("https://e.org/" + std::string(1987, 'a')));
+}
+
+TEST(Options, ALanguageTagIsTwoOrThreeLettersAndUpToThreeParts) {
+  for (const char* tag : {"ru", "en-GB", "pt-BR", "zh-Hant-TW", "fil", "sr-Latn-RS-1996", "de-1901"})
+    EXPECT_TRUE(app::IsLanguageTag(tag)) << tag;
+  for (const char* tag :
+       {"", "r", "russ", "1u", "en-", "-en", "en--GB", "en_GB", "en-GB-x-y-z", "en-abcdefghi", "ru\xD1\x91"})
+    EXPECT_FALSE(app::IsLanguageTag(tag)) << tag;
+}
+
+TEST(Options, LinkOptionsGoWithShareLink) {
+  const auto o = wgtest::ParseArgs({"--share-link", "https://e.org/", "--lang", "ru", "--recipients", "p.csv",
+                                    "--tune", "jingle-bells", "--bundle", "cards/x"});
+  EXPECT_EQ(o.shareLink, "https://e.org/");
+  EXPECT_EQ(o.lang, "ru");
+  EXPECT_EQ(o.recipients, "p.csv");
+  EXPECT_EQ(o.tune, "jingle-bells");
+  EXPECT_EQ(o.bundles, (std::vector<std::string>{"cards/x"}));
+  EXPECT_THROW(wgtest::ParseArgs({"--recipients", "p.csv"}), std::invalid_argument);
+  EXPECT_THROW(wgtest::ParseArgs({"--lang", "ru"}), std::invalid_argument);
+  EXPECT_THROW(wgtest::ParseArgs({"--share-link", "https://e.org/", "--headless"}), std::invalid_argument);
+  EXPECT_THROW(wgtest::ParseArgs({"--share-link", "e.org"}), std::invalid_argument);
+}
+
+}  // namespace
+
