@@ -10,6 +10,7 @@
 #include "app/Capture.h"
 #include "app/Card.h"
 #include "app/Form1.h"
+#include "app/LinkCommand.h"
 #include "app/Options.h"
 #include "app/WebExport.h"
 #include "platform/d3dx/Texture.h"
@@ -34,6 +35,8 @@ render::Framing FillFraming(const platform::Window& window) {
 int run(const app::Options& o) {
   using app::RunCapture;
   const std::string appPath = platform::ApplicationFolder();
+  // A link names the page's media and carries texts: nothing is loaded, drawn or played for it.
+  if (!o.shareLink.empty()) return app::RunShareLink(o, appPath, std::cout);
   // Everything the user supplied is checked here, before a window opens or a file is written.
   const app::Card card = app::ResolveCard(o, appPath, std::cerr);
   if (!o.exportWeb.empty()) {
