@@ -29,7 +29,7 @@ std::string inQuotes(const std::string& s) {
 
 std::string joined(const std::vector<std::string>& items, const std::string& between) {
   std::string out;
-  for (const std::string& item : items) out += (out.empty() ? "" : between) + item;
+  for (std::size_t i = 0; i < items.size(); ++i) out += (i == 0 ? "" : between) + items[i];
   return out;
 }
 
