@@ -409,6 +409,31 @@ TEST(WebLink, ACreditLineTooLongForThreeLinesIsLeftOutWithANote) {
   EXPECT_TRUE(browser.Evaluate("WGText.line('سعيد A', 40, true).rtl").boolean());
 }
 
+// On a phone held upright the link's greeting is laid out for the frame as the desktop's --size lays
+// out a line: at the frame's text size (72 pixels), wrapped at a space onto a second line where it is
+// too wide, nothing left out.
+TEST(WebLink, OnAPhoneTheGreetingIsWrappedAtTheFramesTextSize) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  browser.Emulate(390, 844, 3, true);
+  const Picture page = PageFrame(browser, server, 2, wgtest::ScratchDir("web-link-phone") + "/page.png",
+                                 nullptr, LinkFragment(kLinkGreeting, {}));
+  ASSERT_EQ(page.h, 1844);
+  EXPECT_EQ(browser.Evaluate("window.wgNotes").str(), "");
+  const int stem = RedStem(page);
+  const TextInk ink = InkIn(page, 0, page.h / 5);
+  std::printf("the greeting's capitals %d pixels; its red rows %d..%d, columns %d..%d of %d\n", stem, ink.top,
+              ink.bottom, ink.left, ink.right, page.w);
+  // Bold capitals about 0.72 em tall at 72 pixels, and two lines of them.
+  EXPECT_GE(stem, 48);
+  EXPECT_LE(stem, 60);
+  EXPECT_GT(ink.bottom - ink.top, 2 * stem);
+  EXPECT_GT(ink.green, 400) << "the emoji is missing";
+  EXPECT_GE(ink.left, 0);
+  EXPECT_LT(ink.right, page.w);
+}
+
 // Reduced motion: the orbit and the snow at a quarter of their speed change the frame, but not the
 // greeting drawn over it.
 TEST(WebLink, ASlowerMotionChangesTheSceneButNotTheText) {
