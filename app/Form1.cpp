@@ -58,12 +58,12 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   mesh.SetScale(10, 10, 10);
   done("Mesh.Load");
   render::InitFog(dev);
-  Gen.InitFont(dev, framing.TextPoints(), framing.width, framing.height);
+  Gen.InitFont(dev, framing.TextPoints(), framing.width, framing.height, textGlyphs_);
   done("InitFog+InitFont");
-  if (framing.IsPicture()) {
+  if (framing.IsPicture() && !placedText_) {
     Titles.Fill(card_.greeting, card_.credits);
   } else {
-    const FrameText text = PlaceCardText(card_, framing);
+    const FrameText text = placedText_ ? *placedText_ : PlaceCardText(card_, framing);
     Titles.Fill(text.greeting, text.credits);
     Titles.GreetingY = text.greetingY;
     Titles.CreditY = text.creditY;

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/Card.h"
 #include "app/modAPI.h"
@@ -55,6 +57,14 @@ class Form1 {
     MainLoop();
   }
 
+  // Before Startup: text from another text stack (a web link's texts, which the browser draws). The
+  // text font's glyphs come from `glyphs`, and `placed`, laid out for the frame with them, stands for
+  // the card's lines.
+  void UseText(d3dx::GlyphSourceOpener glyphs, FrameText placed) {
+    textGlyphs_ = std::move(glyphs);
+    placedText_ = std::move(placed);
+  }
+
   // One pass of the event pump: window events, then the timer's pending tick.
   void PumpEvents();
   void Form_KeyDown(std::int16_t keyCode, std::int16_t shift);
@@ -79,6 +89,8 @@ class Form1 {
  private:
   Platform platform_;
   Card card_;
+  d3dx::GlyphSourceOpener textGlyphs_;
+  std::optional<FrameText> placedText_;
   std::array<std::int16_t, 256> KeyTable_{};
   bool unloaded_ = false;
 };

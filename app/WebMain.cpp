@@ -17,23 +17,33 @@
 // face at any size); where a card's line cannot fit the frame at that size, smaller prepared sizes
 // the page has loaded are tried before the start fails.
 //
+// A link's texts (the page writes them to link.txt before the start) are drawn by the browser's own
+// text stack rather than the prepared faces, which hold only the exported card's lines: each line is
+// laid out at the frame's text size with the desktop's rules and places, and a line that cannot fit
+// is left out with a note for the page (wg_notes) rather than failing the start.
+//
 // A frame the page will not show (on the way to frame N, when only frame N is wanted) makes every
 // call as any frame does, but the device draws it without filling pixels: the browser's software
 // rasteriser would spend most of the run filling pixels nobody sees.
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/Card.h"
 #include "app/Form1.h"
 #include "app/WebExport.h"
 #include "platform/base/Error.h"
 #include "platform/d3dx/Texture.h"
+#include "platform/web/BrowserText.h"
 #include "platform/web/WebGl.h"
 #include "platform/window/PerformanceCounter.h"
 #include "platform/window/Window.h"
@@ -79,6 +89,60 @@ render::Framing FitText(const app::Card& card, render::Framing f) {
   std::rethrow_exception(first);
 }
 
+// Where the page puts a link's texts, in the application folder: the greeting, then the credit lines,
+// one a line.
+constexpr const char* kLinkTexts = "link.txt";
+
+// The texts of `file`: its first line the greeting, the further ones the credit lines.
+std::vector<std::string> ReadLinkTexts(const std::string& file) {
+  const auto bytes = d3dx::ReadFile("ReadLinkTexts", file);
+  std::vector<std::string> lines;
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (lines.empty()) lines.emplace_back();
+  return lines;
+}
+
+// `texts` (greeting first) laid out for `f` in the browser's text at the frame's size, each line as
+// the desktop places a custom line. A line that cannot be drawn or fit is left out, its place kept
+// empty, and `notes` gets a line saying why.
+app::FrameText PlaceLinkTexts(const std::vector<std::string>& texts, const render::Framing& f,
+                              std::string& notes) {
+  const d3dx::GdiFont font = render::TextFontSource(f.TextPoints()).hFont();
+  d3dx::TextMeasure measure(font, web::OpenBrowserText(font));
+  const auto usualY = [&f](float y) { return y * static_cast<float>(f.height) / render::kPictureHeight; };
+  app::FrameText out;
+  out.greetingY = usualY(app::kGreetingY);
+  out.creditY = usualY(app::kCreditY);
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const std::string& text = texts[i];
+    const bool greeting = i == 0;
+    const std::string which = greeting ? "the greeting" : "credit line " + std::to_string(i);
+    std::string problem = app::TextLineProblem(text);
+    if (i > app::kMaxCreditLines)
+      problem = "a greeting has at most " + std::to_string(app::kMaxCreditLines) + " credit lines";
+    app::PlacedLine placed;
+    if (problem.empty() && !text.empty()) {
+      placed = app::PlaceLineInFrame(measure, text, greeting ? app::kGreetingX : app::kCreditX,
+                                     greeting ? app::kGreetingY : app::kCreditY, f);
+      problem = placed.problem;
+    }
+    if (!problem.empty()) {
+      notes += which + " is left out: " + problem + "\n";
+      continue;
+    }
+    // An empty greeting draws nothing; an empty credit line is no line.
+    if (greeting) {
+      out.greeting = placed.line;
+      if (!text.empty()) out.greetingY = placed.y;
+    } else if (!text.empty()) {
+      out.credits.push_back(placed.line);
+      out.creditY = placed.y;
+    }
+  }
+  return out;
+}
+
 class WebGreeting {
  public:
   explicit WebGreeting(bool fixedStep) : fixedStep_(fixedStep) {}
@@ -88,6 +152,7 @@ class WebGreeting {
     form_.reset();
     counter_.Set(0);
     framesDrawn_ = 0;
+    notes_.clear();
     const std::string appFolder = platform::ApplicationFolder();
     app::Platform p{&window_, &counter_, &direct3d_, appFolder, audio::OutputMode::Device, {}};
     // The card as the exporter resolved it: the texts at their places; the media lie where the
@@ -101,9 +166,21 @@ class WebGreeting {
     // A canvas no frame may have (the page sizes it within the limits) draws the picture at its size.
     if (p.framing.width != w || p.framing.height != h)
       emscripten_set_canvas_element_size("#scene", p.framing.width, p.framing.height);
-    p.framing = FitText(card, p.framing);
+    const std::string linkFile = appFolder + "/" + kLinkTexts;
+    std::error_code ec;
+    const bool link = std::filesystem::is_regular_file(linkFile, ec);
+    app::FrameText linkText;
+    if (link) {
+      linkText = PlaceLinkTexts(ReadLinkTexts(linkFile), p.framing, notes_);
+      card.greeting = linkText.greeting;
+      card.credits = linkText.credits;
+    } else {
+      p.framing = FitText(card, p.framing);
+    }
     form_ = std::make_unique<app::Form1>(p, std::move(card));
+    if (link) form_->UseText(web::OpenBrowserText, std::move(linkText));
     form_->Startup();
+    form_->D3D.MotionScale = motion_;
     if (fixedStep_) form_->D3D.D3DDevice->onPresent = [this] { counter_.Advance(kFixedStepCounts); };
     Pass(0, true);
   }
@@ -126,6 +203,12 @@ class WebGreeting {
   }
 
   std::int64_t FramesDrawn() const { return framesDrawn_; }
+  // The orbit and the snow at `scale` (0..1) of their speed from the next frame on, restarts too.
+  void SetMotion(double scale) {
+    motion_ = scale > 0.0 ? std::min(scale, 1.0) : 0.0;
+    if (form_) form_->D3D.MotionScale = motion_;
+  }
+  const std::string& Notes() const { return notes_; }
   std::string error;
 
  private:
@@ -135,6 +218,8 @@ class WebGreeting {
   web::WebDirect3D8 direct3d_;
   std::unique_ptr<app::Form1> form_;
   std::int64_t framesDrawn_ = 0;
+  double motion_ = 1.0;
+  std::string notes_;
 };
 
 // Runs `f`, keeping a failure's message for the page: 1 on success, 0 when it failed.
@@ -194,6 +279,17 @@ EMSCRIPTEN_KEEPALIVE int wg_text_pixels(int w, int h) {
 
 EMSCRIPTEN_KEEPALIVE double wg_frames_drawn(WebGreeting* g) {
   return static_cast<double>(g->FramesDrawn());
+}
+
+// What the start left out of a link's texts and why, one note a line; empty when nothing was.
+EMSCRIPTEN_KEEPALIVE const char* wg_notes(WebGreeting* g) {
+  return g->Notes().c_str();
+}
+
+// The orbit and the snow at `scale` (0..1) of their speed (reduced motion: 0.25); the credit timer,
+// the text and the tune keep theirs.
+EMSCRIPTEN_KEEPALIVE void wg_set_motion(WebGreeting* g, double scale) {
+  g->SetMotion(scale);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* wg_error(WebGreeting* g) {

@@ -43,8 +43,13 @@ Device& modD3D::DeviceFor(const char* call) const {
   return *D3DDevice;
 }
 
+double modD3D::MotionTime() const {
+  // No product at all at full speed: every frame stays exactly as it always was.
+  return MotionScale == 1.0 ? stopwatch_.FrameTime : stopwatch_.FrameTime * MotionScale;
+}
+
 FrameContext modD3D::Frame(const char* call) {
-  return FrameContext{DeviceFor(call), stopwatch_.FrameTime, rnd_, matWorld, matView, matProj};
+  return FrameContext{DeviceFor(call), MotionTime(), rnd_, matWorld, matView, matProj};
 }
 
 void modD3D::InitD3D(void* hWnd) {
@@ -124,7 +129,7 @@ void modD3D::RenderFrame() {
 }
 
 void modD3D::MoveCamera() {
-  double angle = static_cast<double>(OrbitAngle) + stopwatch_.FrameTime * 0.0005;
+  double angle = static_cast<double>(OrbitAngle) + MotionTime() * 0.0005;
   if (!std::isfinite(angle)) throw platform::Error("MoveCamera", "orbit angle is not a finite number");
   // Kept within one turn: a 32-bit angle that only grew would, after a few days, be too coarse to
   // take one frame's step, and the camera would stop.

@@ -52,8 +52,8 @@ class modD3D {
 
   // The device, for an operation that needs one: before InitD3D has made it, an error naming `call`.
   d3d::Device& DeviceFor(const char* call) const;
-  // What a draw needs now: the device (as DeviceFor(`call`) gives it), the stopwatch's last span,
-  // the generator and the shared matrices.
+  // What a draw needs now: the device (as DeviceFor(`call`) gives it), the stopwatch's last span (at
+  // MotionScale), the generator and the shared matrices.
   FrameContext Frame(const char* call);
 
   // The frame's size and shape, set before InitD3D: the back buffer's size and the projection.
@@ -68,10 +68,16 @@ class modD3D {
   std::shared_ptr<d3d::Texture> GroundTexture;
   float CamX = 0.0f, CamZ = 0.0f;
   float OrbitAngle = 0.0f;
+  // The share of their speed the orbit and the snow move at (0..1; the page's reduced motion). The
+  // credit timer and the tune keep theirs. At 1 the frame's time is taken as it is.
+  double MotionScale = 1.0;
 
   static constexpr d3d::D3DCOLOR kSkyColor = d3d::D3DColorRGB(127, 127, 180);
 
  private:
+  // The stopwatch's last span, slowed to MotionScale.
+  double MotionTime() const;
+
   std::string groundFile_;
   FrameStopwatch& stopwatch_;
   Random& rnd_;

@@ -40,7 +40,8 @@ d3dx::StdFont TextFontSource(float points) {
 modGen::modGen() = default;
 modGen::~modGen() = default;
 
-void modGen::InitFont(d3d::Device& dev, float points, int frameWidth, int frameHeight) {
+void modGen::InitFont(d3d::Device& dev, float points, int frameWidth, int frameHeight,
+                      const d3dx::GlyphSourceOpener& glyphs) {
   frameWidth_ = frameWidth;
   frameHeight_ = frameHeight;
   TextFontSource_ = std::make_unique<d3dx::StdFont>(TextFontSource(points));
@@ -48,7 +49,8 @@ void modGen::InitFont(d3d::Device& dev, float points, int frameWidth, int frameH
   // Text in another face's widths no longer sits where it was laid out: say so once, and go on.
   if (const std::string warning = d3dx::SubstitutionWarning(handle); !warning.empty())
     std::cerr << "Warning: " << warning << "\n";
-  TextFont_ = d3dx::D3DXCreateFont(dev, handle);
+  TextFont_ =
+      glyphs ? std::make_unique<d3dx::Font>(dev, handle, glyphs(handle)) : d3dx::D3DXCreateFont(dev, handle);
 }
 
 void modGen::PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color) {

@@ -6,11 +6,7 @@
 #include <string>
 
 #include "platform/d3d/d3d8types.h"
-
-namespace d3dx {
-struct StdFont;
-class Font;
-}  // namespace d3dx
+#include "platform/d3dx/Font.h"
 
 namespace d3d {
 class Device;
@@ -36,7 +32,10 @@ class modGen {
 
   // Makes TextFont on `dev`, which every later PrintText draws on, at `points` (the picture's 18, or
   // the size a frame of another shape scales it to). `frameWidth` x `frameHeight` is the frame's size.
-  void InitFont(d3d::Device& dev, float points = 18, int frameWidth = 1024, int frameHeight = 768);
+  // With `glyphs`, the font's glyphs come from what it opens rather than from the face the font object
+  // names.
+  void InitFont(d3d::Device& dev, float points = 18, int frameWidth = 1024, int frameHeight = 768,
+                const d3dx::GlyphSourceOpener& glyphs = {});
   // Draws `text` (UTF-8) with its top-left corner at (x, y), both rounded ties-to-even.
   void PrintText(float x, float y, const std::string& text, d3d::D3DCOLOR color);
 

@@ -109,6 +109,11 @@ constexpr std::uint32_t kDirect = 4096;
 // Laid-out texts kept for the next frames: the greeting and the credit lines come back every frame.
 constexpr std::size_t kLayoutsKept = 64;
 
+// The atlas holds no room for another glyph.
+struct AtlasFull : platform::Error {
+  using platform::Error::Error;
+};
+
 std::string glyphName(GlyphId id) {
   return "glyph " + std::to_string(id.index) + " of face " + std::to_string(id.face);
 }
@@ -163,7 +168,16 @@ struct Font::Impl {
     descent = m.descent;
     underlinePos = m.underlinePosition;
     underlineThickness = m.underlineThickness;
+    clearAtlas();
+  }
 
+  // An empty atlas, every glyph to be rasterised again.
+  void clearAtlas() {
+    std::fill(direct.begin(), direct.end(), Glyph{});
+    others.clear();
+    layouts.clear();
+    atlasHeight = 256;
+    atlasDirty = true;
     atlas.assign(static_cast<std::size_t>(kAtlasWidth) * atlasHeight * 4, 0);
     for (std::size_t i = 0; i < atlas.size(); i += 4) atlas[i] = atlas[i + 1] = atlas[i + 2] = 255;
     for (int y = kPad; y < kPad + 2; ++y)
@@ -195,6 +209,11 @@ struct Font::Impl {
       const std::size_t texels = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height);
       if (image.coverage.size() != texels * (g.colour ? 4 : 1))
         throw platform::Error(call, glyphName(id) + " has the wrong number of texels", desc.file);
+      // A measure draws nothing: its glyphs take no room in an atlas.
+      if (!device) {
+        g.cached = true;
+        return;
+      }
       place(g);
       for (int y = 0; y < g.height; ++y) {
         std::uint8_t* dst = &atlas[(static_cast<std::size_t>(g.ay + y) * kAtlasWidth + g.ax) * 4];
@@ -221,7 +240,7 @@ struct Font::Impl {
     }
     while (shelfY + g.height + kPad > atlasHeight) {
       if (atlasHeight * 2 > kAtlasMaxHeight)
-        throw platform::Error("DrawText", "the glyph atlas is full", desc.file);
+        throw AtlasFull("DrawText", "the glyph atlas is full", desc.file);
       atlasHeight *= 2;
       const std::size_t old = atlas.size();
       atlas.resize(static_cast<std::size_t>(kAtlasWidth) * atlasHeight * 4, 0);
@@ -304,7 +323,14 @@ struct Font::Impl {
   const Layout& layoutOf(const std::u32string& text) {
     if (const auto it = layouts.find(text); it != layouts.end()) return it->second;
     if (layouts.size() >= kLayoutsKept) layouts.clear();
-    return layouts.emplace(text, makeLayout(text)).first->second;
+    try {
+      return layouts.emplace(text, makeLayout(text)).first->second;
+    } catch (const AtlasFull&) {
+      // The glyphs of earlier texts fill it (lines drawn as whole images do, a few dozen of them): the
+      // atlas starts again with this text's alone. One text too large even for that stays an error.
+      clearAtlas();
+      return layouts.emplace(text, makeLayout(text)).first->second;
+    }
   }
 
   int layout(const D3DRECT& rect, D3DCOLOR color) {

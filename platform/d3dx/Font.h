@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -114,6 +115,9 @@ class GlyphSource {
 
 // Opens the face a GDI font handle names. Throws naming D3DXCreateFont and the file.
 std::unique_ptr<GlyphSource> OpenGlyphSource(const GdiFont& font);
+// What makes a font's glyphs from its handle where they do not come from the face it names (the
+// browser's own text stack, say).
+using GlyphSourceOpener = std::function<std::unique_ptr<GlyphSource>(const GdiFont& font)>;
 
 // A face's lines and glyphs made ahead of time: what a runtime without a shaper draws with.
 struct PreparedFace {

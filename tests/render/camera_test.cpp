@@ -149,6 +149,23 @@ TEST(MoveCamera, AThousandMillisecondFrameAdvancesHalfARadian) {
   EXPECT_TRUE(demo.form.D3D.GetCamera().UsesLook());
 }
 
+// Reduced motion: the orbit and the snow's frames take a quarter of the frame's time; the stopwatch
+// itself keeps the whole span.
+TEST(MoveCamera, AMotionScaleSlowsTheOrbitAndTheSnowsFrameTimeOnly) {
+  wgtest::RecordingDemo demo;
+  demo.form.D3D.InitD3D(nullptr);
+  demo.form.API.FrameTime = 1000.0;
+  demo.form.D3D.MotionScale = 0.25;
+  demo.form.D3D.MoveCamera();
+  EXPECT_FLOAT_EQ(demo.form.D3D.OrbitAngle, 0.125f);
+  EXPECT_EQ(demo.frame().FrameTime, 250.0);
+  EXPECT_EQ(demo.form.API.FrameTime, 1000.0);
+  demo.form.D3D.MotionScale = 0.0;
+  demo.form.D3D.MoveCamera();
+  EXPECT_FLOAT_EQ(demo.form.D3D.OrbitAngle, 0.125f);
+  EXPECT_EQ(demo.frame().FrameTime, 0.0);
+}
+
 TEST(MoveCamera, TheFirstFrameDoesNotMoveTheOrbit) {
   wgtest::RecordingDemo demo;
   demo.startup();

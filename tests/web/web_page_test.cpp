@@ -43,10 +43,11 @@ Picture Reference(int frame) {
 
 // The page's frame `frames` at the fixed step, as the page itself encodes its canvas; kept as `png`.
 // The frames before it fill no pixels (show=last), which spares the software rasteriser most of the
-// run and leaves frame `frames` as it is.
+// run and leaves frame `frames` as it is. `more` goes on the end of the address (parameters, a link's
+// fragment).
 Picture PageFrame(Chromium& browser, const wgtest::StaticServer& server, int frames, const std::string& png,
-                  double* ms = nullptr) {
-  browser.Navigate(server.Url("/index.html?frames=" + std::to_string(frames) + "&show=last"));
+                  double* ms = nullptr, const std::string& more = "") {
+  browser.Navigate(server.Url("/index.html?frames=" + std::to_string(frames) + "&show=last" + more));
   EXPECT_TRUE(
       browser.WaitFor("document.title.startsWith('done') || document.title.startsWith('failed')", 300s));
   EXPECT_EQ(browser.Evaluate("document.title").str(), "done: frame " + std::to_string(frames));
@@ -302,6 +303,156 @@ TEST(WebFill, TurningThePhoneStartsTheGreetingAgainAtItsNewShape) {
   std::this_thread::sleep_for(1000ms);
   EXPECT_NE(browser.Screenshot(), first) << "the picture stands still after the turn";
   for (const std::string& line : browser.Console()) ADD_FAILURE() << "console: " << line;
+}
+
+// A greeting link's fragment carrying `greeting` and `credits`: "#1." and the records, base64url.
+std::string LinkFragment(const std::string& greeting, const std::vector<std::string>& credits) {
+  std::string records = "g\t" + greeting;
+  for (const std::string& c : credits) records += "\nc\t" + c;
+  static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string out = "#1.";
+  for (std::size_t i = 0; i < records.size(); i += 3) {
+    std::uint32_t v = 0;
+    const std::size_t n = std::min<std::size_t>(3, records.size() - i);
+    for (std::size_t k = 0; k < 3; ++k)
+      v = v << 8 | (k < n ? static_cast<unsigned char>(records[i + k]) : 0u);
+    for (std::size_t k = 0; k <= n; ++k) out += kAlphabet[(v >> (18 - 6 * k)) & 63];
+  }
+  return out;
+}
+
+// The pixels of `p` in rows [y0, y1) that are the greeting's red, and those of a colour glyph's green
+// (the fir tree emoji's), with the red ones' bounding box.
+struct TextInk {
+  int red = 0, green = 0;
+  int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+  std::vector<bool> redMask;
+};
+TextInk InkIn(const Picture& p, int y0, int y1) {
+  TextInk ink;
+  for (int y = y0; y < y1; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const std::uint8_t* c = &p.rgb[(static_cast<std::size_t>(y) * p.w + x) * 3];
+      const bool red = c[0] > 200 && c[1] < 40 && c[2] < 40;
+      ink.redMask.push_back(red);
+      if (red) {
+        ++ink.red;
+        ink.left = std::min(ink.left, x);
+        ink.right = std::max(ink.right, x);
+        ink.top = std::min(ink.top, y);
+        ink.bottom = std::max(ink.bottom, y);
+      }
+      ink.green += c[1] > c[0] + 40 && c[1] > c[2] + 20;
+    }
+  return ink;
+}
+
+const std::string kLinkGreeting = "С Новым годом! 🎄 عام سعيد";
+
+// A link's greeting in Cyrillic, an emoji and Arabic, drawn by the browser's text stack: red where
+// the desktop's greeting is, the emoji in its own colours, and the scene outside the two text lines
+// as the built-in card's frame.
+TEST(WebLink, ALinksGreetingIsDrawnByTheBrowserWhereTheDesktopsIs) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  const Picture page = PageFrame(browser, server, 130, wgtest::ScratchDir("web-link") + "/page.png", nullptr,
+                                 LinkFragment(kLinkGreeting, {"Мама и папа"}));
+  ASSERT_EQ(page.h, 768);
+  EXPECT_EQ(browser.Evaluate("window.wgNotes").str(), "");
+  const Picture builtIn = Reference(130);
+  EXPECT_GT(wgtest::Compare(page, builtIn, 15, 60).shareOver8, 0.02) << "the built-in greeting is drawn";
+  const TextInk ink = InkIn(page, 0, 80);
+  std::printf("the greeting's red: %d pixels in %d..%d x %d..%d; the emoji's green: %d pixels\n", ink.red,
+              ink.left, ink.right, ink.top, ink.bottom, ink.green);
+  EXPECT_GT(ink.red, 800);
+  EXPECT_GT(ink.green, 60) << "the emoji took the text's colour";
+  // At the greeting's usual place, (400, 20), its capitals' tops a cell's ascent less their height
+  // below it.
+  EXPECT_GE(ink.left, 400);
+  EXPECT_LE(ink.left, 406);
+  EXPECT_GE(ink.top, 22);
+  EXPECT_LE(ink.top, 28);
+  EXPECT_LT(ink.bottom, 60);
+  // The credit line is drawn in its place: its band differs from the built-in credit's.
+  EXPECT_GT(wgtest::Compare(page, builtIn, 195, 230).shareOver8, 0.01) << "the credit's band";
+  // Between and below the two lines the scene is the built-in card's, within the page's usual limits.
+  const wgtest::WebFrameLimits limits = wgtest::LimitsFor(130);
+  EXPECT_LE(wgtest::Compare(page, builtIn, 80, 190).shareOver8, limits.aboveShare);
+  EXPECT_LE(wgtest::Compare(page, builtIn, 240, wgtest::kHorizonRow).shareOver8, limits.aboveShare);
+  EXPECT_LE(wgtest::Compare(page, builtIn, wgtest::kHorizonRow, 768).mean, limits.groundMean);
+}
+
+// A credit line that takes more than three lines at the frame's width is left out, and the page hears
+// why; the greeting and the other credit line are drawn.
+TEST(WebLink, ACreditLineTooLongForThreeLinesIsLeftOutWithANote) {
+  SKIP_WITHOUT_BROWSER();
+  std::string tooLong;
+  for (int i = 0; i < 40; ++i) tooLong += "snowflakes ";
+  tooLong += "fall";
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  const Picture page = PageFrame(browser, server, 2, wgtest::ScratchDir("web-link-long") + "/page.png",
+                                 nullptr, LinkFragment("Happy New Year", {"Anna", tooLong}));
+  const std::string notes = browser.Evaluate("window.wgNotes").str();
+  EXPECT_EQ(notes.rfind("credit line 2 is left out: the line ", 0), 0u) << notes;
+  EXPECT_NE(notes.find("a line may take at most 3"), std::string::npos) << notes;
+  EXPECT_EQ(std::count(notes.begin(), notes.end(), '\n'), 1) << notes;
+  EXPECT_GT(InkIn(page, 0, 80).red, 200) << "the greeting is missing";
+  // The browser's text helper itself: where a wrapped line may start, and an emoji kept apart.
+  EXPECT_EQ(browser.Evaluate("JSON.stringify(WGText.breaks('ab  cd 漢字かな。x'))").str(), "[4,7,8,9,10,12]");
+  EXPECT_TRUE(
+      browser
+          .Evaluate("(() => { const r = WGText.line('A🎄', 40, true); "
+                    "return r.colour !== null && r.coverage.some((v) => v === 255) && r.rtl === false; })()")
+          .boolean());
+  EXPECT_TRUE(browser.Evaluate("WGText.line('سعيد A', 40, true).rtl").boolean());
+}
+
+// On a phone held upright the link's greeting is laid out for the frame as the desktop's --size lays
+// out a line: at the frame's text size (72 pixels), wrapped at a space onto a second line where it is
+// too wide, nothing left out.
+TEST(WebLink, OnAPhoneTheGreetingIsWrappedAtTheFramesTextSize) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  browser.Emulate(390, 844, 3, true);
+  const Picture page = PageFrame(browser, server, 2, wgtest::ScratchDir("web-link-phone") + "/page.png",
+                                 nullptr, LinkFragment(kLinkGreeting, {}));
+  ASSERT_EQ(page.h, 1844);
+  EXPECT_EQ(browser.Evaluate("window.wgNotes").str(), "");
+  const int stem = RedStem(page);
+  const TextInk ink = InkIn(page, 0, page.h / 5);
+  std::printf("the greeting's capitals %d pixels; its red rows %d..%d, columns %d..%d of %d\n", stem, ink.top,
+              ink.bottom, ink.left, ink.right, page.w);
+  // Bold capitals about 0.72 em tall at 72 pixels, and two lines of them.
+  EXPECT_GE(stem, 48);
+  EXPECT_LE(stem, 60);
+  EXPECT_GT(ink.bottom - ink.top, 2 * stem);
+  EXPECT_GT(ink.green, 400) << "the emoji is missing";
+  EXPECT_GE(ink.left, 0);
+  EXPECT_LT(ink.right, page.w);
+}
+
+// Reduced motion: the orbit and the snow at a quarter of their speed change the frame, but not the
+// greeting drawn over it.
+TEST(WebLink, ASlowerMotionChangesTheSceneButNotTheText) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(ExportedPage());
+  Chromium browser;
+  const std::string dir = wgtest::ScratchDir("web-link-motion");
+  const std::string link = LinkFragment(kLinkGreeting, {});
+  const Picture full = PageFrame(browser, server, 130, dir + "/full.png", nullptr, link);
+  const Picture slow = PageFrame(browser, server, 130, dir + "/slow.png", nullptr, "&motion=0.25" + link);
+  EXPECT_GT(wgtest::Compare(slow, full, wgtest::kHorizonRow, 768).shareOver8, 0.05)
+      << "the scene stood still";
+  const TextInk a = InkIn(full, 0, 80), b = InkIn(slow, 0, 80);
+  ASSERT_GT(a.red, 800);
+  int differ = 0;
+  for (std::size_t i = 0; i < a.redMask.size(); ++i) differ += a.redMask[i] != b.redMask[i];
+  EXPECT_LT(differ, a.red / 50) << "the greeting's pixels moved";
+  EXPECT_EQ(a.left, b.left);
+  EXPECT_EQ(a.top, b.top);
 }
 
 }  // namespace

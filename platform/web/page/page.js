@@ -153,10 +153,20 @@ async function load() {
   for (const [pixels, url, path] of manifest.faces) faces.set(pixels, {url: url, path: path, loaded: false});
   const files = await Promise.all(manifest.files.map(async ([url, path]) => [path, await fetchBytes(url)]));
   await loadScript('runtime.js');
-  const runtime = await WinterGreetingRuntime({tune: tune});
+  const runtime = await WinterGreetingRuntime({tune: tune, text: window.WGText});
   for (const [path, bytes] of files) {
     runtime.FS.mkdirTree(path.slice(0, path.lastIndexOf('/')));
     runtime.FS.writeFile(path, bytes);
+  }
+  // A link's texts: the runtime draws them with the browser's text stack (text.js).
+  const link = window.WGLink.decode(location.hash);
+  window.wgLinkNotes = link.notes;
+  if (link.card && (link.card.greeting !== undefined || link.card.credits)) {
+    runtime.FS.mkdirTree('/greeting');
+    runtime.FS.writeFile(
+        '/greeting/link.txt', [link.card.greeting || ''].concat(link.card.credits || []).join('\n'));
+  } else if (runtime.FS.analyzePath('/greeting/link.txt').exists) {
+    runtime.FS.unlink('/greeting/link.txt');
   }
   return runtime;
 }
@@ -294,6 +304,12 @@ load().then(
         fail('The greeting could not start: ' + runtime.UTF8ToString(runtime._wg_error(g)));
         return;
       }
+      // What the runtime left out of a link's texts, one note a line.
+      window.wgNotes = runtime.UTF8ToString(runtime._wg_notes(g));
+      // Reduced motion (or ?motion=S): the orbit and the snow slower, the text and the tune as they are.
+      const reduced = matchMedia('(prefers-reduced-motion: reduce)').matches;
+      const motion = params.has('motion') ? Number(params.get('motion')) : reduced ? 0.25 : 1;
+      if (motion !== 1) runtime._wg_set_motion(g, motion);
       if (fixed)
         runFixed(runtime, g);
       else
