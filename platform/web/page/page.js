@@ -419,7 +419,7 @@ function runFixed(runtime, g) {
 // tune together; playing on moves the scene's clock by the pause, so both go on from where they were.
 function runLive(runtime, g) {
   let state = 'waiting';
-  let sceneStart = -1, pausedAt = 0;
+  let sceneStart = -1, pausedAt = 0, sceneMs = 0;
   let hiddenPaused = false, lost = false, lostTimer = 0;
   const error = () => runtime.UTF8ToString(runtime._wg_error(g));
 
@@ -466,7 +466,8 @@ function runLive(runtime, g) {
     }
     // The first frame after the start comes one frame after the first one, as on the desktop.
     if (sceneStart < 0) sceneStart = t - kStep;
-    const r = runtime._wg_frame(g, t - sceneStart, 1);
+    sceneMs = t - sceneStart;
+    const r = runtime._wg_frame(g, sceneMs, 1);
     if (r === 1) {
       loop();
       return;
@@ -689,6 +690,7 @@ function runLive(runtime, g) {
   open.focus();
   if (location.hash === '#make') openMaker();
   window.wgPage.state = () => state;
+  window.wgPage.sceneMs = () => sceneMs;
 }
 
 load().then(
