@@ -50,6 +50,13 @@ std::string Base64Url(const std::string& bytes) {
   return out;
 }
 
+// RFC 4648 base64 with its padding, as a page embeds a file.
+std::string Base64(const std::string& bytes) {
+  std::string out = Base64Url(bytes);
+  for (char& c : out) c = c == '-' ? '+' : c == '_' ? '/' : c;
+  return out + std::string((4 - out.size() % 4) % 4, '=');
+}
+
 // The default greeting's export with a second tune and a ground to choose, as a page offering
 // choices lists them (the second tune plays the same recording).
 const std::string& PageWithChoices() {
@@ -366,6 +373,73 @@ TEST(WebMaker, OnAPhone360PixelsWideTheMakerHasNoSideScrollAndEveryControlIsReac
             "At most 400 characters: 401 now.");
   EXPECT_EQ(browser.Evaluate("document.getElementById('m-link').value").str(), "");
   EXPECT_TRUE(browser.Evaluate("document.getElementById('m-copy').disabled").boolean());
+}
+
+// A page that carries its files inside itself, as one file does: every file the page would fetch
+// is an element of the page (runtime.wasm too), taken from there and never asked of the server.
+TEST(WebPage, APageCarryingItsFilesTakesThemFromItselfAndAsksForNone) {
+  SKIP_WITHOUT_BROWSER();
+  const std::string page = wgtest::ScratchDir("web-share-carried") + "/page";
+  fs::copy(wgtest::ExportedPage(), page, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  std::string carried;
+  std::vector<std::string> urls{"runtime.wasm"};
+  for (const auto& e : fs::recursive_directory_iterator(page + "/greeting"))
+    if (e.is_regular_file()) urls.push_back(fs::relative(e.path(), page).generic_string());
+  for (const std::string& url : urls) {
+    carried += "<script type=\"application/octet-stream\" data-url=\"" + url + "\">" +
+               Base64(wgtest::Slurp(page + "/" + url)) + "</script>\n";
+    fs::remove(page + "/" + url);
+  }
+  std::string html = wgtest::Slurp(page + "/index.html");
+  html.insert(html.find("<script src="), carried);
+  std::ofstream(page + "/index.html") << html;
+
+  wgtest::StaticServer server(page);
+  Chromium browser;
+  OpenPage(browser, server.Url("/"));
+  for (const std::string& path : server.Requests())
+    for (const std::string& url : urls)
+      EXPECT_NE(path, "/" + url) << "asked the server for a file it carries";
+  EXPECT_GE(urls.size(), 12u);
+  // The tune plays from the page's own copy of its recording.
+  EXPECT_GT(
+      browser
+          .Evaluate("new Promise(r => { const a = document.getElementById('tune'); "
+                    "if (a.readyState >= 1) r(a.duration); else a.onloadedmetadata = () => r(a.duration); })")
+          .num(),
+      10);
+  EXPECT_EQ(browser.Evaluate("document.getElementById('tune').src.slice(0, 5)").str(), "blob:");
+  ClickOpen(browser);
+  EXPECT_TRUE(browser.WaitFor("wgPage.framesDrawn() > 5", 30s)) << "the greeting does not play";
+}
+
+// The browser takes the canvas's WebGL context away: the greeting pauses, says why once it has not
+// come back for a while, and plays again from the start when it does come back.
+TEST(WebControls, ALostGraphicsContextPausesExplainsAndStartsAgainWhenRestored) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(wgtest::ExportedPage());
+  Chromium browser;
+  OpenPage(browser, server.Url("/"));
+  ClickOpen(browser);
+  ASSERT_TRUE(browser.WaitFor("wgPage.framesDrawn() > 3", 30s));
+  browser.Evaluate(
+      "window.wgLose = "
+      "document.getElementById('scene').getContext('webgl2').getExtension('WEBGL_lose_context'), "
+      "wgLose.loseContext(), true");
+  ASSERT_TRUE(browser.WaitFor("wgPage.state() === 'paused'", 10s))
+      << browser.Evaluate("wgPage.state() + ': ' + document.getElementById('note').textContent").str();
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('tune').paused").boolean());
+  ASSERT_TRUE(browser.WaitFor("!document.getElementById('reload').hidden", 20s)) << "no explanation";
+  EXPECT_EQ(browser.Evaluate("document.getElementById('note').textContent").str(),
+            "The browser took the graphics away from the page (another page or app needed them). Reload the "
+            "page to see the greeting again.");
+  browser.Evaluate("wgLose.restoreContext(), true");
+  ASSERT_TRUE(browser.WaitFor("wgPage.state() === 'running'", 20s))
+      << browser.Evaluate("document.getElementById('note').textContent").str();
+  const double frames = browser.Evaluate("wgPage.framesDrawn()").num();
+  EXPECT_TRUE(browser.WaitFor("wgPage.framesDrawn() > " + std::to_string(frames + 3), 30s));
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('reload').hidden").boolean());
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('overlay').hidden").boolean());
 }
 
 }  // namespace

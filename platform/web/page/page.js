@@ -472,6 +472,13 @@ function runLive(runtime, g) {
       loop();
       return;
     }
+    // A frame drawn after the context was lost and before the page heard of it fails for that alone.
+    const context = canvas.getContext('webgl2');
+    if (r < 0 && context && context.isContextLost()) {
+      lost = true;
+      pause();
+      return;
+    }
     audio.pause();
     if (r < 0) {
       stopWith(word('stopped', error()));
@@ -636,14 +643,29 @@ function runLive(runtime, g) {
     lost = false;
     reloadButton.hidden = true;
     if (state === 'failed') return;
-    if (runtime._wg_restart(g) !== 1) {
+    // The greeting's GL objects went with the lost context: a new greeting is made on the restored one.
+    runtime._wg_destroy(g);
+    // Deleting the old objects on the new context may leave errors the new greeting would take as its own.
+    const context = canvas.getContext('webgl2');
+    for (let i = 0; i < 16 && context.getError() !== context.NO_ERROR; ++i) {}
+    g = runtime._wg_create(0);
+    if (!g) {
+      stopWith(word('noContext'));
+      return;
+    }
+    if (error()) {
       stopWith(word('notAgain', error()));
       return;
     }
     applyMotion(runtime, g);
-    audio.currentTime = 0;
-    sceneStart = -1;
-    play();
+    if (state === 'paused') {
+      audio.currentTime = 0;
+      sceneStart = -1;
+      play();
+    } else {
+      state = 'waiting';
+      offer('open');
+    }
   });
 
   // The maker, over the canvas: its preview plays the greeting with the texts and media being made.
@@ -690,6 +712,7 @@ function runLive(runtime, g) {
   open.focus();
   if (location.hash === '#make') openMaker();
   window.wgPage.state = () => state;
+  window.wgPage.framesDrawn = () => runtime._wg_frames_drawn(g);
   window.wgPage.sceneMs = () => sceneMs;
 }
 
