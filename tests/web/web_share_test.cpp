@@ -442,4 +442,40 @@ TEST(WebControls, ALostGraphicsContextPausesExplainsAndStartsAgainWhenRestored) 
   EXPECT_TRUE(browser.Evaluate("document.getElementById('overlay').hidden").boolean());
 }
 
+// The folder opened from the disk, as one saved from an attachment is: the page cannot load its
+// files there, and tells the reader to open the link instead of suggesting a web server.
+TEST(WebPage, OpenedAsAFileThePageAsksForTheLinkInstead) {
+  SKIP_WITHOUT_BROWSER();
+  Chromium browser;
+  browser.Navigate("file://" + fs::absolute(wgtest::ExportedPage()).string() + "/index.html");
+  ASSERT_TRUE(browser.WaitFor("document.getElementById('note').textContent.includes('link')", 30s));
+  EXPECT_EQ(
+      browser.Evaluate("document.getElementById('note').textContent").str(),
+      "This greeting is a web page that opens from its link. Open the link you were sent (in the message "
+      "or e-mail) instead of the saved file.");
+  EXPECT_TRUE(browser.Evaluate("document.getElementById('open').hidden").boolean());
+}
+
+// A reader whose browser asks for Russian gets the page's words in Russian; the loading bar has
+// counted every byte the page fetched.
+TEST(WebPage, TheWordsFollowTheBrowsersLanguageAndTheProgressCountsEveryByte) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(wgtest::ExportedPage());
+  Chromium browser({"--accept-lang=ru-RU,ru"});
+  OpenPage(browser, server.Url("/"));
+  EXPECT_EQ(browser.Evaluate("navigator.languages[0]").str(), "ru-RU");
+  EXPECT_EQ(browser.Evaluate("document.getElementById('open').textContent").str(), "▶ Открыть открытку");
+  EXPECT_EQ(browser.Evaluate("document.getElementById('make').textContent").str(), "✎ Сделать свою");
+  EXPECT_EQ(browser.Evaluate("document.getElementById('pause').getAttribute('aria-label')").str(), "Пауза");
+  // The bar ends full, at the bytes of the manifest, the runtime's code and the files it loaded.
+  const wgtest::Json bar = browser.Evaluate(
+      "[document.getElementById('progress').value, document.getElementById('progress').max, "
+      "document.getElementById('progress').hidden, "
+      "document.getElementById('progress-text').getAttribute('aria-live')]");
+  EXPECT_EQ(bar[0].num(), bar[1].num());
+  EXPECT_GT(bar[1].num(), static_cast<double>(fs::file_size(wgtest::ExportedPage() + "/runtime.wasm")));
+  EXPECT_TRUE(bar[2].boolean()) << "the bar stays after loading";
+  EXPECT_EQ(bar[3].str(), "polite");
+}
+
 }  // namespace
