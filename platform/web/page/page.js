@@ -67,6 +67,7 @@ reloadButton.textContent = word('reload');
 pauseButton.setAttribute('aria-label', word('pause'));
 muteButton.setAttribute('aria-label', word('mute'));
 fullButton.setAttribute('aria-label', word('fullScreen'));
+controls.setAttribute('aria-label', word('controls'));
 note.textContent = word('loading');
 reloadButton.addEventListener('click', () => location.reload());
 
