@@ -199,11 +199,15 @@ async function fetchBytes(url) {
   }
   return bytes;
 }
-// The URL the audio element plays a recording from: the page's own copy as a blob where it carries one.
+// The URL the audio element plays a recording from: the page's own copy as a blob where it carries
+// one, made once.
+const carriedRecordings = new Map();
 function recordingUrl(url) {
   const carried = embedded.get(url);
   if (!carried) return url;
-  return URL.createObjectURL(new Blob([base64Bytes(carried.textContent)], {type: 'audio/ogg'}));
+  if (!carriedRecordings.has(url))
+    carriedRecordings.set(url, URL.createObjectURL(new Blob([base64Bytes(carried.textContent)], {type: 'audio/ogg'})));
+  return carriedRecordings.get(url);
 }
 function loadScript(src) {
   return new Promise((resolve, reject) => {
@@ -524,7 +528,8 @@ function runLive(runtime, g) {
   }
   // From the start again with what the runtime's files now hold; a running greeting keeps running.
   function restart() {
-    if (state === 'failed' || reframing) return;
+    // Without a context there is nothing to start: the restored context's new greeting takes the files.
+    if (state === 'failed' || reframing || lost) return;
     if (runtime._wg_restart(g) !== 1) {
       stopWith(word('notAgain', error()));
       return;
