@@ -138,7 +138,7 @@ TEST(WebShare, TheMakersLinkOpensTheSameCardInANewPage) {
   ASSERT_EQ(link.rfind(server.Url("/") + "#1.", 0), 0u) << link;
   // The live preview writes the texts for the runtime a moment after the last change.
   EXPECT_TRUE(browser.WaitFor(
-      "wgPage.file('/greeting/link.txt') === " + JsonQuote(greeting + "\nОт Пети\nИ от Маши"), 10s));
+      "wgPage.file('/greeting/link.txt') === " + JsonQuote(greeting + "\nОт Пети\nИ от Маши"), 30s));
   EXPECT_TRUE(
       browser.Evaluate("document.getElementById('m-email').href.startsWith('mailto:?subject=')").boolean());
   EXPECT_TRUE(browser
@@ -161,9 +161,9 @@ TEST(WebShare, TheMakersLinkOpensTheSameCardInANewPage) {
 
   // A new link in the same page: the new greeting, and the built-in one once the fragment goes.
   recipient.Evaluate("location.hash = '#1." + Base64Url("g\tЕщё раз") + "', true");
-  EXPECT_TRUE(recipient.WaitFor("document.title === 'Ещё раз'", 10s));
+  EXPECT_TRUE(recipient.WaitFor("document.title === 'Ещё раз'", 30s));
   recipient.Evaluate("location.hash = '', true");
-  EXPECT_TRUE(recipient.WaitFor("document.title === " + JsonQuote(kBuiltInTitle), 10s));
+  EXPECT_TRUE(recipient.WaitFor("document.title === " + JsonQuote(kBuiltInTitle), 30s));
   EXPECT_TRUE(recipient.Evaluate("wgPage.file('/greeting/link.txt') === null").boolean());
   EXPECT_EQ(recipient.Evaluate("document.documentElement.lang").str(), "ru");
   for (const std::string& line : browser.Console()) ADD_FAILURE() << "console: " << line;
@@ -189,10 +189,14 @@ void SetHidden(Chromium& browser, bool hidden) {
                    "}); document.dispatchEvent(new Event('visibilitychange')), true");
 }
 
+void MarkResume(Chromium& browser) {
+  browser.Evaluate("window.wgResumedAt = performance.now(), true");
+}
+
 // Pausing stands the scene and the tune still together, and both go on from where they stood.
 void ExpectStandsStill(Chromium& browser, const char* what) {
   const Playing before = Now(browser);
-  std::this_thread::sleep_for(700ms);
+  std::this_thread::sleep_for(3000ms);
   const Playing after = Now(browser);
   EXPECT_TRUE(after.paused) << what;
   EXPECT_EQ(after.frames, before.frames) << what << ": the scene moved";
@@ -205,11 +209,15 @@ void ExpectGoesOn(Chromium& browser, const Playing& from, const char* what) {
                                   std::to_string(from.tune + 0.2),
                               30s))
       << what;
-  const Playing now = Now(browser);
-  EXPECT_GE(now.tune, from.tune) << what << ": the tune started over";
-  // The scene's clock went on from where it stood, as the tune did, rather than jumping over the
-  // pause (which lasted more than 700 ms): the two advanced alike, to within the tune's start-up.
-  EXPECT_LT(now.scene - from.scene - 1000 * (now.tune - from.tune), 500) << what << ": the scene jumped";
+  // The page's own clock since just before the greeting was asked to play on, read in one task with
+  // the scene's clock.
+  const wgtest::Json clocks = browser.Evaluate(
+      "[wgPage.sceneMs(), performance.now() - wgResumedAt, document.getElementById('tune').currentTime]");
+  EXPECT_GE(clocks[2].num(), from.tune) << what << ": the tune started over";
+  // The scene's clock went on from where it stood rather than jumping over the pause (which lasted
+  // more than 3000 ms): it advanced by the time since plus at most the time between the last frame
+  // and the pause (a frame of the software renderer under load: well under 1500 ms).
+  EXPECT_LT(clocks[0].num() - from.scene, clocks[1].num() + 1500) << what << ": the scene jumped";
 }
 
 TEST(WebControls, PauseMuteAndAHiddenTabStopTheSceneAndTheTuneTogether) {
@@ -220,7 +228,11 @@ TEST(WebControls, PauseMuteAndAHiddenTabStopTheSceneAndTheTuneTogether) {
   EXPECT_TRUE(browser.Evaluate("document.getElementById('controls').hidden").boolean());
   ClickOpen(browser);
   ASSERT_TRUE(browser.WaitFor("document.getElementById('tune').currentTime > 0.3", 60s)) << "no tune";
-  EXPECT_FALSE(browser.Evaluate("document.getElementById('controls').hidden").boolean());
+  // A mouse move shows the controls (asked in the same task: they hide again 3 s later).
+  EXPECT_TRUE(browser
+                  .Evaluate("document.dispatchEvent(new PointerEvent('pointermove')), "
+                            "!document.getElementById('controls').hidden")
+                  .boolean());
   EXPECT_EQ(browser.Evaluate("document.getElementById('pause').getAttribute('aria-label')").str(), "Pause");
 
   // The pause button.
@@ -229,6 +241,7 @@ TEST(WebControls, PauseMuteAndAHiddenTabStopTheSceneAndTheTuneTogether) {
   ExpectStandsStill(browser, "after the pause button");
   const Playing paused = Now(browser);
   // K plays on.
+  MarkResume(browser);
   browser.Key("rawKeyDown", "k", 75);
   browser.Key("keyUp", "k", 75);
   ExpectGoesOn(browser, paused, "after K");
@@ -247,6 +260,7 @@ TEST(WebControls, PauseMuteAndAHiddenTabStopTheSceneAndTheTuneTogether) {
   SetHidden(browser, true);
   ExpectStandsStill(browser, "while the tab is hidden");
   const Playing hidden = Now(browser);
+  MarkResume(browser);
   SetHidden(browser, false);
   ExpectGoesOn(browser, hidden, "once the tab is shown");
 
@@ -426,7 +440,7 @@ TEST(WebControls, ALostGraphicsContextPausesExplainsAndStartsAgainWhenRestored) 
       "window.wgLose = "
       "document.getElementById('scene').getContext('webgl2').getExtension('WEBGL_lose_context'), "
       "wgLose.loseContext(), true");
-  ASSERT_TRUE(browser.WaitFor("wgPage.state() === 'paused'", 10s))
+  ASSERT_TRUE(browser.WaitFor("wgPage.state() === 'paused'", 30s))
       << browser.Evaluate("wgPage.state() + ': ' + document.getElementById('note').textContent").str();
   EXPECT_TRUE(browser.Evaluate("document.getElementById('tune').paused").boolean());
   ASSERT_TRUE(browser.WaitFor("!document.getElementById('reload').hidden", 20s)) << "no explanation";
