@@ -33,8 +33,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kFormat = "winter-greeting-web 1";
 // The runtime's own files, as the web build leaves them beside the program.
-constexpr const char* kRuntimeFiles[] = {"index.html", "text.js",    "link.js",
-                                         "page.js",    "runtime.js", "runtime.wasm"};
+constexpr const char* kRuntimeFiles[] = {"index.html", "page.css", "page.js",    "link.js",     "text.js",
+                                         "words.js",   "maker.js", "runtime.js", "runtime.wasm"};
 // Where the page's runtime finds the greeting and the prepared faces in its file system.
 constexpr const char* kRuntimeAppFolder = "/greeting";
 constexpr const char* kRuntimeFontFolder = "/fonts";

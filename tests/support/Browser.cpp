@@ -349,6 +349,7 @@ void StaticServer::answer(int client) {
     const std::string ext = file.extension().string();
     if (ext == ".html") type = "text/html; charset=utf-8";
     if (ext == ".js") type = "text/javascript";
+    if (ext == ".css") type = "text/css";
     if (ext == ".json") type = "application/json";
     if (ext == ".wasm") type = "application/wasm";
     if (ext == ".ogg") type = "audio/ogg";

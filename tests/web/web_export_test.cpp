@@ -43,8 +43,8 @@ std::uintmax_t FolderBytes(const fs::path& dir) {
 TEST(WebExport, TheFolderHoldsThePageTheRuntimeAndEveryFileItLoadsInUnder8MB) {
   SKIP_WITHOUT_RUNTIME();
   const fs::path page = ExportedPage();
-  for (const char* f : {"index.html", "text.js", "link.js", "page.js", "runtime.js", "runtime.wasm",
-                        "greeting/manifest.json"})
+  for (const char* f : {"index.html", "page.css", "page.js", "link.js", "text.js", "words.js", "maker.js",
+                        "runtime.js", "runtime.wasm", "greeting/manifest.json"})
     EXPECT_TRUE(fs::is_regular_file(page / f)) << f;
   const wgtest::Json manifest = wgtest::Json::Parse(Slurp((page / "greeting/manifest.json").string()));
   EXPECT_EQ(manifest["format"].str(), "winter-greeting-web 1");

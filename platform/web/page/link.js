@@ -291,7 +291,12 @@
     return notes;
   }
 
-  var api = Object.freeze({ decode: decode, encode: encode, problems: problems, kLimits: kLimits });
+  // The code of what keeps `text` from being a line a link carries ('' when nothing), for the maker's fields.
+  function textFault(text) {
+    return checkText(String(text)).code || '';
+  }
+
+  var api = Object.freeze({ decode: decode, encode: encode, problems: problems, textFault: textFault, kLimits: kLimits });
   if (typeof window !== 'undefined') window.WGLink = api;
   if (typeof module !== 'undefined' && module.exports) module.exports = api;
 })();

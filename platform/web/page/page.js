@@ -7,6 +7,11 @@
 // holds the frame as a PNG data URL and the time the frames took. With &show=last the frames before
 // N run as usual but fill no pixels: frame N comes sooner and is the same.
 //
+// A greeting link's fragment (WGLink) carries the card's own texts and choices: the texts go to
+// /greeting/link.txt for the runtime, and only the chosen tune, ground and tree are fetched, into the
+// paths the built-in ones use. "#make" opens the maker (maker.js). A page that carries its files
+// inside itself (<script type="application/octet-stream" data-url=...>) takes them from there first.
+//
 // The picture fills the window in any shape. The canvas's drawing buffer is the window's CSS size
 // times devicePixelRatio, scaled down as a whole where it would be larger than kMaxPixels (twice the
 // desktop's 1024 x 768: what a phone's GPU, or a software rasteriser, fills at the display's rate) or
@@ -28,14 +33,43 @@ const kMaxPixels = 2 * 1024 * 768;
 // app::kWebMaxCanvasHeight: the largest prepared text size covers a frame this tall.
 const kMaxHeight = 2320;
 const kSettleMs = 300;
+const kControlsMs = 3000;
+const kNotesMs = 8000;
+const kLostMs = 3000;
+const kReducedMotion = 0.25;
+const kLinkTexts = '/greeting/link.txt';
+const kKinds = ['tune', 'ground', 'tree'];
+const word = window.WGWords.word;
 const params = new URLSearchParams(location.search);
 const fixed = params.has('frames');
 const framesWanted = fixed ? Number(params.get('frames')) : 0;
 const lastOnly = params.get('show') === 'last';
-const canvas = document.getElementById('scene');
-const overlay = document.getElementById('overlay');
-const note = document.getElementById('note');
-const open = document.getElementById('open');
+const $ = (id) => document.getElementById(id);
+const canvas = $('scene');
+const overlay = $('overlay');
+const note = $('note');
+const open = $('open');
+const makeButton = $('make');
+const reloadButton = $('reload');
+const bar = $('progress');
+const barText = $('progress-text');
+const controls = $('controls');
+const pauseButton = $('pause');
+const muteButton = $('mute');
+const fullButton = $('full');
+const notesBox = $('notes');
+const builtInTitle = document.title;
+
+// The page's own words in the reader's language.
+open.textContent = word('open');
+makeButton.textContent = word('make');
+reloadButton.textContent = word('reload');
+pauseButton.setAttribute('aria-label', word('pause'));
+muteButton.setAttribute('aria-label', word('mute'));
+fullButton.setAttribute('aria-label', word('fullScreen'));
+controls.setAttribute('aria-label', word('controls'));
+note.textContent = word('loading');
+reloadButton.addEventListener('click', () => location.reload());
 
 function say(text) {
   note.textContent = text;
@@ -45,32 +79,57 @@ function say(text) {
 function fail(text) {
   say(text);
   open.hidden = true;
+  makeButton.hidden = true;
+  bar.hidden = barText.hidden = true;
+  controls.hidden = true;
   if (fixed) document.title = 'failed: ' + text;
 }
+
+// Notes on the link or the texts, in plain words, for a while.
+let notesTimer = 0;
+function showNotes(lines) {
+  if (lines.length === 0) return;
+  notesBox.textContent = lines.join('\n');
+  notesBox.hidden = false;
+  clearTimeout(notesTimer);
+  notesTimer = setTimeout(() => { notesBox.hidden = true; }, kNotesMs);
+}
+function noteWords(notes) {
+  return [...new Set(notes.map((n) => word(n.code)))];
+}
+
+// The files a single-file page carries, by URL.
+const embedded = new Map();
+for (const e of document.querySelectorAll('script[type="application/octet-stream"][data-url]'))
+  embedded.set(e.getAttribute('data-url'), e);
 
 if (fixed && !(Number.isInteger(framesWanted) && framesWanted >= 1 && framesWanted <= 100000)) {
   fail('frames must be a whole number from 1 to 100000');
   return;
 }
+// A folder saved from an attachment cannot fetch its own files: the link works where the file does not.
+if (location.protocol === 'file:' && embedded.size === 0) {
+  fail(word('fromFile'));
+  return;
+}
 const probe = document.createElement('canvas').getContext('webgl2');
 if (!probe) {
-  fail(
-      'This browser cannot show the greeting: it needs WebGL 2, which is missing or switched off here. ' +
-      'A current Firefox, Chrome, Edge or Safari shows it.');
+  fail(word('noWebGl'));
   return;
 }
 const lose = probe.getExtension('WEBGL_lose_context');
 if (lose) lose.loseContext();
 
-// The tune: the runtime's synthesizer plays a MIDI file by playing its recording here.
-const audio = document.getElementById('tune');
+// The tune: the runtime's synthesizer plays a MIDI file by playing its recording here. The audio
+// element streams the recording from its URL, so it starts before the whole of it has come.
+const audio = $('tune');
 const recordings = new Map();
 const tune = {
   play(midi) {
     const url = recordings.get(midi);
     if (url === undefined) return false;
     if (fixed) return true;
-    if (!audio.src) {
+    if (audio.src !== new URL(url, location.href).href) {
       audio.preload = 'auto';
       audio.src = url;
     }
@@ -85,10 +144,70 @@ const tune = {
   playing() { return !audio.paused && !audio.ended; },
 };
 
+// The bytes loaded so far of all the page has asked for, shown while it loads.
+const loaded = {done: 0, total: 0, shown: true};
+function countBytes(done, total) {
+  loaded.done += done;
+  loaded.total += total;
+  if (!loaded.shown || loaded.total === 0) return;
+  bar.hidden = barText.hidden = false;
+  bar.max = loaded.total;
+  bar.value = Math.min(loaded.done, loaded.total);
+  const mb = (n) => (n / 1e6).toFixed(1);
+  barText.textContent = word('loadingBytes', mb(loaded.done), mb(loaded.total));
+}
+
+function base64Bytes(text) {
+  const binary = atob(text.replace(/\s+/g, ''));
+  const bytes = new Uint8Array(binary.length);
+  for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
+  return bytes;
+}
+
+// A file of the page: the copy the page carries, else fetched from the page's folder, read as it
+// comes so that the progress moves.
 async function fetchBytes(url) {
+  const carried = embedded.get(url);
+  if (carried) {
+    const bytes = base64Bytes(carried.textContent);
+    countBytes(bytes.length, bytes.length);
+    return bytes;
+  }
   const r = await fetch(url);
   if (!r.ok) throw new Error(url + ': ' + r.status + ' ' + r.statusText);
-  return new Uint8Array(await r.arrayBuffer());
+  const length = Number(r.headers.get('Content-Length')) || 0;
+  if (!r.body || length === 0) {
+    const bytes = new Uint8Array(await r.arrayBuffer());
+    countBytes(bytes.length, bytes.length);
+    return bytes;
+  }
+  countBytes(0, length);
+  const parts = [];
+  let size = 0;
+  for (const reader = r.body.getReader();;) {
+    const {done, value} = await reader.read();
+    if (done) break;
+    parts.push(value);
+    size += value.length;
+    countBytes(value.length, 0);
+  }
+  const bytes = new Uint8Array(size);
+  let at = 0;
+  for (const p of parts) {
+    bytes.set(p, at);
+    at += p.length;
+  }
+  return bytes;
+}
+// The URL the audio element plays a recording from: the page's own copy as a blob where it carries
+// one, made once.
+const carriedRecordings = new Map();
+function recordingUrl(url) {
+  const carried = embedded.get(url);
+  if (!carried) return url;
+  if (!carriedRecordings.has(url))
+    carriedRecordings.set(url, URL.createObjectURL(new Blob([base64Bytes(carried.textContent)], {type: 'audio/ogg'})));
+  return carriedRecordings.get(url);
 }
 function loadScript(src) {
   return new Promise((resolve, reject) => {
@@ -109,6 +228,11 @@ function canvasSize() {
   return [side(w), side(h)];
 }
 
+function writeFile(runtime, path, bytes) {
+  runtime.FS.mkdirTree(path.slice(0, path.lastIndexOf('/')));
+  runtime.FS.writeFile(path, bytes);
+}
+
 // The faces of the prepared text sizes, by size: {url, path in the runtime's file system, loaded}.
 const faces = new Map();
 
@@ -118,9 +242,7 @@ async function loadFaces(runtime, sizes) {
     const face = faces.get(px);
     if (!face) throw new Error('no face was prepared at ' + px + ' pixels');
     if (face.loaded) return;
-    const bytes = await fetchBytes(face.url);
-    runtime.FS.mkdirTree(face.path.slice(0, face.path.lastIndexOf('/')));
-    runtime.FS.writeFile(face.path, bytes);
+    writeFile(runtime, face.path, await fetchBytes(face.url));
     face.loaded = true;
   }));
 }
@@ -142,33 +264,138 @@ async function startAt(runtime, size, start) {
   return start();
 }
 
+// ---- the card a link carries ----
+
+let manifest = null;
+// The card now shown: {greeting?, credits?, tune?, ground?, tree?, lang?}, or null for the built-in one.
+let card = null;
+
+function choices(kind) {
+  return (manifest && manifest.choices && Array.isArray(manifest.choices[kind])) ? manifest.choices[kind] : [];
+}
+// The choice of `kind` a card asks for: the named one, else the built-in card's (the list's first);
+// null where the manifest offers none. An unknown name adds a note.
+function chosen(kind, wanted, notes) {
+  const list = choices(kind);
+  if (list.length === 0) {
+    if (wanted && notes) notes.push({code: 'unknown-choice', detail: kind});
+    return null;
+  }
+  const found = wanted ? list.find((c) => c.name === wanted) : null;
+  if (wanted && !found && notes) notes.push({code: 'unknown-choice', detail: kind});
+  return found || list[0];
+}
+function hasTexts(c) {
+  return !!c && (c.greeting !== undefined || c.credits !== undefined);
+}
+
+// The link in the page's fragment: the card and its notes.
+function readLink() {
+  if (location.hash === '#make' || !window.WGLink) return {card: null, notes: []};
+  const decoded = window.WGLink.decode(location.hash);
+  const notes = decoded.notes.slice();
+  const c = decoded.card;
+  if (c && manifest)
+    for (const kind of kKinds) {
+      const choice = c[kind] ? chosen(kind, c[kind], notes) : null;
+      if (c[kind] && (!choice || choice.name !== c[kind])) delete c[kind];
+    }
+  return {card: c, notes: notes};
+}
+
+// The chosen media's files, beyond the ones every choice shares.
+function choiceFiles(c) {
+  const files = [];
+  for (const kind of kKinds) {
+    const choice = chosen(kind, c ? c[kind] : undefined, null);
+    if (choice && Array.isArray(choice.files)) files.push(...choice.files);
+  }
+  return files;
+}
+
+// The recordings of the manifest's tunes, and the chosen tune's for its MIDI file.
+function setRecordings(c) {
+  if (recordings.size === 0)
+    for (const t of manifest.tunes || []) recordings.set(t.midi, fixed ? t.url : recordingUrl(t.url));
+  const t = chosen('tune', c ? c.tune : undefined, null);
+  if (!t || !t.recording) return;
+  for (const [, path] of t.files || [])
+    if (path.endsWith('.mid')) recordings.set(path, fixed ? t.recording : recordingUrl(t.recording));
+}
+
+// What the page shows for the card `c`: its texts for the runtime, its title and language.
+function applyTexts(runtime, c) {
+  if (hasTexts(c)) {
+    const lines = [c.greeting || '', ...(c.credits || [])];
+    writeFile(runtime, kLinkTexts, new TextEncoder().encode(lines.join('\n')));
+  } else if (runtime.FS.analyzePath(kLinkTexts).exists) {
+    runtime.FS.unlink(kLinkTexts);
+  }
+  document.title = c && c.greeting ? c.greeting : builtInTitle;
+  document.documentElement.lang = (c && c.lang) || (manifest && manifest.lang) || 'en';
+}
+
+// The files written into the runtime, by runtime path: the URL each came from.
+const written = new Map();
+async function writeFiles(runtime, files) {
+  const wanted = files.filter(([url, path]) => written.get(path) !== url);
+  const bytes = await Promise.all(wanted.map(([url]) => fetchBytes(url)));
+  wanted.forEach(([url, path], i) => {
+    writeFile(runtime, path, bytes[i]);
+    written.set(path, url);
+  });
+}
+
+// Puts the card `c` into the runtime: its chosen media and its texts.
+async function applyCard(runtime, c) {
+  await writeFiles(runtime, choiceFiles(c));
+  setRecordings(c);
+  applyTexts(runtime, c);
+  card = c;
+}
+
+async function loadRuntime() {
+  if (typeof WinterGreetingRuntime !== 'function') await loadScript('runtime.js');
+  const wasm = await fetchBytes('runtime.wasm');
+  const options = {tune: tune, text: window.WGText, wasmBinary: wasm};
+  return WinterGreetingRuntime(options);
+}
+
+// The manifest, the runtime and every file the card needs, all at once.
 async function load() {
-  const manifest = JSON.parse(new TextDecoder().decode(await fetchBytes('greeting/manifest.json')));
-  // The recording is held in memory: it plays, knows its length and seeks to its start whether or
-  // not the server answers range requests.
-  await Promise.all(manifest.tunes.map(async (t) => {
-    const url = fixed ? t.url : URL.createObjectURL(new Blob([await fetchBytes(t.url)], {type: 'audio/ogg'}));
-    recordings.set(t.midi, url);
-  }));
+  const runtimeLoaded = loadRuntime();
+  runtimeLoaded.catch(() => {});
+  manifest = JSON.parse(new TextDecoder().decode(await fetchBytes('greeting/manifest.json')));
+  const link = readLink();
+  showNotes(noteWords(link.notes));
   for (const [pixels, url, path] of manifest.faces) faces.set(pixels, {url: url, path: path, loaded: false});
-  const files = await Promise.all(manifest.files.map(async ([url, path]) => [path, await fetchBytes(url)]));
-  await loadScript('runtime.js');
-  const runtime = await WinterGreetingRuntime({tune: tune, text: window.WGText});
-  for (const [path, bytes] of files) {
-    runtime.FS.mkdirTree(path.slice(0, path.lastIndexOf('/')));
-    runtime.FS.writeFile(path, bytes);
-  }
-  // A link's texts: the runtime draws them with the browser's text stack (text.js).
-  const link = window.WGLink.decode(location.hash);
-  window.wgLinkNotes = link.notes;
-  if (link.card && (link.card.greeting !== undefined || link.card.credits)) {
-    runtime.FS.mkdirTree('/greeting');
-    runtime.FS.writeFile(
-        '/greeting/link.txt', [link.card.greeting || ''].concat(link.card.credits || []).join('\n'));
-  } else if (runtime.FS.analyzePath('/greeting/link.txt').exists) {
-    runtime.FS.unlink('/greeting/link.txt');
-  }
+  const files = [...manifest.files, ...choiceFiles(link.card)];
+  const fetched = Promise.all(files.map(([url]) => fetchBytes(url)));
+  const [runtime, bytes] = await Promise.all([runtimeLoaded, fetched]);
+  files.forEach(([url, path], i) => {
+    writeFile(runtime, path, bytes[i]);
+    written.set(path, url);
+  });
+  await applyCard(runtime, link.card);
   return runtime;
+}
+
+// The runtime's notes on the texts it was given (a line left out), in plain words.
+function runtimeNotes(runtime, g) {
+  if (typeof runtime._wg_notes !== 'function') return;
+  const text = runtime.UTF8ToString(runtime._wg_notes(g));
+  window.wgNotes = text;
+  const lines = text.split('\n').filter((l) => l);
+  showNotes([...new Set(lines.map((l) => (word(l) !== l ? word(l) : l)))]);
+}
+
+// Reduced motion asked for: the snow and the orbit move at a quarter of their speed.
+function applyMotion(runtime, g) {
+  if (typeof runtime._wg_set_motion !== 'function' || !window.matchMedia) return;
+  const reduce = window.matchMedia('(prefers-reduced-motion: reduce)');
+  // ?motion=S sets the share outright (the tests compare frames at a given share).
+  const asked = params.has('motion') ? Number(params.get('motion')) : NaN;
+  runtime._wg_set_motion(g, Number.isFinite(asked) ? asked : reduce.matches ? kReducedMotion : 1);
 }
 
 function runFixed(runtime, g) {
@@ -196,51 +423,128 @@ function runFixed(runtime, g) {
   batch();
 }
 
+// The playing greeting: waiting, running, paused, ended or failed. Pausing stops the frames and the
+// tune together; playing on moves the scene's clock by the pause, so both go on from where they were.
 function runLive(runtime, g) {
   let state = 'waiting';
-  let sceneStart = -1;
+  let sceneStart = -1, pausedAt = 0, sceneMs = 0;
+  let hiddenPaused = false, lost = false, lostTimer = 0;
   const error = () => runtime.UTF8ToString(runtime._wg_error(g));
+
+  let controlsTimer = 0;
+  function showControls() {
+    if (state !== 'running' && state !== 'paused') return;
+    controls.hidden = false;
+    clearTimeout(controlsTimer);
+    if (state === 'running') controlsTimer = setTimeout(() => { controls.hidden = true; }, kControlsMs);
+  }
+  function showButtons() {
+    pauseButton.setAttribute('aria-pressed', String(state === 'paused'));
+    pauseButton.textContent = state === 'paused' ? '▶' : '❚❚';
+    muteButton.setAttribute('aria-pressed', String(audio.muted));
+    muteButton.textContent = audio.muted ? '♪̸' : '♪';
+  }
+  function offer(label) {
+    open.textContent = word(label);
+    say('');
+    open.hidden = false;
+    makeButton.hidden = false;
+    controls.hidden = true;
+    open.focus();
+  }
+  function stopWith(text) {
+    state = 'failed';
+    audio.pause();
+    fail(text);
+  }
+
+  // One chain of animation frames at a time, however often the greeting pauses and plays on.
+  let looping = false;
+  function loop() {
+    if (looping) return;
+    looping = true;
+    requestAnimationFrame(frame);
+  }
   function frame(t) {
+    looping = false;
     if (state !== 'running') return;
     if (reframing) {
-      requestAnimationFrame(frame);
+      loop();
       return;
     }
     // The first frame after the start comes one frame after the first one, as on the desktop.
     if (sceneStart < 0) sceneStart = t - kStep;
-    const r = runtime._wg_frame(g, t - sceneStart, 1);
+    sceneMs = t - sceneStart;
+    const r = runtime._wg_frame(g, sceneMs, 1);
     if (r === 1) {
-      requestAnimationFrame(frame);
+      loop();
+      return;
+    }
+    // A frame drawn after the context was lost and before the page heard of it fails for that alone.
+    const context = canvas.getContext('webgl2');
+    if (r < 0 && context && context.isContextLost()) {
+      lost = true;
+      pause();
       return;
     }
     audio.pause();
     if (r < 0) {
-      state = 'failed';
-      fail('The greeting stopped: ' + error());
+      stopWith(word('stopped', error()));
       return;
     }
     // Escape was held: the tune has stopped, the picture stays.
     state = 'ended';
-    open.textContent = '↻ Watch again';
-    say('');
-    open.hidden = false;
-    open.focus();
+    offer('again');
   }
-  function start() {
-    if (state === 'running' || state === 'failed') return;
-    if (state === 'ended' && runtime._wg_restart(g) !== 1) {
-      state = 'failed';
-      fail('The greeting could not start again: ' + error());
-      return;
-    }
+  function play() {
     state = 'running';
     overlay.hidden = true;
-    audio.currentTime = 0;
     // A browser that refuses to play leaves the scene silent rather than stopped.
     audio.play().catch(() => {});
-    sceneStart = -1;
-    requestAnimationFrame(frame);
+    loop();
+    showButtons();
+    showControls();
   }
+  function start() {
+    if (state !== 'waiting' && state !== 'ended') return;
+    if (state === 'ended' && runtime._wg_restart(g) !== 1) {
+      stopWith(word('notAgain', error()));
+      return;
+    }
+    if (state === 'ended') applyMotion(runtime, g);
+    audio.currentTime = 0;
+    sceneStart = -1;
+    play();
+  }
+  function pause() {
+    if (state !== 'running') return;
+    state = 'paused';
+    pausedAt = performance.now();
+    audio.pause();
+    showButtons();
+    showControls();
+  }
+  function resume() {
+    if (state !== 'paused' || lost) return;
+    if (sceneStart >= 0) sceneStart += performance.now() - pausedAt;
+    play();
+  }
+  // From the start again with what the runtime's files now hold; a running greeting keeps running.
+  function restart() {
+    // Without a context there is nothing to start: the restored context's new greeting takes the files.
+    if (state === 'failed' || reframing || lost) return;
+    if (runtime._wg_restart(g) !== 1) {
+      stopWith(word('notAgain', error()));
+      return;
+    }
+    applyMotion(runtime, g);
+    runtimeNotes(runtime, g);
+    sceneStart = -1;
+    audio.currentTime = 0;
+    if (state === 'running') audio.play().catch(() => {});
+    if (state === 'ended') state = 'waiting';
+  }
+
   // The window's new shape, once it has stood still: the greeting starts again at it. No frame is
   // drawn while the faces come (a failed first start leaves no greeting to draw).
   let settle = 0, reframing = false;
@@ -257,30 +561,168 @@ function runLive(runtime, g) {
     }
     reframing = false;
     if (!started) {
-      state = 'failed';
-      audio.pause();
-      fail('The greeting could not take the window\'s new shape: ' + why);
+      stopWith(word('newShape', why));
       return;
     }
-    if (state === 'running') {
-      sceneStart = -1;
-      audio.currentTime = 0;
-    }
+    applyMotion(runtime, g);
+    sceneStart = -1;
+    audio.currentTime = 0;
+    if (state === 'running') audio.play().catch(() => {});
   }
   window.addEventListener('resize', () => {
     clearTimeout(settle);
     settle = setTimeout(reframe, kSettleMs);
   });
+
+  function toggleFullScreen() {
+    const root = document.documentElement;
+    if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+    else if (root.requestFullscreen) root.requestFullscreen().catch(() => {});
+    else if (root.webkitRequestFullscreen) root.webkitRequestFullscreen();
+  }
+  function toggleMute() {
+    audio.muted = !audio.muted;
+    showButtons();
+  }
+  function togglePause() {
+    if (state === 'running') pause();
+    else resume();
+  }
+  const root = document.documentElement;
+  fullButton.hidden = !(root.requestFullscreen || root.webkitRequestFullscreen);
+  pauseButton.addEventListener('click', togglePause);
+  muteButton.addEventListener('click', toggleMute);
+  fullButton.addEventListener('click', toggleFullScreen);
   open.addEventListener('click', start);
+  for (const type of ['pointermove', 'pointerdown', 'touchstart']) document.addEventListener(type, showControls);
   document.addEventListener('keydown', (e) => {
-    if (state !== 'running' && (e.key === 'Enter' || e.key === ' ')) {
+    // The maker's fields and the page's buttons keep their keys.
+    if (e.target.closest && e.target.closest('#maker')) return;
+    const onButton = e.target.tagName === 'BUTTON';
+    if (state === 'waiting' || state === 'ended') {
+      if ((e.key === 'Enter' || e.key === ' ') && (!onButton || e.target === open)) {
+        e.preventDefault();
+        start();
+      }
+      return;
+    }
+    if (state !== 'running' && state !== 'paused') return;
+    showControls();
+    const key = e.key.toLowerCase();
+    if ((key === ' ' && !onButton) || key === 'k') {
       e.preventDefault();
-      start();
+      togglePause();
+    } else if (key === 'm') {
+      toggleMute();
+    } else if (key === 'f') {
+      toggleFullScreen();
     }
   });
+  // A hidden tab pauses both, and plays both on when shown again if it was playing.
+  document.addEventListener('visibilitychange', () => {
+    if (document.hidden) {
+      if (state === 'running') {
+        pause();
+        hiddenPaused = true;
+      }
+    } else if (hiddenPaused) {
+      hiddenPaused = false;
+      resume();
+    }
+  });
+  if (window.matchMedia)
+    window.matchMedia('(prefers-reduced-motion: reduce)').addEventListener('change', () => applyMotion(runtime, g));
+
+  // The browser took the graphics away: the greeting waits for them, and starts again when they
+  // come back; if they do not, the reader is told why and offered a reload.
+  canvas.addEventListener('webglcontextlost', (e) => {
+    e.preventDefault();
+    lost = true;
+    pause();
+    clearTimeout(lostTimer);
+    lostTimer = setTimeout(() => {
+      say(word('contextLost'));
+      open.hidden = makeButton.hidden = true;
+      controls.hidden = true;
+      reloadButton.hidden = false;
+    }, kLostMs);
+  });
+  canvas.addEventListener('webglcontextrestored', () => {
+    clearTimeout(lostTimer);
+    lost = false;
+    reloadButton.hidden = true;
+    if (state === 'failed') return;
+    // The greeting's GL objects went with the lost context: a new greeting is made on the restored one.
+    runtime._wg_destroy(g);
+    // Deleting the old objects on the new context may leave errors the new greeting would take as its own.
+    const context = canvas.getContext('webgl2');
+    for (let i = 0; i < 16 && context.getError() !== context.NO_ERROR; ++i) {}
+    g = runtime._wg_create(0);
+    if (!g) {
+      stopWith(word('noContext'));
+      return;
+    }
+    if (error()) {
+      stopWith(word('notAgain', error()));
+      return;
+    }
+    applyMotion(runtime, g);
+    if (state === 'paused') {
+      audio.currentTime = 0;
+      sceneStart = -1;
+      play();
+    } else {
+      state = 'waiting';
+      offer('open');
+    }
+  });
+
+  // The maker, over the canvas: its preview plays the greeting with the texts and media being made.
+  let maker = null;
+  async function preview(c) {
+    try {
+      await applyCard(runtime, c);
+      restart();
+    } catch (e) {
+      showNotes([word('notLoaded', e.message)]);
+    }
+  }
+  function openMaker() {
+    if (!maker)
+      maker = window.WGMaker({
+        word: word,
+        choices: choices,
+        preview: preview,
+        card: () => card,
+        closed: () => {
+          if (location.hash === '#make') history.replaceState(null, '', location.pathname + location.search);
+        },
+      });
+    maker.open();
+    if (state === 'waiting' || state === 'ended') start();
+  }
+  makeButton.addEventListener('click', openMaker);
+  // A new link in the fragment: the greeting starts again with its card.
+  window.addEventListener('hashchange', async () => {
+    if (location.hash === '#make') {
+      openMaker();
+      return;
+    }
+    const link = readLink();
+    showNotes(noteWords(link.notes));
+    await preview(link.card);
+  });
+
   say('');
+  bar.hidden = barText.hidden = true;
+  loaded.shown = false;
   open.hidden = false;
+  makeButton.hidden = false;
   open.focus();
+  if (location.hash === '#make') openMaker();
+  window.wgPage.state = () => state;
+  window.wgPage.framesDrawn = () => runtime._wg_frames_drawn(g);
+  window.wgPage.sceneMs = () => sceneMs;
 }
 
 load().then(
@@ -293,31 +735,30 @@ load().then(
           return g !== 0 && !runtime.UTF8ToString(runtime._wg_error(g));
         });
       } catch (e) {
-        fail('The greeting could not be loaded (' + e.message + ').');
+        fail(word('notLoaded', e.message));
         return;
       }
       if (!g) {
-        fail('This browser cannot show the greeting: it gives the page no WebGL 2.');
+        fail(word('noContext'));
         return;
       }
       if (!started) {
-        fail('The greeting could not start: ' + runtime.UTF8ToString(runtime._wg_error(g)));
+        fail(word('notStarted', runtime.UTF8ToString(runtime._wg_error(g))));
         return;
       }
-      // What the runtime left out of a link's texts, one note a line.
-      window.wgNotes = runtime.UTF8ToString(runtime._wg_notes(g));
-      // Reduced motion (or ?motion=S): the orbit and the snow slower, the text and the tune as they are.
-      const reduced = matchMedia('(prefers-reduced-motion: reduce)').matches;
-      const motion = params.has('motion') ? Number(params.get('motion')) : reduced ? 0.25 : 1;
-      if (motion !== 1) runtime._wg_set_motion(g, motion);
+      applyMotion(runtime, g);
+      runtimeNotes(runtime, g);
+      // For a look from outside (the browser tests): the frames drawn and a file the runtime reads.
+      window.wgPage = {
+        framesDrawn: () => runtime._wg_frames_drawn(g),
+        file: (path) => runtime.FS.analyzePath(path).exists ? runtime.FS.readFile(path, {encoding: 'utf8'}) : null,
+      };
       if (fixed)
         runFixed(runtime, g);
       else
         runLive(runtime, g);
     },
     (e) => {
-      fail(
-          'The greeting could not be loaded (' + e.message + '). Open the page through a web server, ' +
-          'for example: python3 -m http.server, in its folder.');
+      fail(word('notLoaded', e.message));
     });
 })();
