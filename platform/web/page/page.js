@@ -151,7 +151,9 @@ async function load() {
     recordings.set(t.midi, url);
   }));
   for (const [pixels, url, path] of manifest.faces) faces.set(pixels, {url: url, path: path, loaded: false});
-  const files = await Promise.all(manifest.files.map(async ([url, path]) => [path, await fetchBytes(url)]));
+  // The card's own choice of each kind (the first) beside the shared files.
+  const chosen = ['tune', 'ground', 'tree'].flatMap((kind) => manifest.choices[kind][0].files);
+  const files = await Promise.all([...manifest.files, ...chosen].map(async ([url, path]) => [path, await fetchBytes(url)]));
   await loadScript('runtime.js');
   const runtime = await WinterGreetingRuntime({tune: tune});
   for (const [path, bytes] of files) {
