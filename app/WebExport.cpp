@@ -94,6 +94,20 @@ void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   writeFile(path, bytes.data(), bytes.size());
 }
 
+// The path below the folder a URL of urlOf names: its percent-escapes decoded.
+std::string relativeOf(const std::string& url) {
+  std::string out;
+  for (std::size_t i = 0; i < url.size(); ++i) {
+    if (url[i] == '%' && i + 2 < url.size()) {
+      out += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += url[i];
+    }
+  }
+  return out;
+}
+
 std::string readText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -244,8 +258,7 @@ void checkPlace(const std::string& given, const fs::path& target, bool folder) {
           "cannot export into " + given +
           ": the folder is not empty and holds no earlier export of the greeting. Name a new "
           "or empty folder, or an earlier export (it is then replaced whole)");
-    if (!folder &&
-        readText(target).find(jsonString(kFormat).substr(1, std::strlen(kFormat))) == std::string::npos)
+    if (!folder && readText(target).find(kFormat) == std::string::npos)
       throw std::runtime_error("cannot export to " + given +
                                ": the file is not an earlier export of the greeting. Name a new file, or an "
                                "earlier single-file export (it is then replaced)");
@@ -390,22 +403,21 @@ void addPreviews(Page& page, const Card& card, const std::string& appPath, std::
 
 // The page's <head>: the tags previews read, and the icons. Relative URLs unless the page's address
 // is known, which previews need absolute.
-std::string headOf(const Card& card, const std::string& pageUrl, bool inline_, const fs::path& out) {
+std::string headOf(const Card& card, const std::string& pageUrl, bool oneFile, const fs::path& out) {
   PageHead head;
   head.title = card.greeting.text.empty() ? kPlainTitle : card.greeting.text;
   head.description = kDescription;
-  const std::string base = pageUrl.empty() ? "" : pageUrl.substr(0, pageUrl.find_last_of('/') + 1);
   head.pageUrl = pageUrl;
   const auto dataUrl = [&](const char* file, const char* type) {
     const std::string bytes = readText(out / file);
     return std::string("data:") + type + ";base64," +
            Base64(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   };
-  // One file has no image beside it to show: a preview needs the page's address and the folder's
-  // image there.
-  head.image = inline_ ? (pageUrl.empty() ? "" : base + kPreviewFile) : base + kPreviewFile;
-  head.favicon = inline_ ? dataUrl(kFaviconFile, "image/png") : kFaviconFile;
-  head.touchIcon = inline_ ? dataUrl(kTouchIconFile, "image/png") : kTouchIconFile;
+  // One file has no image beside it to show, and a data: URL is no image previews fetch: it goes
+  // without (a small card).
+  if (!oneFile) head.image = UrlBeside(pageUrl, kPreviewFile);
+  head.favicon = oneFile ? dataUrl(kFaviconFile, "image/png") : kFaviconFile;
+  head.touchIcon = oneFile ? dataUrl(kTouchIconFile, "image/png") : kTouchIconFile;
   return HeadTags(head);
 }
 
@@ -480,7 +492,7 @@ void writeSingleFile(const Page& page, const Card& card, const std::string& page
   parts.indexHtml = indexOf(readText(fs::path(runtimeDir) / "index.html"), card, page.manifest.lang,
                             headOf(card, pageUrl, true, page.out));
   parts.read = [&](const std::string& url) {
-    const fs::path path = page.out / url;
+    const fs::path path = page.out / relativeOf(url);
     if (!fs::is_regular_file(path))
       throw std::runtime_error("the page names a file it does not have: " + url);
     const std::string text = readText(path);

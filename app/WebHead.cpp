@@ -38,6 +38,13 @@ std::string GreetingLanguage(const std::string& utf8) {
   return cyrillic >= latin ? "ru" : "en";
 }
 
+std::string UrlBeside(const std::string& pageUrl, const std::string& file) {
+  if (pageUrl.empty()) return file;
+  const std::size_t host = pageUrl.find("://"), folderEnd = pageUrl.find_last_of('/');
+  if (host == std::string::npos || folderEnd < host + 3) return pageUrl + "/" + file;
+  return pageUrl.substr(0, folderEnd + 1) + file;
+}
+
 std::string HtmlEscape(const std::string& text) {
   std::string out;
   for (const char c : text) {

@@ -23,6 +23,10 @@ std::string GreetingLanguage(const std::string& utf8);
 // Text made safe inside an HTML element or a quoted attribute: & < > " ' as character references.
 std::string HtmlEscape(const std::string& text);
 
+// The address of `file` in the folder of the page published at `pageUrl` (its last '/' ends the
+// folder; an address naming only a host is its root); `file` itself, relative, when `pageUrl` is empty.
+std::string UrlBeside(const std::string& pageUrl, const std::string& file);
+
 struct PageHead {
   std::string title;               // og:title: the greeting, or a plain description without one
   std::string description;         // description and og:description

@@ -25,6 +25,15 @@ TEST(HtmlEscape, EscapesWhatEndsAnElementOrAQuotedAttribute) {
   EXPECT_EQ(app::HtmlEscape("С Новым годом"), "С Новым годом");
 }
 
+TEST(UrlBeside, IsTheFileInThePagesFolder) {
+  EXPECT_EQ(app::UrlBeside("", "preview.jpg"), "preview.jpg");
+  EXPECT_EQ(app::UrlBeside("https://example.org/cards/", "preview.jpg"),
+            "https://example.org/cards/preview.jpg");
+  EXPECT_EQ(app::UrlBeside("https://example.org/cards/index.html", "preview.jpg"),
+            "https://example.org/cards/preview.jpg");
+  EXPECT_EQ(app::UrlBeside("https://example.org", "preview.jpg"), "https://example.org/preview.jpg");
+}
+
 TEST(HeadTags, CarryEveryPreviewTagWithItsValueEscaped) {
   app::PageHead head{"<b>\"Hi\"</b>",
                      "a & b",

@@ -212,13 +212,14 @@ TEST(WebExport, OneHtmlFileHoldsThePageWithItsScriptsAllowedByHash) {
            "<title>&lt;script&gt;&quot;Hi&quot; &amp; &#39;yo&#39; — A New Year greeting</title>",
            R"(<meta property="og:title" content="&lt;script&gt;&quot;Hi&quot; &amp; &#39;yo&#39;">)",
            R"(<meta property="og:url" content="https://example.org/cards/">)",
-           R"(<meta property="og:image" content="https://example.org/cards/preview.jpg">)",
+           R"(<meta name="twitter:card" content="summary">)",
            R"(<html lang="en">)",
            R"(<link rel="icon" type="image/png" sizes="32x32" href="data:image/png;base64,)",
            R"(<script type="application/octet-stream" data-url="runtime.wasm">)",
            R"(<script type="application/octet-stream" data-url="greeting/manifest.json">)",
        })
     EXPECT_NE(html.find(tag), std::string::npos) << tag;
+  EXPECT_EQ(html.find("og:image"), std::string::npos) << "no image lies beside one file";
   // Nothing loaded from beside it.
   EXPECT_EQ(html.find("<script src="), std::string::npos);
   EXPECT_EQ(html.find("rel=\"stylesheet\""), std::string::npos);
@@ -308,8 +309,8 @@ TEST(WebExport, TheTuneIsOpusThatDecodesAndLastsAsLongAsTheTuneAndItsReverb) {
   EXPECT_NEAR(manifest["tunes"][0]["seconds"].num(), a.seconds, 0.05);
   // At 112 kbit/s the encoder's variable rate averages about 137 kbit/s for this music; at 128 it
   // came to 153.
-  const double kbits = static_cast<double>(fs::file_size(page / "greeting/choices/tune/forest/main.ogg")) * 8 /
-                       a.seconds / 1000;
+  const double kbits = static_cast<double>(fs::file_size(page / "greeting/choices/tune/forest/main.ogg")) *
+                       8 / a.seconds / 1000;
   EXPECT_GT(kbits, 100);
   EXPECT_LT(kbits, 148);
   std::printf("tune %.1f s, recording %.2f s, RMS %.3f\n", tune.lengthSeconds, a.seconds, a.rms);
