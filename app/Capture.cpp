@@ -211,6 +211,22 @@ std::int64_t PosterFrame(double seconds, int fps) {
   return std::min<std::int64_t>(total - 1, std::llround(kPosterSeconds * fps));
 }
 
+std::vector<std::uint8_t> RenderPosterStill(const Card& card, const std::string& appPath, int width,
+                                            int height) {
+  const Options defaults;
+  const std::int64_t poster = PosterFrame(defaults.seconds, defaults.fps);
+  platform::VirtualPerformanceCounter counter(static_cast<std::int64_t>(defaults.fps) * kCountsPerFrame);
+  gl::GlDirect3D8 direct3d(/*headless=*/true);
+  Platform p{
+      nullptr, &counter, &direct3d, appPath, audio::OutputMode::Offline, render::FrameFor(width, height)};
+  Form1 form(p, card);
+  form.Startup();
+  form.D3D.D3DDevice->onPresent = [&counter] { counter.Advance(kCountsPerFrame); };
+  form.MainLoop(poster + 1);
+  d3d::DWORD w = 0, h = 0;
+  return form.D3D.D3DDevice->GetBackend().readBack(w, h);
+}
+
 void RunCapture(const Options& o, const Card& card, const std::string& appPath) {
   CheckCaptureTarget(o);
   const std::int64_t poster = o.poster.empty() ? -1 : PosterFrame(o.seconds, o.fps);

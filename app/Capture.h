@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/Card.h"
 #include "app/Options.h"
@@ -23,6 +24,11 @@ void CheckCaptureTarget(const Options& o);
 constexpr double kPosterSeconds = 3.0;
 // Its index (from 0) among the frames of a recording of `seconds` at `fps`.
 std::int64_t PosterFrame(double seconds, int fps);
+
+// The still a --poster of the default 30 s at 30 fps shows, drawn headless at `width` x `height` (a
+// frame size --size takes): RGBA, top row first. The page's preview and icons are made from it.
+std::vector<std::uint8_t> RenderPosterStill(const Card& card, const std::string& appPath, int width,
+                                            int height);
 
 // Renders round(seconds x fps) frames, each 1000/fps ms of virtual time, and writes them. The video
 // and each frame are written whole or not at all (platform::AtomicOutput): a failure or an interrupt

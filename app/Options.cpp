@@ -145,7 +145,8 @@ Options ParseOptions(int argc, char** argv) {
       if (o.framesDir.empty()) throw std::invalid_argument("--frames-dir needs a folder name");
     } else if (a == "--export-web") {
       o.exportWeb = value(a);
-      if (o.exportWeb.empty()) throw std::invalid_argument("--export-web needs a folder name");
+      if (o.exportWeb.empty())
+        throw std::invalid_argument("--export-web needs a folder or an .html file name");
     } else if (a == "--seconds") {
       const std::string v = value(a);
       char* end = nullptr;
@@ -278,7 +279,8 @@ std::string UsageText(const std::string& program) {
          "                        previews; with --record or --frames-dir, or on its own\n"
          "  --fill                live: draw the scene at the screen's shape instead of 4:3 with bars\n"
          "  --export-web DIR      write the greeting as a web page into DIR (a new or empty folder,\n"
-         "                        or an earlier export, which is replaced whole)\n"
+         "                        or an earlier export, which is replaced whole); a name ending in\n"
+         "                        .html writes the page as one self-contained file instead\n"
          "  --mute                run the scene without opening an audio device (no sound card)\n"
          "  --help                show this text\n"
          "\n"

@@ -13,6 +13,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "app/Bundles.h"
+#include "app/Capture.h"
+#include "app/WebHead.h"
+#include "app/WebSingleFile.h"
 #include "music/modMusic.h"
 #include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
@@ -73,21 +77,6 @@ std::string urlOf(const std::string& relative) {
   return out;
 }
 
-std::string htmlText(const std::string& s) {
-  std::string out;
-  for (const char c : s) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else
-      out += c;
-  }
-  return out;
-}
-
 void writeFile(const fs::path& path, const void* data, std::size_t size) {
   fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary);
@@ -106,6 +95,20 @@ void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   writeFile(path, bytes.data(), bytes.size());
 }
 
+// The path below the folder a URL of urlOf names: its percent-escapes decoded.
+std::string relativeOf(const std::string& url) {
+  std::string out;
+  for (std::size_t i = 0; i < url.size(); ++i) {
+    if (url[i] == '%' && i + 2 < url.size()) {
+      out += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += url[i];
+    }
+  }
+  return out;
+}
+
 std::string readText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -117,29 +120,68 @@ bool isEarlierExport(const fs::path& dir) {
   return readText(dir / kWebManifest).find(jsonString(kFormat)) != std::string::npos;
 }
 
+using FileList = std::vector<std::pair<std::string, std::string>>;  // URL, path in the runtime's file system
+
+std::string filesJson(const FileList& files, const std::string& indent) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < files.size(); ++i)
+    out += "\n" + indent + "  [" + jsonString(files[i].first) + ", " + jsonString(files[i].second) + "]" +
+           (i + 1 < files.size() ? "," : "");
+  return out + (files.empty() ? "]" : "\n" + indent + "]");
+}
+
+std::string secondsJson(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+// One medium a link may choose: the files the page fetches for it, and for a tune its recording.
+struct Choice {
+  std::string name, label;
+  FileList files;
+  std::string recording;  // a tune's Ogg Opus
+  double seconds = 0;     // and its length
+};
+
 struct Manifest {
-  std::vector<std::pair<std::string, std::string>> files;  // URL, path in the runtime's file system
+  FileList files;  // what every choice shares
   struct Face {
     int pixels;
     std::string url, path;
   };
   std::vector<Face> faces;
-  std::string tuneMidi, tuneUrl;
-  double tuneSeconds = 0;
+  std::vector<Choice> tunes, grounds, trees;  // the exported card's own first
+  std::string lang, preview;
+
+  static std::string choicesJson(const std::vector<Choice>& kind) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < kind.size(); ++i) {
+      const Choice& c = kind[i];
+      out += "\n      {\"name\": " + jsonString(c.name) + ", \"label\": " + jsonString(c.label) +
+             ", \"files\": " + filesJson(c.files, "       ");
+      if (!c.recording.empty())
+        out += ", \"recording\": " + jsonString(c.recording) + ", \"seconds\": " + secondsJson(c.seconds);
+      out += std::string("}") + (i + 1 < kind.size() ? "," : "");
+    }
+    return out + "\n    ]";
+  }
+
   std::string text(const std::string& title) const {
     std::string out = "{\n  \"format\": " + jsonString(kFormat) + ",\n  \"title\": " + jsonString(title) +
-                      ",\n  \"files\": [\n";
-    for (std::size_t i = 0; i < files.size(); ++i)
-      out += "    [" + jsonString(files[i].first) + ", " + jsonString(files[i].second) + "]" +
-             (i + 1 < files.size() ? ",\n" : "\n");
-    out += "  ],\n  \"faces\": [\n";
+                      ",\n  \"lang\": " + jsonString(lang) + ",\n  \"preview\": " + jsonString(preview) +
+                      ",\n  \"files\": " + filesJson(files, "  ") + ",\n  \"faces\": [\n";
     for (std::size_t i = 0; i < faces.size(); ++i)
       out += "    [" + std::to_string(faces[i].pixels) + ", " + jsonString(faces[i].url) + ", " +
              jsonString(faces[i].path) + "]" + (i + 1 < faces.size() ? ",\n" : "\n");
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", tuneSeconds);
-    out += "  ],\n  \"tunes\": [{\"midi\": " + jsonString(tuneMidi) + ", \"url\": " + jsonString(tuneUrl) +
-           ", \"seconds\": " + seconds + "}]\n}\n";
+    // The exported card's own tune, as the page has always played it.
+    const Choice& tune = tunes.front();
+    out += "  ],\n  \"tunes\": [{\"midi\": " + jsonString(tune.files.front().second) +
+           ", \"url\": " + jsonString(tune.recording) + ", \"seconds\": " + secondsJson(tune.seconds) +
+           "}],\n";
+    out += "  \"choices\": {\n    \"tune\": " + choicesJson(tunes) +
+           ",\n    \"ground\": " + choicesJson(grounds) + ",\n    \"tree\": " + choicesJson(trees) +
+           "\n  }\n}\n";
     return out;
   }
 };
@@ -171,16 +213,27 @@ std::vector<std::uint8_t> texels(const std::string& path) {
 struct Page {
   fs::path out;
   Manifest manifest;
-  // A file the runtime loads: written at `relative` below the folder, and listed with the path the
-  // runtime's file system gives it.
+  // A file the runtime loads: written at `relative` below the folder, and listed in `list` with the
+  // path the runtime's file system gives it.
   template <typename Bytes>
-  void add(const std::string& relative, const std::string& runtimePath, const Bytes& bytes) {
+  void add(FileList& list, const std::string& relative, const std::string& runtimePath, const Bytes& bytes) {
     writeFile(out / relative, bytes);
-    manifest.files.emplace_back(urlOf(relative), runtimePath);
+    list.emplace_back(urlOf(relative), runtimePath);
   }
 };
 
 const std::string kApp = kRuntimeAppFolder;
+// The tune's Opus bit rate: the lowest at which the coding noise of this music lies at least 15 dB
+// under it in every band up to 15.5 kHz (bench/opus_quality_bench.cpp; the table is in the README).
+constexpr int kTuneBitRate = 112000;
+constexpr const char* kPreviewFile = "preview.jpg";
+constexpr const char* kFaviconFile = "icon-32.png";
+constexpr const char* kTouchIconFile = "apple-touch-icon.png";
+constexpr const char* kPlainTitle = "A New Year greeting";
+constexpr const char* kDescription =
+    "A New Year greeting: a live 3D winter scene with its tune. Open it to play.";
+// What one file may come to: what messengers and mail carry.
+constexpr std::uintmax_t kSingleFileMaxBytes = 8u * 1000 * 1000;
 
 void requireRuntime(const std::string& runtimeDir) {
   for (const char* f : kRuntimeFiles)
@@ -190,6 +243,34 @@ void requireRuntime(const std::string& runtimeDir) {
                                "(scripts/install-deps.sh --web); then build again");
 }
 
+// Refuses a symbolic link, and an existing entry that is not what `isExport` allows replacing; creates
+// the parent folder, which must take new entries.
+void checkPlace(const std::string& given, const fs::path& target, bool folder) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(target, ec);
+  if (fs::is_symlink(status)) throw std::runtime_error(given + " is a symbolic link: name the target itself");
+  if (fs::exists(status)) {
+    if (folder && !fs::is_directory(status))
+      throw std::runtime_error("cannot export into " + given + ": it is a file");
+    if (!folder && !fs::is_regular_file(status))
+      throw std::runtime_error("cannot export to " + given + ": it is a folder");
+    if (folder && !fs::is_empty(target, ec) && !isEarlierExport(target))
+      throw std::runtime_error(
+          "cannot export into " + given +
+          ": the folder is not empty and holds no earlier export of the greeting. Name a new "
+          "or empty folder, or an earlier export (it is then replaced whole)");
+    if (!folder && readText(target).find(kFormat) == std::string::npos)
+      throw std::runtime_error("cannot export to " + given +
+                               ": the file is not an earlier export of the greeting. Name a new file, or an "
+                               "earlier single-file export (it is then replaced)");
+  }
+  const fs::path parent = target.parent_path();
+  fs::create_directories(parent, ec);
+  if (ec) throw std::runtime_error("cannot create the folder " + parent.string() + ": " + ec.message());
+  if (access(parent.c_str(), W_OK) != 0)
+    throw std::runtime_error("cannot write into " + parent.string() + ": " + std::strerror(errno));
+}
+
 // The folder `dir` names, absolute. It must be new, empty or an earlier export, and its parent is
 // created and must take new entries.
 fs::path checkTarget(const std::string& dir) {
@@ -197,58 +278,69 @@ fs::path checkTarget(const std::string& dir) {
   const fs::path folder = target.filename().empty() ? target.parent_path() : target;
   if (folder.filename().empty())
     throw std::runtime_error("--export-web needs a folder to write into, not " + dir);
-  std::error_code ec;
-  const fs::file_status status = fs::symlink_status(folder, ec);
-  if (fs::is_symlink(status)) throw std::runtime_error(dir + " is a symbolic link: name the folder itself");
-  if (fs::exists(status)) {
-    if (!fs::is_directory(status)) throw std::runtime_error("cannot export into " + dir + ": it is a file");
-    if (!fs::is_empty(folder, ec) && !isEarlierExport(folder))
-      throw std::runtime_error(
-          "cannot export into " + dir +
-          ": the folder is not empty and holds no earlier export of the greeting. Name a new "
-          "or empty folder, or an earlier export (it is then replaced whole)");
-  }
-  const fs::path parent = folder.parent_path();
-  fs::create_directories(parent, ec);
-  if (ec) throw std::runtime_error("cannot create the folder " + parent.string() + ": " + ec.message());
-  if (access(parent.c_str(), W_OK) != 0)
-    throw std::runtime_error("cannot write into " + parent.string() + ": " + std::strerror(errno));
+  checkPlace(dir, folder, true);
   return folder;
 }
 
-void addTextures(Page& page, const Card& card) {
-  page.add("greeting/tex/snow.jpg.texels", kApp + "/tex/snow.jpg", texels(card.ground));
-  page.add("greeting/tex/snow.png.texels", kApp + "/tex/snow.png", texels(card.flake));
+// The exported card's own medium first: the choice that names the same file, or else a choice of its
+// own named "card" (or "card-2", ... where a bundle took the name).
+std::vector<MediaChoice> cardFirst(std::vector<MediaChoice> kind, const std::string& path,
+                                   const std::string& label) {
+  std::error_code ec;
+  const auto same = std::find_if(kind.begin(), kind.end(),
+                                 [&](const MediaChoice& c) { return fs::equivalent(c.path, path, ec); });
+  if (same != kind.end()) {
+    std::rotate(kind.begin(), same, same + 1);
+    return kind;
+  }
+  std::string name = "card";
+  for (int n = 2; FindChoice(kind, name); ++n) name = "card-" + std::to_string(n);
+  kind.insert(kind.begin(), {name, label, path});
+  return kind;
+}
+
+std::string choiceFolder(const char* kind, const MediaChoice& c) {
+  return std::string("greeting/choices/") + kind + "/" + c.name + "/";
+}
+
+// Each ground as the texture the runtime reads at the built-in path.
+void addGrounds(Page& page, const std::vector<MediaChoice>& grounds) {
+  for (const MediaChoice& g : grounds) {
+    Choice& c = page.manifest.grounds.emplace_back(Choice{g.name, g.label, {}, {}, 0});
+    page.add(c.files, choiceFolder("ground", g) + "snow.jpg.texels", kApp + "/tex/snow.jpg", texels(g.path));
+  }
 }
 
 // As on the desktop, a model that cannot be read leaves the scene without the tree, and a texture
 // that cannot be read leaves its subset untextured. The textures lie beside the model.
-void addTree(Page& page, const Card& card, std::ostream& progress) {
+void addTree(Page& page, const MediaChoice& tree, std::ostream& progress) {
+  Choice& c = page.manifest.trees.emplace_back(Choice{tree.name, tree.label, {}, {}, 0});
+  const std::string out = choiceFolder("tree", tree);
   try {
-    const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", card.model);
+    const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", tree.path);
     const d3dx::XModel model = d3dx::ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
-    page.add("greeting/models/tree.x.model", kApp + "/models/tree.x", d3dx::WritePreparedModel(model));
-    const std::string folder = card.model.substr(0, card.model.find_last_of('/') + 1);
+    page.add(c.files, out + "tree.x.model", kApp + "/models/tree.x", d3dx::WritePreparedModel(model));
+    const std::string folder = tree.path.substr(0, tree.path.find_last_of('/') + 1);
     std::vector<std::string> done;
     for (const d3dx::XMaterial& m : model.materials) {
       if (m.textureFilename.empty()) continue;
       const std::string texture = modelTextureName(m.textureFilename);
       if (texture.empty()) {
-        progress << "  the tree's texture \"" << m.textureFilename
+        progress << "  the tree \"" << tree.name << "\": its texture \"" << m.textureFilename
                  << "\" is left out: the page carries only textures in the model's folder\n";
         continue;
       }
       if (std::find(done.begin(), done.end(), texture) != done.end()) continue;
       done.push_back(texture);
       try {
-        page.add("greeting/models/" + texture + ".texels", kApp + "/models/" + texture,
+        page.add(c.files, out + texture + ".texels", kApp + "/models/" + texture,
                  texels(platform::MediaPath(folder, m.textureFilename)));
       } catch (const std::exception& e) {
-        progress << "  the tree's texture is left out: " << e.what() << "\n";
+        progress << "  the tree \"" << tree.name << "\": its texture is left out: " << e.what() << "\n";
       }
     }
   } catch (const std::exception& e) {
-    progress << "  the page shows no tree: " << e.what() << "\n";
+    progress << "  the tree \"" << tree.name << "\" shows no tree: " << e.what() << "\n";
   }
 }
 
@@ -270,42 +362,101 @@ void addTexts(Page& page, const Card& card) {
     page.manifest.faces.push_back(
         {px, urlOf("greeting/fonts/" + name), std::string(kRuntimeFontFolder) + "/" + name});
   }
-  page.add("greeting/card.txt", kApp + "/" + kWebCardTexts, WriteCardTexts(card));
+  page.add(page.manifest.files, "greeting/card.txt", kApp + "/" + kWebCardTexts, WriteCardTexts(card));
 }
 
-// The tune as MIDI, for the page's own synthesizer, and rendered through the synthesizer and reverb
-// the video uses, as Ogg Opus.
-void addTune(Page& page, const Card& card, const video::Codecs& codecs, std::ostream& progress) {
-  music::modMusic music(card.tune, audio::OutputMode::Offline);
+// A tune as MIDI, for the page's own synthesizer, and rendered through the synthesizer and reverb
+// the video uses, as Ogg Opus at kTuneBitRate.
+void addTune(Page& page, const MediaChoice& t, const video::Codecs& codecs, std::ostream& progress) {
+  music::modMusic music(t.path, audio::OutputMode::Offline);
   music.InitMusic(nullptr);
-  progress << "Rendering the tune (" << static_cast<int>(music.MusicSegment->LengthSeconds() + 0.5)
+  progress << "Rendering the tune \"" << t.name << "\" ("
+           << static_cast<int>(music.MusicSegment->LengthSeconds() + 0.5)
            << " s) through the synthesizer and its reverb\n"
            << std::flush;
   const std::vector<float> sound = music.MusicPerformance->RenderToEnd(3600);
-  page.add("greeting/music/main.mid", kApp + "/music/main.mid", music.MusicSegment->Bytes());
+  Choice& c = page.manifest.tunes.emplace_back(Choice{t.name, t.label, {}, {}, 0});
+  const std::string out = choiceFolder("tune", t);
+  page.add(c.files, out + "main.mid", kApp + "/music/main.mid", music.MusicSegment->Bytes());
   const int rate = music.MusicPerformance->SampleRate();
-  codecs.writeOggOpus((page.out / "greeting/music/main.ogg").string(), sound, rate);
-  page.manifest.tuneMidi = kApp + "/music/main.mid";
-  page.manifest.tuneUrl = "greeting/music/main.ogg";
-  page.manifest.tuneSeconds = static_cast<double>(sound.size() / 2) / rate;
+  codecs.writeOggOpus((page.out / out / "main.ogg").string(), sound, rate, kTuneBitRate);
+  c.recording = urlOf(out + "main.ogg");
+  c.seconds = static_cast<double>(sound.size() / 2) / rate;
   music.Shutdown();
 }
 
-// The built page with the greeting as its title, its script and runtime, and the manifest last.
-void addRuntime(Page& page, const Card& card, const std::string& runtimeDir) {
-  const std::string title = card.greeting.text.empty() ? "Winter Greeting" : card.greeting.text;
+// The preview image and the icons, from the scene as the card shows it: the still a --poster shows,
+// at the preview's size, and again in a square frame scaled down for the icons.
+void addPreviews(Page& page, const Card& card, const std::string& appPath, std::ostream& progress) {
+  progress << "Drawing the preview image and the icons\n" << std::flush;
+  const std::vector<std::uint8_t> still = RenderPosterStill(card, appPath, kPreviewWidth, kPreviewHeight);
+  int quality = 0;
+  writeFile(page.out / kPreviewFile,
+            JpegWithin(still, kPreviewWidth, kPreviewHeight, kPreviewMaxBytes, &quality));
+  const std::vector<std::uint8_t> square = RenderPosterStill(card, appPath, kIconFrameSide, kIconFrameSide);
+  for (const auto& [file, side] :
+       {std::pair{kFaviconFile, kFaviconSide}, std::pair{kTouchIconFile, kTouchIconSide}})
+    writeFile(
+        page.out / file,
+        d3dx::EncodePng(file, ScaleDown(square, kIconFrameSide, kIconFrameSide, side, side), side, side));
+  page.manifest.preview = kPreviewFile;
+}
+
+// The page's <head>: the tags previews read, and the icons. Relative URLs unless the page's address
+// is known, which previews need absolute.
+std::string headOf(const Card& card, const std::string& pageUrl, bool oneFile, const fs::path& out) {
+  PageHead head;
+  head.title = card.greeting.text.empty() ? kPlainTitle : card.greeting.text;
+  head.description = kDescription;
+  head.pageUrl = pageUrl;
+  const auto dataUrl = [&](const char* file, const char* type) {
+    const std::string bytes = readText(out / file);
+    return std::string("data:") + type + ";base64," +
+           Base64(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  };
+  // One file has no image beside it to show, and a data: URL is no image previews fetch: it goes
+  // without (a small card).
+  if (!oneFile) head.image = UrlBeside(pageUrl, kPreviewFile);
+  head.favicon = oneFile ? dataUrl(kFaviconFile, "image/png") : kFaviconFile;
+  head.touchIcon = oneFile ? dataUrl(kTouchIconFile, "image/png") : kTouchIconFile;
+  return HeadTags(head);
+}
+
+// index.html with its language, title and head filled in.
+std::string indexOf(const std::string& html0, const Card& card, const std::string& lang,
+                    const std::string& head) {
+  std::string html = html0;
+  const auto replace = [&](const std::string& mark, const std::string& with) {
+    for (std::size_t at = html.find(mark); at != std::string::npos; at = html.find(mark, at + with.size()))
+      html.replace(at, mark.size(), with);
+  };
+  const std::string title =
+      card.greeting.text.empty() ? kPlainTitle : card.greeting.text + " \u2014 " + kPlainTitle;
+  replace("%GREETING%", HtmlEscape(title));
+  replace("<html lang=\"en\">", "<html lang=\"" + HtmlEscape(lang) + "\">");
+  // The placeholder icon gives way to the greeting's own.
+  replace("<link rel=\"icon\" href=\"data:,\">\n", "");
+  replace("<!--%HEAD%-->", head + "<meta name=\"generator\" content=\"" + kFormat + "\">");
+  return html;
+}
+
+// The built page, its script and runtime, and the manifest last.
+void addRuntime(Page& page, const Card& card, const std::string& runtimeDir, const std::string& pageUrl) {
   for (const char* f : kRuntimeFiles) {
-    if (std::string(f) == "index.html") {
-      std::string html = readText(fs::path(runtimeDir) / f);
-      const std::string mark = "%GREETING%";
-      for (std::size_t at = html.find(mark); at != std::string::npos; at = html.find(mark))
-        html.replace(at, mark.size(), htmlText(title));
-      writeFile(page.out / f, html);
-    } else {
+    if (std::string(f) == "index.html")
+      writeFile(page.out / f, indexOf(readText(fs::path(runtimeDir) / f), card, page.manifest.lang,
+                                      headOf(card, pageUrl, false, page.out)));
+    else
       fs::copy_file(fs::path(runtimeDir) / f, page.out / f, fs::copy_options::overwrite_existing);
-    }
   }
+  const std::string title = card.greeting.text.empty() ? "Winter Greeting" : card.greeting.text;
   writeFile(page.out / kWebManifest, page.manifest.text(title));
+}
+
+std::string sizeText(std::uintmax_t bytes) {
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return size;
 }
 
 void reportWritten(const std::string& dir, const fs::path& folder, std::ostream& progress) {
@@ -315,35 +466,91 @@ void reportWritten(const std::string& dir, const fs::path& folder, std::ostream&
       bytes += e.file_size();
       ++files;
     }
-  char size[32];
-  std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(bytes) / 1e6);
-  progress << "Wrote the web page to " << dir << " (" << files << " files, " << size << ").\n"
+  progress << "Wrote the web page to " << dir << " (" << files << " files, " << sizeText(bytes) << ").\n"
            << "Serve the folder and open it, for example: python3 -m http.server --directory " << dir
            << " 8000, then http://localhost:8000/\n"
            << std::flush;
 }
 
+// Everything the page loads, by URL: the manifest, the shared files, the faces and every choice's.
+std::vector<std::string> pageUrls(const Manifest& m) {
+  std::vector<std::string> urls{kWebManifest};
+  for (const auto& f : m.files) urls.push_back(f.first);
+  for (const auto& f : m.faces) urls.push_back(f.url);
+  for (const auto* kind : {&m.tunes, &m.grounds, &m.trees})
+    for (const Choice& c : *kind) {
+      for (const auto& f : c.files) urls.push_back(f.first);
+      if (!c.recording.empty()) urls.push_back(c.recording);
+    }
+  urls.emplace_back("runtime.wasm");
+  return urls;
+}
+
+// The folder `page` as one HTML file at `file`, written whole or not at all.
+void writeSingleFile(const Page& page, const Card& card, const std::string& pageUrl,
+                     const std::string& runtimeDir, const std::string& file, std::ostream& progress) {
+  SingleFileParts parts;
+  parts.indexHtml = indexOf(readText(fs::path(runtimeDir) / "index.html"), card, page.manifest.lang,
+                            headOf(card, pageUrl, true, page.out));
+  parts.read = [&](const std::string& url) {
+    const fs::path path = page.out / relativeOf(url);
+    if (!fs::is_regular_file(path))
+      throw std::runtime_error("the page names a file it does not have: " + url);
+    const std::string text = readText(path);
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+  };
+  parts.firstScripts = {"runtime.js"};
+  parts.embedded = pageUrls(page.manifest);
+  const std::string html = SingleFileHtml(parts);
+  if (html.size() >= kSingleFileMaxBytes)
+    throw std::runtime_error("the page comes to " + sizeText(html.size()) + " as one file, over the " +
+                             sizeText(kSingleFileMaxBytes) + " it may have; export it as a folder instead");
+  platform::WriteFileAtomically(file, html.data(), html.size());
+  progress << "Wrote the web page to " << file << " (one file, " << sizeText(html.size()) << ").\n"
+           << "Open it in a browser, or publish it as it is.\n"
+           << std::flush;
+}
+
 }  // namespace
 
-void ExportWebPage(const Card& card, const std::string& dir, const std::string& runtimeDir,
-                   std::ostream& progress) {
+bool IsSingleFileExport(const std::string& target) {
+  return target.size() > 5 && target.compare(target.size() - 5, 5, ".html") == 0;
+}
+
+void ExportWebPage(const WebExport& w, std::ostream& progress) {
+  const std::string runtimeDir = w.appPath + "/web";
   requireRuntime(runtimeDir);
   // The tune's Ogg Opus encoder comes with the codec module: a missing module fails before any work.
   const video::Codecs& codecs = video::LoadCodecs(platform::ApplicationFolder());
-  const fs::path folder = checkTarget(dir);
+  const bool single = IsSingleFileExport(w.target);
+  const fs::path target =
+      single ? fs::absolute(fs::path(w.target)).lexically_normal() : checkTarget(w.target);
+  if (single) checkPlace(w.target, target, false);
+  const MediaChoices media = BundledMedia(w.appPath, w.bundles);
 
-  // Everything goes into a temporary folder that replaces `folder` whole at the end; a failure or a
-  // terminating signal removes it.
-  platform::AtomicOutput written(folder.string(), platform::AtomicOutput::Kind::Folder);
+  // Everything goes into a temporary folder that replaces `target` whole at the end (or that the
+  // single file is made from); a failure or a terminating signal removes it.
+  platform::AtomicOutput written(single ? target.string() + ".folder" : target.string(),
+                                 platform::AtomicOutput::Kind::Folder);
   Page page{written.path(), {}};
-  progress << "Preparing the textures, the tree and the glyphs for the browser\n" << std::flush;
-  addTextures(page, card);
-  addTree(page, card, progress);
+  const Card& card = w.card;
+  page.manifest.lang = w.lang.empty() ? GreetingLanguage(card.greeting.text) : w.lang;
+  progress << "Preparing the textures, the trees and the glyphs for the browser\n" << std::flush;
+  addGrounds(page, cardFirst(media.grounds, card.ground, "This card's ground"));
+  page.add(page.manifest.files, "greeting/tex/snow.png.texels", kApp + "/tex/snow.png", texels(card.flake));
+  for (const MediaChoice& tree : cardFirst(media.trees, card.model, "This card's tree"))
+    addTree(page, tree, progress);
   addTexts(page, card);
-  addTune(page, card, codecs, progress);
-  addRuntime(page, card, runtimeDir);
+  for (const MediaChoice& tune : cardFirst(media.tunes, card.tune, "This card's tune"))
+    addTune(page, tune, codecs, progress);
+  addPreviews(page, card, w.appPath, progress);
+  addRuntime(page, card, runtimeDir, w.pageUrl);
+  if (single) {
+    writeSingleFile(page, card, w.pageUrl, runtimeDir, target.string(), progress);
+    return;
+  }
   written.commit();
-  reportWritten(dir, folder, progress);
+  reportWritten(w.target, target, progress);
 }
 
 }  // namespace app

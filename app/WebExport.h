@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "app/Card.h"
 
@@ -35,13 +36,28 @@ constexpr int WebTextPixels(int textPixels) {
   return kWebTextPixels[std::size(kWebTextPixels) - 1];
 }
 
-// Writes the page for `card` into `dir`: its media prepared, its texts with the places they were
-// resolved to, and the glyphs they need (fallback faces' included). `runtimeDir` holds the built page, its
-// script and the WebAssembly runtime. A folder that exists must be empty or hold an earlier export, which is
-// then replaced whole. Everything is written into a temporary folder beside `dir` and renamed into place at
-// the end: a failure, or an interrupt, leaves no half-written folder. Progress goes to `progress`. Throws
-// std::runtime_error (or platform::Error) with a message for the user.
-void ExportWebPage(const Card& card, const std::string& dir, const std::string& runtimeDir,
-                   std::ostream& progress);
+// What an export writes: the card, where to, and what its links may choose.
+struct WebExport {
+  Card card;                         // the page's own card (the one a link without texts shows)
+  std::string target;                // a folder, or a file ending in .html for the single file
+  std::string appPath;               // the application folder: its web/ runtime and its media
+  std::vector<std::string> bundles;  // --bundle folders whose media the page offers too
+  std::string pageUrl;               // where the page will be published (absolute preview URLs); may be empty
+  std::string lang;                  // the greeting's language; empty: told from its letters
+};
+
+// Whether `target` names the single-file page (a name ending in .html) rather than a folder.
+bool IsSingleFileExport(const std::string& target);
+
+// Writes the page for `w.card` into the folder `w.target`: its media prepared (each choice of tune,
+// ground and tree under greeting/choices/), its texts with the places they were resolved to, the
+// glyphs they need (fallback faces' included), the preview image and icons, and the built page with
+// its script and the WebAssembly runtime from `w.appPath`/web. A folder that exists must be empty or
+// hold an earlier export, which is then replaced whole. Everything is written into a temporary folder
+// beside it and renamed into place at the end: a failure, or an interrupt, leaves no half-written
+// folder. A target ending in .html gets the same page as one self-contained file, written whole or
+// not at all. Progress goes to `progress`. Throws std::runtime_error (or platform::Error) with a
+// message for the user.
+void ExportWebPage(const WebExport& w, std::ostream& progress);
 
 }  // namespace app

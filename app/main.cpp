@@ -40,7 +40,7 @@ int run(const app::Options& o) {
   // Everything the user supplied is checked here, before a window opens or a file is written.
   const app::Card card = app::ResolveCard(o, appPath, std::cerr);
   if (!o.exportWeb.empty()) {
-    app::ExportWebPage(card, o.exportWeb, appPath + "/web", std::cout);
+    app::ExportWebPage({card, o.exportWeb, appPath, o.bundles, o.pageUrl, o.lang}, std::cout);
     return 0;
   }
   if (o.Capture()) {

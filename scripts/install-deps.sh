@@ -23,7 +23,7 @@ packages=(
   fonts-liberation2 fonts-dejavu-core fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
   libfluidsynth-dev timgm6mb-soundfont
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libx11-dev libssl-dev
 )
 web_packages=(emscripten)
 test_packages=(chromium clang libclang-rt-14-dev xvfb openbox xdotool desktop-file-utils lintian pango1.0-tools)

@@ -35,12 +35,13 @@ struct Codecs {
                                           int audioSampleRate, Container container,
                                           const std::string& shownName, RateLimit rate);
   // Writes interleaved stereo samples as Ogg Opus (see WriteOggOpus).
-  void (*writeOggOpus)(const std::string& path, const std::vector<float>& stereo, int sampleRate);
+  void (*writeOggOpus)(const std::string& path, const std::vector<float>& stereo, int sampleRate,
+                       int bitRate);
 };
 
 // Changes whenever Codecs or VideoSink change, so that a module from another build is refused
 // rather than called wrongly.
-inline constexpr int kCodecsVersion = 2;
+inline constexpr int kCodecsVersion = 3;
 inline constexpr const char* kCodecsModule = "winter-greeting-video.so";
 // The function the module exports, returning its Codecs.
 inline constexpr const char* kCodecsEntry = "wg_video_codecs";

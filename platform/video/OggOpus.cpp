@@ -18,7 +18,6 @@ namespace video {
 namespace {
 
 constexpr int kOpusRate = 48000;
-constexpr int kBitRate = 128000;
 
 // Everything an encode holds, released however it ends.
 struct Encode {
@@ -40,7 +39,7 @@ struct Encode {
 
 }  // namespace
 
-void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int sampleRate) {
+void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int sampleRate, int bitRate) {
   av_log_set_level(AV_LOG_ERROR);
   Encode e;
   CheckAv(avformat_alloc_output_context2(&e.fmt, nullptr, "ogg", path.c_str()),
@@ -52,7 +51,7 @@ void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int
   if (!st || !e.enc) throw platform::Error("avformat_new_stream", "out of memory", path);
   e.enc->sample_fmt = AV_SAMPLE_FMT_FLT;
   e.enc->sample_rate = kOpusRate;
-  e.enc->bit_rate = kBitRate;
+  e.enc->bit_rate = bitRate;
   av_channel_layout_default(&e.enc->ch_layout, 2);
   e.enc->time_base = AVRational{1, kOpusRate};
   CheckAv(avcodec_open2(e.enc, codec, nullptr), "avcodec_open2(Opus)", path);

@@ -8,8 +8,9 @@
 
 namespace video {
 
-// Writes `stereo` (interleaved float samples at `sampleRate`) as Ogg Opus at 48 kHz, 128 kbit/s.
-// Throws platform::Error naming the FFmpeg call and the file.
-void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int sampleRate);
+// Writes `stereo` (interleaved float samples at `sampleRate`) as Ogg Opus at 48 kHz and `bitRate`
+// bits per second (variable rate, averaging that). Throws platform::Error naming the FFmpeg call and
+// the file.
+void WriteOggOpus(const std::string& path, const std::vector<float>& stereo, int sampleRate, int bitRate);
 
 }  // namespace video

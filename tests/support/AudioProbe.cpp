@@ -17,7 +17,9 @@ namespace wgtest {
 
 using video::CheckAv;
 
-AudioInfo ProbeAudio(const std::string& path) {
+namespace {
+
+AudioInfo decode(const std::string& path, std::vector<float>* kept) {
   av_log_set_level(AV_LOG_ERROR);
   AudioInfo info;
   AVFormatContext* fmt = nullptr;
@@ -60,6 +62,15 @@ AudioInfo ProbeAudio(const std::string& path) {
         for (int i = 0; i < n; ++i) sum += static_cast<double>(d[i]) * d[i];
         values += n;
       }
+      if (!kept) continue;
+      const std::size_t at = kept->size();
+      const int chans = info.channels;
+      kept->resize(at + static_cast<std::size_t>(c.frame->nb_samples) * chans);
+      for (int i = 0; i < c.frame->nb_samples; ++i)
+        for (int ch = 0; ch < chans; ++ch)
+          (*kept)[at + static_cast<std::size_t>(i) * chans + ch] =
+              planar ? reinterpret_cast<const float*>(c.frame->data[ch])[i]
+                     : reinterpret_cast<const float*>(c.frame->data[0])[i * chans + ch];
     }
   };
   while (av_read_frame(fmt, c.pkt) >= 0) {
@@ -74,6 +85,17 @@ AudioInfo ProbeAudio(const std::string& path) {
   if (info.sampleRate > 0) info.seconds = static_cast<double>(samples) / info.sampleRate;
   if (values > 0) info.rms = std::sqrt(sum / static_cast<double>(values));
   return info;
+}
+
+}  // namespace
+
+AudioInfo ProbeAudio(const std::string& path) {
+  return decode(path, nullptr);
+}
+
+AudioInfo DecodeAudio(const std::string& path, std::vector<float>& samples) {
+  samples.clear();
+  return decode(path, &samples);
 }
 
 }  // namespace wgtest

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace wgtest {
 
@@ -15,5 +16,7 @@ struct AudioInfo {
 
 // Throws platform::Error naming the FFmpeg call and the file.
 AudioInfo ProbeAudio(const std::string& path);
+// The same, keeping the decoded samples too: interleaved floats at info.sampleRate.
+AudioInfo DecodeAudio(const std::string& path, std::vector<float>& samples);
 
 }  // namespace wgtest

@@ -471,6 +471,15 @@ void Chromium::Emulate(int width, int height, double scale, bool mobile) {
                                                  ",\"mobile\":" + (mobile ? "true" : "false") + "}");
 }
 
+void Chromium::Throttle(double latencyMs, double downKbits, double upKbits) {
+  send("Network.setCacheDisabled", "{\"cacheDisabled\":true}");
+  // DevTools takes bytes per second.
+  send("Network.emulateNetworkConditions",
+       "{\"offline\":false,\"latency\":" + std::to_string(latencyMs) +
+           ",\"downloadThroughput\":" + std::to_string(downKbits * 1000 / 8) +
+           ",\"uploadThroughput\":" + std::to_string(upKbits * 1000 / 8) + "}");
+}
+
 Chromium::~Chromium() {
   if (pid_ > 0) {
     try {

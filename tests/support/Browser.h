@@ -78,6 +78,9 @@ class Chromium {
   // phone: mobile, with its viewport rules); the next Navigate opens the page in it.
   void Emulate(int width, int height, double scale, bool mobile);
   void Navigate(const std::string& url);
+  // The network as a slow link (DevTools' throttling: each request waits `latencyMs`, then comes at
+  // `downKbits` kbit/s; requests go at `upKbits`), with the cache off so every load fetches anew.
+  void Throttle(double latencyMs, double downKbits, double upKbits);
   // The value of a JavaScript expression (promises awaited); throws on an exception in the page.
   Json Evaluate(const std::string& expression);
   // Evaluates `expression` until it is true (an exception counts as false, as while the page loads);
