@@ -28,7 +28,7 @@ using wgtest::JsonQuote;
   }                                                                        \
   if (!Chromium::Installed()) GTEST_SKIP() << "Chromium is not installed (scripts/install-deps.sh --test)";
 
-const char* const kBuiltInTitle = "С НОВЫМ 2007 ГОДОМ!";
+const char* const kBuiltInTitle = "С НОВЫМ 2007 ГОДОМ! — A New Year greeting";
 
 std::string Base64Url(const std::string& bytes) {
   static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
@@ -57,34 +57,9 @@ std::string Base64(const std::string& bytes) {
   return out + std::string((4 - out.size() % 4) % 4, '=');
 }
 
-// The default greeting's export with a second tune and a ground to choose, as a page offering
-// choices lists them (the second tune plays the same recording).
+// The default greeting's export: it offers the built-in tune and ground and the example card's.
 const std::string& PageWithChoices() {
-  static const std::string dir = [] {
-    const std::string page = wgtest::ScratchDir("web-share-choices") + "/page";
-    fs::copy(wgtest::ExportedPage(), page,
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    std::string manifest = wgtest::Slurp(page + "/greeting/manifest.json");
-    const std::string tune = R"("files": [["greeting/music/main.mid", "/greeting/music/main.mid"]],
-      "recording": "greeting/music/main.ogg", "seconds": 30)";
-    manifest.replace(manifest.rfind('}'), 1,
-                     R"(,
-  "lang": "ru",
-  "choices": {
-    "tune": [{"name": "forest", "label": "В лесу родилась ёлочка", )" +
-                         tune + R"(},
-             {"name": "jingle-bells", "label": "Jingle Bells", )" +
-                         tune + R"(}],
-    "ground": [{"name": "snow", "label": "Snow",
-                "files": [["greeting/tex/snow.jpg.texels", "/greeting/tex/snow.jpg"]]}],
-    "tree": []
-  }
-}
-)");
-    std::ofstream(page + "/greeting/manifest.json") << manifest;
-    return page;
-  }();
-  return dir;
+  return wgtest::ExportedPage();
 }
 
 // Opens `url` and waits for the page to offer the greeting.
@@ -318,7 +293,10 @@ TEST(WebPage, ThePagesPolicyAllowsItsOwnFilesAndNoInlineCode) {
                 "'self' 'wasm-unsafe-eval'; style-src 'self'; img-src 'self' data: blob:; media-src 'self' "
                 "blob:; connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'\">"),
       std::string::npos);
-  EXPECT_NE(html.find("</title>\n<!--%HEAD%-->"), std::string::npos);
+  // The exporter puts the link previews' tags where the built page marks their place.
+  EXPECT_NE(wgtest::Slurp(wgtest::AppDir() + "/web/index.html").find("</title>\n<!--%HEAD%-->"), std::string::npos);
+  EXPECT_EQ(html.find("<!--%HEAD%-->"), std::string::npos);
+  EXPECT_NE(html.find("<meta property=\"og:image\""), std::string::npos);
   EXPECT_EQ(html.find("<style"), std::string::npos);
   EXPECT_EQ(html.find(" style="), std::string::npos);
   wgtest::StaticServer server(wgtest::ExportedPage());
