@@ -352,12 +352,32 @@ const std::string kLinkGreeting = "С Новым годом! 🎄 عام سعي�
 // A link's greeting in Cyrillic, an emoji and Arabic, drawn by the browser's text stack: red where
 // the desktop's greeting is, the emoji in its own colours, and the scene outside the two text lines
 // as the built-in card's frame.
+// The fragment of the link `winter-greeting --share-link` prints for `greeting` and `credits`.
+std::string ShareLinkFragment(const std::string& greeting, const std::vector<std::string>& credits) {
+  const auto quoted = [](const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+  };
+  std::string args = "--share-link https://example.org/greeting/ --greeting " + quoted(greeting);
+  for (const std::string& c : credits) args += " --credit " + quoted(c);
+  const std::string log = wgtest::ScratchDir("web-share-link") + "/link.txt";
+  EXPECT_EQ(wgtest::RunProgram(args, log), 0) << wgtest::Slurp(log);
+  std::string link = wgtest::Slurp(log);
+  while (!link.empty() && link.back() == '\n') link.pop_back();
+  const std::size_t hash = link.find('#');
+  return hash == std::string::npos ? link : link.substr(hash);
+}
+
 TEST(WebLink, ALinksGreetingIsDrawnByTheBrowserWhereTheDesktopsIs) {
   SKIP_WITHOUT_BROWSER();
   wgtest::StaticServer server(ExportedPage());
   Chromium browser;
-  const Picture page = PageFrame(browser, server, 130, wgtest::ScratchDir("web-link") + "/page.png", nullptr,
-                                 LinkFragment(kLinkGreeting, {"Мама и папа"}));
+  // The link the command line prints for the same card is the one drawn here.
+  const std::string fragment = LinkFragment(kLinkGreeting, {"Мама и папа"});
+  EXPECT_EQ(ShareLinkFragment(kLinkGreeting, {"Мама и папа"}), fragment);
+  const Picture page =
+      PageFrame(browser, server, 130, wgtest::ScratchDir("web-link") + "/page.png", nullptr, fragment);
   ASSERT_EQ(page.h, 768);
   EXPECT_EQ(browser.Evaluate("window.wgNotes").str(), "");
   const Picture builtIn = Reference(130);
