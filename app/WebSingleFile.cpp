@@ -2,7 +2,6 @@
 
 #include <openssl/evp.h>
 
-#include <regex>
 #include <stdexcept>
 
 namespace app {
@@ -26,17 +25,20 @@ std::string textOf(const std::vector<std::uint8_t>& bytes) {
   return {bytes.begin(), bytes.end()};
 }
 
-// Replaces every match of `re` in `html` with what `with` makes of it.
-std::string replaceAll(const std::string& html, const std::regex& re,
-                       const std::function<std::string(const std::smatch&)>& with) {
+// Replaces every `open` URL `close` in `html` (such as <script src="URL"></script>) with what `with`
+// makes of the URL. A tag left unclosed is an error naming it.
+std::string replaceTags(const std::string& html, const std::string& open, const std::string& close,
+                        const std::function<std::string(const std::string& url)>& with) {
   std::string out;
-  auto from = html.cbegin();
-  for (std::sregex_iterator it(html.begin(), html.end(), re), end; it != end; ++it) {
-    out.append(from, (*it)[0].first);
-    out += with(*it);
-    from = (*it)[0].second;
+  std::size_t from = 0;
+  for (std::size_t at = html.find(open); at != std::string::npos; at = html.find(open, from)) {
+    const std::size_t url = at + open.size(), end = html.find(close, url);
+    if (end == std::string::npos) throw std::runtime_error("the page has " + open + " without its end");
+    out.append(html, from, at - from);
+    out += with(html.substr(url, end - url));
+    from = end + close.size();
   }
-  out.append(from, html.cend());
+  out.append(html, from, std::string::npos);
   return out;
 }
 
@@ -84,21 +86,27 @@ std::string SingleFileHtml(const SingleFileParts& parts) {
     scriptHashes.push_back(CspHashSource(text));
     return "<script>" + text + "</script>";
   };
-  std::string html = std::regex_replace(
-      parts.indexHtml,
-      std::regex(R"re(<meta http-equiv="Content-Security-Policy"[^>]*>\n?)re", std::regex::icase), "");
+  // The folder's own policy goes, with the line break after it: the one file gets its own, listing
+  // what it inlines.
+  std::string html = parts.indexHtml;
+  for (std::size_t at = html.find("<meta http-equiv=\"Content-Security-Policy\""); at != std::string::npos;
+       at = html.find("<meta http-equiv=\"Content-Security-Policy\"", at)) {
+    std::size_t end = html.find('>', at);
+    if (end == std::string::npos) throw std::runtime_error("the page has a policy <meta> without its end");
+    if (end + 1 < html.size() && html[end + 1] == '\n') ++end;
+    html.erase(at, end + 1 - at);
+  }
   // Style sheets become <style>; every <style> is then listed by its hash.
-  html = replaceAll(html, std::regex(R"re(<link rel="stylesheet" href="([^"]+)">)re"),
-                    [&](const std::smatch& m) {
-                      return "<style>" + inlineSafe(textOf(parts.read(m[1].str()))) + "</style>";
-                    });
+  html = replaceTags(html, "<link rel=\"stylesheet\" href=\"", "\">", [&](const std::string& url) {
+    return "<style>" + inlineSafe(textOf(parts.read(url))) + "</style>";
+  });
   for (std::size_t at = html.find("<style>"); at != std::string::npos; at = html.find("<style>", at + 1)) {
     const std::size_t from = at + std::string("<style>").size(), to = html.find("</style>", from);
     if (to == std::string::npos) throw std::runtime_error("the page has a <style> without its end");
     styleHashes.push_back(CspHashSource(html.substr(from, to - from)));
   }
   bool first = true;
-  html = replaceAll(html, std::regex(R"re(<script src="([^"]+)"></script>)re"), [&](const std::smatch& m) {
+  html = replaceTags(html, "<script src=\"", "\"></script>", [&](const std::string& url) {
     std::string out;
     if (first) {
       first = false;
@@ -109,7 +117,7 @@ std::string SingleFileHtml(const SingleFileParts& parts) {
       }
       for (const std::string& url : parts.firstScripts) out += script(url) + "\n";
     }
-    return out + script(m[1].str());
+    return out + script(url);
   });
   if (first) throw std::runtime_error("the page has no <script src> to inline");
   const std::string meta = "\n<meta http-equiv=\"Content-Security-Policy\" content=\"" +
