@@ -126,7 +126,7 @@ class TextCheck {
 
  private:
   std::unique_ptr<d3dx::TextMeasure> measure_;
-  const render::Framing picture_;
+  render::Framing picture_;
   std::unordered_map<std::string, std::string> fits_;
 };
 
