@@ -29,13 +29,27 @@ constexpr std::size_t kMaxXObjects = 1u << 20;
 constexpr std::size_t kMaxXTriangles = 1u << 23;
 constexpr std::size_t kMaxXVertices = 1u << 23;
 
+// How a material's alpha is used: ignored, as a cut-out (texels below the cutoff are not drawn), or
+// blended over what lies behind.
+enum class AlphaMode { Opaque, Mask, Blend };
+
 struct XMaterial {
   // Diffuse = faceColor, Power = power, Specular and Emissive from their RGB colours with alpha 1,
   // Ambient (0, 0, 0, 1): the format has no ambient colour. The default material: Diffuse and
   // Specular (0.5, 0.5, 0.5, 0), everything else 0, no texture.
   d3d::D3DMATERIAL8 material{};
   std::string textureFilename;  // exactly as stored; empty when the material has none
+  // The texture's image file itself where the model carries it inside (a GLB buffer, a data URI);
+  // `textureFilename` then names it for messages only.
+  std::vector<std::uint8_t> textureData;
+  // X files have neither: their materials are opaque and drawn one-sided.
+  AlphaMode alphaMode = AlphaMode::Opaque;
+  float alphaCutoff = 0.5f;
+  bool doubleSided = false;
 };
+
+// The file formats models are read from.
+enum class ModelFormat { X, Gltf, Glb, Obj };
 
 struct XVertex {
   d3d::D3DVECTOR position{};
@@ -51,6 +65,7 @@ struct XModel {
   std::vector<XMaterial> materials;
   // Which vertex fields some mesh of the file supplied; the others hold their defaults.
   bool hasNormals = false, hasColors = false, hasTexCoords = false;
+  ModelFormat format = ModelFormat::X;
   // The file's form: text or binary, MSZIP-compressed or not, 32- or 64-bit floats.
   bool binary = false, compressed = false;
   int floatBits = 32;
