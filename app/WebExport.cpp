@@ -16,6 +16,7 @@
 #include "app/Bundles.h"
 #include "app/Capture.h"
 #include "app/WebHead.h"
+#include "app/WebMedia.h"
 #include "app/WebSingleFile.h"
 #include "music/modMusic.h"
 #include "platform/base/Error.h"
@@ -39,6 +40,8 @@ constexpr const char* kFormat = "winter-greeting-web 1";
 // The runtime's own files, as the web build leaves them beside the program.
 constexpr const char* kRuntimeFiles[] = {"index.html", "page.css", "page.js",    "link.js",     "text.js",
                                          "words.js",   "maker.js", "runtime.js", "runtime.wasm"};
+// The page's scripts, in the order index.html runs them.
+constexpr const char* kPageScripts[] = {"link.js", "text.js", "words.js", "maker.js", "page.js"};
 // Where the page's runtime finds the greeting and the prepared faces in its file system.
 constexpr const char* kRuntimeAppFolder = "/greeting";
 constexpr const char* kRuntimeFontFolder = "/fonts";
@@ -116,6 +119,11 @@ std::string readText(const fs::path& path) {
   return s.str();
 }
 
+std::vector<std::uint8_t> readBytes(const fs::path& path) {
+  const std::string text = readText(path);
+  return {text.begin(), text.end()};
+}
+
 bool isEarlierExport(const fs::path& dir) {
   return readText(dir / kWebManifest).find(jsonString(kFormat)) != std::string::npos;
 }
@@ -167,6 +175,23 @@ struct Manifest {
     return out + "\n    ]";
   }
 
+  // Which face a canvas draws its text with, as WebCanvasFraming gives it, for the page to fetch that
+  // face while the runtime still loads: the picture's size apart, then by the canvas's height, each
+  // entry [the tallest even height drawing at that size, the size].
+  static std::string faceForJson() {
+    const render::Framing picture = WebCanvasFraming(render::kPictureWidth, render::kPictureHeight);
+    std::string out = "{\"picture\": [" + std::to_string(picture.width) + ", " + std::to_string(picture.height) +
+                      ", " + std::to_string(picture.textPixels) + "], \"heights\": [";
+    int last = 0;
+    for (int h = render::kMinFrameSide; h <= kWebMaxCanvasHeight; h += 2) {
+      const int px = WebCanvasFraming(render::kMinFrameSide, h).textPixels;
+      const int next = h + 2 <= kWebMaxCanvasHeight ? WebCanvasFraming(render::kMinFrameSide, h + 2).textPixels : 0;
+      if (px == next) continue;
+      out += std::string(last++ ? ", " : "") + "[" + std::to_string(h) + ", " + std::to_string(px) + "]";
+    }
+    return out + "]}";
+  }
+
   std::string text(const std::string& title) const {
     std::string out = "{\n  \"format\": " + jsonString(kFormat) + ",\n  \"title\": " + jsonString(title) +
                       ",\n  \"lang\": " + jsonString(lang) + ",\n  \"preview\": " + jsonString(preview) +
@@ -174,9 +199,10 @@ struct Manifest {
     for (std::size_t i = 0; i < faces.size(); ++i)
       out += "    [" + std::to_string(faces[i].pixels) + ", " + jsonString(faces[i].url) + ", " +
              jsonString(faces[i].path) + "]" + (i + 1 < faces.size() ? ",\n" : "\n");
+    out += "  ],\n  \"faceFor\": " + faceForJson();
     // The exported card's own tune, as the page has always played it.
     const Choice& tune = tunes.front();
-    out += "  ],\n  \"tunes\": [{\"midi\": " + jsonString(tune.files.front().second) +
+    out += ",\n  \"tunes\": [{\"midi\": " + jsonString(tune.files.front().second) +
            ", \"url\": " + jsonString(tune.recording) + ", \"seconds\": " + secondsJson(tune.seconds) +
            "}],\n";
     out += "  \"choices\": {\n    \"tune\": " + choicesJson(tunes) +
@@ -202,13 +228,6 @@ std::string modelTextureName(const std::string& stored) {
   return name;
 }
 
-// A texture file as D3DXCreateTextureFromFile reads it, prepared for the page.
-std::vector<std::uint8_t> texels(const std::string& path) {
-  const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXCreateTextureFromFile", path);
-  return d3dx::WritePreparedTexture(
-      d3dx::DecodeImageWithMips(file.bytes.data(), file.bytes.size(), file.path));
-}
-
 // The folder being written and the manifest that lists what the runtime loads from it.
 struct Page {
   fs::path out;
@@ -219,6 +238,20 @@ struct Page {
   void add(FileList& list, const std::string& relative, const std::string& runtimePath, const Bytes& bytes) {
     writeFile(out / relative, bytes);
     list.emplace_back(urlOf(relative), runtimePath);
+  }
+  // A texture file as D3DXCreateTextureFromFile reads it, at `relative`: the JPEG itself where the
+  // browser decodes it as the desktop does, else its texels (the runtime makes the smaller levels
+  // from them, as the desktop does), compressed. Either way it is decoded here first, so that a file
+  // the desktop cannot read fails the same way.
+  void addTexture(FileList& list, const std::string& relative, const std::string& runtimePath,
+                  const std::string& path) {
+    const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXCreateTextureFromFile", path);
+    d3dx::DecodedImage image = d3dx::DecodeImage(file.bytes.data(), file.bytes.size(), file.path);
+    if (BrowserDecodesAlike(file.bytes))
+      add(list, relative, runtimePath, file.bytes);
+    else
+      add(list, relative + ".texels", runtimePath,
+          Gzip(d3dx::WritePreparedTexture({std::move(image.level)}), file.path));
   }
 };
 
@@ -307,7 +340,7 @@ std::string choiceFolder(const char* kind, const MediaChoice& c) {
 void addGrounds(Page& page, const std::vector<MediaChoice>& grounds) {
   for (const MediaChoice& g : grounds) {
     Choice& c = page.manifest.grounds.emplace_back(Choice{g.name, g.label, {}, {}, 0});
-    page.add(c.files, choiceFolder("ground", g) + "snow.jpg.texels", kApp + "/tex/snow.jpg", texels(g.path));
+    page.addTexture(c.files, choiceFolder("ground", g) + "snow.jpg", kApp + "/tex/snow.jpg", g.path);
   }
 }
 
@@ -319,7 +352,8 @@ void addTree(Page& page, const MediaChoice& tree, std::ostream& progress) {
   try {
     const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", tree.path);
     const d3dx::XModel model = d3dx::ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
-    page.add(c.files, out + "tree.x.model", kApp + "/models/tree.x", d3dx::WritePreparedModel(model));
+    page.add(c.files, out + "tree.x.model", kApp + "/models/tree.x",
+             Gzip(d3dx::WritePreparedModel(model), file.path));
     const std::string folder = tree.path.substr(0, tree.path.find_last_of('/') + 1);
     std::vector<std::string> done;
     for (const d3dx::XMaterial& m : model.materials) {
@@ -333,8 +367,8 @@ void addTree(Page& page, const MediaChoice& tree, std::ostream& progress) {
       if (std::find(done.begin(), done.end(), texture) != done.end()) continue;
       done.push_back(texture);
       try {
-        page.add(c.files, out + texture + ".texels", kApp + "/models/" + texture,
-                 texels(platform::MediaPath(folder, m.textureFilename)));
+        page.addTexture(c.files, out + texture, kApp + "/models/" + texture,
+                        platform::MediaPath(folder, m.textureFilename));
       } catch (const std::exception& e) {
         progress << "  the tree \"" << tree.name << "\": its texture is left out: " << e.what() << "\n";
       }
@@ -358,7 +392,7 @@ void addTexts(Page& page, const Card& card) {
     const d3dx::GdiFont font = render::TextFontSource(static_cast<float>(px) * 0.75f).hFont();
     const std::string name = d3dx::PreparedFaceName(font);
     writeFile(page.out / "greeting/fonts" / name,
-              d3dx::WritePreparedFace(d3dx::PrepareFace(font, texts, true)));
+              Gzip(d3dx::WritePreparedFace(d3dx::PrepareFace(font, texts, true)), name));
     page.manifest.faces.push_back(
         {px, urlOf("greeting/fonts/" + name), std::string(kRuntimeFontFolder) + "/" + name});
   }
@@ -424,7 +458,7 @@ std::string headOf(const Card& card, const std::string& pageUrl, bool oneFile, c
 
 // index.html with its language, title and head filled in.
 std::string indexOf(const std::string& html0, const Card& card, const std::string& lang,
-                    const std::string& head) {
+                    const std::string& head, const std::string& runtimeScript = {}) {
   std::string html = html0;
   const auto replace = [&](const std::string& mark, const std::string& with) {
     for (std::size_t at = html.find(mark); at != std::string::npos; at = html.find(mark, at + with.size()))
@@ -437,7 +471,28 @@ std::string indexOf(const std::string& html0, const Card& card, const std::strin
   // The placeholder icon gives way to the greeting's own.
   replace("<link rel=\"icon\" href=\"data:,\">\n", "");
   replace("<!--%HEAD%-->", head + "<meta name=\"generator\" content=\"" + kFormat + "\">");
+  // The page runs the runtime's script from its compressed copy as an inline script, which the
+  // policy allows by its hash.
+  if (!runtimeScript.empty())
+    replace("script-src 'self' 'wasm-unsafe-eval'", "script-src 'self' " + CspHashSource(runtimeScript) + " 'wasm-unsafe-eval'");
   return html;
+}
+
+// Tags that have the browser fetch, while it still reads the page, what the first frame of the
+// page's own card needs: the runtime, the manifest and the card's files, which the page's script
+// would otherwise ask for only once it has run and read the manifest.
+std::string preloadTags(const Manifest& m) {
+  std::string out;
+  for (const char* script : kPageScripts)
+    out += std::string("<link rel=\"preload\" href=\"") + script + "\" as=\"script\">\n";
+  std::vector<std::string> urls{"runtime.js", "runtime.wasm", kWebManifest};
+  for (const auto& f : m.files) urls.push_back(f.first);
+  for (const auto* kind : {&m.tunes, &m.grounds, &m.trees})
+    if (!kind->empty())
+      for (const auto& f : kind->front().files) urls.push_back(f.first);
+  for (const std::string& url : urls)
+    out += "<link rel=\"preload\" href=\"" + HtmlEscape(url) + "\" as=\"fetch\" crossorigin>\n";
+  return out;
 }
 
 // The built page, its script and runtime, and the manifest last.
@@ -445,7 +500,10 @@ void addRuntime(Page& page, const Card& card, const std::string& runtimeDir, con
   for (const char* f : kRuntimeFiles) {
     if (std::string(f) == "index.html")
       writeFile(page.out / f, indexOf(readText(fs::path(runtimeDir) / f), card, page.manifest.lang,
-                                      headOf(card, pageUrl, false, page.out)));
+                                      headOf(card, pageUrl, false, page.out) + preloadTags(page.manifest),
+                                      readText(fs::path(runtimeDir) / "runtime.js")));
+    else if (std::string(f) == "runtime.wasm" || std::string(f) == "runtime.js")
+      writeFile(page.out / f, Gzip(readBytes(fs::path(runtimeDir) / f), f));
     else
       fs::copy_file(fs::path(runtimeDir) / f, page.out / f, fs::copy_options::overwrite_existing);
   }
@@ -493,11 +551,12 @@ void writeSingleFile(const Page& page, const Card& card, const std::string& page
   parts.indexHtml = indexOf(readText(fs::path(runtimeDir) / "index.html"), card, page.manifest.lang,
                             headOf(card, pageUrl, true, page.out));
   parts.read = [&](const std::string& url) {
+    // The runtime's script goes into the page as text, not as the folder's compressed copy.
+    if (url == "runtime.js") return readBytes(fs::path(runtimeDir) / url);
     const fs::path path = page.out / relativeOf(url);
     if (!fs::is_regular_file(path))
       throw std::runtime_error("the page names a file it does not have: " + url);
-    const std::string text = readText(path);
-    return std::vector<std::uint8_t>(text.begin(), text.end());
+    return readBytes(path);
   };
   parts.firstScripts = {"runtime.js"};
   parts.embedded = pageUrls(page.manifest);
@@ -537,7 +596,7 @@ void ExportWebPage(const WebExport& w, std::ostream& progress) {
   page.manifest.lang = w.lang.empty() ? GreetingLanguage(card.greeting.text) : w.lang;
   progress << "Preparing the textures, the trees and the glyphs for the browser\n" << std::flush;
   addGrounds(page, cardFirst(media.grounds, card.ground, "This card's ground"));
-  page.add(page.manifest.files, "greeting/tex/snow.png.texels", kApp + "/tex/snow.png", texels(card.flake));
+  page.addTexture(page.manifest.files, "greeting/tex/snow.png", kApp + "/tex/snow.png", card.flake);
   for (const MediaChoice& tree : cardFirst(media.trees, card.model, "This card's tree"))
     addTree(page, tree, progress);
   addTexts(page, card);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Card.h"
+#include "render/Framing.h"
 
 namespace app {
 
@@ -34,6 +35,16 @@ constexpr int WebTextPixels(int textPixels) {
   for (const int px : kWebTextPixels)
     if (px >= textPixels) return px;
   return kWebTextPixels[std::size(kWebTextPixels) - 1];
+}
+
+// The framing of a `w` x `h` canvas of the page, its text at the prepared size; the picture's framing
+// for a size no frame may have.
+inline render::Framing WebCanvasFraming(int w, int h) {
+  const auto side = [](int v) { return v % 2 == 0 && v >= render::kMinFrameSide && v <= render::kMaxFrameSide; };
+  if (!side(w) || !side(h)) return render::Framing{};
+  render::Framing f = render::FrameFor(w, h);
+  if (!f.IsPicture()) f.textPixels = WebTextPixels(f.textPixels);
+  return f;
 }
 
 // What an export writes: the card, where to, and what its links may choose.

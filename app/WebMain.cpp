@@ -56,18 +56,6 @@ namespace {
 constexpr std::int64_t kFrequency = 6'000'000;
 constexpr std::int64_t kFixedStepCounts = 100'000;
 
-// The framing of a `w` x `h` canvas, its text at the prepared size; null framing (the picture's) for
-// a size no frame may have.
-render::Framing CanvasFraming(int w, int h) {
-  const auto side = [](int v) {
-    return v % 2 == 0 && v >= render::kMinFrameSide && v <= render::kMaxFrameSide;
-  };
-  if (!side(w) || !side(h)) return render::Framing{};
-  render::Framing f = render::FrameFor(w, h);
-  if (!f.IsPicture()) f.textPixels = app::WebTextPixels(f.textPixels);
-  return f;
-}
-
 // `f` with a text size at which every line of `card` fits: its own, or the largest smaller prepared
 // one the page loaded (a face it did not load fails like a line that does not fit). Throws why the
 // lines fit at its own size when they fit at none.
@@ -162,7 +150,7 @@ class WebGreeting {
     app::Card card = app::ReadCardTexts(std::string(bytes.begin(), bytes.end()), appFolder, cardFile);
     int w = 0, h = 0;
     window_.DrawableSize(w, h);
-    p.framing = CanvasFraming(w, h);
+    p.framing = app::WebCanvasFraming(w, h);
     // A canvas no frame may have (the page sizes it within the limits) draws the picture at its size.
     if (p.framing.width != w || p.framing.height != h)
       emscripten_set_canvas_element_size("#scene", p.framing.width, p.framing.height);
@@ -274,7 +262,7 @@ EMSCRIPTEN_KEEPALIVE int wg_restart(WebGreeting* g) {
 // The prepared face size (em pixels) a `w` x `h` canvas draws its text at: the page fetches that face
 // before it starts the greeting at that size.
 EMSCRIPTEN_KEEPALIVE int wg_text_pixels(int w, int h) {
-  return CanvasFraming(w, h).textPixels;
+  return app::WebCanvasFraming(w, h).textPixels;
 }
 
 EMSCRIPTEN_KEEPALIVE double wg_frames_drawn(WebGreeting* g) {

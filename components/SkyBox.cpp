@@ -114,8 +114,7 @@ std::shared_ptr<Texture> SkyBox::LoadCubeFace(CubeFace Face, const std::string& 
   // would be from a file stored that way.
   const auto decoded = d3dx::D3DXCreateTextureFromFile(device_, Tex);
   std::vector<Texture::Level> levels{OrientCubeFace(Face, decoded->levels.at(0))};
-  while (levels.back().width > 1 || levels.back().height > 1)
-    levels.push_back(d3dx::Downsample(levels.back()));
+  d3dx::CompleteMipChain(levels);
   return device_.CreateTexture(std::move(levels), Tex);
 }
 

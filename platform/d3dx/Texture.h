@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/d3d/Device.h"
+#include "platform/d3dx/MipChain.h"
 
 namespace d3dx {
 
@@ -50,9 +51,6 @@ DecodedImage DecodeImage(const std::uint8_t* data, std::size_t size, const std::
 std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
                                                      const std::string& file);
 
-// The next mip level of an RGBA8 image: each pixel the mean of the 2 x 2 (or, at an odd edge,
-// smaller) block above it.
-d3d::Texture::Level Downsample(const d3d::Texture::Level& src);
 
 // D3DXCreateTextureFromFile with its default options: the file's own size, a full mip chain. The
 // path is looked up as Windows would (platform::FindFile: any case, backslashes as separators). A

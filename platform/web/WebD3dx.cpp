@@ -1,10 +1,13 @@
 // D3DX in the browser. Its file-reading calls are the desktop's (D3dxFile.cpp, Mesh.cpp, Font.cpp);
 // only the decoders differ: the browser has neither the image decoders, zlib nor FreeType, so it
-// reads the media the exporter prepared with them (Prepared.h).
+// reads the media the exporter prepared with them (Prepared.h). A texture comes as its texels alone
+// (the page has the browser decode a JPEG into them): its smaller levels are made here, as the
+// desktop makes them after decoding.
 #include <filesystem>
 
 #include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
+#include "platform/d3dx/MipChain.h"
 #include "platform/d3dx/Prepared.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/XFile.h"
@@ -20,7 +23,9 @@ constexpr const char* kFontFolder = "/fonts/";
 
 std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, std::size_t size,
                                                      const std::string& file) {
-  return ReadPreparedTexture(data, size, file, "D3DXCreateTextureFromFile");
+  auto levels = ReadPreparedTexture(data, size, file, "D3DXCreateTextureFromFile");
+  if (levels.size() == 1) CompleteMipChain(levels);
+  return levels;
 }
 
 XModel ParseXFile(const std::uint8_t* data, std::size_t size, const std::string& file,

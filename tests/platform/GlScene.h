@@ -102,8 +102,7 @@ struct GlScene {
     for (D3DCOLOR c : argb)
       for (int shift : {16, 8, 0, 24}) l0.rgba.push_back(static_cast<std::uint8_t>(c >> shift));
     std::vector<Texture::Level> levels{l0};
-    while (mips && (levels.back().width > 1 || levels.back().height > 1))
-      levels.push_back(d3dx::Downsample(levels.back()));
+    if (mips) d3dx::CompleteMipChain(levels);
     return dev->CreateTexture(std::move(levels), "test texture");
   }
 

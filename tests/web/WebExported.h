@@ -24,6 +24,13 @@ inline std::string WebRuntimeMissing() {
 #endif
 }
 
+// Skips a browser test where this build has no runtime or the machine no Chromium (tests/support/Browser.h).
+#define SKIP_WITHOUT_BROWSER()                                                                   \
+  if (const std::string why = wgtest::WebRuntimeMissing(); !why.empty()) {                       \
+    GTEST_SKIP() << why;                                                                         \
+  }                                                                                              \
+  if (!wgtest::Chromium::Installed()) GTEST_SKIP() << "Chromium is not installed (scripts/install-deps.sh --test)";
+
 // The default greeting's page. Under ctest it is exported before the cases run
 // (WebExport.TheDefaultGreetingExports); a case run by hand exports it when it is not there yet.
 inline const std::string& ExportedPage() {

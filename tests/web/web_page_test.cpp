@@ -30,12 +30,6 @@ using wgtest::ExportedPage;
 using wgtest::FrameDiff;
 using wgtest::Picture;
 
-#define SKIP_WITHOUT_BROWSER()                                             \
-  if (const std::string why = wgtest::WebRuntimeMissing(); !why.empty()) { \
-    GTEST_SKIP() << why;                                                   \
-  }                                                                        \
-  if (!Chromium::Installed()) GTEST_SKIP() << "Chromium is not installed (scripts/install-deps.sh --test)";
-
 Picture Reference(int frame) {
   return wgtest::LoadPng(std::string(WG_SOURCE_DIR) + "/tests/data/reference/frame-" + std::to_string(frame) +
                          ".png");

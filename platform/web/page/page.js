@@ -164,9 +164,56 @@ function base64Bytes(text) {
   return bytes;
 }
 
-// A file of the page: the copy the page carries, else fetched from the page's folder, read as it
-// comes so that the progress moves.
+// The exporter sends the runtime and the prepared media gzip-compressed, whatever the server does.
+async function inflate(bytes) {
+  const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
+  return new Uint8Array(await new Response(stream).arrayBuffer());
+}
+
+// A JPEG texture as the texels the runtime reads (a prepared texture of one level: "WGTEXLV1", the
+// level count, width, height, RGBA rows top first), decoded by the browser without colour management,
+// which gives the desktop decoder's texels for the JPEGs the exporter sends as they are.
+async function texelsOf(url, bytes) {
+  let bitmap;
+  try {
+    bitmap = await createImageBitmap(new Blob([bytes], {type: 'image/jpeg'}),
+                                     {colorSpaceConversion: 'none', premultiplyAlpha: 'none'});
+  } catch (e) {
+    throw new Error(url + ': the browser cannot decode the image (' + e.message + ')');
+  }
+  const w = bitmap.width, h = bitmap.height;
+  const canvas = typeof OffscreenCanvas === 'function' ? new OffscreenCanvas(w, h) :
+                                                         Object.assign(document.createElement('canvas'), {width: w, height: h});
+  const context = canvas.getContext('2d', {willReadFrequently: true});
+  context.drawImage(bitmap, 0, 0);
+  bitmap.close();
+  const rgba = context.getImageData(0, 0, w, h).data;
+  const out = new Uint8Array(20 + rgba.length);
+  out.set(new TextEncoder().encode('WGTEXLV1'));
+  const view = new DataView(out.buffer);
+  view.setUint32(8, 1, true);
+  view.setInt32(12, w, true);
+  view.setInt32(16, h, true);
+  out.set(rgba, 20);
+  return out;
+}
+
+// A fetched file as the runtime reads it: inflated where it is compressed, decoded where it is a JPEG.
+function unpacked(url, bytes) {
+  if (bytes.length > 2 && bytes[0] === 0x1f && bytes[1] === 0x8b) return inflate(bytes);
+  if (bytes.length > 3 && bytes[0] === 0xff && bytes[1] === 0xd8 && bytes[2] === 0xff) return texelsOf(url, bytes);
+  return bytes;
+}
+
+// A file of the page as the runtime reads it (see unpacked): the copy the page carries, else fetched
+// from the page's folder.
 async function fetchBytes(url) {
+  return unpacked(url, await fetchRaw(url));
+}
+
+// A file of the page as it is stored: the copy the page carries, else fetched from the page's
+// folder, read as it comes so that the progress moves.
+async function fetchRaw(url) {
   const carried = embedded.get(url);
   if (carried) {
     const bytes = base64Bytes(carried.textContent);
@@ -209,15 +256,6 @@ function recordingUrl(url) {
     carriedRecordings.set(url, URL.createObjectURL(new Blob([base64Bytes(carried.textContent)], {type: 'audio/ogg'})));
   return carriedRecordings.get(url);
 }
-function loadScript(src) {
-  return new Promise((resolve, reject) => {
-    const s = document.createElement('script');
-    s.src = src;
-    s.onload = resolve;
-    s.onerror = () => reject(new Error(src + ' did not load'));
-    document.head.appendChild(s);
-  });
-}
 
 // The drawing buffer's size for the window as it is now: [width, height].
 function canvasSize() {
@@ -233,18 +271,37 @@ function writeFile(runtime, path, bytes) {
   runtime.FS.writeFile(path, bytes);
 }
 
-// The faces of the prepared text sizes, by size: {url, path in the runtime's file system, loaded}.
+// The faces of the prepared text sizes, by size: {url, path in the runtime's file system, bytes (a
+// promise, once fetched), loaded}.
 const faces = new Map();
+
+function fetchFace(px) {
+  const face = faces.get(px);
+  if (!face) throw new Error('no face was prepared at ' + px + ' pixels');
+  if (!face.bytes) face.bytes = fetchBytes(face.url);
+  return face;
+}
 
 // Puts the faces of the text sizes `sizes` into the runtime's file system, each fetched once.
 async function loadFaces(runtime, sizes) {
   await Promise.all(sizes.map(async (px) => {
-    const face = faces.get(px);
-    if (!face) throw new Error('no face was prepared at ' + px + ' pixels');
+    const face = fetchFace(px);
     if (face.loaded) return;
-    writeFile(runtime, face.path, await fetchBytes(face.url));
+    writeFile(runtime, face.path, await face.bytes);
     face.loaded = true;
   }));
+}
+
+// The face a canvas of `size` draws with, by the manifest's table, so that it is fetched while the
+// runtime still loads (the runtime's own answer, _wg_text_pixels, decides); 0 when the manifest has
+// no table.
+function faceFor(size) {
+  const rule = manifest && manifest.faceFor;
+  if (!rule || !Array.isArray(rule.heights) || rule.heights.length === 0) return 0;
+  const [pw, ph, ppx] = rule.picture;
+  if (size[0] === pw && size[1] === ph) return ppx;
+  const entry = rule.heights.find(([tallest]) => size[1] <= tallest);
+  return (entry || rule.heights[rule.heights.length - 1])[1];
 }
 
 // Starts the greeting at `size` through `start` (the runtime's start: true when it started), with
@@ -354,10 +411,22 @@ async function applyCard(runtime, c) {
   card = c;
 }
 
+// The runtime's script, sent compressed: run as an inline script, which the page's policy allows by
+// its hash.
+async function loadRuntimeScript() {
+  const code = new TextDecoder().decode(await fetchBytes('runtime.js'));
+  const script = document.createElement('script');
+  script.textContent = code;
+  document.head.appendChild(script);
+  if (typeof WinterGreetingRuntime !== 'function')
+    throw new Error('runtime.js did not run (the page\'s Content-Security-Policy lacks its hash?)');
+}
+
 async function loadRuntime() {
-  if (typeof WinterGreetingRuntime !== 'function') await loadScript('runtime.js');
-  const wasm = await fetchBytes('runtime.wasm');
-  const options = {tune: tune, text: window.WGText, wasmBinary: wasm};
+  const wasm = fetchBytes('runtime.wasm');
+  wasm.catch(() => {});
+  if (typeof WinterGreetingRuntime !== 'function') await loadRuntimeScript();
+  const options = {tune: tune, text: window.WGText, wasmBinary: await wasm};
   return WinterGreetingRuntime(options);
 }
 
@@ -369,6 +438,8 @@ async function load() {
   const link = readLink();
   showNotes(noteWords(link.notes));
   for (const [pixels, url, path] of manifest.faces) faces.set(pixels, {url: url, path: path, loaded: false});
+  const guess = faceFor(canvasSize());
+  if (faces.has(guess)) fetchFace(guess).bytes.catch(() => {});
   const files = [...manifest.files, ...choiceFiles(link.card)];
   const fetched = Promise.all(files.map(([url]) => fetchBytes(url)));
   const [runtime, bytes] = await Promise.all([runtimeLoaded, fetched]);
@@ -752,6 +823,15 @@ load().then(
       window.wgPage = {
         framesDrawn: () => runtime._wg_frames_drawn(g),
         file: (path) => runtime.FS.analyzePath(path).exists ? runtime.FS.readFile(path, {encoding: 'utf8'}) : null,
+        // A file's bytes in base64, or null.
+        fileBase64: (path) => {
+          if (!runtime.FS.analyzePath(path).exists) return null;
+          let text = '';
+          for (const b of runtime.FS.readFile(path)) text += String.fromCharCode(b);
+          return btoa(text);
+        },
+        // The face the manifest's table picks for a w x h canvas, and the runtime's own choice.
+        faceFor: (w, h) => [faceFor([w, h]), runtime._wg_text_pixels(w, h)],
       };
       if (fixed)
         runFixed(runtime, g);
