@@ -54,10 +54,9 @@ class GltfWriter {
   std::string Json(const std::string& bufferUri, const std::string& imageUri) const;
 
  private:
-  const ExampleModel& model_;
   bool imageInBuffer_;
   std::vector<std::uint8_t> bin_;
-  std::vector<std::string> views_, accessors_, primitives_;
+  std::vector<std::string> views_, accessors_, primitives_, materials_;
 };
 
 // A binary glTF: the 12-byte header, the JSON chunk padded with spaces and the BIN chunk padded with

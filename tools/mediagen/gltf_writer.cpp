@@ -81,7 +81,8 @@ std::string MaterialJson(const ModelMaterial& m) {
 }  // namespace
 
 GltfWriter::GltfWriter(const ExampleModel& model, bool normals, const std::vector<std::uint8_t>* pngInBuffer)
-    : model_(model), imageInBuffer_(pngInBuffer != nullptr) {
+    : imageInBuffer_(pngInBuffer != nullptr) {
+  for (const ModelMaterial& m : model.materials) materials_.push_back(MaterialJson(m));
   const int stride = normals ? 32 : 20;
   for (const ModelPart& part : model.parts)
     for (const ModelVertex& v : part.vertices) {
@@ -150,8 +151,6 @@ GltfWriter::GltfWriter(const ExampleModel& model, bool normals, const std::vecto
 }
 
 std::string GltfWriter::Json(const std::string& bufferUri, const std::string& imageUri) const {
-  std::vector<std::string> materials;
-  for (const ModelMaterial& m : model_.materials) materials.push_back(MaterialJson(m));
   const std::string image = imageInBuffer_ ? "\"bufferView\": " + std::to_string(views_.size() - 1) +
                                                  ", \"mimeType\": \"image/png\""
                                            : "\"uri\": \"" + imageUri + "\"";
@@ -167,7 +166,7 @@ std::string GltfWriter::Json(const std::string& bufferUri, const std::string& im
          Join(primitives_, "    ") +
          "  ]}],\n"
          "  \"materials\": [\n" +
-         Join(materials, "    ") +
+         Join(materials_, "    ") +
          "  ],\n"
          "  \"textures\": [{\"sampler\": 0, \"source\": 0}],\n"
          "  \"samplers\": [{\"magFilter\": 9729, \"minFilter\": 9987, \"wrapS\": 10497, \"wrapT\": 10497}],\n"
