@@ -1,8 +1,8 @@
 // A fir tree as a sender's modelling tool would export it: a brown trunk, a crown of four stacked
-// cones under the needle texture and eight baubles (red, gold, blue glass, and striped ones whose
-// stripes are vertex colours). Written beside the application as examples-models/: tree.glb,
-// tree.gltf with tree.bin and crown.png, tree-embedded.gltf (data URIs), tree.obj with tree.mtl
-// and crown.jpg, and tree-no-normals.glb for models that bring no normals.
+// cones under the needle texture and eight baubles on its slopes (red, gold, blue glass, and striped ones
+// whose stripes are vertex colours). Written beside the application as examples-models/: tree.glb, tree.gltf
+// with tree.bin and crown.png, tree-embedded.gltf (data URIs), tree.obj with tree.mtl and crown.jpg, and
+// tree-no-normals.glb for models that bring no normals.
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -120,7 +120,8 @@ ExampleModel BuildExampleTree() {
     AddUnderside(m.parts[kCrown], 32, t.base, t.radius);
   }
 
-  // Baubles hang just under the rims of the three lower tiers, well inside their reach.
+  // Baubles sit on the three lower tiers' slopes, a quarter of the way in from the rim, half sunk
+  // into the needles.
   struct Bauble {
     Material material;
     int tier;
@@ -129,11 +130,15 @@ ExampleModel BuildExampleTree() {
   static constexpr Bauble kBaubles[] = {{kRed, 0, 0.3},     {kRed, 2, 3.4},    {kGold, 0, 1.9},
                                         {kGold, 1, 4.6},    {kGlass, 0, 4.2},  {kGlass, 1, 1.1},
                                         {kStriped, 1, 2.7}, {kStriped, 2, 0.9}};
+  constexpr double kBaubleRadius = 0.05, kInset = 0.75;
   for (const Bauble& b : kBaubles) {
     const Tier& t = kTiers[b.tier];
-    const double r = t.radius * 0.85;
-    AddSphere(m.parts[b.material], r * std::cos(b.angle), t.base - 0.02, r * std::sin(b.angle), 0.05,
-              b.material == kStriped);
+    const double c = std::cos(b.angle), s = std::sin(b.angle);
+    const double slope = std::hypot(t.height, t.radius);  // the outward normal is (h c, r, h s) / slope
+    const double out = 0.5 * kBaubleRadius / slope;
+    const double r = kInset * t.radius + out * t.height,
+                 y = t.base + (1 - kInset) * t.height + out * t.radius;
+    AddSphere(m.parts[b.material], r * c, y, r * s, kBaubleRadius, b.material == kStriped);
   }
   return m;
 }
