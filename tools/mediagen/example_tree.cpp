@@ -1,8 +1,9 @@
 // A fir tree as a sender's modelling tool would export it: a brown trunk, a crown of four stacked
-// cones under the needle texture and eight baubles on its slopes (red, gold, blue glass, and striped ones
-// whose stripes are vertex colours). Written beside the application as examples-models/: tree.glb, tree.gltf
-// with tree.bin and crown.png, tree-embedded.gltf (data URIs), tree.obj with tree.mtl and crown.jpg, and
-// tree-no-normals.glb for models that bring no normals.
+// cones under the needle texture and eight baubles on its slopes (red, gold, blue glass, and
+// striped ones whose stripes are vertex colours). Written beside the application as
+// examples-models/: tree.glb, tree.gltf with tree.bin and crown.png, tree-embedded.gltf (data
+// URIs), tree.obj with tree.mtl and crown.jpg, and tree-no-normals.glb for models that bring no
+// normals.
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
