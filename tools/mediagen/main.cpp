@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     mediagen::WriteMusic(out);
     mediagen::WriteTerrain(out);
     mediagen::WriteJingleBellsCard(out);
+    mediagen::WriteExampleModels(out);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "mediagen: %s\n", e.what());
     return 1;

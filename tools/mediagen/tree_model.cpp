@@ -271,8 +271,10 @@ void WriteBark(const std::string& path) {
   WriteJpeg(path, img, 90);
 }
 
+}  // namespace
+
 // Dense needles: many short strokes in greens over a dark ground, with a few flecks of snow.
-void WriteNeedles(const std::string& path) {
+Image NeedleImage() {
   constexpr int kSize = 256;
   Image img(kSize, kSize, 3);
   for (int y = 0; y < kSize; ++y)
@@ -312,16 +314,14 @@ void WriteNeedles(const std::string& path) {
         p[2] = Byte(0.96);
       }
   }
-  WriteJpeg(path, img, 90);
+  return img;
 }
-
-}  // namespace
 
 void WriteTreeModel(const std::string& out) {
   const std::string dir = out + "/models";
   MakeFolder(dir);
   WriteBark(dir + "/bark.jpg");
-  WriteNeedles(dir + "/needles.jpg");
+  WriteJpeg(dir + "/needles.jpg", NeedleImage(), 90);
   const std::string text = TreeX(BuildTree());
   const std::string path = dir + "/tree.x", tmp = path + ".tmp";
   {
