@@ -594,6 +594,8 @@ Accessor Reader::Access(std::size_t index, const Rule& rule) const {
 
 std::vector<Draw> Reader::Draws() const {
   const Json& nodes = Top("nodes");
+  if (nodes.size() > kMaxGltfNodes)
+    Fail("it has " + Str(nodes.size()) + " nodes, more than the " + Str(kMaxGltfNodes) + " a model may have");
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::vector<std::size_t> parent(nodes.size(), kNone);
   for (std::size_t n = 0; n < nodes.size(); ++n) {
@@ -668,7 +670,11 @@ std::vector<Draw> Reader::Draws() const {
                       Numbers<3>(&node, "scale", where, {1, 1, 1}));
     }
     const Matrix world = Multiply(parentWorld, local);
-    if (Find(node, "mesh")) draws.push_back({Index(node, "mesh", where, "meshes"), world});
+    if (Find(node, "mesh")) {
+      if (draws.size() == kMaxGltfDraws)
+        Fail("it draws meshes at more than " + Str(kMaxGltfDraws) + " nodes, more than a model may");
+      draws.push_back({Index(node, "mesh", where, "meshes"), world});
+    }
     if (const Json* children = Find(node, "children"))
       for (auto c = children->rbegin(); c != children->rend(); ++c)
         pending.emplace_back(c->get<std::size_t>(), world);

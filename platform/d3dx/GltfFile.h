@@ -22,6 +22,9 @@ namespace d3dx {
 constexpr std::size_t kMaxGltfJson = 64u << 20;
 constexpr int kMaxGltfNesting = 64;
 constexpr std::size_t kMaxGltfJsonValues = 1u << 21;
+// The most nodes a model may have, and how many of them may draw a mesh (each drawing a copy).
+constexpr std::size_t kMaxGltfNodes = 1u << 18;
+constexpr std::size_t kMaxGltfDraws = 1u << 16;
 // The most bytes all of a model's buffers may hold together, and all the embedded images its
 // materials carry (each material its own copy).
 constexpr std::size_t kMaxGltfBuffers = 64u << 20;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "platform/base/Error.h"
 #include "platform/d3dx/GltfFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/GltfWriter.h"
 #include "tests/support/Harness.h"
 
@@ -408,6 +410,16 @@ TEST(Gltf, TenMillionTrianglesAreRefusedByTheirCount) {
   EXPECT_REFUSED(claim.GlbFile(), "more than 8388608 triangles");
 }
 
+TEST(Gltf, TooManyNodesOrDrawsAreRefusedBeforeTheirTransforms) {
+  std::vector<std::string> nodes(d3dx::kMaxGltfDraws + 1, R"({"mesh":0})");
+  EXPECT_REFUSED(TriangleDoc(wgtest::Join(nodes)).GlbFile(), "draws meshes at more than 65536 nodes");
+  nodes.assign(d3dx::kMaxGltfNodes + 1, "{}");
+  EXPECT_REFUSED(TriangleDoc(wgtest::Join(nodes)).GlbFile(), "262145 nodes");
+  // As many draws as a model may have: read, one copy each.
+  nodes.assign(d3dx::kMaxGltfDraws, R"({"mesh":0})");
+  EXPECT_EQ(Parse(TriangleDoc(wgtest::Join(nodes)).GlbFile()).attributes.size(), d3dx::kMaxGltfDraws);
+}
+
 TEST(Gltf, RequiredExtensionsWeCannotReadAreRefusedNamingThem) {
   for (const std::string ext :
        {"KHR_draco_mesh_compression", "EXT_meshopt_compression", "KHR_texture_basisu", "VENDOR_anything"}) {
@@ -421,6 +433,29 @@ TEST(Gltf, RequiredExtensionsWeCannotReadAreRefusedNamingThem) {
   wgtest::GltfDoc d = TriangleDoc();
   d.top = R"(,"extensionsUsed":["KHR_materials_unlit"])";
   EXPECT_EQ(Parse(d.GlbFile()).vertices.size(), 3u);
+}
+
+TEST(Gltf, TheSameModelAsGlbOrAsGltfWithDataUrisReadsTheSame) {
+  // The fuzzer's seeds: each must be read, or the fuzzer starts from refusals.
+  const std::string seeds = std::string(WG_SOURCE_DIR) + "/fuzz/corpus/gltf/";
+  const auto glb = Parse(wgtest::Bytes(wgtest::Slurp(seeds + "full.glb")));
+  const auto gltf = Parse(wgtest::Bytes(wgtest::Slurp(seeds + "full.gltf")));
+  // Three triangles (indexed, strip, fan; the points skipped), drawn by two nodes.
+  ASSERT_EQ(glb.attributes, (std::vector<std::uint32_t>{0, 1, 1, 0, 1, 1}));
+  EXPECT_EQ(gltf.attributes, glb.attributes);
+  EXPECT_EQ(gltf.indices, glb.indices);
+  ASSERT_EQ(gltf.vertices.size(), glb.vertices.size());
+  for (std::size_t i = 0; i < glb.vertices.size(); ++i) {
+    EXPECT_EQ(std::memcmp(&gltf.vertices[i], &glb.vertices[i], sizeof(d3dx::XVertex)), 0) << i;
+  }
+  EXPECT_EQ(glb.vertices[0].color, 0xFFFF0000u);
+  EXPECT_EQ(glb.vertices[2].color, 0x800000FFu);
+  EXPECT_EQ(glb.vertices[1].tu, 1.0f);
+  EXPECT_EQ(glb.materials[0].textureData, gltf.materials[0].textureData);
+  EXPECT_EQ(glb.materials[0].textureData.size(), 16u);
+  EXPECT_EQ(glb.materials[0].textureFilename, "tree.glb#image0");
+  for (const char* seed : {"triangle.glb", "strided.glb"})
+    EXPECT_EQ(Parse(wgtest::Bytes(wgtest::Slurp(seeds + seed))).attributes.size(), 1u) << seed;
 }
 
 TEST(Gltf, LooksLikeGltfKnowsGlbAndGltfJsonAndNothingElse) {
