@@ -316,9 +316,14 @@ TEST(Gltf, AccessorsAndViewsOutsideTheirDataAreRefused) {
                  "accessors[0] needs 48 bytes of its bufferView, which holds 36");
   EXPECT_REFUSED(accessor(R"({"bufferView":0,"byteOffset":4,"componentType":5126,"count":3,"type":"VEC3"})"),
                  "needs 40 bytes");
-  // count * stride past 2^64 if multiplied carelessly.
+  // Counts near 2^53: refused by the model's size for positions, by the bytes needed for the others.
   EXPECT_REFUSED(accessor(R"({"bufferView":0,"componentType":5126,"count":9007199254740992,"type":"VEC3"})"),
                  "triangles");
+  wgtest::GltfDoc huge = TriangleDoc();
+  huge.bufferViews[1] = R"({"buffer":0,"byteOffset":36,"byteLength":36,"byteStride":252})";
+  huge.accessors[1] = R"({"bufferView":1,"componentType":5126,"count":9007199254740992,"type":"VEC3"})";
+  EXPECT_REFUSED(huge.GlbFile(),
+                 "accessors[1] needs 2269814212194729744 bytes of its bufferView, which holds 36");
   EXPECT_REFUSED(accessor(R"({"bufferView":7,"componentType":5126,"count":3,"type":"VEC3"})"),
                  "bufferViews[7], which does not exist");
   EXPECT_REFUSED(accessor(R"({"bufferView":0,"componentType":5123,"count":3,"type":"VEC3"})"),
