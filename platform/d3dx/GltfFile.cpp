@@ -88,13 +88,16 @@ struct Rule {
   const char* use;
   int minComponents, maxComponents;
   bool floats, normalizedUnsigned, plainUnsigned;
+  // Without a bufferView an accessor is all zeros: positions and indices must have data, so that what
+  // the model draws is paid for by bytes in the file.
+  bool needsData;
 };
 
-constexpr Rule kPositionRule{"POSITION", 3, 3, true, false, false};
-constexpr Rule kNormalRule{"NORMAL", 3, 3, true, false, false};
-constexpr Rule kTexCoordRule{"TEXCOORD_0", 2, 2, true, true, false};
-constexpr Rule kColorRule{"COLOR_0", 3, 4, true, true, false};
-constexpr Rule kIndexRule{"indices", 1, 1, false, false, true};
+constexpr Rule kPositionRule{"POSITION", 3, 3, true, false, false, true};
+constexpr Rule kNormalRule{"NORMAL", 3, 3, true, false, false, false};
+constexpr Rule kTexCoordRule{"TEXCOORD_0", 2, 2, true, true, false, false};
+constexpr Rule kColorRule{"COLOR_0", 3, 4, true, true, false, false};
+constexpr Rule kIndexRule{"indices", 1, 1, false, false, true, true};
 
 int ComponentSize(int type) {
   switch (type) {
@@ -313,7 +316,7 @@ void Reader::ReadGlb(const std::uint8_t* data, std::size_t size, Span& json) {
   if (version != 2) Fail("the GLB is version " + Str(version) + "; this reader reads version 2");
   if (length > size) Fail("the GLB header claims " + Str(length) + " bytes, but the file holds " + Str(size));
   if (length % 4 != 0) Fail("the GLB length " + Str(length) + " is not a multiple of 4");
-  if (length - 12 < 8) Fail("the GLB has no JSON chunk");
+  if (length < 20) Fail("the GLB has no JSON chunk");
   const std::uint32_t jsonLength = Le32(data + 12), jsonType = Le32(data + 16);
   if (jsonType != kChunkJson) Fail("the GLB's first chunk is not its JSON chunk");
   if (jsonLength % 4 != 0) Fail("the GLB's JSON chunk length " + Str(jsonLength) + " is not a multiple of 4");
@@ -572,7 +575,10 @@ Accessor Reader::Access(std::size_t index, const Rule& rule) const {
   const std::uint64_t count = Whole(o, "count", a.where, std::nullopt);
   a.count = static_cast<std::size_t>(count);
   a.stride = element;
-  if (!Find(o, "bufferView")) return a;
+  if (!Find(o, "bufferView")) {
+    if (rule.needsData) Fail(a.where + " has no bufferView, which " + rule.use + " must have");
+    return a;
+  }
   std::size_t stride = 0;
   const Span view = BufferView(Index(o, "bufferView", a.where, "bufferViews"), &stride);
   if (stride != 0) {
@@ -682,7 +688,8 @@ std::vector<Draw> Reader::Draws() const {
   return draws;
 }
 
-// The model's size from the accessors' counts alone, refused before anything is read or allocated.
+// The model's size from the accessors' counts, refused before anything is sized by them; then the
+// positions and indices those counts claim are checked to lie inside their buffers.
 std::pair<std::size_t, std::size_t> Reader::CheckSize(const std::vector<Draw>& draws) const {
   std::uint64_t triangles = 0, vertices = 0;
   for (const Draw& d : draws) {
@@ -697,11 +704,12 @@ std::pair<std::size_t, std::size_t> Reader::CheckSize(const std::vector<Draw>& d
       if (mode < kTriangles || mode > kTriangleFan) continue;
       const Json* attributes = Find(primitive, "attributes");
       if (attributes == nullptr || !Find(*attributes, "POSITION")) Fail(where + " has no POSITION");
+      const std::size_t positions = Index(*attributes, "POSITION", where + ".attributes", "accessors");
       const std::uint64_t count =
-          Whole(Element("accessors", Index(*attributes, "POSITION", where + ".attributes", "accessors")),
-                "count", "its POSITION accessor", std::nullopt);
+          Whole(Element("accessors", positions), "count", "its POSITION accessor", std::nullopt);
       std::uint64_t corners = count;
-      if (Find(primitive, "indices"))
+      const bool indexed = Find(primitive, "indices") != nullptr;
+      if (indexed)
         corners = Whole(Element("accessors", Index(primitive, "indices", where, "accessors")), "count",
                         "its indices accessor", std::nullopt);
       const std::uint64_t t = mode == kTriangles ? corners / 3 : (corners >= 3 ? corners - 2 : 0);
@@ -711,6 +719,9 @@ std::pair<std::size_t, std::size_t> Reader::CheckSize(const std::vector<Draw>& d
         Fail("the model has more than " + Str(kMaxXVertices) + " vertices, all its meshes drawn");
       triangles += t;
       vertices += count;
+      // Within the limits: now the bytes those counts need must be there.
+      Access(positions, kPositionRule);
+      if (indexed) Access(Index(primitive, "indices", where, "accessors"), kIndexRule);
     }
   }
   return {static_cast<std::size_t>(triangles), static_cast<std::size_t>(vertices)};
@@ -892,8 +903,8 @@ XModel Reader::Read(const std::uint8_t* data, std::size_t size) {
   CheckAssetAndExtensions();
 
   const std::vector<Draw> draws = Draws();
-  const auto [triangles, vertices] = CheckSize(draws);
   LoadBuffers();
+  const auto [triangles, vertices] = CheckSize(draws);
 
   XModel model;
   model.vertices.reserve(vertices);

@@ -302,7 +302,7 @@ TEST(Gltf, GlbChunksThatLieAreRefused) {
   EXPECT_REFUSED(with(bin, 4000), "past the end");
   EXPECT_REFUSED(with(bin + 4, 0x41414141), "no binary chunk");  // buffer 0 then has no data
   EXPECT_REFUSED(std::vector<std::uint8_t>(good.begin(), good.begin() + 12), "but the file holds");
-  EXPECT_REFUSED(with(8, 12), "no JSON chunk");
+  for (const std::uint32_t length : {0u, 4u, 12u, 16u}) EXPECT_REFUSED(with(8, length), "no JSON chunk");
   EXPECT_REFUSED(std::vector<std::uint8_t>(good.begin(), good.begin() + 8), "cut short");
 }
 
@@ -324,6 +324,8 @@ TEST(Gltf, AccessorsAndViewsOutsideTheirDataAreRefused) {
   huge.accessors[1] = R"({"bufferView":1,"componentType":5126,"count":9007199254740992,"type":"VEC3"})";
   EXPECT_REFUSED(huge.GlbFile(),
                  "accessors[1] needs 2269814212194729744 bytes of its bufferView, which holds 36");
+  EXPECT_REFUSED(accessor(R"({"componentType":5126,"count":3,"type":"VEC3"})"),
+                 "accessors[0] has no bufferView, which POSITION must have");
   EXPECT_REFUSED(accessor(R"({"bufferView":7,"componentType":5126,"count":3,"type":"VEC3"})"),
                  "bufferViews[7], which does not exist");
   EXPECT_REFUSED(accessor(R"({"bufferView":0,"componentType":5123,"count":3,"type":"VEC3"})"),
