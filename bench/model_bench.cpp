@@ -91,24 +91,42 @@ void BM_GltfMostJsonValues(benchmark::State& state) {
 }
 BENCHMARK(BM_GltfMostJsonValues)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// The most triangles a model may have, from a tiny file: a 8 192-triangle mesh drawn by 1 024 nodes.
-void BM_GltfMostTrianglesByInstancing(benchmark::State& state) {
+// A mesh of `vertices` vertices (all at the origin) and `triangles` byte-indexed triangles drawn by
+// `nodes` nodes under one root: a tiny file that asks for a large model.
+Bytes Instanced(std::size_t vertices, std::size_t triangles, int nodes) {
   wgtest::GltfDoc d;
-  d.Data<float>({0, 0, 0, 1, 0, 0, 0, 1, 0}, 5126, "VEC3");
-  const std::size_t at = d.bin.Add<std::uint8_t>({});
-  d.bin.bytes.resize(at + 3 * 8192, 0);
-  d.View(at, 3 * 8192);
-  d.accessors.push_back(R"({"bufferView":1,"componentType":5121,"count":24576,"type":"SCALAR"})");
+  const std::size_t pos = d.bin.Add<std::uint8_t>({});
+  d.bin.bytes.resize(pos + 12 * vertices, 0);
+  d.View(pos, 12 * vertices);
+  const std::size_t idx = d.bin.Add<std::uint8_t>({});
+  d.bin.bytes.resize(idx + 3 * triangles, 0);
+  d.View(idx, 3 * triangles);
+  d.accessors = {
+      R"({"bufferView":0,"componentType":5126,"count":)" + std::to_string(vertices) + R"(,"type":"VEC3"})",
+      R"({"bufferView":1,"componentType":5121,"count":)" + std::to_string(3 * triangles) +
+          R"(,"type":"SCALAR"})"};
   d.meshes = {R"({"primitives":[{"attributes":{"POSITION":0},"indices":1}]})"};
   std::vector<std::string> children;
-  for (int i = 1; i <= 1024; ++i) {
+  for (int i = 1; i <= nodes; ++i) {
     children.push_back(std::to_string(i));
     d.nodes.push_back(R"({"mesh":0,"translation":[1,0,0]})");
   }
   d.nodes.insert(d.nodes.begin(), R"({"children":[)" + wgtest::Join(children) + "]}");
-  Measure(state, d.GlbFile(), true);
+  return d.GlbFile();
+}
+
+// The most triangles a model may have: a 8 192-triangle mesh drawn by 1 024 nodes.
+void BM_GltfMostTrianglesByInstancing(benchmark::State& state) {
+  Measure(state, Instanced(3, 8192, 1024), true);
 }
 BENCHMARK(BM_GltfMostTrianglesByInstancing)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The most vertices and triangles together, in as many draws as a model may have: a 128-vertex,
+// 128-triangle mesh drawn by 65 536 nodes.
+void BM_GltfMostVerticesByInstancing(benchmark::State& state) {
+  Measure(state, Instanced(128, 128, 65536), true);
+}
+BENCHMARK(BM_GltfMostVerticesByInstancing)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

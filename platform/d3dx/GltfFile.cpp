@@ -819,10 +819,13 @@ void Reader::AddPrimitive(const Json& primitive, const std::string& where, const
       Fail((*a)->where + " has " + Str((*a)->count) + " elements, but POSITION has " + Str(position.count));
 
   const std::size_t base = model.vertices.size();
-  const auto n = NormalMatrix(world);
+  const auto nm = NormalMatrix(world);
+  model.vertices.resize(base + position.count);
   for (std::size_t i = 0; i < position.count; ++i) {
-    XVertex v;
-    const double x = Component(position, i, 0), y = Component(position, i, 1), z = Component(position, i, 2);
+    XVertex& v = model.vertices[base + i];
+    float p[3];  // positions are floats
+    std::memcpy(p, position.data + i * position.stride, sizeof p);
+    const double x = p[0], y = p[1], z = p[2];
     const double px = world[0] * x + world[4] * y + world[8] * z + world[12];
     const double py = world[1] * x + world[5] * y + world[9] * z + world[13];
     const double pz = world[2] * x + world[6] * y + world[10] * z + world[14];
@@ -831,8 +834,8 @@ void Reader::AddPrimitive(const Json& primitive, const std::string& where, const
     v.position = {static_cast<float>(px), static_cast<float>(py), static_cast<float>(-pz)};
     if (normal) {
       const double a = Component(*normal, i, 0), b = Component(*normal, i, 1), c = Component(*normal, i, 2);
-      double nx = n[0] * a + n[1] * b + n[2] * c, ny = n[3] * a + n[4] * b + n[5] * c,
-             nz = n[6] * a + n[7] * b + n[8] * c;
+      double nx = nm[0] * a + nm[1] * b + nm[2] * c, ny = nm[3] * a + nm[4] * b + nm[5] * c,
+             nz = nm[6] * a + nm[7] * b + nm[8] * c;
       const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
       if (len > 0.0 && std::isfinite(len)) {
         nx /= len, ny /= len, nz /= len;
@@ -850,7 +853,6 @@ void Reader::AddPrimitive(const Json& primitive, const std::string& where, const
       v.color = (alpha << 24) | (ColorByte(*color, i, 0) << 16) | (ColorByte(*color, i, 1) << 8) |
                 ColorByte(*color, i, 2);
     }
-    model.vertices.push_back(v);
   }
   model.hasNormals |= normal.has_value();
   model.hasTexCoords |= texCoord.has_value();
@@ -859,28 +861,31 @@ void Reader::AddPrimitive(const Json& primitive, const std::string& where, const
   std::optional<Accessor> indices;
   if (Find(primitive, "indices"))
     indices = Access(Index(primitive, "indices", where, "accessors"), kIndexRule);
-  const std::size_t corners = indices ? indices->count : position.count;
-  auto corner = [&](std::size_t k) -> std::uint32_t {
+  // The corners in order, each checked to name a vertex, then turned into the mode's triangles.
+  std::vector<std::uint32_t> corners(indices ? indices->count : position.count);
+  for (std::size_t k = 0; k < corners.size(); ++k) {
     const std::uint32_t i = indices ? IndexAt(*indices, k) : static_cast<std::uint32_t>(k);
     if (i >= position.count)
       Fail((indices ? indices->where : position.where) + " names vertex " + Str(i) + ", but POSITION has " +
            Str(position.count));
-    return static_cast<std::uint32_t>(base) + i;
-  };
+    corners[k] = static_cast<std::uint32_t>(base) + i;
+  }
   // Reversing each triangle keeps front faces front in the left-handed scene; a mirroring node
   // matrix reverses them once more.
   const bool mirrored = Determinant3(world) < 0.0;
   auto triangle = [&](std::size_t a, std::size_t b, std::size_t c) {
-    const std::uint32_t ia = corner(a), ib = corner(b), ic = corner(c);
-    model.indices.insert(model.indices.end(), {ia, mirrored ? ib : ic, mirrored ? ic : ib});
+    model.indices.push_back(corners[a]);
+    model.indices.push_back(corners[mirrored ? b : c]);
+    model.indices.push_back(corners[mirrored ? c : b]);
     model.attributes.push_back(material);
   };
+  const std::size_t n = corners.size();
   if (mode == kTriangles) {
-    for (std::size_t k = 0; k + 3 <= corners; k += 3) triangle(k, k + 1, k + 2);
+    for (std::size_t k = 0; k + 3 <= n; k += 3) triangle(k, k + 1, k + 2);
   } else if (mode == kTriangleStrip) {
-    for (std::size_t k = 0; k + 3 <= corners; ++k) triangle(k, k + 1 + k % 2, k + 2 - k % 2);
+    for (std::size_t k = 0; k + 3 <= n; ++k) triangle(k, k + 1 + k % 2, k + 2 - k % 2);
   } else {
-    for (std::size_t k = 1; k + 2 <= corners; ++k) triangle(k, k + 1, 0);
+    for (std::size_t k = 1; k + 2 <= n; ++k) triangle(k, k + 1, 0);
   }
 }
 
