@@ -11,6 +11,7 @@
 # Idempotent: prints nothing and touches nothing when every package is present.
 set -euo pipefail
 
+# nlohmann-json3-dev parses glTF models' JSON (header only).
 # GoogleTest, Google Benchmark and Xlib's headers are here because configuring the build reads them;
 # HarfBuzz, FriBidi and ICU shape the text and order its directions; DejaVu and the Noto faces
 # (the major scripts, Chinese/Japanese/Korean and colour emoji; about 145 MB together) give the text
@@ -18,7 +19,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libsdl2-dev libgl-dev libegl-dev libepoxy-dev libegl-mesa0 libgl1-mesa-dri
-  libstb-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev libmagickcore-6.q16-dev
+  libstb-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev libmagickcore-6.q16-dev nlohmann-json3-dev
   libfreetype-dev libfontconfig-dev libharfbuzz-dev libfribidi-dev libicu-dev
   fonts-liberation2 fonts-dejavu-core fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
   libfluidsynth-dev timgm6mb-soundfont
