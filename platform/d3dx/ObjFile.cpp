@@ -30,6 +30,12 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
+// A name or word for a message, cut short when a hostile file makes it long.
+std::string Quote(std::string_view s) {
+  constexpr std::size_t kShown = 100;
+  return "\"" + std::string(s.substr(0, kShown)) + (s.size() > kShown ? "...\"" : "\"");
+}
+
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
@@ -96,7 +102,7 @@ class Lines {
 
   // A number as a float: finite and within a float's range; a value too small for one becomes 0.
   float Float(std::string_view word) const {
-    const std::string quoted = "\"" + std::string(word) + "\"";
+    const std::string_view written = word;
     if (word.size() > 1 && word[0] == '+' && word[1] != '-') word.remove_prefix(1);
     float f = 0.0f;
     const char* end = word.data() + word.size();
@@ -110,12 +116,12 @@ class Lines {
       } else {
         const std::size_t e = word.find_first_of("eE");
         const bool tiny = e != std::string_view::npos && e + 1 < word.size() && word[e + 1] == '-';
-        if (!tiny) Fail("the number " + quoted + " is too large");
+        if (!tiny) Fail("the number " + Quote(written) + " is too large");
         f = 0.0f, p = end, ec = std::errc();
       }
     }
-    if (ec != std::errc() || p != end) Fail(quoted + " is not a number");
-    if (!std::isfinite(f)) Fail("the number " + quoted + " is not finite");
+    if (ec != std::errc() || p != end) Fail(Quote(written) + " is not a number");
+    if (!std::isfinite(f)) Fail("the number " + Quote(written) + " is not finite");
     return f;
   }
 
@@ -196,8 +202,10 @@ void ReadColor(Lines& lines, std::string_view rest, float out[3]) {
   out[2] = Clamp01(lines.Float(NextWord(rest)));
 }
 
+// Reads the materials named in `wanted` that `library` lacks; the others are skipped unkept, so a
+// library of a million materials costs only its reading.
 void ReadLibrary(const std::uint8_t* data, std::size_t size, const std::string& path, const std::string& call,
-                 Library& library) {
+                 const std::unordered_map<std::string_view, std::uint32_t>& wanted, Library& library) {
   Lines lines(data, size, path, call, kMaxMtlFile);
   MtlMaterial* current = nullptr;
   Library read;
@@ -208,7 +216,7 @@ void ReadLibrary(const std::uint8_t* data, std::size_t size, const std::string& 
     if (key == "newmtl") {
       const std::string name(Trim(rest));
       // A name given twice keeps its first definition, as the first library read keeps its own.
-      const bool fresh = !read.count(name) && !library.count(name);
+      const bool fresh = wanted.count(name) && !read.count(name) && !library.count(name);
       current = fresh ? &read[name] : nullptr;
       continue;
     }
@@ -277,7 +285,7 @@ class ObjReader {
       } else if (key == "f") {
         Face(rest);
       } else if (key == "usemtl") {
-        group_ = std::string(Trim(rest));
+        group_ = Trim(rest);
         groupMaterial_ = kNone;
       } else if (key == "mtllib") {
         libraryNames_.emplace_back(Trim(rest));
@@ -383,16 +391,15 @@ class ObjReader {
 
   // An index as written (1 is the first, -1 the latest) made 0-based against the `count` read so far.
   std::uint32_t Index(std::string_view word, std::size_t count, const char* what) {
-    const std::string quoted = "\"" + std::string(word) + "\"";
     long long i = 0;
     auto [p, ec] = std::from_chars(word.data(), word.data() + word.size(), i);
     if (ec == std::errc::result_out_of_range ||
         (ec == std::errc() && p == word.data() + word.size() &&
          (i == 0 || i > static_cast<long long>(count) || i < -static_cast<long long>(count))))
-      lines_.Fail(std::string("the ") + what + " index " + quoted + " is out of range: " +
+      lines_.Fail(std::string("the ") + what + " index " + Quote(word) + " is out of range: " +
                   std::to_string(count) + " " + what + (count == 1 ? "" : "s") + " read so far");
     if (ec != std::errc() || p != word.data() + word.size())
-      lines_.Fail("a face's corner " + quoted + " is not an index");
+      lines_.Fail("a face's corner " + Quote(word) + " is not an index");
     return static_cast<std::uint32_t>(i > 0 ? i - 1 : static_cast<long long>(count) + i);
   }
 
@@ -411,7 +418,7 @@ class ObjReader {
       if (slash2 != std::string_view::npos) {
         vn = after.substr(slash2 + 1);
         if (vn.find('/') != std::string_view::npos)
-          lines_.Fail("a face's corner \"" + std::string(word) + "\" has more than v/vt/vn");
+          lines_.Fail("a face's corner " + Quote(word) + " has more than v/vt/vn");
       }
     }
     Corner key;
@@ -458,7 +465,7 @@ class ObjReader {
     }
   }
 
-  std::uint32_t MaterialNumber(const std::string& name) {
+  std::uint32_t MaterialNumber(std::string_view name) {
     const auto [it, added] =
         materialNumbers_.try_emplace(name, static_cast<std::uint32_t>(usedNames_.size()));
     if (added) {
@@ -469,63 +476,90 @@ class ObjReader {
     return it->second;
   }
 
-  void Warn(const std::string& why) { out_.warnings.push_back(why); }
+  // Each warning is one line for the sender; a file that would make thousands gets the first few.
+  void Warn(const std::string& why) {
+    if (out_.warnings.size() < kMaxObjWarnings) {
+      // A message quoting a name of a million bytes is cut.
+      out_.warnings.push_back(why.size() > 1000 ? why.substr(0, 1000) + "..." : why);
+    } else if (out_.warnings.size() == kMaxObjWarnings) {
+      out_.warnings.push_back("more warnings were left out");
+    }
+  }
+
+  // The path of the library `name`, or why there is none. Each call may list the folder, so the
+  // calls are counted: a file naming a million libraries is not looked up a million times.
+  bool LookUp(std::string_view name, std::string& path, std::string& why) {
+    if (++lookUps_ > 2 * kMaxObjLibraries) {
+      why = "the model names more than " + std::to_string(kMaxObjLibraries) + " material libraries";
+      return false;
+    }
+    try {
+      path = ModelFilePath(folder_, std::string(name), file_, call_);
+      return true;
+    } catch (const platform::Error& e) {
+      why = e.what();
+      return false;
+    }
+  }
 
   // The libraries the file names, each read once: "mtllib a b" names two unless "a b" is one file.
   Library Libraries(bool& allRead) {
     Library library;
+    allRead = libraryNames_.empty();
+    if (!libraryNames_.empty() && folder_.empty())
+      Warn("the material libraries were not read: the model came without its folder");
+    if (folder_.empty()) return library;
     std::set<std::string> seen;
     allRead = true;
-    for (const std::string& line : libraryNames_) {
-      std::vector<std::string> names{line};
-      if (folder_.empty()) {
-        Warn("the material library \"" + line + "\" was not read: the model came without its folder");
-        allRead = false;
-        continue;
-      }
-      std::string path;
-      try {
-        path = ModelFilePath(folder_, line, file_, call_);
-      } catch (const platform::Error&) {
+    for (std::string_view line : libraryNames_) {
+      std::string path, why;
+      std::vector<std::string_view> names{line};
+      if (!LookUp(line, path, why) && line.find_first_of(" \t") != std::string_view::npos) {
         names.clear();
         for (std::string_view rest = line, w = NextWord(rest); !w.empty(); w = NextWord(rest))
-          names.emplace_back(w);
+          names.push_back(w);
       }
-      for (const std::string& name : names) {
-        try {
-          if (path.empty()) path = ModelFilePath(folder_, name, file_, call_);
-          if (seen.insert(path).second) {
-            if (seen.size() > kMaxObjLibraries)
-              throw platform::Error(
-                  call_, "more than " + std::to_string(kMaxObjLibraries) + " material libraries", file_);
-            std::error_code ec;
-            const auto bytes = std::filesystem::file_size(path, ec);
-            if (!ec && bytes > kMaxMtlFile)
-              throw platform::Error(
-                  call_, "the file is larger than " + std::to_string(kMaxMtlFile >> 20) + " MB", path);
-            const std::vector<std::uint8_t> data = ReadFile(call_, path);
-            ReadLibrary(data.data(), data.size(), path, call_, library);
-          }
-        } catch (const platform::Error& e) {
-          Warn(std::string("the material library \"") + name + "\" was not read: " + e.what());
+      for (std::string_view name : names) {
+        if (names.size() > 1) {
+          why.clear();
+          LookUp(name, path, why);
+        }
+        if (why.empty() && seen.insert(path).second) why = Read(path, library);
+        if (!why.empty()) {
+          Warn("the material library " + Quote(name) + " was not read: " + why);
           allRead = false;
         }
-        path.clear();
       }
     }
     return library;
+  }
+
+  // Reads one library into `library`; returns why it could not.
+  std::string Read(const std::string& path, Library& library) {
+    try {
+      std::error_code ec;
+      const auto bytes = std::filesystem::file_size(path, ec);
+      if (!ec && bytes > kMaxMtlFile)
+        throw platform::Error(call_, "the file is larger than " + std::to_string(kMaxMtlFile >> 20) + " MB",
+                              path);
+      const std::vector<std::uint8_t> data = ReadFile(call_, path);
+      ReadLibrary(data.data(), data.size(), path, call_, materialNumbers_, library);
+      return {};
+    } catch (const platform::Error& e) {
+      return e.what();
+    }
   }
 
   void Materials() {
     bool allRead = true;
     const Library library = Libraries(allRead);
     std::unordered_map<std::string, bool> textureFound;
-    for (const std::string& name : usedNames_) {
-      const auto it = library.find(name);
+    for (std::string_view name : usedNames_) {
+      const auto it = library.find(std::string(name));
       if (it == library.end()) {
         // Only worth telling when the libraries were read: otherwise their warning says it all.
         if (!name.empty() && allRead)
-          Warn("the material \"" + name + "\" is in no material library; drawn white");
+          Warn("the material " + Quote(name) + " is in no material library; drawn white");
         out_.model.materials.push_back(WhiteMaterial());
         continue;
       }
@@ -536,14 +570,14 @@ class ObjReader {
         if (found == textureFound.end()) {
           bool ok = false;
           if (textureFound.size() == kMaxObjTextures) {
-            Warn("the texture \"" + map + "\" was dropped: the model names more than " +
+            Warn("the texture " + Quote(map) + " was dropped: the model names more than " +
                  std::to_string(kMaxObjTextures) + " textures");
           } else {
             try {
               ModelFilePath(folder_, map, file_, call_);
               ok = true;
             } catch (const platform::Error& e) {
-              Warn(std::string("the texture of material \"") + name + "\" was dropped: " + e.what());
+              Warn("the texture of material " + Quote(name) + " was dropped: " + e.what());
             }
           }
           found = textureFound.emplace(map, ok).first;
@@ -559,17 +593,18 @@ class ObjReader {
   const std::string& folder_;
   const std::string& call_;
   std::size_t size_;
-  std::size_t maxVertices_ = 0, vPerLine_ = 0;
+  std::size_t maxVertices_ = 0, vPerLine_ = 0, lookUps_ = 0;
   std::vector<d3d::D3DVECTOR> positions_, normals_;
   std::vector<d3d::D3DCOLOR> colors_;
   std::vector<std::array<float, 2>> texCoords_;
   std::vector<std::uint32_t> heads_;  // per position: its latest vertex, then Corner::next
   std::vector<Corner> corners_;       // per vertex: what made it
-  std::string group_;                 // the latest usemtl; empty before the first
+  std::string_view group_;            // the latest usemtl; empty before the first
   std::uint32_t groupMaterial_ = kNone;
-  std::unordered_map<std::string, std::uint32_t> materialNumbers_;
-  std::vector<std::string> usedNames_;
-  std::vector<std::string> libraryNames_;
+  // The names the faces use, in the order of their first face (views into the file).
+  std::unordered_map<std::string_view, std::uint32_t> materialNumbers_;
+  std::vector<std::string_view> usedNames_;
+  std::vector<std::string_view> libraryNames_;
   ObjModel out_;
 };
 

@@ -36,6 +36,8 @@ constexpr std::size_t kMaxObjLibraries = 16;
 constexpr std::size_t kMaxObjMaterials = 1u << 16;
 // How many distinct texture names are looked up in the model's folder; later ones are dropped.
 constexpr std::size_t kMaxObjTextures = 256;
+// How many warnings are kept; one more says that others were left out.
+constexpr std::size_t kMaxObjWarnings = 32;
 // What the reader may hold at once: the file itself, its lists of v, vt and vn, and the model.
 constexpr std::size_t kMaxObjMemory = 512u << 20;
 

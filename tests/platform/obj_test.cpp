@@ -290,6 +290,26 @@ TEST(ObjFile, BrokenLibrariesAreSkippedWithAWarning) {
   ExpectColor(obj.model.materials[1].material.Diffuse, 1, 1, 1, 1);
 }
 
+TEST(ObjFile, AFileNamingThousandsOfLibrariesGetsAFewLookUpsAndWarnings) {
+  const std::string dir = wgtest::ScratchDir("obj-many-mtl");
+  Write(dir + "/x40.mtl", "newmtl red\nKd 1 0 0\n");
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "mtllib x" + std::to_string(i) + ".mtl\n";
+  const std::string longName(5000, 'n');
+  text += "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\nusemtl " + longName + "\nf 1 2 3\n";
+  const auto obj = Parse(text, dir);
+  ASSERT_EQ(obj.warnings.size(), d3dx::kMaxObjWarnings + 1);
+  EXPECT_NE(obj.warnings[0].find("\"x0.mtl\""), std::string::npos) << obj.warnings[0];
+  EXPECT_EQ(obj.warnings.back(), "more warnings were left out");
+  // x40.mtl is past the names looked up, so red stays white.
+  ExpectColor(obj.model.materials[0].material.Diffuse, 1, 1, 1, 1);
+  // Without libraries the long name is told, cut short.
+  const auto bare = Parse("usemtl " + longName + "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  ASSERT_EQ(bare.warnings.size(), 1u);
+  EXPECT_LT(bare.warnings[0].size(), 200u);
+  EXPECT_NE(bare.warnings[0].find(std::string(100, 'n') + "...\""), std::string::npos) << bare.warnings[0];
+}
+
 TEST(ObjFile, OnlyObjNamesLookLikeObj) {
   for (const char* yes : {"tree.obj", "TREE.OBJ", "models/a.Obj"})
     EXPECT_TRUE(d3dx::LooksLikeObj(yes)) << yes;
