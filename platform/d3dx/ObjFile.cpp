@@ -431,7 +431,9 @@ class ObjReader {
 
     auto& vertices = out_.model.vertices;
     if (vertices.size() == maxVertices_)
-      lines_.Fail("the model has more than " + std::to_string(maxVertices_) + " vertices");
+      lines_.Fail(maxVertices_ == kMaxXVertices
+                      ? "the model has more than " + std::to_string(kMaxXVertices) + " vertices"
+                      : "the model needs more than " + std::to_string(kMaxObjMemory >> 20) + " MB");
     XVertex x;
     x.position = positions_[vi];
     if (!colors_.empty()) x.color = colors_[vi];
