@@ -2,11 +2,9 @@
 // accepts must draw every subset on the device without the device refusing a single call.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
+#include "fuzz/DrawModel.h"
 #include "platform/base/Error.h"
-#include "tests/support/RecordingBackend.h"
-#include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/XFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,13 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const platform::Error&) {
     return 0;
   }
-  auto backend = std::make_unique<d3d::RecordingBackend>();
-  backend->recordCalls = false;
-  backend->keepDraws = false;
-  d3d::Device device(std::move(backend));
-  d3dx::D3DXMesh mesh(device, model, d3dx::D3DXMESH_MANAGED);
-  device.BeginScene();
-  for (std::size_t i = 0; i < model.materials.size(); ++i) mesh.DrawSubset(static_cast<d3d::DWORD>(i));
-  device.EndScene();
+  fuzz::DrawEverySubset(model);
   return 0;
 }
