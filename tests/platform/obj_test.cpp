@@ -148,6 +148,26 @@ TEST(ObjFile, MaterialsComeFromTheLibraryWithTheirAlphaAndTexture) {
   EXPECT_FALSE(bark.doubleSided);
 }
 
+TEST(ObjFile, ExportersStatementsThatAreNotDrawnAreSkipped) {
+  const std::string dir = wgtest::ScratchDir("obj-exporter");
+  std::filesystem::create_directories(dir + "/Textures");
+  Write(dir + "/Textures/Bark.PNG", "png");
+  Write(dir + "/Tree.MTL",
+        "# Blender MTL File\r\nnewmtl Bark\r\nNs 250\r\nKa 1 1 1\r\nKs 0.5 0.5 0.5\r\nNi 1.45\r\nillum 2\r\n"
+        "Kd 0.8 0.6 0.4\r\nmap_Bump -bm 1.0 normal.png\r\nmap_d mask.png\r\nmap_Kd textures\\bark.png\r\n");
+  const auto obj = Parse(
+      "# Blender 4.2\r\nmtllib tree.mtl\r\no Trunk\r\nv 0 0 0\r\nv 1 0 0\r\nv 0 1 0\r\nvp 0.5\r\n"
+      "vt 0 0\r\nvn 0 0 1\r\ns off\r\ng trunk bark\r\nusemtl Bark\r\nf 1/1/1 2/1/1 3/1/1\r\nl 1 2\r\np 3\r\n"
+      "cstype bezier\r\n",
+      dir);
+  EXPECT_TRUE(obj.warnings.empty()) << obj.warnings.front();
+  ASSERT_EQ(obj.model.materials.size(), 1u);
+  ExpectColor(obj.model.materials[0].material.Diffuse, 0.8f, 0.6f, 0.4f, 1);
+  ExpectColor(obj.model.materials[0].material.Specular, 0, 0, 0, 0);
+  EXPECT_EQ(obj.model.materials[0].textureFilename, "textures\\bark.png");
+  EXPECT_EQ(obj.model.indices.size(), 3u);
+}
+
 TEST(ObjFile, AMissingLibraryLeavesTheModelWhiteWithOneWarning) {
   const std::string dir = wgtest::ScratchDir("obj-no-mtl");
   const auto obj =
