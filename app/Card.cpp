@@ -226,7 +226,12 @@ Card resolveForPicture(const Options& o, const std::string& appFolder, std::ostr
     if (!fs::is_directory(o.card, ec)) throw CommandLineError("--card: " + o.card + " is not a folder");
     if (cardFile(o.card, "tex/snow.jpg", card.ground)) groundFrom = "--card";
     if (cardFile(o.card, "tex/snow.png", card.flake)) flakeFrom = "--card";
-    if (cardFile(o.card, "models/tree.x", card.model)) card.ownModel = true;
+    // The card's tree in any format the program reads, the X file first.
+    for (const char* tree : {"models/tree.x", "models/tree.glb", "models/tree.gltf", "models/tree.obj"})
+      if (cardFile(o.card, tree, card.model)) {
+        card.ownModel = true;
+        break;
+      }
     if (cardFile(o.card, "music/main.mid", card.tune)) tuneFrom = "--card";
     std::string textFile;
     if (cardFile(o.card, "greeting.txt", textFile)) {
@@ -251,6 +256,10 @@ Card resolveForPicture(const Options& o, const std::string& appFolder, std::ostr
     requireFile("--model", o.model);
     card.model = o.model;
     card.ownModel = true;
+  }
+  if (o.modelHeight > 0) {
+    if (!card.ownModel) throw CommandLineError("--model-height sets the height of a tree given with --model or a card");
+    card.modelHeight = static_cast<float>(o.modelHeight);
   }
   if (!o.tune.empty()) {
     requireFile("--tune", o.tune);

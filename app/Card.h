@@ -33,6 +33,10 @@ using render::kPictureWidth;
 constexpr int kMaxWrappedLines = 3;
 constexpr std::size_t kMaxCreditLines = 100;
 
+// The application's own tree's height in its model's units, which a tree someone chose is fitted to.
+constexpr float kTreeHeight = 2.385f;
+constexpr const char* kTreeHeightText = "2.385";
+
 struct Card {
   // Paths of this file system.
   std::string ground;  // the ground plane's texture, also the device-level GroundTexture (tex/snow.jpg)
@@ -43,6 +47,9 @@ struct Card {
   std::vector<TextLine> credits;  // shown one at a time at (x, kCreditY)
   // The tree is not the application's own: a model that fails to load is reported, not only left out.
   bool ownModel = false;
+  // How tall such a tree stands, in the application's tree's model units (0: as tall as that tree).
+  // The application's own tree is drawn as it is.
+  float modelHeight = 0;
 };
 
 // The application folder's media and the built-in texts.

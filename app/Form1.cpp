@@ -54,6 +54,8 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
       std::cerr << (mesh.GetMesh() ? "warning: the tree is drawn without a texture: "
                                    : "warning: the tree is left out of the scene: ")
                 << e << "\n";
+  // A tree someone chose stands where the application's own tree stands, as tall unless told.
+  if (card_.ownModel) mesh.FitTo(card_.modelHeight > 0 ? card_.modelHeight : kTreeHeight);
   mesh.SetPosition(0, 0, 30);
   mesh.SetScale(10, 10, 10);
   done("Mesh.Load");

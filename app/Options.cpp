@@ -9,6 +9,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "app/Card.h"
 #include "render/Framing.h"
 
 namespace app {
@@ -155,6 +156,13 @@ Options ParseOptions(int argc, char** argv) {
         throw std::invalid_argument("--seconds takes a number of seconds above 0 and at most 3600, not '" +
                                     v + "'");
       secondsGiven = true;
+    } else if (a == "--model-height") {
+      const std::string v = value(a);
+      char* end = nullptr;
+      o.modelHeight = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != '\0' || !(o.modelHeight > 0) || o.modelHeight > 100)
+        throw std::invalid_argument("--model-height takes a height above 0 and at most 100, in the tree's units "
+                                    "(its own tree is " + std::string(kTreeHeightText) + " tall), not '" + v + "'");
     } else if (a == "--fps") {
       o.fps = static_cast<int>(parseCount(a, value(a), 240));
       fpsGiven = true;
@@ -294,7 +302,10 @@ std::string UsageText(const std::string& program) {
          "  --credit TEXT         a credit line; repeat it for several, in order\n"
          "  --no-credits          no credit line at all\n"
          "  --tune FILE.mid       the tune, a standard MIDI file\n"
-         "  --model FILE.x        the tree, an X file; its textures are looked up beside it\n"
+         "  --model FILE          the tree: an X (.x), glTF (.glb, .gltf) or Wavefront (.obj) model; the\n"
+         "                        files it names are looked up beside it. It is stood where the tree\n"
+         "                        stands, as tall as the tree\n"
+         "  --model-height H      how tall --model's tree stands, in the tree's units (the tree is 2.385)\n"
          "  --ground FILE         the ground texture, a JPEG or PNG image\n"
          "                        Each of these wins over what --card holds.\n"
          "\n"

@@ -34,6 +34,7 @@ struct Options {
   std::optional<std::string> greeting;  // the greeting line
   std::vector<std::string> credits;     // the credit lines, in order, instead of the built-in ones
   bool noCredits = false;               // no credit line at all
+  double modelHeight = 0;  // --model-height; 0: as tall as the application's own tree
   std::string tune, model, ground;      // single media files; with --share-link, choices' names
 
   // Greetings sent as links to a page published once (--export-web writes it).

@@ -245,7 +245,10 @@ struct Page {
   // the desktop cannot read fails the same way.
   void addTexture(FileList& list, const std::string& relative, const std::string& runtimePath,
                   const std::string& path) {
-    const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXCreateTextureFromFile", path);
+    addTexture(list, relative, runtimePath, d3dx::FindAndReadFile("D3DXCreateTextureFromFile", path));
+  }
+  void addTexture(FileList& list, const std::string& relative, const std::string& runtimePath,
+                  const d3dx::FoundBytes& file) {
     d3dx::DecodedImage image = d3dx::DecodeImage(file.bytes.data(), file.bytes.size(), file.path);
     if (BrowserDecodesAlike(file.bytes))
       add(list, relative, runtimePath, file.bytes);
@@ -351,7 +354,7 @@ void addTree(Page& page, const MediaChoice& tree, std::ostream& progress) {
   const std::string out = choiceFolder("tree", tree);
   try {
     const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", tree.path);
-    const d3dx::XModel model = d3dx::ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
+    const d3dx::XModel model = d3dx::ParseModel(file.bytes.data(), file.bytes.size(), file.path);
     page.add(c.files, out + "tree.x.model", kApp + "/models/tree.x",
              Gzip(d3dx::WritePreparedModel(model), file.path));
     const std::string folder = tree.path.substr(0, tree.path.find_last_of('/') + 1);
@@ -367,8 +370,13 @@ void addTree(Page& page, const MediaChoice& tree, std::ostream& progress) {
       if (std::find(done.begin(), done.end(), texture) != done.end()) continue;
       done.push_back(texture);
       try {
-        page.addTexture(c.files, out + texture, kApp + "/models/" + texture,
-                        platform::MediaPath(folder, m.textureFilename));
+        // An image the model carries inside itself goes as a file of the name the model gives it.
+        if (m.textureData.empty())
+          page.addTexture(c.files, out + texture, kApp + "/models/" + texture,
+                          platform::MediaPath(folder, m.textureFilename));
+        else
+          page.addTexture(c.files, out + texture, kApp + "/models/" + texture,
+                          d3dx::FoundBytes{m.textureFilename, m.textureData});
       } catch (const std::exception& e) {
         progress << "  the tree \"" << tree.name << "\": its texture is left out: " << e.what() << "\n";
       }

@@ -26,6 +26,11 @@ class Mesh {
   void SetRotation(float x, float Y, float Z);
   void SetScale(float x, float Y, float Z);
   void Render(const render::FrameContext& frame);
+  // Stands the loaded model where the application's own tree stands, at its size: the middle of its
+  // bounding box over the model's origin, its lowest point at y = 0, scaled evenly to `height`
+  // (model units, before SetScale). Applied before the scale, rotation and position; Load clears it.
+  // A model without vertices, or of no height, is left as it is.
+  void FitTo(float height);
 
   const d3dx::D3DXMesh* GetMesh() const { return objMesh.get(); }
   const std::vector<d3d::D3DMATERIAL8>& GetMaterials() const { return Materials; }
@@ -49,6 +54,8 @@ class Mesh {
   d3d::D3DVECTOR vecRot{};
   d3d::D3DVECTOR vecScale{};
   d3d::D3DMATRIX matMesh{};
+  bool fitted_ = false;
+  d3d::D3DMATRIX matFit_{};
   std::vector<std::string> loadErrors_;
 };
 

@@ -1,5 +1,5 @@
-// model-info FILE.x: what the program makes of a model, for users who bring their own. It reads the
-// X file as the demo does, looks each texture up beside it as Windows would and decodes it, and
+// model-info FILE: what the program makes of a model, for users who bring their own. It reads the
+// model (X, glTF, GLB or OBJ) as the demo does, looks each texture up beside it as Windows would and decodes it, and
 // says what would not draw as intended. Exit code 0 when everything would, 1 when anything would
 // not, 2 for a wrong command line.
 #include <cstdio>
@@ -17,9 +17,9 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: model-info FILE.x\n"
-    "Reads a DirectX X model as Winter Greeting does and prints its form (text, binary or compressed,\n"
-    "float size), its vertex, triangle and material counts, its bounding box, and for each material\n"
+    "usage: model-info FILE\n"
+    "Reads a model (DirectX .x, glTF .glb or .gltf, Wavefront .obj) as Winter Greeting does and prints\n"
+    "its form (for X: text, binary or compressed, float size), its vertex, triangle and material counts, its bounding box, and for each material\n"
     "its colour, its texture name, the file that name finds beside the model (names are matched as\n"
     "Windows matches them: any case, backslashes as folder separators) and whether that image\n"
     "decodes. Exit code 0 when the model would draw as intended, 1 when any part of it would not.\n";
@@ -35,17 +35,24 @@ std::string Colour(const d3d::D3DCOLORVALUE& c) {
 }
 
 // Prints the texture's story; returns whether it would be drawn.
-bool ReportTexture(const std::string& folder, const std::string& name) {
-  const platform::FoundFile found = platform::FindFileIn(folder, name);
-  if (!found.found()) {
-    std::printf("    not found: %s\n", found.note.c_str());
-    return false;
+bool ReportTexture(const std::string& folder, const d3dx::XMaterial& m) {
+  const std::string& name = m.textureFilename;
+  std::string path = name;
+  if (m.textureData.empty()) {
+    const platform::FoundFile found = platform::FindFileIn(folder, name);
+    if (!found.found()) {
+      std::printf("    not found: %s\n", found.note.c_str());
+      return false;
+    }
+    std::printf("    file %s%s\n", found.path.c_str(),
+                found.note.empty() ? "" : (" (" + found.note + ")").c_str());
+    path = found.path;
+  } else {
+    std::printf("    inside the model, %zu bytes\n", m.textureData.size());
   }
-  std::printf("    file %s%s\n", found.path.c_str(),
-              found.note.empty() ? "" : (" (" + found.note + ")").c_str());
   try {
-    const auto bytes = d3dx::ReadFile("model-info", found.path);
-    const d3dx::DecodedImage image = d3dx::DecodeImage(bytes.data(), bytes.size(), found.path);
+    const auto bytes = m.textureData.empty() ? d3dx::ReadFile("model-info", path) : m.textureData;
+    const d3dx::DecodedImage image = d3dx::DecodeImage(bytes.data(), bytes.size(), path);
     std::printf("    %s image of %dx%d pixels, decodes", d3dx::ImageFormatName(image.format), image.width,
                 image.height);
     if (image.level.width != image.width || image.level.height != image.height)
@@ -67,14 +74,29 @@ int Run(const std::string& path) {
   d3dx::XModel model;
   try {
     const auto bytes = d3dx::ReadFile("model-info", file.path);
-    model = d3dx::ParseXFile(bytes.data(), bytes.size(), file.path);
+    model = d3dx::ParseModel(bytes.data(), bytes.size(), file.path);
   } catch (const std::exception& e) {
     std::printf("%s\nresult: the model cannot be loaded\n", e.what());
     return 1;
   }
   std::printf("%s\n", file.path.c_str());
-  std::printf("  form: %s%s, %d-bit floats\n", model.compressed ? "compressed " : "",
-              model.binary ? "binary" : "text", model.floatBits);
+  switch (model.format) {
+    case d3dx::ModelFormat::X:
+      std::printf("  form: X, %s%s, %d-bit floats\n", model.compressed ? "compressed " : "",
+                  model.binary ? "binary" : "text", model.floatBits);
+      break;
+    case d3dx::ModelFormat::Glb:
+      std::printf("  form: glTF 2.0, binary (GLB)\n");
+      break;
+    case d3dx::ModelFormat::Gltf:
+      std::printf("  form: glTF 2.0, JSON\n");
+      break;
+    case d3dx::ModelFormat::Obj:
+      std::printf("  form: Wavefront OBJ\n");
+      break;
+  }
+  std::printf("  normals %s, vertex colours %s, texture coordinates %s\n", model.hasNormals ? "yes" : "no",
+              model.hasColors ? "yes" : "no", model.hasTexCoords ? "yes" : "no");
   std::printf("  vertices %zu, triangles %zu, materials %zu\n", model.vertices.size(),
               model.attributes.size(), model.materials.size());
   if (!model.vertices.empty()) {
@@ -94,13 +116,16 @@ int Run(const std::string& path) {
   for (std::size_t i = 0; i < model.materials.size(); ++i) {
     const d3dx::XMaterial& m = model.materials[i];
     std::printf("  material %zu: %zu triangles, diffuse %s", i, faces[i], Colour(m.material.Diffuse).c_str());
+    if (m.alphaMode == d3dx::AlphaMode::Mask) std::printf(", cut out below alpha %s", Number(m.alphaCutoff).c_str());
+    if (m.alphaMode == d3dx::AlphaMode::Blend) std::printf(", blended");
+    if (m.doubleSided) std::printf(", two-sided");
     if (m.textureFilename.empty()) {
       std::printf(", no texture\n");
       continue;
     }
     std::printf(", texture \"%s\"\n", m.textureFilename.c_str());
     ++textures;
-    if (!ReportTexture(folder.empty() ? "." : folder, m.textureFilename)) ++problems;
+    if (!ReportTexture(folder.empty() ? "." : folder, m)) ++problems;
   }
   if (model.attributes.empty()) {
     std::printf("result: the model has no triangles to draw\n");

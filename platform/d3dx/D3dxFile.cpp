@@ -35,8 +35,13 @@ FoundBytes FindAndReadFile(const std::string& call, const std::string& path) {
 
 std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFile(d3d::Device& device, const std::string& path) {
   const FoundBytes file = FindAndReadFile("D3DXCreateTextureFromFile", path);
-  return device.CreateTexture(DecodeImageWithMips(file.bytes.data(), file.bytes.size(), file.path),
-                              file.path);
+  return D3DXCreateTextureFromFileInMemory(device, file.bytes, file.path);
+}
+
+std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFileInMemory(d3d::Device& device,
+                                                                const std::vector<std::uint8_t>& bytes,
+                                                                const std::string& name) {
+  return device.CreateTexture(DecodeImageWithMips(bytes.data(), bytes.size(), name), name);
 }
 
 }  // namespace d3dx

@@ -130,10 +130,16 @@ std::string D3DXMaterialBuffer::GetTextureName(DWORD i) const {
   return materials_[i].textureFilename;
 }
 
+const XMaterial& D3DXMaterialBuffer::GetXMaterial(DWORD i) const {
+  if (i >= materials_.size())
+    throw platform::Error("D3DXMaterialBuffer::GetXMaterial", "material " + std::to_string(i) + " out of range");
+  return materials_[i];
+}
+
 std::unique_ptr<D3DXMesh> D3DXLoadMeshFromX(const std::string& path, DWORD options, Device& device,
                                             D3DXMaterialBuffer& materials, DWORD& numMaterials) {
   const FoundBytes file = FindAndReadFile("D3DXLoadMeshFromX", path);
-  XModel model = ParseXFile(file.bytes.data(), file.bytes.size(), file.path);
+  XModel model = ParseModel(file.bytes.data(), file.bytes.size(), file.path);
   auto mesh = std::make_unique<D3DXMesh>(device, model, options);
   numMaterials = static_cast<DWORD>(model.materials.size());
   materials = D3DXMaterialBuffer(std::move(model.materials));

@@ -71,6 +71,8 @@ class D3DXMaterialBuffer {
   // Both throw naming the call when `i` is not a material of the buffer.
   d3d::D3DMATERIAL8 GetMaterial(d3d::DWORD i) const;
   std::string GetTextureName(d3d::DWORD i) const;
+  // The whole material as read: its image where the model carries one inside, its alpha mode, sides.
+  const XMaterial& GetXMaterial(d3d::DWORD i) const;
   void Release() { materials_.clear(); }
 
  private:

@@ -57,6 +57,12 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
 // missing, unreadable or undecodable file is an error naming it.
 std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFile(d3d::Device& device, const std::string& path);
 
+// The same from an image file's bytes held in memory (an image a model carries inside it); `name`
+// names it in errors.
+std::shared_ptr<d3d::Texture> D3DXCreateTextureFromFileInMemory(d3d::Device& device,
+                                                                const std::vector<std::uint8_t>& bytes,
+                                                                const std::string& name);
+
 // Reads a whole file; throws naming `call` and the file when it cannot.
 std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path);
 

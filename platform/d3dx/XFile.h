@@ -75,6 +75,12 @@ struct XModel {
 XModel ParseXFile(const std::uint8_t* data, std::size_t size, const std::string& file,
                   const std::string& call = "D3DXLoadMeshFromX");
 
+// A model file of any format the program reads: glTF (GLB, or a .gltf JSON) and X by their content,
+// Wavefront OBJ by its name (".obj"), its other files looked up beside it. Throws platform::Error
+// naming `call` and `file`. (The web page's runtime reads the exporter's prepared model instead.)
+XModel ParseModel(const std::uint8_t* data, std::size_t size, const std::string& file,
+                  const std::string& call = "D3DXLoadMeshFromX");
+
 // The body of a compressed file: `data` starts after the 16-byte header with the total size (header
 // included), then blocks of {uncompressed size, compressed size, "CK", raw deflate}, each block
 // inflated with the previous block's output as its dictionary.

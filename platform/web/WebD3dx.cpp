@@ -28,7 +28,7 @@ std::vector<d3d::Texture::Level> DecodeImageWithMips(const std::uint8_t* data, s
   return levels;
 }
 
-XModel ParseXFile(const std::uint8_t* data, std::size_t size, const std::string& file,
+XModel ParseModel(const std::uint8_t* data, std::size_t size, const std::string& file,
                   const std::string& call) {
   return ReadPreparedModel(data, size, file, call);
 }
