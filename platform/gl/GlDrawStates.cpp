@@ -1,5 +1,7 @@
+#include <cmath>
 #include <cstring>
 
+#include "platform/d3d/d3dxmath.h"
 #include "platform/gl/GlBackendImpl.h"
 
 namespace gl {
@@ -83,6 +85,78 @@ void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* c
     programs.set(uPointScaleABC, abc, 3);
     programs.setFloat(uViewportHeight, static_cast<float>(s.viewportHeight));
   }
+}
+
+// Direct3D 8 lights transformed vertices only. A material source naming a colour the record does
+// not have, or any source with D3DRS_COLORVERTEX off, is the material's own colour.
+void GlBackend::Impl::applyLighting(const d3d::DeviceState& s, const VertexLayout& l, const char* call) {
+  const auto& rs = s.renderStates;
+  const bool lit = rs[d3d::D3DRS_LIGHTING] != 0 && !l.preTransformed;
+  programs.setInt(uLighting, lit);
+  if (!lit) return;
+  static constexpr DWORD kSourceStates[4] = {
+      d3d::D3DRS_DIFFUSEMATERIALSOURCE, d3d::D3DRS_AMBIENTMATERIALSOURCE, d3d::D3DRS_SPECULARMATERIALSOURCE,
+      d3d::D3DRS_EMISSIVEMATERIALSOURCE};
+  int sources[4];
+  for (int i = 0; i < 4; ++i) {
+    const DWORD source = rs[kSourceStates[i]];
+    if (source > d3d::D3DMCS_COLOR2)
+      throw platform::Error(call, "material source " + std::to_string(source) + " unknown");
+    const bool present = source == d3d::D3DMCS_COLOR1 ? l.diffuse >= 0 : l.specular >= 0;
+    sources[i] = rs[d3d::D3DRS_COLORVERTEX] != 0 && source != d3d::D3DMCS_MATERIAL && present
+                     ? static_cast<int>(source)
+                     : static_cast<int>(d3d::D3DMCS_MATERIAL);
+  }
+  programs.set(uMaterialSources, sources, 4);
+  programs.setInt(uSpecular, rs[d3d::D3DRS_SPECULARENABLE] != 0);
+  programs.setInt(uLocalViewer, rs[d3d::D3DRS_LOCALVIEWER] != 0);
+  programs.setInt(uNormalizeNormals, rs[d3d::D3DRS_NORMALIZENORMALS] != 0);
+  programs.setInt(uNormals, l.normal >= 0);
+
+  float ambient[4];
+  colorOf(rs[d3d::D3DRS_AMBIENT], ambient);
+  programs.set(uAmbient, ambient, 4);
+  programs.set(uMaterial, &s.material.Diffuse.r, 16);
+  programs.setFloat(uPower, s.material.Power);
+
+  int count = 0;
+  for (const auto& [index, slot] : s.lights) {
+    if (!slot.enabled) continue;
+    const d3d::D3DLIGHT8& light = slot.light;
+    // Positions and directions are given in world space; the shader lights in view space.
+    const d3d::D3DVECTOR at = d3dx::D3DXVec3TransformCoord(light.Position, s.view);
+    const auto& v = s.view.m;
+    const d3d::D3DVECTOR& d = light.Direction;
+    d3d::D3DVECTOR dir{d.x * v[0][0] + d.y * v[1][0] + d.z * v[2][0],
+                       d.x * v[0][1] + d.y * v[1][1] + d.z * v[2][1],
+                       d.x * v[0][2] + d.y * v[1][2] + d.z * v[2][2]};
+    d3dx::D3DXVec3Normalize(&dir, &dir);
+    const auto& c = light;
+    const float colour[16] = {c.Diffuse.r,  c.Diffuse.g,  c.Diffuse.b,  c.Diffuse.a,
+                              c.Specular.r, c.Specular.g, c.Specular.b, c.Specular.a,
+                              c.Ambient.r,  c.Ambient.g,  c.Ambient.b,  c.Ambient.a,
+                              at.x,         at.y,         at.z,         static_cast<float>(c.Type)};
+    const float shape[16] = {dir.x,
+                             dir.y,
+                             dir.z,
+                             c.Range,
+                             c.Attenuation0,
+                             c.Attenuation1,
+                             c.Attenuation2,
+                             c.Falloff,
+                             std::cos(c.Theta / 2),
+                             std::cos(c.Phi / 2),
+                             0,
+                             0,
+                             0,
+                             0,
+                             0,
+                             0};
+    programs.set(static_cast<Uniform>(uLightColour0 + count), colour, 16);
+    programs.set(static_cast<Uniform>(uLightShape0 + count), shape, 16);
+    ++count;
+  }
+  programs.setInt(uLightCount, count);
 }
 
 // Direct3D 8 chains the stages up to the first whose colour operation is DISABLE; a disabled
@@ -193,6 +267,22 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   } else {
     glDisableVertexAttribArray(kAttrDiffuse);
     glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
+  }
+  // Only lit programs read normals and specular colours; a record without normals has none.
+  if (l.normal >= 0) {
+    glEnableVertexAttribArray(kAttrNormal);
+    glVertexAttribPointer(kAttrNormal, 3, GL_FLOAT, GL_FALSE, stride, at(l.normal));
+  } else {
+    glDisableVertexAttribArray(kAttrNormal);
+    glVertexAttrib4f(kAttrNormal, 0, 0, 0, 0);
+  }
+  if (l.specular >= 0) {
+    glEnableVertexAttribArray(kAttrSpecular);
+    glVertexAttribPointer(kAttrSpecular, dialect.diffuseSize(), GL_UNSIGNED_BYTE, GL_TRUE, stride,
+                          at(l.specular));
+  } else {
+    glDisableVertexAttribArray(kAttrSpecular);
+    glVertexAttrib4f(kAttrSpecular, 0, 0, 0, 0);
   }
   static constexpr Attribute kTexCoordOf[kStages] = {kAttrTexCoord0, kAttrTexCoord1};
   for (DWORD i = 0; i < kStages; ++i) {
