@@ -236,6 +236,36 @@ TEST(GlLighting, NormalsFollowTheWorldMatrixAndAreNormalizedOnRequest) {
   ExpectPixel(s.frame(kBlack, [&](Device& d) { Draw(d, stretched, kNormalDiffuse); }), 512, 384, 119, 60, 24);
 }
 
+TEST(GlLighting, LightsAreGivenInWorldSpaceAndFollowTheView) {
+  LitScene s;
+  // The camera turned to look along world +x: (1, 0, 0) x RotationY(-pi/2) = (0, 0, 1), and the
+  // world point (X, y, Z) is seen at (-Z, y, X). The quad faces the camera from X = 10.
+  D3DMATRIX view;
+  d3dx::D3DXMatrixRotationY(&view, -1.5707963705062866f);
+  s.dev->SetTransform(D3DTS_VIEW, view);
+  std::vector<VNDS> quad = Corners(4, 10, kFacing);
+  for (VNDS& v : quad) v = {10, v.y, -v.x, -1, 0, 0, v.diffuse, 0};
+  const auto draw = [&](Device& d) { Draw(d, quad, kNormalDiffuse); };
+  s.dev->SetRenderState(D3DRS_COLORVERTEX, 0);
+  // World (0.6, -0.8, 0) is the view's (0, -0.8, 0.6): N.L = 0.6 of 0.8, 0.4, 0.2 -> 122, 61, 31
+  // (black if the direction were taken as the view's).
+  s.dev->SetLight(0, Directional({1, 1, 1, 1}, {0.6f, -0.8f, 0}));
+  s.dev->LightEnable(0, 1);
+  s.dev->SetMaterial(Material({0.8f, 0.4f, 0.2f, 1}));
+  ExpectPixel(s.frame(kBlack, draw), 512, 384, 122, 61, 31);
+  // A point light at world (5, 0, 0), the view's (0, 0, 5): every corner (+-4, +-4, 10) is
+  // sqrt(16 + 16 + 25) = 7.550 away; N.L = 5/7.550 = 0.6623 of 0.8, 0.4, 0.2 -> 0.5298, 0.2649,
+  // 0.1325 -> 135, 68, 34.
+  D3DLIGHT8 point{};
+  point.Type = D3DLIGHT_POINT;
+  point.Diffuse = {1, 1, 1, 1};
+  point.Position = {5, 0, 0};
+  point.Range = 100;
+  point.Attenuation0 = 1;
+  s.dev->SetLight(0, point);
+  ExpectPixel(s.frame(kBlack, draw), 512, 384, 135, 68, 34);
+}
+
 TEST(GlLighting, APointLightFadesWithDistanceAndEndsAtItsRange) {
   LitScene s;
   // At (0, 0, 5), every corner (+-sqrt(72), +-sqrt(72), 10) is d = sqrt(72 + 72 + 25) = 13 away;
