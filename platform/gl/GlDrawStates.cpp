@@ -116,42 +116,34 @@ void GlBackend::Impl::applyLighting(const d3d::DeviceState& s, const VertexLayou
   float ambient[4];
   colorOf(rs[d3d::D3DRS_AMBIENT], ambient);
   programs.set(uAmbient, ambient, 4);
-  programs.set(uMaterial, &s.material.Diffuse.r, 16);
+  // Diffuse, ambient, specular and emissive, as the material holds them.
+  float material[16];
+  static_assert(sizeof material == 4 * sizeof(d3d::D3DCOLORVALUE));
+  std::memcpy(material, &s.material, sizeof material);
+  programs.set(uMaterial, material, 16);
   programs.setFloat(uPower, s.material.Power);
 
   int count = 0;
   for (const auto& [index, slot] : s.lights) {
     if (!slot.enabled) continue;
-    const d3d::D3DLIGHT8& light = slot.light;
+    const d3d::D3DLIGHT8& c = slot.light;
     // Positions and directions are given in world space; the shader lights in view space.
-    const d3d::D3DVECTOR at = d3dx::D3DXVec3TransformCoord(light.Position, s.view);
-    const auto& v = s.view.m;
-    const d3d::D3DVECTOR& d = light.Direction;
-    d3d::D3DVECTOR dir{d.x * v[0][0] + d.y * v[1][0] + d.z * v[2][0],
-                       d.x * v[0][1] + d.y * v[1][1] + d.z * v[2][1],
-                       d.x * v[0][2] + d.y * v[1][2] + d.z * v[2][2]};
+    const d3d::D3DVECTOR at = d3dx::D3DXVec3TransformCoord(c.Position, s.view);
+    d3d::D3DVECTOR dir = d3dx::D3DXVec3TransformNormal(c.Direction, s.view);
     d3dx::D3DXVec3Normalize(&dir, &dir);
-    const auto& c = light;
+    const float cosHalfTheta = std::cos(c.Theta / 2), cosHalfPhi = std::cos(c.Phi / 2);
+    // The columns the shader reads (FixedFunctionShader.cpp): diffuse, specular, ambient, then the
+    // position and type; the direction and range, the attenuation and falloff, the cone.
     const float colour[16] = {c.Diffuse.r,  c.Diffuse.g,  c.Diffuse.b,  c.Diffuse.a,
                               c.Specular.r, c.Specular.g, c.Specular.b, c.Specular.a,
                               c.Ambient.r,  c.Ambient.g,  c.Ambient.b,  c.Ambient.a,
                               at.x,         at.y,         at.z,         static_cast<float>(c.Type)};
-    const float shape[16] = {dir.x,
-                             dir.y,
-                             dir.z,
-                             c.Range,
-                             c.Attenuation0,
-                             c.Attenuation1,
-                             c.Attenuation2,
-                             c.Falloff,
-                             std::cos(c.Theta / 2),
-                             std::cos(c.Phi / 2),
-                             0,
-                             0,
-                             0,
-                             0,
-                             0,
-                             0};
+    // clang-format off
+    const float shape[16] = {dir.x,          dir.y,          dir.z,          c.Range,
+                             c.Attenuation0, c.Attenuation1, c.Attenuation2, c.Falloff,
+                             cosHalfTheta,   cosHalfPhi,     0,              0,
+                             0,              0,              0,              0};
+    // clang-format on
     programs.set(static_cast<Uniform>(uLightColour0 + count), colour, 16);
     programs.set(static_cast<Uniform>(uLightShape0 + count), shape, 16);
     ++count;
