@@ -1,3 +1,4 @@
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -252,42 +253,24 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   const GLsizei stride = static_cast<GLsizei>(c.stride);
   glEnableVertexAttribArray(kAttrPosition);
   glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
-  if (l.diffuse >= 0) {
-    glEnableVertexAttribArray(kAttrDiffuse);
-    glVertexAttribPointer(kAttrDiffuse, dialect.diffuseSize(), GL_UNSIGNED_BYTE, GL_TRUE, stride,
-                          at(l.diffuse));
-  } else {
-    glDisableVertexAttribArray(kAttrDiffuse);
-    glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
-  }
-  // Only lit programs read normals and specular colours; a record without normals has none.
-  if (l.normal >= 0) {
-    glEnableVertexAttribArray(kAttrNormal);
-    glVertexAttribPointer(kAttrNormal, 3, GL_FLOAT, GL_FALSE, stride, at(l.normal));
-  } else {
-    glDisableVertexAttribArray(kAttrNormal);
-    glVertexAttrib4f(kAttrNormal, 0, 0, 0, 0);
-  }
-  if (l.specular >= 0) {
-    glEnableVertexAttribArray(kAttrSpecular);
-    glVertexAttribPointer(kAttrSpecular, dialect.diffuseSize(), GL_UNSIGNED_BYTE, GL_TRUE, stride,
-                          at(l.specular));
-  } else {
-    glDisableVertexAttribArray(kAttrSpecular);
-    glVertexAttrib4f(kAttrSpecular, 0, 0, 0, 0);
-  }
-  static constexpr Attribute kTexCoordOf[kStages] = {kAttrTexCoord0, kAttrTexCoord1};
-  for (DWORD i = 0; i < kStages; ++i) {
-    // A set the record does not have reads as (0, 0).
-    if (l.texCoord[i] >= 0) {
-      glEnableVertexAttribArray(kTexCoordOf[i]);
-      glVertexAttribPointer(kTexCoordOf[i], l.texCoordFloats[i], GL_FLOAT, GL_FALSE, stride,
-                            at(l.texCoord[i]));
+  // A field of the record, or the value `absent` in every vertex where the record has none.
+  const auto attribute = [&](Attribute a, int field, GLint size, GLenum type, std::array<float, 4> absent) {
+    if (field >= 0) {
+      glEnableVertexAttribArray(a);
+      glVertexAttribPointer(a, size, type, type == GL_UNSIGNED_BYTE ? GL_TRUE : GL_FALSE, stride, at(field));
     } else {
-      glDisableVertexAttribArray(kTexCoordOf[i]);
-      glVertexAttrib4f(kTexCoordOf[i], 0, 0, 0, 1);
+      glDisableVertexAttribArray(a);
+      glVertexAttrib4f(a, absent[0], absent[1], absent[2], absent[3]);
     }
-  }
+  };
+  attribute(kAttrDiffuse, l.diffuse, dialect.diffuseSize(), GL_UNSIGNED_BYTE, {1, 1, 1, 1});  // white
+  // Only lit programs read normals and specular colours; a record without normals has none.
+  attribute(kAttrNormal, l.normal, 3, GL_FLOAT, {0, 0, 0, 0});
+  attribute(kAttrSpecular, l.specular, dialect.diffuseSize(), GL_UNSIGNED_BYTE, {0, 0, 0, 0});
+  static constexpr Attribute kTexCoordOf[kStages] = {kAttrTexCoord0, kAttrTexCoord1};
+  // A set the record does not have reads as (0, 0).
+  for (DWORD i = 0; i < kStages; ++i)
+    attribute(kTexCoordOf[i], l.texCoord[i], l.texCoordFloats[i], GL_FLOAT, {0, 0, 0, 1});
   if (l.pointSize >= 0) {
     glEnableVertexAttribArray(kAttrPointSize);
     glVertexAttribPointer(kAttrPointSize, 1, GL_FLOAT, GL_FALSE, stride, at(l.pointSize));

@@ -168,13 +168,9 @@ TEST_F(DeviceFixture, AFreshDeviceLightsWithDirect3D8sDefaultsAndNoLight) {
   EXPECT_EQ(d.State().enabledLights, 0u);
 }
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const platform::Error& e) {
-    return e.what();
-  }
-  return "no error";
+// A call the device refuses with platform::Error, its message holding `text`.
+auto Refused(const std::string& text) {
+  return ::testing::ThrowsMessage<platform::Error>(HasSubstr(text));
 }
 
 TEST_F(DeviceFixture, ALightReadsBackAsSetAndEachDrawCarriesTheLightsInForce) {
@@ -239,8 +235,7 @@ TEST_F(DeviceFixture, AtMostEightLightsAreEnabledAtOnce) {
   for (DWORD i = 0; i < 8; ++i) d.LightEnable(i * 10, 1);
   d.LightEnable(30, 1);  // enabled already: no ninth
   EXPECT_EQ(d.State().enabledLights, 8u);
-  EXPECT_THAT(ErrorOf([&] { d.LightEnable(3, 1); }),
-              HasSubstr("LightEnable: light 3: 8 lights are enabled already"));
+  EXPECT_THAT([&] { d.LightEnable(3, 1); }, Refused("LightEnable: light 3: 8 lights are enabled already"));
   EXPECT_EQ(d.State().lights.count(3), 0u);  // the refused call left nothing behind
   d.LightEnable(30, 0);
   d.LightEnable(30, 0);
@@ -252,8 +247,8 @@ TEST_F(DeviceFixture, AtMostEightLightsAreEnabledAtOnce) {
 
 TEST_F(DeviceFixture, BadLightsAndIndicesNeverSetAreRefusedNamingTheLight) {
   Device& d = *device;
-  EXPECT_THAT(ErrorOf([&] { d.GetLight(2); }), HasSubstr("GetLight: light 2 was never set"));
-  EXPECT_THAT(ErrorOf([&] { d.GetLightEnable(2); }), HasSubstr("GetLightEnable: light 2 was never set"));
+  EXPECT_THAT([&] { d.GetLight(2); }, Refused("GetLight: light 2 was never set"));
+  EXPECT_THAT([&] { d.GetLightEnable(2); }, Refused("GetLightEnable: light 2 was never set"));
   D3DLIGHT8 good{};
   good.Type = D3DLIGHT_POINT;
   good.Range = 10;
@@ -290,8 +285,7 @@ TEST_F(DeviceFixture, BadLightsAndIndicesNeverSetAreRefusedNamingTheLight) {
     SCOPED_TRACE(c.why);
     D3DLIGHT8 bad = good;
     c.spoil(bad);
-    EXPECT_THAT(ErrorOf([&] { d.SetLight(1, bad); }),
-                HasSubstr(std::string("SetLight: light 1: ") + c.message));
+    EXPECT_THAT([&] { d.SetLight(1, bad); }, Refused(std::string("SetLight: light 1: ") + c.message));
     EXPECT_EQ(d.GetLight(1).Range, 10.0f);  // the light before stays
     EXPECT_EQ(d.GetLight(1).Type, D3DLIGHT_POINT);
   }

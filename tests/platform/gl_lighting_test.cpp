@@ -38,6 +38,18 @@ D3DLIGHT8 Directional(D3DCOLORVALUE diffuse, D3DVECTOR direction) {
   return l;
 }
 
+// A white point light with the attenuation 1 / (a0 + a2 d^2).
+D3DLIGHT8 Point(D3DVECTOR position, float range, float a0, float a2 = 0) {
+  D3DLIGHT8 l{};
+  l.Type = D3DLIGHT_POINT;
+  l.Diffuse = {1, 1, 1, 1};
+  l.Position = position;
+  l.Range = range;
+  l.Attenuation0 = a0;
+  l.Attenuation2 = a2;
+  return l;
+}
+
 D3DMATERIAL8 Material(D3DCOLORVALUE diffuse, D3DCOLORVALUE ambient = {}, D3DCOLORVALUE emissive = {}) {
   D3DMATERIAL8 m{};
   m.Diffuse = diffuse;
@@ -256,13 +268,7 @@ TEST(GlLighting, LightsAreGivenInWorldSpaceAndFollowTheView) {
   // A point light at world (5, 0, 0), the view's (0, 0, 5): every corner (+-4, +-4, 10) is
   // sqrt(16 + 16 + 25) = 7.550 away; N.L = 5/7.550 = 0.6623 of 0.8, 0.4, 0.2 -> 0.5298, 0.2649,
   // 0.1325 -> 135, 68, 34.
-  D3DLIGHT8 point{};
-  point.Type = D3DLIGHT_POINT;
-  point.Diffuse = {1, 1, 1, 1};
-  point.Position = {5, 0, 0};
-  point.Range = 100;
-  point.Attenuation0 = 1;
-  s.dev->SetLight(0, point);
+  s.dev->SetLight(0, Point({5, 0, 0}, 100, 1));
   ExpectPixel(s.frame(kBlack, draw), 512, 384, 135, 68, 34);
 }
 
@@ -270,22 +276,14 @@ TEST(GlLighting, APointLightFadesWithDistanceAndEndsAtItsRange) {
   LitScene s;
   // At (0, 0, 5), every corner (+-sqrt(72), +-sqrt(72), 10) is d = sqrt(72 + 72 + 25) = 13 away;
   // N.L = 5/13, attenuation 1 / (1 + 0 * 13 + 169/169) = 0.5.
-  D3DLIGHT8 point{};
-  point.Type = D3DLIGHT_POINT;
-  point.Diffuse = {1, 1, 1, 1};
-  point.Position = {0, 0, 5};
-  point.Range = 13.5f;
-  point.Attenuation0 = 1;
-  point.Attenuation2 = 1.0f / 169;
-  s.dev->SetLight(0, point);
+  s.dev->SetLight(0, Point({0, 0, 5}, 13.5f, 1, 1.0f / 169));
   s.dev->LightEnable(0, 1);
   s.dev->SetMaterial(Material({1, 0.6f, 0.2f, 1}));
   s.dev->SetRenderState(D3DRS_COLORVERTEX, 0);
   const auto draw = [&](Device& d) { Draw(d, Corners(std::sqrt(72.0f), 10, kFacing), kNormalDiffuse); };
   // 0.5 * 5/13 = 0.1923: red 0.1923 -> 49, green 0.1154 -> 29, blue 0.0385 -> 10.
   ExpectPixel(s.frame(kBlack, draw), 512, 384, 49, 29, 10);
-  point.Range = 12.5f;  // every corner beyond it
-  s.dev->SetLight(0, point);
+  s.dev->SetLight(0, Point({0, 0, 5}, 12.5f, 1, 1.0f / 169));  // every corner beyond its range
   ExpectPixel(s.frame(kBlack, draw), 512, 384, 0, 0, 0);
 }
 
