@@ -28,6 +28,12 @@ struct LitScene : GlScene {
     dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
     dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
   }
+  // Light 0, enabled, and the material.
+  void Light(const D3DLIGHT8& light, const D3DMATERIAL8& material) {
+    dev->SetLight(0, light);
+    dev->LightEnable(0, 1);
+    dev->SetMaterial(material);
+  }
 };
 
 D3DLIGHT8 Directional(D3DCOLORVALUE diffuse, D3DVECTOR direction) {
@@ -99,9 +105,8 @@ constexpr D3DVECTOR kAhead = {0, 0, 1};  // N.L = 1 for a facing quad
 
 TEST(GlLighting, ADirectionalLightAddsDiffuseTimesNDotLToAmbientAndEmissive) {
   LitScene s;
-  s.dev->SetLight(0, Directional({1, 1, 1, 1}, kSlanted));
-  s.dev->LightEnable(0, 1);
-  s.dev->SetMaterial(Material({0.8f, 0.4f, 0.2f, 1}, {0.5f, 0.5f, 0.5f, 1}, {0.1f, 0, 0, 0}));
+  s.Light(Directional({1, 1, 1, 1}, kSlanted),
+          Material({0.8f, 0.4f, 0.2f, 1}, {0.5f, 0.5f, 0.5f, 1}, {0.1f, 0, 0, 0}));
   s.dev->SetRenderState(D3DRS_AMBIENT, 0xFF204060);  // 32, 64, 96
   s.dev->SetRenderState(D3DRS_COLORVERTEX, 0);
   const Image img = s.frame(kBlack, [&](Device& d) { Draw(d, Corners(4, 10, kFacing), kNormalDiffuse); });
@@ -137,9 +142,7 @@ TEST(GlLighting, TwoLightsAddAndADisabledLightGivesNothing) {
 
 TEST(GlLighting, MaterialColoursComeFromTheVertexWhereTheSourcesSaySo) {
   LitScene s;
-  s.dev->SetLight(0, Directional({0.6f, 0.6f, 0.6f, 1}, kAhead));
-  s.dev->LightEnable(0, 1);
-  s.dev->SetMaterial(Material({0, 0, 1, 1}, {0, 0, 1, 1}, {0.2f, 0, 0, 0}));
+  s.Light(Directional({0.6f, 0.6f, 0.6f, 1}, kAhead), Material({0, 0, 1, 1}, {0, 0, 1, 1}, {0.2f, 0, 0, 0}));
   s.dev->SetRenderState(D3DRS_AMBIENT, 0xFF333333);  // 0.2
   s.dev->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_COLOR1);
   // The target has no alpha: the lit alpha shows blended over black.
@@ -173,9 +176,7 @@ TEST(GlLighting, MaterialColoursComeFromTheVertexWhereTheSourcesSaySo) {
 
 TEST(GlLighting, VerticesWithoutNormalsGetOnlyAmbientAndEmissive) {
   LitScene s;
-  s.dev->SetLight(0, Directional({1, 1, 1, 1}, kAhead));
-  s.dev->LightEnable(0, 1);
-  s.dev->SetMaterial(Material({1, 1, 1, 1}, {0.5f, 0.5f, 0.5f, 1}, {0, 0.2f, 0, 0}));
+  s.Light(Directional({1, 1, 1, 1}, kAhead), Material({1, 1, 1, 1}, {0.5f, 0.5f, 0.5f, 1}, {0, 0.2f, 0, 0}));
   s.dev->SetRenderState(D3DRS_AMBIENT, 0xFF666666);  // 0.4
   // N = 0: red and blue 0.5 * 0.4 = 0.2 -> 51, green 0.2 + 0.2 = 0.4 -> 102.
   const Image img =
@@ -214,9 +215,7 @@ TEST(GlLighting, WithLightingOffOrPreTransformedVerticesTheVertexColourPassesThr
 TEST(GlLighting, NormalsFollowTheWorldMatrixAndAreNormalizedOnRequest) {
   LitScene s;
   // Towards the light L = (0, 0.6, -0.8): a facing unit normal has N.L = 0.8.
-  s.dev->SetLight(0, Directional({1, 1, 1, 1}, {0, -0.6f, 0.8f}));
-  s.dev->LightEnable(0, 1);
-  s.dev->SetMaterial(Material({0.5f, 0.25f, 0.1f, 1}));
+  s.Light(Directional({1, 1, 1, 1}, {0, -0.6f, 0.8f}), Material({0.5f, 0.25f, 0.1f, 1}));
   s.dev->SetRenderState(D3DRS_COLORVERTEX, 0);
   const auto twice = [&](Device& d) { Draw(d, Corners(4, 10, {0, 0, -2}), kNormalDiffuse); };
   // N = (0, 0, -2) as given: N.L = 1.6, so 0.8, 0.4, 0.16 -> 204, 102, 41.
@@ -261,9 +260,7 @@ TEST(GlLighting, LightsAreGivenInWorldSpaceAndFollowTheView) {
   s.dev->SetRenderState(D3DRS_COLORVERTEX, 0);
   // World (0.6, -0.8, 0) is the view's (0, -0.8, 0.6): N.L = 0.6 of 0.8, 0.4, 0.2 -> 122, 61, 31
   // (black if the direction were taken as the view's).
-  s.dev->SetLight(0, Directional({1, 1, 1, 1}, {0.6f, -0.8f, 0}));
-  s.dev->LightEnable(0, 1);
-  s.dev->SetMaterial(Material({0.8f, 0.4f, 0.2f, 1}));
+  s.Light(Directional({1, 1, 1, 1}, {0.6f, -0.8f, 0}), Material({0.8f, 0.4f, 0.2f, 1}));
   ExpectPixel(s.frame(kBlack, draw), 512, 384, 122, 61, 31);
   // A point light at world (5, 0, 0), the view's (0, 0, 5): every corner (+-4, +-4, 10) is
   // sqrt(16 + 16 + 25) = 7.550 away; N.L = 5/7.550 = 0.6623 of 0.8, 0.4, 0.2 -> 0.5298, 0.2649,
@@ -276,9 +273,7 @@ TEST(GlLighting, APointLightFadesWithDistanceAndEndsAtItsRange) {
   LitScene s;
   // At (0, 0, 5), every corner (+-sqrt(72), +-sqrt(72), 10) is d = sqrt(72 + 72 + 25) = 13 away;
   // N.L = 5/13, attenuation 1 / (1 + 0 * 13 + 169/169) = 0.5.
-  s.dev->SetLight(0, Point({0, 0, 5}, 13.5f, 1, 1.0f / 169));
-  s.dev->LightEnable(0, 1);
-  s.dev->SetMaterial(Material({1, 0.6f, 0.2f, 1}));
+  s.Light(Point({0, 0, 5}, 13.5f, 1, 1.0f / 169), Material({1, 0.6f, 0.2f, 1}));
   s.dev->SetRenderState(D3DRS_COLORVERTEX, 0);
   const auto draw = [&](Device& d) { Draw(d, Corners(std::sqrt(72.0f), 10, kFacing), kNormalDiffuse); };
   // 0.5 * 5/13 = 0.1923: red 0.1923 -> 49, green 0.1154 -> 29, blue 0.0385 -> 10.
