@@ -216,17 +216,12 @@ TEST_F(DeviceFixture, ALightReadsBackAsSetAndEachDrawCarriesTheLightsInForce) {
 TEST_F(DeviceFixture, EnablingALightNeverSetGivesItTheDefaultLight) {
   Device& d = *device;
   d.LightEnable(5, 1);
+  D3DLIGHT8 white{};  // directional, diffuse (1, 1, 1, 0) along +z, everything else 0
+  white.Type = D3DLIGHT_DIRECTIONAL;
+  white.Diffuse = {1, 1, 1, 0};
+  white.Direction = {0, 0, 1};
   const D3DLIGHT8 l = d.GetLight(5);
-  EXPECT_EQ(l.Type, D3DLIGHT_DIRECTIONAL);
-  EXPECT_EQ(l.Diffuse.r, 1.0f);
-  EXPECT_EQ(l.Diffuse.g, 1.0f);
-  EXPECT_EQ(l.Diffuse.b, 1.0f);
-  EXPECT_EQ(l.Diffuse.a, 0.0f);
-  EXPECT_EQ(l.Specular.r, 0.0f);
-  EXPECT_EQ(l.Ambient.g, 0.0f);
-  EXPECT_EQ(l.Direction.x, 0.0f);
-  EXPECT_EQ(l.Direction.y, 0.0f);
-  EXPECT_EQ(l.Direction.z, 1.0f);
+  EXPECT_EQ(std::memcmp(&l, &white, sizeof l), 0);
   EXPECT_EQ(d.GetLightEnable(5), 1);
 }
 
