@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
+#include <cmath>
 #include <cstring>
 
 #include "platform/base/Error.h"
@@ -39,7 +41,14 @@ void setDefaults(DeviceState& s) {
   rs[D3DRS_CLIPPING] = 1;
   rs[D3DRS_LIGHTING] = 1;
   rs[D3DRS_FOGVERTEXMODE] = D3DFOG_NONE;
+  rs[D3DRS_AMBIENT] = 0;
   rs[D3DRS_COLORVERTEX] = 1;
+  rs[D3DRS_LOCALVIEWER] = 1;
+  rs[D3DRS_NORMALIZENORMALS] = 0;
+  rs[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
+  rs[D3DRS_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
+  rs[D3DRS_AMBIENTMATERIALSOURCE] = D3DMCS_MATERIAL;
+  rs[D3DRS_EMISSIVEMATERIALSOURCE] = D3DMCS_MATERIAL;
   rs[D3DRS_POINTSIZE] = floatBits(1.0f);
   rs[D3DRS_POINTSIZE_MIN] = floatBits(1.0f);
   rs[D3DRS_POINTSPRITEENABLE] = 0;
@@ -72,6 +81,31 @@ void setDefaults(DeviceState& s) {
   d3dx::D3DXMatrixIdentity(&s.world);
   d3dx::D3DXMatrixIdentity(&s.view);
   d3dx::D3DXMatrixIdentity(&s.projection);
+}
+
+// The light a never-set index gets when it is enabled.
+D3DLIGHT8 defaultLight() {
+  D3DLIGHT8 l{};
+  l.Type = D3DLIGHT_DIRECTIONAL;
+  l.Diffuse = {1, 1, 1, 0};
+  l.Direction = {0, 0, 1};
+  return l;
+}
+
+// Why the device cannot light with `l`, or empty.
+std::string lightFault(const D3DLIGHT8& l) {
+  if (l.Type != D3DLIGHT_POINT && l.Type != D3DLIGHT_SPOT && l.Type != D3DLIGHT_DIRECTIONAL)
+    return "light type " + std::to_string(static_cast<DWORD>(l.Type)) + " unknown";
+  const D3DVECTOR& d = l.Direction;
+  if (l.Type != D3DLIGHT_POINT && !(d.x * d.x + d.y * d.y + d.z * d.z > 0.0f)) return "direction of length 0";
+  if (l.Type == D3DLIGHT_DIRECTIONAL) return "";
+  if (!(l.Range >= 0.0f && l.Range <= std::sqrt(FLT_MAX))) return "range " + std::to_string(l.Range);
+  const float a[3] = {l.Attenuation0, l.Attenuation1, l.Attenuation2};
+  if (!(a[0] >= 0 && a[1] >= 0 && a[2] >= 0) || a[0] + a[1] + a[2] == 0.0f)
+    return "attenuation must be non-negative and not all 0";
+  if (l.Type == D3DLIGHT_SPOT && !(l.Theta >= 0.0f && l.Phi >= l.Theta && l.Phi <= 3.14159274f))
+    return "cone angles need 0 <= Theta <= Phi <= pi";
+  return "";
 }
 
 std::string hex(DWORD v) {
@@ -235,6 +269,42 @@ void Device::SetVertexShader(DWORD fvf) {
 void Device::SetMaterial(const D3DMATERIAL8& material) {
   record("SetMaterial", {});
   state_.material = material;
+}
+
+void Device::SetLight(DWORD index, const D3DLIGHT8& light) {
+  record("SetLight", {index, static_cast<DWORD>(light.Type)});
+  const std::string fault = lightFault(light);
+  if (!fault.empty()) throw platform::Error("SetLight", "light " + std::to_string(index) + ": " + fault);
+  state_.lights[index].light = light;
+}
+
+const LightSlot& Device::lightSlot(const char* call, DWORD index) const {
+  const auto it = state_.lights.find(index);
+  if (it == state_.lights.end())
+    throw platform::Error(call, "light " + std::to_string(index) + " was never set");
+  return it->second;
+}
+
+D3DLIGHT8 Device::GetLight(DWORD index) const {
+  return lightSlot("GetLight", index).light;
+}
+
+void Device::LightEnable(DWORD index, BOOL enable) {
+  record("LightEnable", {index, enable});
+  auto it = state_.lights.find(index);
+  const bool on = enable != 0;
+  if (on && (it == state_.lights.end() || !it->second.enabled) && state_.enabledLights >= kMaxActiveLights)
+    throw platform::Error("LightEnable", "light " + std::to_string(index) + ": " +
+                                             std::to_string(kMaxActiveLights) +
+                                             " lights are enabled already");
+  if (it == state_.lights.end()) it = state_.lights.emplace(index, LightSlot{defaultLight(), false}).first;
+  if (it->second.enabled && !on) --state_.enabledLights;
+  if (!it->second.enabled && on) ++state_.enabledLights;
+  it->second.enabled = on;
+}
+
+BOOL Device::GetLightEnable(DWORD index) const {
+  return lightSlot("GetLightEnable", index).enabled ? 1 : 0;
 }
 
 void Device::SetStreamSource(DWORD stream, std::shared_ptr<VertexBuffer> buffer, DWORD stride) {

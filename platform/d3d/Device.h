@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,12 @@ class VertexBuffer {
   std::vector<std::uint8_t> data_;
 };
 
+// A light the device was given, and whether draws are lit by it.
+struct LightSlot {
+  D3DLIGHT8 light{};
+  bool enabled = false;
+};
+
 // Everything a draw depends on.
 struct DeviceState {
   std::array<DWORD, kRenderStateCount> renderStates{};
@@ -71,6 +78,8 @@ struct DeviceState {
   std::shared_ptr<VertexBuffer> streamSource;
   DWORD streamStride = 0;
   D3DMATERIAL8 material{};
+  std::map<DWORD, LightSlot> lights;  // every light set or enabled, by index
+  DWORD enabledLights = 0;            // how many of them are enabled
   DWORD viewportWidth = 1024, viewportHeight = 768;
 };
 
@@ -124,6 +133,12 @@ class Device {
   DWORD GetVertexShader() const { return state_.fvf; }
   void SetMaterial(const D3DMATERIAL8& material);
   D3DMATERIAL8 GetMaterial() const { return state_.material; }
+  // Lights by any index; at most kMaxActiveLights enabled at once. Enabling an index never set
+  // gives it Direct3D's default light: directional, white, along +z.
+  void SetLight(DWORD index, const D3DLIGHT8& light);
+  D3DLIGHT8 GetLight(DWORD index) const;
+  void LightEnable(DWORD index, BOOL enable);
+  BOOL GetLightEnable(DWORD index) const;
   void SetStreamSource(DWORD stream, std::shared_ptr<VertexBuffer> buffer, DWORD stride);
 
   std::shared_ptr<VertexBuffer> CreateVertexBuffer(DWORD length, DWORD usage, DWORD fvf, DWORD pool);
@@ -159,6 +174,7 @@ class Device {
   void record(const char* name, std::initializer_list<std::int64_t> args, const D3DMATRIX* m = nullptr);
   void checkDraw(const char* call, DWORD fvf) const;
   D3DMATRIX* transformSlot(const char* call, DWORD state);
+  const LightSlot& lightSlot(const char* call, DWORD index) const;
 
   std::unique_ptr<Backend> backend_;
   DeviceState state_;

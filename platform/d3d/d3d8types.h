@@ -6,6 +6,7 @@
 namespace d3d {
 
 using DWORD = std::uint32_t;
+using BOOL = std::int32_t;
 using D3DCOLOR = std::uint32_t;  // alpha in bits 24-31, red 16-23, green 8-15, blue 0-7
 
 struct D3DVECTOR {
@@ -26,6 +27,20 @@ struct D3DMATERIAL8 {
   float Power;
 };
 static_assert(sizeof(D3DMATERIAL8) == 68);
+
+enum D3DLIGHTTYPE : DWORD { D3DLIGHT_POINT = 1, D3DLIGHT_SPOT = 2, D3DLIGHT_DIRECTIONAL = 3 };
+
+// A light in world space. Range, attenuation and the cone angles (radians) concern point and spot
+// lights; Direction concerns spot and directional lights.
+struct D3DLIGHT8 {
+  D3DLIGHTTYPE Type;
+  D3DCOLORVALUE Diffuse, Specular, Ambient;
+  D3DVECTOR Position, Direction;
+  float Range, Falloff;
+  float Attenuation0, Attenuation1, Attenuation2;
+  float Theta, Phi;
+};
+static_assert(sizeof(D3DLIGHT8) == 104);
 
 struct D3DRECT {
   std::int32_t x1, y1, x2, y2;
@@ -68,6 +83,12 @@ enum : DWORD {
   D3DRS_AMBIENT = 139,
   D3DRS_FOGVERTEXMODE = 140,
   D3DRS_COLORVERTEX = 141,
+  D3DRS_LOCALVIEWER = 142,
+  D3DRS_NORMALIZENORMALS = 143,
+  D3DRS_DIFFUSEMATERIALSOURCE = 145,
+  D3DRS_SPECULARMATERIALSOURCE = 146,
+  D3DRS_AMBIENTMATERIALSOURCE = 147,
+  D3DRS_EMISSIVEMATERIALSOURCE = 148,
   D3DRS_POINTSIZE = 154,
   D3DRS_POINTSIZE_MIN = 155,
   D3DRS_POINTSPRITEENABLE = 156,
@@ -108,6 +129,11 @@ enum : DWORD {
   D3DBLEND_BOTHINVSRCALPHA = 13,  // source one minus source alpha, destination source alpha
 };
 enum : DWORD { D3DFILL_POINT = 1, D3DFILL_WIREFRAME = 2, D3DFILL_SOLID = 3 };
+// Where a lit vertex takes each material colour from: the material, or the vertex's diffuse or
+// specular colour (D3DRS_*MATERIALSOURCE).
+enum : DWORD { D3DMCS_MATERIAL = 0, D3DMCS_COLOR1 = 1, D3DMCS_COLOR2 = 2 };
+// The most lights a draw may have enabled.
+constexpr DWORD kMaxActiveLights = 8;
 enum : DWORD { D3DFOG_NONE = 0, D3DFOG_EXP = 1, D3DFOG_EXP2 = 2, D3DFOG_LINEAR = 3 };
 
 // Texture-stage states (Direct3D 8 numbering).

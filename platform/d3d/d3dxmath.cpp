@@ -123,6 +123,12 @@ D3DVECTOR D3DXVec3TransformCoord(const D3DVECTOR& p, const D3DMATRIX& m) {
   return D3DVECTOR{r[0] / r[3], r[1] / r[3], r[2] / r[3]};
 }
 
+D3DVECTOR D3DXVec3TransformNormal(const D3DVECTOR& v, const D3DMATRIX& m) {
+  float r[3];
+  for (int j = 0; j < 3; ++j) r[j] = v.x * m.m[0][j] + v.y * m.m[1][j] + v.z * m.m[2][j];
+  return D3DVECTOR{r[0], r[1], r[2]};
+}
+
 bool operator==(const D3DMATRIX& a, const D3DMATRIX& b) {
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j)

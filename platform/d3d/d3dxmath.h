@@ -27,6 +27,8 @@ float D3DXVec3Length(const D3DVECTOR* v);
 
 // p x M for a point with w = 1, returning x, y, z after the divide by w.
 D3DVECTOR D3DXVec3TransformCoord(const D3DVECTOR& p, const D3DMATRIX& m);
+// v x M for a direction (w = 0): the translation does not move it.
+D3DVECTOR D3DXVec3TransformNormal(const D3DVECTOR& v, const D3DMATRIX& m);
 
 bool operator==(const D3DMATRIX& a, const D3DMATRIX& b);
 

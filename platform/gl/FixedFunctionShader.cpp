@@ -22,7 +22,7 @@ namespace {
   "  return 1.0;\n"                                                                                       \
   "}\n"
 
-const char* const kVertexBody =
+const char* const kVertexDeclarations =
     "layout(location = 0) in vec4 aPosition;\n"
     "layout(location = 1) in vec4 aDiffuse;\n"
     "layout(location = 2) in vec4 aTexCoord0;  // the set stage 0 reads (its D3DTSS_TEXCOORDINDEX)\n"
@@ -41,7 +41,9 @@ const char* const kVertexBody =
     "out vec2 vTexCoord0;\n"
     "out vec2 vTexCoord1;\n"
     "out float vDepth;\n"
-    "out float vVertexFog;\n"
+    "out float vVertexFog;\n";
+
+const char* const kVertexMainHead =
     "void main() {\n"
     "  vec3 eye;\n"
     "  if (kPreTransformed) {\n"
@@ -60,9 +62,84 @@ const char* const kVertexBody =
     // D3D's clip depth runs 0..w, GL's -w..w.
     "    clip.z = 2.0 * clip.z - clip.w;\n"
     "    gl_Position = clip;\n"
-    "  }\n"
+    "  }\n";
+
+// Unlit, the vertex's colour passes through.
+const char* const kVertexUnlitColour =
     "  vDiffuse = WG_DIFFUSE(aDiffuse);\n"
-    "  vDiffuseFlat = WG_DIFFUSE(aDiffuse);\n"
+    "  vDiffuseFlat = WG_DIFFUSE(aDiffuse);\n";
+
+// Direct3D 8's vertex lighting in view space:
+//   colour = emissive + ambient_m * (D3DRS_AMBIENT + sum(atten * spot * ambient_light))
+//          + diffuse_m * sum(atten * spot * diffuse_light * max(N.L, 0)),
+//   specular = specular_m * sum(atten * spot * specular_light * max(N.H, 0)^power),
+// each clamped to [0, 1]; the alpha is the diffuse material's. A record without normals has N = 0.
+// Each light is two matrices of view-space values, their columns:
+//   uLightColour: diffuse, specular, ambient, (position, type);
+//   uLightShape: (direction towards where it shines, range), (attenuation 0, 1, 2, falloff),
+//                (cos(theta / 2), cos(phi / 2), 0, 0), unused.
+const char* const kVertexLighting =
+    "layout(location = 5) in vec3 aNormal;\n"
+    "layout(location = 6) in vec4 aSpecular;\n"
+    "uniform vec4 uAmbient;\n"
+    "uniform mat4 uMaterial;  // diffuse, ambient, specular, emissive\n"
+    "uniform float uPower;\n"
+    "uniform mat4 uLightColour[kLightSlots];\n"
+    "uniform mat4 uLightShape[kLightSlots];\n"
+    "out vec3 vSpecular;\n"
+    "vec4 materialColour(int source, vec4 material) {\n"
+    "  if (source == D3DMCS_COLOR1) return WG_DIFFUSE(aDiffuse);\n"
+    "  if (source == D3DMCS_COLOR2) return WG_DIFFUSE(aSpecular);\n"
+    "  return material;\n"
+    "}\n"
+    "vec4 lit(vec3 eye) {\n"
+    "  vec3 n = vec3(0.0);\n"
+    "  if (kNormals) {\n"
+    // GLSL holds the world-view matrix transposed, so the inverse transpose of Direct3D's is this.
+    "    n = transpose(inverse(mat3(uWorldView))) * aNormal;\n"
+    "    if (kNormalizeNormals && dot(n, n) > 0.0) n = normalize(n);\n"
+    "  }\n"
+    "  vec3 toViewer = kLocalViewer ? -normalize(eye) : vec3(0.0, 0.0, -1.0);\n"
+    "  vec3 ambient = vec3(0.0), diffuse = vec3(0.0), specular = vec3(0.0);\n"
+    "  for (int i = 0; i < kLightCount; ++i) {\n"
+    "    mat4 colour = uLightColour[i], shape = uLightShape[i];\n"
+    "    int type = int(colour[3].w);\n"
+    "    vec3 toLight = -shape[0].xyz;\n"
+    "    float atten = 1.0;\n"
+    "    if (type != D3DLIGHT_DIRECTIONAL) {\n"
+    "      vec3 v = colour[3].xyz - eye;\n"
+    "      float d = length(v);\n"
+    "      if (d > shape[0].w) continue;\n"
+    "      toLight = d > 0.0 ? v / d : vec3(0.0);\n"
+    "      atten = 1.0 / (shape[1].x + shape[1].y * d + shape[1].z * d * d);\n"
+    "      if (type == D3DLIGHT_SPOT) {\n"
+    "        float rho = dot(-toLight, shape[0].xyz);\n"
+    "        if (rho <= shape[2].y) continue;\n"
+    "        if (rho < shape[2].x) atten *= pow((rho - shape[2].y) / (shape[2].x - shape[2].y), "
+    "shape[1].w);\n"
+    "      }\n"
+    "    }\n"
+    "    ambient += atten * colour[2].rgb;\n"
+    "    float nl = max(dot(n, toLight), 0.0);\n"
+    "    diffuse += atten * nl * colour[0].rgb;\n"
+    "    if (kSpecular && nl > 0.0) {\n"
+    "      float nh = max(dot(n, normalize(toLight + toViewer)), 0.0);\n"
+    "      specular += atten * (uPower > 0.0 ? pow(nh, uPower) : 1.0) * colour[1].rgb;\n"
+    "    }\n"
+    "  }\n"
+    "  vec4 diffuseM = materialColour(kDiffuseSource, uMaterial[0]);\n"
+    "  vec4 ambientM = materialColour(kAmbientSource, uMaterial[1]);\n"
+    "  vec4 emissiveM = materialColour(kEmissiveSource, uMaterial[3]);\n"
+    "  vSpecular = clamp(materialColour(kSpecularSource, uMaterial[2]).rgb * specular, 0.0, 1.0);\n"
+    "  vec3 c = emissiveM.rgb + ambientM.rgb * (uAmbient.rgb + ambient) + diffuseM.rgb * diffuse;\n"
+    "  return clamp(vec4(c, diffuseM.a), 0.0, 1.0);\n"
+    "}\n";
+
+const char* const kVertexLitColour =
+    "  vDiffuse = lit(eye);\n"
+    "  vDiffuseFlat = vDiffuse;\n";
+
+const char* const kVertexMainTail =
     "  vTexCoord0 = aTexCoord0.xy;\n"
     "  vTexCoord1 = aTexCoord1.xy;\n"
     "  vDepth = eye.z;\n"
@@ -159,7 +236,9 @@ const char* const kFragmentBody =
     "      color = stage(kColorOp1, kAlphaOp1, tex, diffuse, color);\n"
     "    }\n"
     "  }\n"
-    "  if (!passes(kAlphaFunc, int(round(color.a * 255.0)), uAlphaRef)) discard;\n"
+    "  if (!passes(kAlphaFunc, int(round(color.a * 255.0)), uAlphaRef)) discard;\n";
+
+const char* const kFragmentTail =
     "  float f = kVertexFog ? vVertexFog : fogFactor(vDepth);\n"
     "  fragColor = vec4(mix(uFogColor, color.rgb, f), color.a);\n"
     "}\n";
@@ -177,12 +256,25 @@ const char* const kDesktopSampling = "#define WG_SAMPLE(t, uv, stage) texture(t,
 
 }  // namespace
 
-std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect, const std::string& keyDefines) {
+std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect, const std::string& keyDefines,
+                                      const ProgramKey& key) {
   const bool web = dialect == GlDialect::WebGl2;
   std::string source = web ? webgl2::kShaderPreamble : kDesktopPreamble;
-  source += ShaderConstantBlock() + keyDefines;
-  if (stage == ShaderStage::Vertex) return source + kVertexBody;
-  return source + (web ? webgl2::kFragmentSampling : kDesktopSampling) + kFragmentBody;
+  source += ShaderConstantBlock();
+  if (key.lighting) source += LightingConstantBlock();
+  source += keyDefines;
+  if (stage == ShaderStage::Vertex) {
+    if (!key.lighting)
+      return source + kVertexDeclarations + kVertexMainHead + kVertexUnlitColour + kVertexMainTail;
+    return source + kVertexDeclarations + kVertexLighting + kVertexMainHead + kVertexLitColour +
+           kVertexMainTail;
+  }
+  source += web ? webgl2::kFragmentSampling : kDesktopSampling;
+  // The lit specular colour is added after the texture stages, before fog.
+  if (key.lighting && key.specular)
+    return source + "in vec3 vSpecular;\n" + kFragmentBody +
+           "  color.rgb = min(color.rgb + vSpecular, 1.0);\n" + kFragmentTail;
+  return source + kFragmentBody + kFragmentTail;
 }
 
 }  // namespace gl

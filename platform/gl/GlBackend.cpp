@@ -160,6 +160,7 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
   const VertexLayout layout = layoutFor(call.fvf, texIndex, name);
   if (call.stride < layout.size)
     throw platform::Error(name, "stride " + std::to_string(call.stride) + " smaller than the vertex format");
+  g.applyLighting(state, layout, name);
   g.programs.setInt(uPreTransformed, layout.preTransformed);
   g.programs.setInt(uVertexPointSize, layout.pointSize >= 0);
   if (!layout.preTransformed) {

@@ -108,6 +108,8 @@ struct GlBackend::Impl {
   }
 
   void applyRenderStates(const d3d::DeviceState& s, const char* call);
+  // The lighting states of the program key and the lights, in view space, for a lit draw.
+  void applyLighting(const d3d::DeviceState& s, const VertexLayout& l, const char* call);
   void applyStages(const d3d::DrawCall& c, const d3d::DeviceState& s, const char* call,
                    DWORD (&texIndex)[kStages]);
   DWORD applyStage(DWORD i, bool enabled, const d3d::DeviceState& s, const char* call);

@@ -1,5 +1,8 @@
+#include <array>
+#include <cmath>
 #include <cstring>
 
+#include "platform/d3d/d3dxmath.h"
 #include "platform/gl/GlBackendImpl.h"
 
 namespace gl {
@@ -83,6 +86,70 @@ void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* c
     programs.set(uPointScaleABC, abc, 3);
     programs.setFloat(uViewportHeight, static_cast<float>(s.viewportHeight));
   }
+}
+
+// Direct3D 8 lights transformed vertices only. A material source naming a colour the record does
+// not have, or any source with D3DRS_COLORVERTEX off, is the material's own colour.
+void GlBackend::Impl::applyLighting(const d3d::DeviceState& s, const VertexLayout& l, const char* call) {
+  const auto& rs = s.renderStates;
+  const bool lit = rs[d3d::D3DRS_LIGHTING] != 0 && !l.preTransformed;
+  programs.setInt(uLighting, lit);
+  if (!lit) return;
+  static constexpr DWORD kSourceStates[4] = {
+      d3d::D3DRS_DIFFUSEMATERIALSOURCE, d3d::D3DRS_AMBIENTMATERIALSOURCE, d3d::D3DRS_SPECULARMATERIALSOURCE,
+      d3d::D3DRS_EMISSIVEMATERIALSOURCE};
+  int sources[4];
+  for (int i = 0; i < 4; ++i) {
+    const DWORD source = rs[kSourceStates[i]];
+    if (source > d3d::D3DMCS_COLOR2)
+      throw platform::Error(call, "material source " + std::to_string(source) + " unknown");
+    const bool present = source == d3d::D3DMCS_COLOR1 ? l.diffuse >= 0 : l.specular >= 0;
+    sources[i] = rs[d3d::D3DRS_COLORVERTEX] != 0 && source != d3d::D3DMCS_MATERIAL && present
+                     ? static_cast<int>(source)
+                     : static_cast<int>(d3d::D3DMCS_MATERIAL);
+  }
+  programs.set(uMaterialSources, sources, 4);
+  programs.setInt(uSpecular, rs[d3d::D3DRS_SPECULARENABLE] != 0);
+  programs.setInt(uLocalViewer, rs[d3d::D3DRS_LOCALVIEWER] != 0);
+  programs.setInt(uNormalizeNormals, rs[d3d::D3DRS_NORMALIZENORMALS] != 0);
+  programs.setInt(uNormals, l.normal >= 0);
+
+  float ambient[4];
+  colorOf(rs[d3d::D3DRS_AMBIENT], ambient);
+  programs.set(uAmbient, ambient, 4);
+  // Diffuse, ambient, specular and emissive, as the material holds them.
+  float material[16];
+  static_assert(sizeof material == 4 * sizeof(d3d::D3DCOLORVALUE));
+  std::memcpy(material, &s.material, sizeof material);
+  programs.set(uMaterial, material, 16);
+  programs.setFloat(uPower, s.material.Power);
+
+  int count = 0;
+  for (const auto& [index, slot] : s.lights) {
+    if (!slot.enabled) continue;
+    const d3d::D3DLIGHT8& c = slot.light;
+    // Positions and directions are given in world space; the shader lights in view space.
+    const d3d::D3DVECTOR at = d3dx::D3DXVec3TransformCoord(c.Position, s.view);
+    d3d::D3DVECTOR dir = d3dx::D3DXVec3TransformNormal(c.Direction, s.view);
+    d3dx::D3DXVec3Normalize(&dir, &dir);
+    const float cosHalfTheta = std::cos(c.Theta / 2), cosHalfPhi = std::cos(c.Phi / 2);
+    // The columns the shader reads (FixedFunctionShader.cpp): diffuse, specular, ambient, then the
+    // position and type; the direction and range, the attenuation and falloff, the cone.
+    const float colour[16] = {c.Diffuse.r,  c.Diffuse.g,  c.Diffuse.b,  c.Diffuse.a,
+                              c.Specular.r, c.Specular.g, c.Specular.b, c.Specular.a,
+                              c.Ambient.r,  c.Ambient.g,  c.Ambient.b,  c.Ambient.a,
+                              at.x,         at.y,         at.z,         static_cast<float>(c.Type)};
+    // clang-format off
+    const float shape[16] = {dir.x,          dir.y,          dir.z,          c.Range,
+                             c.Attenuation0, c.Attenuation1, c.Attenuation2, c.Falloff,
+                             cosHalfTheta,   cosHalfPhi,     0,              0,
+                             0,              0,              0,              0};
+    // clang-format on
+    programs.set(static_cast<Uniform>(uLightColour0 + count), colour, 16);
+    programs.set(static_cast<Uniform>(uLightShape0 + count), shape, 16);
+    ++count;
+  }
+  programs.setInt(uLightCount, count);
 }
 
 // Direct3D 8 chains the stages up to the first whose colour operation is DISABLE; a disabled
@@ -186,26 +253,24 @@ void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d
   const GLsizei stride = static_cast<GLsizei>(c.stride);
   glEnableVertexAttribArray(kAttrPosition);
   glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
-  if (l.diffuse >= 0) {
-    glEnableVertexAttribArray(kAttrDiffuse);
-    glVertexAttribPointer(kAttrDiffuse, dialect.diffuseSize(), GL_UNSIGNED_BYTE, GL_TRUE, stride,
-                          at(l.diffuse));
-  } else {
-    glDisableVertexAttribArray(kAttrDiffuse);
-    glVertexAttrib4f(kAttrDiffuse, 1, 1, 1, 1);  // white where the record has no colour
-  }
-  static constexpr Attribute kTexCoordOf[kStages] = {kAttrTexCoord0, kAttrTexCoord1};
-  for (DWORD i = 0; i < kStages; ++i) {
-    // A set the record does not have reads as (0, 0).
-    if (l.texCoord[i] >= 0) {
-      glEnableVertexAttribArray(kTexCoordOf[i]);
-      glVertexAttribPointer(kTexCoordOf[i], l.texCoordFloats[i], GL_FLOAT, GL_FALSE, stride,
-                            at(l.texCoord[i]));
+  // A field of the record, or the value `absent` in every vertex where the record has none.
+  const auto attribute = [&](Attribute a, int field, GLint size, GLenum type, std::array<float, 4> absent) {
+    if (field >= 0) {
+      glEnableVertexAttribArray(a);
+      glVertexAttribPointer(a, size, type, type == GL_UNSIGNED_BYTE ? GL_TRUE : GL_FALSE, stride, at(field));
     } else {
-      glDisableVertexAttribArray(kTexCoordOf[i]);
-      glVertexAttrib4f(kTexCoordOf[i], 0, 0, 0, 1);
+      glDisableVertexAttribArray(a);
+      glVertexAttrib4f(a, absent[0], absent[1], absent[2], absent[3]);
     }
-  }
+  };
+  attribute(kAttrDiffuse, l.diffuse, dialect.diffuseSize(), GL_UNSIGNED_BYTE, {1, 1, 1, 1});  // white
+  // Only lit programs read normals and specular colours; a record without normals has none.
+  attribute(kAttrNormal, l.normal, 3, GL_FLOAT, {0, 0, 0, 0});
+  attribute(kAttrSpecular, l.specular, dialect.diffuseSize(), GL_UNSIGNED_BYTE, {0, 0, 0, 0});
+  static constexpr Attribute kTexCoordOf[kStages] = {kAttrTexCoord0, kAttrTexCoord1};
+  // A set the record does not have reads as (0, 0).
+  for (DWORD i = 0; i < kStages; ++i)
+    attribute(kTexCoordOf[i], l.texCoord[i], l.texCoordFloats[i], GL_FLOAT, {0, 0, 0, 1});
   if (l.pointSize >= 0) {
     glEnableVertexAttribArray(kAttrPointSize);
     glVertexAttribPointer(kAttrPointSize, 1, GL_FLOAT, GL_FALSE, stride, at(l.pointSize));

@@ -71,7 +71,10 @@ VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const c
   const DWORD known = d3d::D3DFVF_POSITION_MASK | d3d::D3DFVF_NORMAL | d3d::D3DFVF_PSIZE |
                       d3d::D3DFVF_DIFFUSE | d3d::D3DFVF_SPECULAR | d3d::D3DFVF_TEXCOUNT_MASK | 0xFFFF0000u;
   if (fvf & ~known) throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped");
-  if (fvf & d3d::D3DFVF_NORMAL) l.size += 12;  // lighting is off: normals are carried, never read
+  if (fvf & d3d::D3DFVF_NORMAL) {
+    l.normal = static_cast<int>(l.size);
+    l.size += 12;
+  }
   if (fvf & d3d::D3DFVF_PSIZE) {
     l.pointSize = static_cast<int>(l.size);
     l.size += 4;
@@ -80,7 +83,10 @@ VertexLayout layoutFor(DWORD fvf, const DWORD (&texCoordIndex)[kStages], const c
     l.diffuse = static_cast<int>(l.size);
     l.size += 4;
   }
-  if (fvf & d3d::D3DFVF_SPECULAR) l.size += 4;  // SPECULARENABLE is off
+  if (fvf & d3d::D3DFVF_SPECULAR) {  // read only by lit programs, as a material colour
+    l.specular = static_cast<int>(l.size);
+    l.size += 4;
+  }
   const DWORD texCount = (fvf & d3d::D3DFVF_TEXCOUNT_MASK) >> d3d::D3DFVF_TEXCOUNT_SHIFT;
   if (texCount > 8)
     throw platform::Error(call, "vertex format " + hex(fvf) + " cannot be mapped: texture count");

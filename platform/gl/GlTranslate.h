@@ -24,7 +24,7 @@ constexpr DWORD kNoTexCoord = ~0u;
 // Where each field of a flexible-vertex-format record lies; -1 where the record has none.
 struct VertexLayout {
   bool preTransformed = false;
-  int diffuse = -1, pointSize = -1;
+  int normal = -1, diffuse = -1, specular = -1, pointSize = -1;
   int texCoord[kStages] = {-1, -1}, texCoordFloats[kStages] = {0, 0};  // the set each stage reads
   DWORD size = 0;
 };

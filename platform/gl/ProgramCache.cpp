@@ -1,19 +1,29 @@
 #include "platform/gl/ProgramCache.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "platform/base/Error.h"
+#include "platform/d3d/d3d8types.h"
 
 namespace gl {
 
 namespace {
 
-constexpr const char* kUniformNames[kUniformCount] = {
-    "uWorldView",  "uProjection",    "uPreTransformed", "uTarget",        "uVertexPointSize", "uPointSize",
-    "uPointScale", "uPointScaleABC", "uViewportHeight", "uFogMode",       "uVertexFog",       "uFogParams",
-    "uTexture0",   "uTexture1",      "uFlat",           "uSpriteCoords",  "uColorOp0",        "uAlphaOp0",
-    "uColorOp1",   "uAlphaOp1",      "uTextureFactor",  "uAlphaFunc",     "uAlphaRef",        "uFogColor",
-    "uBorder[0]",  "uBorder[1]",     "uBorderColor[0]", "uBorderColor[1]"};
+constexpr const char* kUniformNames[] = {
+    "uWorldView",       "uProjection",     "uPreTransformed", "uTarget",           "uVertexPointSize",
+    "uPointSize",       "uPointScale",     "uPointScaleABC",  "uViewportHeight",   "uFogMode",
+    "uVertexFog",       "uFogParams",      "uTexture0",       "uTexture1",         "uFlat",
+    "uSpriteCoords",    "uColorOp0",       "uAlphaOp0",       "uColorOp1",         "uAlphaOp1",
+    "uTextureFactor",   "uAlphaFunc",      "uAlphaRef",       "uFogColor",         "uBorder[0]",
+    "uBorder[1]",       "uBorderColor[0]", "uBorderColor[1]", "uLighting",         "uLightCount",
+    "uMaterialSources", "uSpecular",       "uLocalViewer",    "uNormalizeNormals", "uNormals",
+    "uAmbient",         "uMaterial",       "uPower",          "uLightColour[0]",   "uLightColour[1]",
+    "uLightColour[2]",  "uLightColour[3]", "uLightColour[4]", "uLightColour[5]",   "uLightColour[6]",
+    "uLightColour[7]",  "uLightShape[0]",  "uLightShape[1]",  "uLightShape[2]",    "uLightShape[3]",
+    "uLightShape[4]",   "uLightShape[5]",  "uLightShape[6]",  "uLightShape[7]"};
+static_assert(std::size(kUniformNames) == kUniformCount);
+static_assert(uLightShape0 - uLightColour0 == static_cast<int>(d3d::kMaxActiveLights));
 
 GLuint compile(GLenum type, const std::string& text, const char* call) {
   const GLuint s = glCreateShader(type);
@@ -48,16 +58,23 @@ ProgramKey ProgramCache::wantedKey() const {
     for (int channel = 0; channel < 2; ++channel)
       std::memcpy(k.stageOps[stage][channel].data(), wanted_[kOps[stage][channel]].i, sizeof(int) * 4);
   k.alphaFunc = wanted_[uAlphaFunc].i[0];
+  k.lighting = flag(uLighting);
+  k.lightCount = wanted_[uLightCount].i[0];
+  std::memcpy(k.materialSources.data(), wanted_[uMaterialSources].i, sizeof(int) * 4);
+  k.specular = flag(uSpecular);
+  k.localViewer = flag(uLocalViewer);
+  k.normalizeNormals = flag(uNormalizeNormals);
+  k.normals = flag(uNormals);
   return k.canonical();
 }
 
 ProgramCache::Program ProgramCache::link(const ProgramKey& key, const char* call) const {
   const std::string defines = defines_(key);
   const GLuint vs =
-      compile(GL_VERTEX_SHADER, FixedFunctionShaderSource(ShaderStage::Vertex, dialect_, defines), call);
+      compile(GL_VERTEX_SHADER, FixedFunctionShaderSource(ShaderStage::Vertex, dialect_, defines, key), call);
   GLuint fs = 0;
   try {
-    fs = compile(GL_FRAGMENT_SHADER, FixedFunctionShaderSource(ShaderStage::Fragment, dialect_, defines),
+    fs = compile(GL_FRAGMENT_SHADER, FixedFunctionShaderSource(ShaderStage::Fragment, dialect_, defines, key),
                  call);
   } catch (...) {
     glDeleteShader(vs);

@@ -43,7 +43,19 @@ enum Uniform {
   uBorder1,
   uBorderColor0,
   uBorderColor1,
-  kUniformCount
+  uLighting,  // the lighting states of the program key
+  uLightCount,
+  uMaterialSources,
+  uSpecular,
+  uLocalViewer,
+  uNormalizeNormals,
+  uNormals,
+  uAmbient,  // the numbers lit programs compute with
+  uMaterial,
+  uPower,
+  uLightColour0,  // one per enabled light, up to d3d::kMaxActiveLights
+  uLightShape0 = uLightColour0 + 8,
+  kUniformCount = uLightShape0 + 8
 };
 
 // The #define block a program is made from; ProgramKeyDefines unless a test compares another.

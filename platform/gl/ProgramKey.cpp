@@ -70,6 +70,16 @@ ProgramKey ProgramKey::canonical() const {
     break;
   }
   if (k.fogMode == 0) k.vertexFog = false;
+  if (!k.lighting) {
+    k.lightCount = 0;
+    k.materialSources = {};
+    k.specular = k.normalizeNormals = k.normals = false;
+  }
+  if (!k.specular) {
+    k.localViewer = false;
+    k.materialSources[2] = 0;
+  }
+  if (!k.normals) k.normalizeNormals = false;
   return k;
 }
 
@@ -89,6 +99,13 @@ ProgramKey::Packed ProgramKey::pack() const {
       for (int a = 1; a < 4; ++a) p.put(op[a], 6, "argument", stage, channel);
     }
   p.put(alphaFunc, 4, "alpha function");
+  p.put(lighting, 1, "lighting");
+  p.put(lightCount, 4, "light count");
+  for (int source : materialSources) p.put(source, 2, "material source");
+  p.put(specular, 1, "specular");
+  p.put(localViewer, 1, "local viewer");
+  p.put(normalizeNormals, 1, "normalize normals");
+  p.put(normals, 1, "normals");
   return p.key;
 }
 
@@ -111,6 +128,24 @@ std::string ProgramKeyDefines(const ProgramKey& key) {
       s += define(kOps[stage][channel], v + ")");
     }
   s += define("kAlphaFunc", name("D3DCMP_", key.alphaFunc, "alpha function"));
+  if (!key.lighting) return s;
+  if (key.lightCount < 0 || key.lightCount > static_cast<int>(d3d::kMaxActiveLights))
+    throw platform::Error("Draw",
+                          "the shader cannot light with " + std::to_string(key.lightCount) + " lights");
+  s += define("kLightCount", std::to_string(key.lightCount));
+  // GLSL has no arrays of length 0.
+  s += define("kLightSlots", std::to_string(key.lightCount > 0 ? key.lightCount : 1));
+  static constexpr const char* kSources[4][2] = {{"kDiffuseSource", "diffuse"},
+                                                 {"kAmbientSource", "ambient"},
+                                                 {"kSpecularSource", "specular"},
+                                                 {"kEmissiveSource", "emissive"}};
+  for (std::size_t i = 0; i < 4; ++i)
+    s += define(kSources[i][0],
+                name("D3DMCS_", key.materialSources[i], std::string(kSources[i][1]) + " material source"));
+  s += define("kSpecular", key.specular);
+  s += define("kLocalViewer", key.localViewer);
+  s += define("kNormalizeNormals", key.normalizeNormals);
+  s += define("kNormals", key.normals);
   return s;
 }
 

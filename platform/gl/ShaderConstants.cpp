@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <span>
 
 namespace gl {
 
@@ -63,26 +64,42 @@ constexpr NamedConstant kConstants[] = {
     WG_CONSTANT(D3DFOG_EXP2),
     WG_CONSTANT(D3DFOG_LINEAR),
 };
+// What lit programs alone compare against: material sources and light types. Kept apart so that
+// the programs of unlit draws are made from the same source as before lighting existed.
+constexpr NamedConstant kLightingConstants[] = {
+    WG_CONSTANT(D3DMCS_MATERIAL), WG_CONSTANT(D3DMCS_COLOR1), WG_CONSTANT(D3DMCS_COLOR2),
+    WG_CONSTANT(D3DLIGHT_POINT),  WG_CONSTANT(D3DLIGHT_SPOT), WG_CONSTANT(D3DLIGHT_DIRECTIONAL),
+};
 #undef WG_CONSTANT
+
+template <std::size_t N>
+std::string block(const NamedConstant (&constants)[N]) {
+  std::string s;
+  for (const NamedConstant& c : constants)
+    s += "#define " + std::string(c.name) + " " + std::to_string(c.value) + "\n";
+  return s;
+}
 
 }  // namespace
 
 const std::string& ShaderConstantBlock() {
-  static const std::string block = [] {
-    std::string s;
-    for (const NamedConstant& c : kConstants)
-      s += "#define " + std::string(c.name) + " " + std::to_string(c.value) + "\n";
-    return s;
-  }();
-  return block;
+  static const std::string constants = block(kConstants);
+  return constants;
+}
+
+const std::string& LightingConstantBlock() {
+  static const std::string constants = block(kLightingConstants);
+  return constants;
 }
 
 const char* ShaderConstantName(const char* family, d3d::DWORD value) {
   const std::size_t n = std::strlen(family);
-  for (const NamedConstant& c : kConstants)
-    if (c.value == value && std::strncmp(c.name, family, n) == 0 &&
-        std::strcmp(c.name, "D3DTA_SELECTMASK") != 0)
-      return c.name;
+  for (const std::span<const NamedConstant> table :
+       {std::span<const NamedConstant>(kConstants), std::span<const NamedConstant>(kLightingConstants)})
+    for (const NamedConstant& c : table)
+      if (c.value == value && std::strncmp(c.name, family, n) == 0 &&
+          std::strcmp(c.name, "D3DTA_SELECTMASK") != 0)
+        return c.name;
   return nullptr;
 }
 

@@ -12,9 +12,11 @@ namespace gl {
 
 // The #define lines, one per constant, that the shader's source starts with.
 const std::string& ShaderConstantBlock();
+// The same for the constants only lit programs read (D3DMCS_, D3DLIGHT_).
+const std::string& LightingConstantBlock();
 
 // The shader's name for `value` among the constants whose names start with `family` ("D3DTOP_",
-// "D3DTA_", "D3DCMP_", "D3DFOG_"); null when the shader has none.
+// "D3DTA_", "D3DCMP_", "D3DFOG_", "D3DMCS_"); null when the shader has none.
 const char* ShaderConstantName(const char* family, d3d::DWORD value);
 
 }  // namespace gl

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstring>
+#include <functional>
+#include <string>
 
 #include "platform/base/Error.h"
 #include "platform/d3d/d3dxmath.h"
@@ -147,6 +150,140 @@ TEST_F(DeviceFixture, BadDrawsAreErrorsNamingTheCallAndReachNoBackend) {
   EXPECT_EQ(backend->drawCount, 0u);
   d.DrawPrimitive(D3DPT_POINTLIST, 0, 3);
   EXPECT_EQ(backend->drawCount, 1u);
+}
+
+TEST_F(DeviceFixture, AFreshDeviceLightsWithDirect3D8sDefaultsAndNoLight) {
+  const Device& d = *device;
+  EXPECT_EQ(d.GetRenderState(D3DRS_LIGHTING), 1u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_AMBIENT), 0u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_COLORVERTEX), 1u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_SPECULARENABLE), 0u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_LOCALVIEWER), 1u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_NORMALIZENORMALS), 0u);
+  EXPECT_EQ(d.GetRenderState(D3DRS_DIFFUSEMATERIALSOURCE), D3DMCS_COLOR1);
+  EXPECT_EQ(d.GetRenderState(D3DRS_SPECULARMATERIALSOURCE), D3DMCS_COLOR2);
+  EXPECT_EQ(d.GetRenderState(D3DRS_AMBIENTMATERIALSOURCE), D3DMCS_MATERIAL);
+  EXPECT_EQ(d.GetRenderState(D3DRS_EMISSIVEMATERIALSOURCE), D3DMCS_MATERIAL);
+  EXPECT_TRUE(d.State().lights.empty());
+  EXPECT_EQ(d.State().enabledLights, 0u);
+}
+
+// A call the device refuses with platform::Error, its message holding `text`.
+auto Refused(const std::string& text) {
+  return ::testing::ThrowsMessage<platform::Error>(HasSubstr(text));
+}
+
+TEST_F(DeviceFixture, ALightReadsBackAsSetAndEachDrawCarriesTheLightsInForce) {
+  Device& d = *device;
+  D3DLIGHT8 spot{};
+  spot.Type = D3DLIGHT_SPOT;
+  spot.Diffuse = {1, 0.5f, 0.25f, 1};
+  spot.Specular = {0.125f, 0, 0, 0};
+  spot.Ambient = {0, 0.75f, 0, 0};
+  spot.Position = {1, 2, 3};
+  spot.Direction = {0, -1, 0};
+  spot.Range = 40;
+  spot.Falloff = 2;
+  spot.Attenuation0 = 1;
+  spot.Attenuation1 = 0.5f;
+  spot.Attenuation2 = 0.25f;
+  spot.Theta = 0.5f;
+  spot.Phi = 1;
+  d.SetLight(70000, spot);
+  EXPECT_EQ(d.GetLightEnable(70000), 0);
+  d.LightEnable(70000, 1);
+  const D3DLIGHT8 back = d.GetLight(70000);
+  EXPECT_EQ(std::memcmp(&back, &spot, sizeof spot), 0);
+  EXPECT_EQ(d.GetLightEnable(70000), 1);
+  EXPECT_EQ(backend->calls.back().name, "LightEnable");
+  EXPECT_THAT(backend->calls.back().args, ElementsAre(70000, 1));
+
+  const V42 v[3] = {};
+  d.BeginScene();
+  d.SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  d.DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(V42));
+  d.LightEnable(70000, 0);
+  d.DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(V42));
+  d.EndScene();
+  ASSERT_EQ(backend->draws.size(), 2u);
+  ASSERT_EQ(backend->draws[0].state.lights.count(70000), 1u);
+  EXPECT_TRUE(backend->draws[0].state.lights.at(70000).enabled);
+  EXPECT_EQ(backend->draws[0].state.lights.at(70000).light.Range, 40.0f);
+  EXPECT_FALSE(backend->draws[1].state.lights.at(70000).enabled);
+  EXPECT_EQ(backend->draws[1].state.enabledLights, 0u);
+}
+
+TEST_F(DeviceFixture, EnablingALightNeverSetGivesItTheDefaultLight) {
+  Device& d = *device;
+  d.LightEnable(5, 1);
+  D3DLIGHT8 white{};  // directional, diffuse (1, 1, 1, 0) along +z, everything else 0
+  white.Type = D3DLIGHT_DIRECTIONAL;
+  white.Diffuse = {1, 1, 1, 0};
+  white.Direction = {0, 0, 1};
+  const D3DLIGHT8 l = d.GetLight(5);
+  EXPECT_EQ(std::memcmp(&l, &white, sizeof l), 0);
+  EXPECT_EQ(d.GetLightEnable(5), 1);
+}
+
+TEST_F(DeviceFixture, AtMostEightLightsAreEnabledAtOnce) {
+  Device& d = *device;
+  for (DWORD i = 0; i < 8; ++i) d.LightEnable(i * 10, 1);
+  d.LightEnable(30, 1);  // enabled already: no ninth
+  EXPECT_EQ(d.State().enabledLights, 8u);
+  EXPECT_THAT([&] { d.LightEnable(3, 1); }, Refused("LightEnable: light 3: 8 lights are enabled already"));
+  EXPECT_EQ(d.State().lights.count(3), 0u);  // the refused call left nothing behind
+  d.LightEnable(30, 0);
+  d.LightEnable(30, 0);
+  EXPECT_EQ(d.State().enabledLights, 7u);
+  d.LightEnable(3, 1);
+  EXPECT_EQ(d.State().enabledLights, 8u);
+  EXPECT_EQ(d.GetLightEnable(3), 1);
+}
+
+TEST_F(DeviceFixture, BadLightsAndIndicesNeverSetAreRefusedNamingTheLight) {
+  Device& d = *device;
+  EXPECT_THAT([&] { d.GetLight(2); }, Refused("GetLight: light 2 was never set"));
+  EXPECT_THAT([&] { d.GetLightEnable(2); }, Refused("GetLightEnable: light 2 was never set"));
+  D3DLIGHT8 good{};
+  good.Type = D3DLIGHT_POINT;
+  good.Range = 10;
+  good.Attenuation0 = 1;
+  d.SetLight(1, good);
+  struct Case {
+    const char* why;
+    std::function<void(D3DLIGHT8&)> spoil;
+    const char* message;
+  } cases[] = {
+      {"unknown type", [](D3DLIGHT8& l) { l.Type = static_cast<D3DLIGHTTYPE>(4); }, "light type 4 unknown"},
+      {"negative range", [](D3DLIGHT8& l) { l.Range = -1; }, "range -1"},
+      {"no attenuation", [](D3DLIGHT8& l) { l.Attenuation0 = 0; }, "attenuation"},
+      {"negative attenuation", [](D3DLIGHT8& l) { l.Attenuation1 = -0.5f; }, "attenuation"},
+      {"directional without direction", [](D3DLIGHT8& l) { l.Type = D3DLIGHT_DIRECTIONAL; },
+       "direction of length 0"},
+      {"spot cone inside out",
+       [](D3DLIGHT8& l) {
+         l.Type = D3DLIGHT_SPOT;
+         l.Direction = {0, 0, 1};
+         l.Theta = 1;
+         l.Phi = 0.5f;
+       },
+       "cone angles"},
+      {"spot cone wider than pi",
+       [](D3DLIGHT8& l) {
+         l.Type = D3DLIGHT_SPOT;
+         l.Direction = {0, 0, 1};
+         l.Phi = 4;
+       },
+       "cone angles"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    D3DLIGHT8 bad = good;
+    c.spoil(bad);
+    EXPECT_THAT([&] { d.SetLight(1, bad); }, Refused(std::string("SetLight: light 1: ") + c.message));
+    EXPECT_EQ(d.GetLight(1).Range, 10.0f);  // the light before stays
+    EXPECT_EQ(d.GetLight(1).Type, D3DLIGHT_POINT);
+  }
 }
 
 // A backend that holds its own copy of every texture, as the OpenGL one does.

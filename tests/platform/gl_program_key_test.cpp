@@ -106,4 +106,72 @@ TEST(GlProgramKey, PackingKeepsEveryStateAndRefusesWhatDoesNotFit) {
   }
 }
 
+// Textured(), lit by two lights with the vertex colour as diffuse and specular material.
+gl::ProgramKey Lit() {
+  gl::ProgramKey k = Textured();
+  k.lighting = true;
+  k.lightCount = 2;
+  k.materialSources = {D3DMCS_COLOR1, D3DMCS_MATERIAL, D3DMCS_COLOR2, D3DMCS_MATERIAL};
+  k.specular = k.localViewer = k.normalizeNormals = k.normals = true;
+  return k;
+}
+
+TEST(GlProgramKey, UnlitKeysDefineNoLightingAndLitKeysNameTheirSources) {
+  // Lighting states under an unlit key change neither its block nor its program.
+  gl::ProgramKey unlit = Lit();
+  unlit.lighting = false;
+  EXPECT_EQ(gl::ProgramKeyDefines(unlit.canonical()), gl::ProgramKeyDefines(Textured().canonical()));
+  EXPECT_EQ(unlit.canonical().pack(), Textured().canonical().pack());
+  const std::string lit = gl::ProgramKeyDefines(Lit().canonical());
+  EXPECT_EQ(lit.substr(0, gl::ProgramKeyDefines(Textured().canonical()).size()),
+            gl::ProgramKeyDefines(Textured().canonical()));
+  EXPECT_EQ(lit.substr(gl::ProgramKeyDefines(Textured().canonical()).size()),
+            "#define kLightCount 2\n"
+            "#define kLightSlots 2\n"
+            "#define kDiffuseSource D3DMCS_COLOR1\n"
+            "#define kAmbientSource D3DMCS_MATERIAL\n"
+            "#define kSpecularSource D3DMCS_COLOR2\n"
+            "#define kEmissiveSource D3DMCS_MATERIAL\n"
+            "#define kSpecular true\n"
+            "#define kLocalViewer true\n"
+            "#define kNormalizeNormals true\n"
+            "#define kNormals true\n");
+  // No light: GLSL gets arrays of one slot it never reads.
+  gl::ProgramKey dark = Lit();
+  dark.lightCount = 0;
+  EXPECT_NE(gl::ProgramKeyDefines(dark.canonical()).find("#define kLightCount 0\n#define kLightSlots 1\n"),
+            std::string::npos);
+  // The constants only lit programs read are kept out of every program's block.
+  EXPECT_EQ(gl::ShaderConstantBlock().find("D3DMCS_"), std::string::npos);
+  EXPECT_NE(gl::LightingConstantBlock().find("#define D3DMCS_COLOR2 2\n"), std::string::npos);
+  EXPECT_NE(gl::LightingConstantBlock().find("#define D3DLIGHT_DIRECTIONAL 3\n"), std::string::npos);
+}
+
+TEST(GlProgramKey, LightingStatesTheShaderDoesNotReadMakeNoOtherProgram) {
+  const gl::ProgramKey base = Lit().canonical();
+  gl::ProgramKey noSpecular = Lit(), noSpecularOtherViewer = Lit();
+  noSpecular.specular = noSpecularOtherViewer.specular = false;
+  noSpecularOtherViewer.localViewer = false;
+  noSpecularOtherViewer.materialSources[2] = D3DMCS_MATERIAL;
+  EXPECT_EQ(noSpecular.canonical().pack(), noSpecularOtherViewer.canonical().pack());
+  EXPECT_NE(noSpecular.canonical().pack(), base.pack());
+  gl::ProgramKey noNormals = Lit(), noNormalsNormalized = Lit();
+  noNormals.normals = noNormalsNormalized.normals = false;
+  noNormals.normalizeNormals = false;
+  EXPECT_EQ(noNormals.canonical().pack(), noNormalsNormalized.canonical().pack());
+  // Each state read changes the key.
+  gl::ProgramKey more = Lit(), emissive = Lit(), viewer = Lit();
+  more.lightCount = 3;
+  emissive.materialSources[3] = D3DMCS_COLOR1;
+  viewer.localViewer = false;
+  for (const gl::ProgramKey& k : {more, emissive, viewer}) EXPECT_NE(k.canonical().pack(), base.pack());
+  // Nine lights fit the key's bits but not the device's limit; the shader refuses them.
+  gl::ProgramKey nine = Lit();
+  nine.lightCount = 9;
+  EXPECT_NE(ErrorOf(nine).find("cannot light with 9 lights"), std::string::npos) << ErrorOf(nine);
+  gl::ProgramKey badSource = Lit();
+  badSource.materialSources[1] = 3;
+  EXPECT_NE(ErrorOf(badSource).find("ambient material source 3"), std::string::npos) << ErrorOf(badSource);
+}
+
 }  // namespace

@@ -19,6 +19,11 @@ TEST(D3DXMath, MultiplyAppliesTheLeftMatrixFirst) {
   EXPECT_FLOAT_EQ(p.x, 12);
   EXPECT_FLOAT_EQ(p.y, 23);
   EXPECT_FLOAT_EQ(p.z, 34);
+  // A direction is scaled but not moved.
+  const D3DVECTOR d = D3DXVec3TransformNormal(D3DVECTOR{1, 1, 1}, st);
+  EXPECT_FLOAT_EQ(d.x, 2);
+  EXPECT_FLOAT_EQ(d.y, 3);
+  EXPECT_FLOAT_EQ(d.z, 4);
 }
 
 TEST(D3DXMath, RotationsAreLeftHanded) {
