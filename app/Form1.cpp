@@ -56,6 +56,8 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
                 << e << "\n";
   // A tree someone chose stands where the application's own tree stands, as tall unless told.
   if (card_.ownModel) mesh.FitTo(card_.modelHeight > 0 ? card_.modelHeight : kTreeHeight);
+  // It is drawn in its own colours, lit; the application's own tree as it always was.
+  mesh.SetViewerLook(card_.ownModel);
   mesh.SetPosition(0, 0, 30);
   mesh.SetScale(10, 10, 10);
   done("Mesh.Load");

@@ -3,9 +3,9 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 
@@ -61,10 +61,9 @@ bool IsLanguageTag(const std::string& tag) {
 
 void ParseFrameSize(const std::string& option, const std::string& value, int& width, int& height) {
   const auto bad = [&](const std::string& why) {
-    return std::invalid_argument(option + " takes WIDTHxHEIGHT, both even, from " +
-                                 std::to_string(render::kMinFrameSide) + " to " +
-                                 std::to_string(render::kMaxFrameSide) + " (such as 1080x1920), not '" + value +
-                                 "': " + why);
+    return std::invalid_argument(
+        option + " takes WIDTHxHEIGHT, both even, from " + std::to_string(render::kMinFrameSide) + " to " +
+        std::to_string(render::kMaxFrameSide) + " (such as 1080x1920), not '" + value + "': " + why);
   };
   const std::size_t x = value.find_first_of("xX");
   if (x == std::string::npos) throw bad("no x between the sides");
@@ -87,12 +86,14 @@ void ParseFrameSize(const std::string& option, const std::string& value, int& wi
 
 std::int64_t ParseByteSize(const std::string& option, const std::string& value) {
   const auto bad = [&](const std::string& why) {
-    return std::invalid_argument(option + " takes a size with its unit, such as 16M, 800K or 1.5G (K, M and G are "
-                                 "thousands, millions and billions of bytes; B is bytes), not '" + value +
-                                 "': " + why);
+    return std::invalid_argument(option +
+                                 " takes a size with its unit, such as 16M, 800K or 1.5G (K, M and G are "
+                                 "thousands, millions and billions of bytes; B is bytes), not '" +
+                                 value + "': " + why);
   };
   std::size_t digits = 0;
-  while (digits < value.size() && (std::isdigit(static_cast<unsigned char>(value[digits])) || value[digits] == '.'))
+  while (digits < value.size() &&
+         (std::isdigit(static_cast<unsigned char>(value[digits])) || value[digits] == '.'))
     ++digits;
   const std::string number = value.substr(0, digits);
   std::string unit = value.substr(digits);
@@ -161,8 +162,10 @@ Options ParseOptions(int argc, char** argv) {
       char* end = nullptr;
       o.modelHeight = std::strtod(v.c_str(), &end);
       if (end == v.c_str() || *end != '\0' || !(o.modelHeight > 0) || o.modelHeight > 100)
-        throw std::invalid_argument("--model-height takes a height above 0 and at most 100, in the tree's units "
-                                    "(its own tree is " + std::string(kTreeHeightText) + " tall), not '" + v + "'");
+        throw std::invalid_argument(
+            "--model-height takes a height above 0 and at most 100, in the tree's units "
+            "(its own tree is " +
+            std::string(kTreeHeightText) + " tall), not '" + v + "'");
     } else if (a == "--fps") {
       o.fps = static_cast<int>(parseCount(a, value(a), 240));
       fpsGiven = true;
@@ -178,7 +181,8 @@ Options ParseOptions(int argc, char** argv) {
       std::string ext = std::filesystem::path(o.poster).extension().string();
       for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       if (ext != ".jpg" && ext != ".jpeg")
-        throw std::invalid_argument("--poster writes a JPEG image: name the file .jpg, not '" + o.poster + "'");
+        throw std::invalid_argument("--poster writes a JPEG image: name the file .jpg, not '" + o.poster +
+                                    "'");
     } else if (a == "--mute") {
       o.mute = true;
     } else if (a == "--card") {
@@ -203,15 +207,16 @@ Options ParseOptions(int argc, char** argv) {
       std::string& url = a == "--share-link" ? o.shareLink : o.pageUrl;
       url = value(a);
       if (!IsPageUrl(url))
-        throw std::invalid_argument(a + " takes the page's address, starting with https:// or http://, not '" +
-                                    url + "'");
+        throw std::invalid_argument(
+            a + " takes the page's address, starting with https:// or http://, not '" + url + "'");
     } else if (a == "--recipients") {
       o.recipients = value(a);
       if (o.recipients.empty()) throw std::invalid_argument("--recipients needs a file name");
     } else if (a == "--lang") {
       o.lang = value(a);
       if (!IsLanguageTag(o.lang))
-        throw std::invalid_argument("--lang takes a language tag such as ru, en or pt-BR, not '" + o.lang + "'");
+        throw std::invalid_argument("--lang takes a language tag such as ru, en or pt-BR, not '" + o.lang +
+                                    "'");
     } else {
       throw std::invalid_argument("unknown option '" + a + "'");
     }
@@ -244,8 +249,9 @@ Options ParseOptions(int argc, char** argv) {
   if (o.maxBytes > 0 && o.record.empty()) throw std::invalid_argument("--max-size needs --record");
   if (!o.shareLink.empty()) {
     if (o.headless || o.windowed || o.Capture() || !o.exportWeb.empty() || o.fill || o.mute || o.Sized())
-      throw std::invalid_argument("--share-link prints a link and shows nothing; it takes no --headless, --window, "
-                                  "--record, --frames-dir, --poster, --export-web, --fill, --mute or --size");
+      throw std::invalid_argument(
+          "--share-link prints a link and shows nothing; it takes no --headless, --window, "
+          "--record, --frames-dir, --poster, --export-web, --fill, --mute or --size");
     if (!o.card.empty()) throw std::invalid_argument("--share-link takes the texts and choices, not --card");
   } else {
     if (!o.recipients.empty()) throw std::invalid_argument("--recipients needs --share-link");

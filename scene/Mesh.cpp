@@ -39,12 +39,17 @@ void Mesh::Load(Device* device, const std::string& File) {
   const std::string folder = File.substr(0, File.find_last_of('/') + 1);
 
   Materials.assign(static_cast<std::size_t>(NumMaterials), D3DMATERIAL8{});
+  Looks.assign(static_cast<std::size_t>(NumMaterials), MaterialLook{});
+  hasNormals_ = objMesh && (objMesh->GetFVF() & D3DFVF_NORMAL) != 0;
+  hasColors_ = objMesh && (objMesh->GetFVF() & D3DFVF_DIFFUSE) != 0;
   Textures.assign(static_cast<std::size_t>(NumMaterials), nullptr);
 
   for (std::int32_t i = 0; i < NumMaterials; ++i) {
     const auto n = static_cast<DWORD>(i);
     try {
       Materials[n] = buffer.GetMaterial(n);
+      const d3dx::XMaterial& x = buffer.GetXMaterial(n);
+      Looks[n] = {x.alphaMode, x.alphaCutoff, x.doubleSided};
     } catch (...) {
     }
     std::string name;
@@ -102,6 +107,11 @@ void Mesh::Render(const render::FrameContext& frame) {
   Device& dev = frame.D3DDevice;
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
   CalcWorld(dev);
+  if (viewerLook_) {
+    RenderAsViewersDo(dev);
+    dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    return;
+  }
   for (std::int32_t i = 0; i < NumMaterials; ++i) {
     const auto n = static_cast<std::size_t>(i);
     dev.SetTexture(0, Textures[n]);
@@ -110,6 +120,69 @@ void Mesh::Render(const render::FrameContext& frame) {
   }
   // Left on for the snow drawn next, whatever it was before.
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+}
+
+// One soft light from above and in front of the tree's left, and an even ambient light: the light
+// common model viewers show a model in.
+constexpr D3DVECTOR kLightDirection{0.36f, -0.80f, 0.48f};
+constexpr float kLightDiffuse = 0.75f, kAmbient = 0.45f;
+
+void Mesh::SetViewerLook(bool on) {
+  viewerLook_ = on;
+}
+
+void Mesh::RenderAsViewersDo(Device& dev) {
+  const DWORD shade = dev.GetRenderState(D3DRS_SHADEMODE), cull = dev.GetRenderState(D3DRS_CULLMODE);
+  // Lit where the model has normals; without them only the ambient term lights it, at full
+  // strength, which draws each colour as it is.
+  D3DLIGHT8 light{};
+  light.Type = D3DLIGHT_DIRECTIONAL;
+  light.Diffuse = {kLightDiffuse, kLightDiffuse, kLightDiffuse, 1};
+  light.Direction = kLightDirection;
+  dev.SetLight(0, light);
+  dev.LightEnable(0, hasNormals_ ? 1 : 0);
+  const auto ambient = static_cast<DWORD>(std::lround((hasNormals_ ? kAmbient : 1.0f) * 255));
+  dev.SetRenderState(D3DRS_AMBIENT, 0xFF000000u | ambient << 16 | ambient << 8 | ambient);
+  dev.SetRenderState(D3DRS_LIGHTING, 1);
+  dev.SetRenderState(D3DRS_NORMALIZENORMALS, 1);  // the fit scales the model
+  dev.SetRenderState(D3DRS_COLORVERTEX, 1);
+  // A model's vertex colours already carry its materials' colours (ParseModel).
+  const DWORD source = hasColors_ ? D3DMCS_COLOR1 : D3DMCS_MATERIAL;
+  dev.SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, source);
+  dev.SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, source);
+  dev.SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+  // Opaque and cut-out materials first, then the blended ones over them, not hiding what lies behind.
+  for (const bool blended : {false, true}) {
+    for (std::int32_t i = 0; i < NumMaterials; ++i) {
+      const auto n = static_cast<std::size_t>(i);
+      const MaterialLook& look = Looks[n];
+      if ((look.alphaMode == d3dx::AlphaMode::Blend) != blended) continue;
+      D3DMATERIAL8 material = Materials[n];
+      material.Ambient = material.Diffuse;
+      dev.SetMaterial(material);
+      dev.SetTexture(0, Textures[n]);
+      dev.SetRenderState(D3DRS_CULLMODE, look.doubleSided ? D3DCULL_NONE : D3DCULL_CCW);
+      dev.SetRenderState(D3DRS_ALPHATESTENABLE, look.alphaMode == d3dx::AlphaMode::Mask ? 1 : 0);
+      if (look.alphaMode == d3dx::AlphaMode::Mask) {
+        dev.SetRenderState(D3DRS_ALPHAREF,
+                           static_cast<DWORD>(std::lround(std::clamp(look.alphaCutoff, 0.0f, 1.0f) * 255)));
+        dev.SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
+      }
+      dev.SetRenderState(D3DRS_ALPHABLENDENABLE, blended ? 1 : 0);
+      dev.SetRenderState(D3DRS_ZWRITEENABLE, blended ? 0 : 1);
+      if (blended) {
+        dev.SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+        dev.SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+      }
+      if (objMesh) objMesh->DrawSubset(static_cast<DWORD>(i));
+    }
+  }
+  // The scene's own states back for what is drawn next.
+  dev.SetRenderState(D3DRS_LIGHTING, 0);
+  dev.SetRenderState(D3DRS_ALPHATESTENABLE, 0);
+  dev.SetRenderState(D3DRS_ZWRITEENABLE, 1);
+  dev.SetRenderState(D3DRS_SHADEMODE, shade);
+  dev.SetRenderState(D3DRS_CULLMODE, cull);
 }
 
 // Each MultiplyTransform puts its matrix on the left, so the world ends as S x Rz x Ry x Rx x T, with

@@ -31,6 +31,11 @@ class Mesh {
   // (model units, before SetScale). Applied before the scale, rotation and position; Load clears it.
   // A model without vertices, or of no height, is left as it is.
   void FitTo(float height);
+  // Draws the model as common model viewers show one (off: as the scene draws its own tree, unlit):
+  // lit by one soft directional light and an even ambient light where it has normals, evenly lit
+  // where it has none, its materials' colours times their textures times its vertex colours, each
+  // material cut out, blended or two-sided as the model says. Every state it changes is put back.
+  void SetViewerLook(bool on);
 
   const d3dx::D3DXMesh* GetMesh() const { return objMesh.get(); }
   const std::vector<d3d::D3DMATERIAL8>& GetMaterials() const { return Materials; }
@@ -45,6 +50,13 @@ class Mesh {
 
  private:
   void CalcWorld(d3d::Device& dev);
+  void RenderAsViewersDo(d3d::Device& dev);
+
+  struct MaterialLook {
+    d3dx::AlphaMode alphaMode = d3dx::AlphaMode::Opaque;
+    float alphaCutoff = 0.5f;
+    bool doubleSided = false;
+  };
 
   std::unique_ptr<d3dx::D3DXMesh> objMesh;
   std::vector<d3d::D3DMATERIAL8> Materials;
@@ -55,6 +67,8 @@ class Mesh {
   d3d::D3DVECTOR vecScale{};
   d3d::D3DMATRIX matMesh{};
   bool fitted_ = false;
+  bool viewerLook_ = false, hasNormals_ = false, hasColors_ = false;
+  std::vector<MaterialLook> Looks;
   d3d::D3DMATRIX matFit_{};
   std::vector<std::string> loadErrors_;
 };

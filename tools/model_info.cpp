@@ -1,7 +1,7 @@
 // model-info FILE: what the program makes of a model, for users who bring their own. It reads the
-// model (X, glTF, GLB or OBJ) as the demo does, looks each texture up beside it as Windows would and decodes it, and
-// says what would not draw as intended. Exit code 0 when everything would, 1 when anything would
-// not, 2 for a wrong command line.
+// model (X, glTF, GLB or OBJ) as the demo does, looks each texture up beside it as Windows would and decodes
+// it, and says what would not draw as intended. Exit code 0 when everything would, 1 when anything would not,
+// 2 for a wrong command line.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -19,7 +19,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: model-info FILE\n"
     "Reads a model (DirectX .x, glTF .glb or .gltf, Wavefront .obj) as Winter Greeting does and prints\n"
-    "its form (for X: text, binary or compressed, float size), its vertex, triangle and material counts, its bounding box, and for each material\n"
+    "its form (for X: text, binary or compressed, float size), its vertex, triangle and material counts, its "
+    "bounding box, and for each material\n"
     "its colour, its texture name, the file that name finds beside the model (names are matched as\n"
     "Windows matches them: any case, backslashes as folder separators) and whether that image\n"
     "decodes. Exit code 0 when the model would draw as intended, 1 when any part of it would not.\n";
@@ -116,7 +117,8 @@ int Run(const std::string& path) {
   for (std::size_t i = 0; i < model.materials.size(); ++i) {
     const d3dx::XMaterial& m = model.materials[i];
     std::printf("  material %zu: %zu triangles, diffuse %s", i, faces[i], Colour(m.material.Diffuse).c_str());
-    if (m.alphaMode == d3dx::AlphaMode::Mask) std::printf(", cut out below alpha %s", Number(m.alphaCutoff).c_str());
+    if (m.alphaMode == d3dx::AlphaMode::Mask)
+      std::printf(", cut out below alpha %s", Number(m.alphaCutoff).c_str());
     if (m.alphaMode == d3dx::AlphaMode::Blend) std::printf(", blended");
     if (m.doubleSided) std::printf(", two-sided");
     if (m.textureFilename.empty()) {
