@@ -104,7 +104,10 @@ void Mesh::SetScale(float x, float Y, float Z) {
 }
 
 void Mesh::Render(const render::FrameContext& frame) {
-  Device& dev = frame.D3DDevice;
+  RenderOn(frame.D3DDevice);
+}
+
+void Mesh::RenderOn(Device& dev) {
   dev.SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
   CalcWorld(dev);
   if (viewerLook_) {

@@ -26,6 +26,8 @@ class Mesh {
   void SetRotation(float x, float Y, float Z);
   void SetScale(float x, float Y, float Z);
   void Render(const render::FrameContext& frame);
+  // The same on `dev`, for a program drawing models without the scene (model-sheet).
+  void RenderOn(d3d::Device& dev);
   // Stands the loaded model where the application's own tree stands, at its size: the middle of its
   // bounding box over the model's origin, its lowest point at y = 0, scaled evenly to `height`
   // (model units, before SetScale). Applied before the scale, rotation and position; Load clears it.

@@ -120,7 +120,7 @@ int Run(const std::string& path) {
     if (m.alphaMode == d3dx::AlphaMode::Mask)
       std::printf(", cut out below alpha %s", Number(m.alphaCutoff).c_str());
     if (m.alphaMode == d3dx::AlphaMode::Blend) std::printf(", blended");
-    if (m.doubleSided) std::printf(", two-sided");
+    if (m.doubleSided && model.format != d3dx::ModelFormat::X) std::printf(", two-sided");
     if (m.textureFilename.empty()) {
       std::printf(", no texture\n");
       continue;

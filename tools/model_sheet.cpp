@@ -1,12 +1,14 @@
-// model-sheet FOLDER OUT.png: a contact sheet of every X model under FOLDER, each drawn by the
-// program's own OpenGL renderer (headless) with its textures found beside it, in a tile of its own,
-// seen from the front, right and above and fitted to its bounding box. Lighting is off, as in the
-// demo, so untextured parts show white; a fog over the model's depth shades the far side.
+// model-sheet FOLDER OUT.png: a contact sheet of every model (X, glTF, GLB, OBJ) under FOLDER, each
+// drawn by the program's own OpenGL renderer (headless) with its textures found beside it, in a tile
+// of its own, seen from the front, right and above and fitted to its bounding box. Each is drawn as
+// the greeting draws a tree someone chose: in its materials' colours, lit where it has normals; a
+// fog over the model's depth shades the far side.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "platform/d3dx/Texture.h"
 #include "platform/gl/GlDirect3D8.h"
 #include "platform/files/FileName.h"
+#include "scene/Mesh.h"
 
 namespace {
 
@@ -30,7 +33,7 @@ constexpr D3DCOLOR kBackground = 0xFF283040;
 
 constexpr const char* kUsage =
     "usage: model-sheet FOLDER OUT.png [--columns N]\n"
-    "Draws every X model under FOLDER (sorted by path) with the program's OpenGL renderer, headless,\n"
+    "Draws every model (.x, .glb, .gltf, .obj) under FOLDER (sorted by path) with the program's OpenGL renderer, headless,\n"
     "one 256 x 192 tile each (N to a row, 9 by default), fitted to the model's bounding box and\n"
     "labelled with its folder and name, and writes the sheet as a PNG.\n";
 
@@ -47,19 +50,11 @@ std::vector<std::uint8_t> DrawModel(Device& dev, d3dx::Font& font, const fs::pat
   dev.BeginScene();
   std::string note;
   try {
-    d3dx::D3DXMaterialBuffer materials;
-    DWORD count = 0;
-    auto mesh = d3dx::D3DXLoadMeshFromX(file.string(), d3dx::D3DXMESH_MANAGED, dev, materials, count);
-    std::vector<std::shared_ptr<Texture>> textures(count);
-    for (DWORD i = 0; i < count; ++i) {
-      const std::string name = materials.GetTextureName(i);
-      if (name.empty()) continue;
-      const platform::FoundFile found = platform::FindFileIn(file.parent_path().string(), name);
-      try {
-        if (found.found()) textures[i] = d3dx::D3DXCreateTextureFromFile(dev, found.path);
-      } catch (const std::exception&) {
-      }
-    }
+    scene::Mesh model;
+    model.Load(&dev, file.string());
+    model.SetViewerLook(true);
+    const d3dx::D3DXMesh* mesh = model.GetMesh();
+    if (!mesh) throw std::runtime_error(model.LoadErrors().empty() ? "no model" : model.LoadErrors().front());
     D3DVECTOR lo{1e30f, 1e30f, 1e30f}, hi{-1e30f, -1e30f, -1e30f};
     for (DWORD v = 0; v < mesh->GetNumVertices(); ++v) {
       const D3DVECTOR p = mesh->GetVertex(v).position;
@@ -88,11 +83,7 @@ std::vector<std::uint8_t> DrawModel(Device& dev, d3dx::Font& font, const fs::pat
     dev.SetRenderState(D3DRS_FOGENABLE, 1);
     dev.SetRenderState(D3DRS_FOGSTART, Bits(distance - radius));
     dev.SetRenderState(D3DRS_FOGEND, Bits(distance + radius * 2.5f));
-    for (DWORD i = 0; i < count; ++i) {
-      dev.SetTexture(0, textures[i]);
-      dev.SetMaterial(materials.GetMaterial(i));
-      mesh->DrawSubset(i);
-    }
+    model.RenderOn(dev);
     dev.SetRenderState(D3DRS_FOGENABLE, 0);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%u triangles", mesh->GetNumFaces());
@@ -113,11 +104,12 @@ int Run(const std::string& folder, const std::string& out, int columns) {
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
     std::string ext = e.path().extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (e.is_regular_file() && ext == ".x") models.push_back(e.path());
+    if (e.is_regular_file() && (ext == ".x" || ext == ".glb" || ext == ".gltf" || ext == ".obj"))
+      models.push_back(e.path());
   }
   std::sort(models.begin(), models.end());
   if (models.empty()) {
-    std::fprintf(stderr, "model-sheet: no X models under %s\n", folder.c_str());
+    std::fprintf(stderr, "model-sheet: no models (.x, .glb, .gltf, .obj) under %s\n", folder.c_str());
     return 1;
   }
   gl::GlDirect3D8 d3d(true);

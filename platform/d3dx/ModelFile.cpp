@@ -62,8 +62,12 @@ XModel ParseModel(const std::uint8_t* data, std::size_t size, const std::string&
     model = ParseGltf(data, size, file, folder, call);
   else if (LooksLikeObj(file))
     model = ParseObj(data, size, file, folder, call);
-  else
-    return ParseXFile(data, size, file, call);
+  else {
+    // An X file says nothing of sides: its faces are seen from both, as the scene draws its own tree.
+    model = ParseXFile(data, size, file, call);
+    for (XMaterial& m : model.materials) m.doubleSided = true;
+    return model;
+  }
   BakeMaterialColours(model);
   return model;
 }

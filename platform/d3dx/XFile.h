@@ -42,7 +42,7 @@ struct XMaterial {
   // The texture's image file itself where the model carries it inside (a GLB buffer, a data URI);
   // `textureFilename` then names it for messages only.
   std::vector<std::uint8_t> textureData;
-  // X files have neither: their materials are opaque and drawn one-sided.
+  // X files have neither: their materials are opaque, and ParseModel makes them two-sided.
   AlphaMode alphaMode = AlphaMode::Opaque;
   float alphaCutoff = 0.5f;
   bool doubleSided = false;

@@ -126,8 +126,10 @@ TEST(Corpus, TheContactSheetShowsEveryModelFittedInItsTile) {
   ASSERT_NE(px, nullptr);
   ASSERT_EQ(w, 9 * 256);
   ASSERT_EQ(h, 5 * 192);
+  int coloured = 0;  // tiles with a strongly coloured part: models drawn in their materials' colours
   for (int t = 0; t < 45; ++t) {
     SCOPED_TRACE("tile " + std::to_string(t));
+    int saturated = 0;
     const int tx = t % 9 * 256, ty = t / 9 * 192;
     // Below the two lines of the label: pixels off the background (0x283040).
     int count = 0, x0 = 256, x1 = -1, y0 = 192, y1 = -1;
@@ -137,7 +139,9 @@ TEST(Corpus, TheContactSheetShowsEveryModelFittedInItsTile) {
         if (std::abs(p[0] - 0x28) + std::abs(p[1] - 0x30) + std::abs(p[2] - 0x40) <= 24) continue;
         ++count;
         x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+        saturated += std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) > 100;
       }
+    coloured += saturated > 200;
     EXPECT_GT(count, 256 * 152 / 100);
     // Fitted: a good part of the tile across or down, and clear of its sides.
     EXPECT_GT(std::max(x1 - x0, y1 - y0), 80);
@@ -145,6 +149,8 @@ TEST(Corpus, TheContactSheetShowsEveryModelFittedInItsTile) {
     EXPECT_LT(x1, 255);
     EXPECT_LT(y1, 191);
   }
+  // The UFOs, the camel, the sphinx, the dolphins, the car, the robots...: their materials' colours.
+  EXPECT_GE(coloured, 12);  // 15 when drawn so; 5 when every material was drawn white
   stbi_image_free(px);
 }
 
