@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "app/Card.h"
 #include "app/Options.h"
 
 namespace app {
@@ -29,16 +30,19 @@ bool addCard(MediaChoices& m, const std::string& folder, const std::string& name
   bool any = false;
   const auto add = [&](std::vector<MediaChoice>& kind, const std::string& relative, const std::string& label) {
     const std::string path = folder + "/" + relative;
-    if (!isFile(path)) return;
+    if (!isFile(path)) return false;
     if (FindChoice(kind, name))
       throw CommandLineError(option + " " + folder + ": another choice is already named \"" + name +
                              "\"; rename the folder");
     kind.push_back({name, label, path});
     any = true;
+    return true;
   };
   add(m.tunes, "music/main.mid", tuneLabel);
   add(m.grounds, "tex/snow.jpg", groundLabel);
-  add(m.trees, "models/tree.x", treeLabel);
+  // The card's tree in the first format it has, as the card itself is read.
+  for (const char* tree : kCardTreeFiles)
+    if (add(m.trees, tree, treeLabel)) break;
   return any;
 }
 
@@ -84,7 +88,8 @@ MediaChoices BundledMedia(const std::string& appFolder, const std::vector<std::s
       throw CommandLineError("--bundle " + dir + ": the folder's name has no letter or digit to name its media by");
     if (!addCard(m, dir, name, name, name, name, "--bundle"))
       throw CommandLineError("--bundle " + dir +
-                             ": the folder holds none of music/main.mid, tex/snow.jpg and models/tree.x");
+                             ": the folder holds none of music/main.mid, tex/snow.jpg and a models/tree "
+                             "(.x, .glb, .gltf or .obj)");
   }
   return m;
 }

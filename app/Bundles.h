@@ -11,7 +11,7 @@ namespace app {
 struct MediaChoice {
   std::string name;   // [a-z0-9-]{1,40}, as a link names it
   std::string label;  // what the page's maker shows
-  std::string path;   // the file: a MIDI file, a ground texture or an X model
+  std::string path;   // the file: a MIDI file, a ground texture or a model
 };
 
 struct MediaChoices {
@@ -26,7 +26,7 @@ bool IsChoiceName(const std::string& name);
 std::string ChoiceNameOf(const std::string& folder);
 
 // The built-in media ("forest", "snow", "fir"), those of the example cards, then each of
-// `bundleDirs`' (music/main.mid, tex/snow.jpg, models/tree.x, whichever it has). Throws
+// `bundleDirs`' (music/main.mid, tex/snow.jpg, a models/tree file, whichever it has). Throws
 // CommandLineError naming --bundle for a folder that is not there, has none of the three, or whose
 // name another choice of the same kind already has.
 MediaChoices BundledMedia(const std::string& appFolder, const std::vector<std::string>& bundleDirs);

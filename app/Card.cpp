@@ -125,6 +125,32 @@ std::string WriteCardTexts(const Card& card) {
   return out;
 }
 
+std::string WriteTreeFit(float height) {
+  if (!(height >= 0.0f && height <= kMaxModelHeight))
+    throw std::runtime_error("a tree's height of " + std::to_string(height) + " is outside 0.." +
+                             std::to_string(kMaxModelHeight));
+  // The fewest digits that read back as the same float: 2.385, not 2.38499999.
+  char text[32];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(height));
+    if (std::strtof(text, nullptr) == height) break;
+  }
+  return std::string(text) + "\n";
+}
+
+float ReadTreeFit(const std::string& text, const std::string& file) {
+  const std::string line = !text.empty() && text.back() == '\n' ? text.substr(0, text.size() - 1) : text;
+  // A plain decimal number as WriteTreeFit writes it: no space, sign or hexadecimal before it.
+  const bool decimal = !line.empty() && line.size() <= 31 && line[0] >= '0' && line[0] <= '9' &&
+                       line.find_first_not_of("0123456789.eE+-") == std::string::npos;
+  char* after = nullptr;
+  const float height = decimal ? std::strtof(line.c_str(), &after) : -1.0f;
+  if (!decimal || *after != '\0' || !(height >= 0.0f && height <= kMaxModelHeight))
+    throw std::runtime_error(file + " holds no tree height from 0 to " +
+                             std::to_string(static_cast<int>(kMaxModelHeight)));
+  return height;
+}
+
 Card ReadCardTexts(const std::string& text, const std::string& appFolder, const std::string& file) {
   Card card = DefaultCard(appFolder);
   card.credits.clear();
@@ -226,8 +252,7 @@ Card resolveForPicture(const Options& o, const std::string& appFolder, std::ostr
     if (!fs::is_directory(o.card, ec)) throw CommandLineError("--card: " + o.card + " is not a folder");
     if (cardFile(o.card, "tex/snow.jpg", card.ground)) groundFrom = "--card";
     if (cardFile(o.card, "tex/snow.png", card.flake)) flakeFrom = "--card";
-    // The card's tree in any format the program reads, the X file first.
-    for (const char* tree : {"models/tree.x", "models/tree.glb", "models/tree.gltf", "models/tree.obj"})
+    for (const char* tree : kCardTreeFiles)
       if (cardFile(o.card, tree, card.model)) {
         card.ownModel = true;
         break;

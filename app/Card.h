@@ -36,6 +36,9 @@ constexpr std::size_t kMaxCreditLines = 100;
 // The application's own tree's height in its model's units, which a tree someone chose is fitted to.
 constexpr float kTreeHeight = 2.385f;
 constexpr const char* kTreeHeightText = "2.385";
+// Where a card folder keeps its tree, in every format the program reads, the X file first.
+constexpr const char* kCardTreeFiles[] = {"models/tree.x", "models/tree.glb", "models/tree.gltf",
+                                          "models/tree.obj"};
 
 struct Card {
   // Paths of this file system.
@@ -105,6 +108,14 @@ std::string WriteCardTexts(const Card& card);
 // The card of a page whose application folder is `appFolder`, from what WriteCardTexts wrote. Throws
 // std::runtime_error naming `file` when `text` is no such list.
 Card ReadCardTexts(const std::string& text, const std::string& appFolder, const std::string& file);
+
+// How the page draws a tree it carries: as the application's own tree is drawn (height 0), or as a
+// tree someone chose, fitted to `height` and lit (Card::ownModel, Card::modelHeight). The text is the
+// height as a decimal number on one line. ReadTreeFit throws std::runtime_error naming `file` for
+// anything else, or a height outside 0..kMaxModelHeight.
+constexpr float kMaxModelHeight = 100.0f;
+std::string WriteTreeFit(float height);
+float ReadTreeFit(const std::string& text, const std::string& file);
 
 // Why `text` cannot be a line of the picture (not UTF-8, or a control character, with the column),
 // or empty when it can.

@@ -348,10 +348,13 @@ void addGrounds(Page& page, const std::vector<MediaChoice>& grounds) {
 }
 
 // As on the desktop, a model that cannot be read leaves the scene without the tree, and a texture
-// that cannot be read leaves its subset untextured. The textures lie beside the model.
-void addTree(Page& page, const MediaChoice& tree, std::ostream& progress) {
+// that cannot be read leaves its subset untextured. The textures lie beside the model. `fitHeight`:
+// how the runtime draws it (WriteTreeFit), which every tree choice says, so that choosing another
+// tree in the page never leaves the last one's word behind.
+void addTree(Page& page, const MediaChoice& tree, float fitHeight, std::ostream& progress) {
   Choice& c = page.manifest.trees.emplace_back(Choice{tree.name, tree.label, {}, {}, 0});
   const std::string out = choiceFolder("tree", tree);
+  page.add(c.files, out + "tree-fit.txt", kApp + "/" + kWebTreeFit, WriteTreeFit(fitHeight));
   try {
     const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", tree.path);
     const d3dx::XModel model = d3dx::ParseModel(file.bytes.data(), file.bytes.size(), file.path);
@@ -605,8 +608,16 @@ void ExportWebPage(const WebExport& w, std::ostream& progress) {
   progress << "Preparing the textures, the trees and the glyphs for the browser\n" << std::flush;
   addGrounds(page, cardFirst(media.grounds, card.ground, "This card's ground"));
   page.addTexture(page.manifest.files, "greeting/tex/snow.png", kApp + "/tex/snow.png", card.flake);
-  for (const MediaChoice& tree : cardFirst(media.trees, card.model, "This card's tree"))
-    addTree(page, tree, progress);
+  // The application's own tree is drawn as it is; any other, the card's or a bundled one, stands
+  // where that tree stands, as tall or as the card asks, and lit, as the desktop draws it.
+  const std::string ownTree = DefaultCard(w.appPath).model;
+  for (const MediaChoice& tree : cardFirst(media.trees, card.model, "This card's tree")) {
+    std::error_code ec;
+    const bool cards = card.ownModel && fs::equivalent(tree.path, card.model, ec);
+    const bool own = !cards && fs::equivalent(tree.path, ownTree, ec);
+    const float height = own ? 0.0f : cards && card.modelHeight > 0 ? card.modelHeight : kTreeHeight;
+    addTree(page, tree, height, progress);
+  }
   addTexts(page, card);
   for (const MediaChoice& tune : cardFirst(media.tunes, card.tune, "This card's tune"))
     addTune(page, tune, codecs, progress);

@@ -18,6 +18,8 @@ namespace app {
 constexpr const char* kWebManifest = "greeting/manifest.json";
 // The card's texts (WriteCardTexts) in the page's application folder.
 constexpr const char* kWebCardTexts = "card.txt";
+// How the chosen tree is drawn (WriteTreeFit), in the page's application folder.
+constexpr const char* kWebTreeFit = "models/tree-fit.txt";
 
 // The text sizes the page's faces are prepared at, as em heights in pixels. The browser has no
 // rasteriser, so a frame of another shape cannot have its face made at Framing::textPixels exactly:

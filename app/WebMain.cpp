@@ -148,6 +148,13 @@ class WebGreeting {
     const std::string cardFile = appFolder + "/" + app::kWebCardTexts;
     const auto bytes = d3dx::ReadFile("ReadCardTexts", cardFile);
     app::Card card = app::ReadCardTexts(std::string(bytes.begin(), bytes.end()), appFolder, cardFile);
+    // The chosen tree: the application's own, drawn as it is, or one fitted and lit as on the desktop.
+    const std::string fitFile = appFolder + "/" + app::kWebTreeFit;
+    const auto fit = d3dx::ReadFile("ReadTreeFit", fitFile);
+    if (const float height = app::ReadTreeFit(std::string(fit.begin(), fit.end()), fitFile); height > 0) {
+      card.ownModel = true;
+      card.modelHeight = height;
+    }
     int w = 0, h = 0;
     window_.DrawableSize(w, h);
     p.framing = app::WebCanvasFraming(w, h);

@@ -377,9 +377,16 @@ void Reader::CheckAssetAndExtensions() const {
     if (!required->is_array()) Fail("extensionsRequired is not an array");
     for (const Json& name : *required) {
       const std::string& ext = String(name, "extensionsRequired");
-      Fail("the model needs the glTF extension " + ext +
-           ", which this reader does not read: re-export the model without compression (e.g. gltf-transform "
-           "or Blender's exporter without Draco)");
+      // The commands that turn such a model into one this reader reads (gltf-transform 4.5).
+      std::string how = "re-export the model without compression (Blender: glTF 2.0 with Compression off)";
+      if (ext == "KHR_draco_mesh_compression")
+        how = "re-export the model without compression: gltf-transform copy IN.glb OUT.glb, or Blender's glTF "
+              "exporter with Compression off";
+      else if (ext == "EXT_meshopt_compression" || ext == "KHR_mesh_quantization")
+        how = "re-export the model without compression: gltf-transform dequantize IN.glb OUT.glb";
+      else if (ext == "KHR_texture_basisu")
+        how = "re-export the model without compression, its textures as PNG or JPEG";
+      Fail("the model needs the glTF extension " + ext + ", which this reader does not read: " + how);
     }
   }
 }

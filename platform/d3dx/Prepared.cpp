@@ -11,7 +11,8 @@ namespace d3dx {
 namespace {
 
 constexpr char kTextureSignature[8] = {'W', 'G', 'T', 'E', 'X', 'L', 'V', '1'};
-constexpr char kModelSignature[8] = {'W', 'G', 'X', 'M', 'O', 'D', 'L', '1'};
+// Version 2 carries each material's alpha mode, cut-off and sides, which glTF and OBJ models have.
+constexpr char kModelSignature[8] = {'W', 'G', 'X', 'M', 'O', 'D', 'L', '2'};
 constexpr char kFaceSignature[8] = {'W', 'G', 'G', 'L', 'Y', 'P', 'H', '3'};
 
 class Writer {
@@ -168,6 +169,9 @@ std::vector<std::uint8_t> WritePreparedModel(const XModel& m) {
     for (const auto& c : {mat.Diffuse, mat.Ambient, mat.Specular, mat.Emissive}) writeColor(w, c);
     w.f32(mat.Power);
     w.text(x.textureFilename);
+    w.u32(static_cast<std::uint32_t>(x.alphaMode));
+    w.f32(x.alphaCutoff);
+    w.u32(x.doubleSided ? 1u : 0u);
   }
   return w.take();
 }
@@ -196,7 +200,7 @@ XModel ReadPreparedModel(const std::uint8_t* data, std::size_t size, const std::
   m.attributes.resize(r.count(4));
   for (std::uint32_t& a : m.attributes) a = r.u32();
   if (m.indices.size() != 3 * m.attributes.size()) r.fail("index count is not three per face");
-  m.materials.resize(r.count(68 + 4));
+  m.materials.resize(r.count(68 + 4 + 12));
   for (XMaterial& x : m.materials) {
     x.material.Diffuse = readColor(r);
     x.material.Ambient = readColor(r);
@@ -204,6 +208,14 @@ XModel ReadPreparedModel(const std::uint8_t* data, std::size_t size, const std::
     x.material.Emissive = readColor(r);
     x.material.Power = r.f32();
     x.textureFilename = r.text();
+    const std::uint32_t mode = r.u32();
+    if (mode > static_cast<std::uint32_t>(AlphaMode::Blend)) r.fail("alpha mode " + std::to_string(mode));
+    x.alphaMode = static_cast<AlphaMode>(mode);
+    x.alphaCutoff = r.f32();
+    if (!(x.alphaCutoff >= 0.0f && x.alphaCutoff <= 1.0f)) r.fail("an alpha cut-off outside 0..1");
+    const std::uint32_t sides = r.u32();
+    if (sides > 1) r.fail("sides " + std::to_string(sides));
+    x.doubleSided = sides == 1;
   }
   r.end();
   return m;

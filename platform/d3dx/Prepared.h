@@ -1,5 +1,5 @@
 // Media prepared for a runtime that cannot decode them itself (the browser's): a texture as its
-// decoded texels with the whole mip chain, a model as the X file reader's result, a face as its
+// decoded texels with the whole mip chain, a model as the model readers' result, a face as its
 // rasterised glyphs. The exporter makes them with the decoders, reader and rasteriser the desktop
 // program uses, so the browser draws the same texels; the browser's D3DX reads them back.
 // Each file starts with its own eight-byte signature; numbers are little-endian.

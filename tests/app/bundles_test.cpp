@@ -43,12 +43,17 @@ TEST(Bundles, TheBuiltInMediaComeFirstThenTheExampleCardsThenEachBundledFolder) 
   const std::string dir = wgtest::ScratchDir("bundles-media");
   Touch(fs::path(dir) / "Party Card" / "tex" / "snow.jpg");
   Touch(fs::path(dir) / "Party Card" / "models" / "tree.x");
-  const app::MediaChoices m = app::BundledMedia(wgtest::AppDir(), {dir + "/Party Card"});
+  Touch(fs::path(dir) / "Party Card" / "models" / "tree.glb");
+  // A card's tree in any format the program reads; the X file first where there are two.
+  Touch(fs::path(dir) / "obj" / "models" / "tree.obj");
+  const app::MediaChoices m = app::BundledMedia(wgtest::AppDir(), {dir + "/Party Card", dir + "/obj"});
   EXPECT_EQ(Names(m.tunes), (std::vector<std::string>{"forest", "jingle-bells"}));
   EXPECT_EQ(Names(m.grounds), (std::vector<std::string>{"snow", "jingle-bells", "party-card"}));
-  EXPECT_EQ(Names(m.trees), (std::vector<std::string>{"fir", "party-card"}));
+  EXPECT_EQ(Names(m.trees), (std::vector<std::string>{"fir", "jingle-bells", "party-card", "obj"}));
   EXPECT_EQ(m.tunes[0].label, "В лесу родилась ёлочка");
-  EXPECT_EQ(m.trees[1].path, dir + "/Party Card/models/tree.x");
+  EXPECT_EQ(m.trees[1].path, wgtest::AppDir() + "/cards/jingle-bells/models/tree.glb");
+  EXPECT_EQ(m.trees[2].path, dir + "/Party Card/models/tree.x");
+  EXPECT_EQ(m.trees[3].path, dir + "/obj/models/tree.obj");
   ASSERT_NE(app::FindChoice(m.grounds, "party-card"), nullptr);
   EXPECT_EQ(app::FindChoice(m.grounds, "party-card")->path, dir + "/Party Card/tex/snow.jpg");
   EXPECT_EQ(app::FindChoice(m.tunes, "party-card"), nullptr);

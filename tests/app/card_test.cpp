@@ -404,3 +404,24 @@ TEST(CardTexts, WhatIsNoListOfPlacedLinesIsRefusedNamingTheLine) {
   for (std::size_t i = 0; i <= app::kMaxCreditLines; ++i) many += "300\tline\n";
   EXPECT_EQ(problem(many), "card.txt: more than 100 credit lines");
 }
+
+// The page's word on how to draw the chosen tree: the application's own as it is (0), any other at
+// its height; what is no such height is refused, never read as one.
+TEST(TreeFit, AHeightComesBackExactlyAndAnythingElseIsRefused) {
+  for (const float h : {0.0f, app::kTreeHeight, 0.001f, 12.5f, app::kMaxModelHeight})
+    EXPECT_EQ(app::ReadTreeFit(app::WriteTreeFit(h), "tree-fit.txt"), h) << h;
+  EXPECT_EQ(app::WriteTreeFit(app::kTreeHeight), std::string(app::kTreeHeightText) + "\n");
+  EXPECT_EQ(app::ReadTreeFit("3", "f"), 3.0f);
+  EXPECT_THROW(app::WriteTreeFit(-1.0f), std::runtime_error);
+  EXPECT_THROW(app::WriteTreeFit(100.5f), std::runtime_error);
+  for (const char* bad : {"", "\n", "-1\n", "100.01\n", "nan\n", "inf\n", "1e400\n", "2.5m\n", "2.5\n\n",
+                          " 2\n", "0x10\n", "2,5\n", "1234567890123456789012345678901234567890\n"}) {
+    try {
+      app::ReadTreeFit(bad, "greeting/models/tree-fit.txt");
+      ADD_FAILURE() << "accepted \"" << bad << "\"";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), "greeting/models/tree-fit.txt holds no tree height from 0 to 100")
+          << bad;
+    }
+  }
+}

@@ -436,6 +436,15 @@ TEST(Gltf, RequiredExtensionsWeCannotReadAreRefusedNamingThem) {
     EXPECT_NE(why.find(ext), std::string::npos) << why;
     EXPECT_NE(why.find("re-export the model without compression"), std::string::npos) << why;
   }
+  // Each compression names the command that undoes it.
+  const auto fix = [](const std::string& ext) {
+    wgtest::GltfDoc d = TriangleDoc();
+    d.top = R"(,"extensionsUsed":[")" + ext + R"("],"extensionsRequired":[")" + ext + "\"]";
+    return Refusal(d.GlbFile());
+  };
+  EXPECT_NE(fix("KHR_draco_mesh_compression").find("gltf-transform copy IN.glb OUT.glb"), std::string::npos);
+  EXPECT_NE(fix("EXT_meshopt_compression").find("gltf-transform dequantize IN.glb OUT.glb"), std::string::npos);
+  EXPECT_NE(fix("KHR_mesh_quantization").find("gltf-transform dequantize IN.glb OUT.glb"), std::string::npos);
   // Used but not required: read, the extension ignored.
   wgtest::GltfDoc d = TriangleDoc();
   d.top = R"(,"extensionsUsed":["KHR_materials_unlit"])";

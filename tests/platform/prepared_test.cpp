@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d/Direct3D8.h"
 #include "platform/base/Error.h"
-#include "tests/support/RecordingBackend.h"
+#include "platform/d3d/Direct3D8.h"
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Mesh.h"
 #include "platform/d3dx/Texture.h"
 #include "tests/support/Harness.h"
+#include "tests/support/RecordingBackend.h"
 
 namespace {
 
@@ -133,6 +133,42 @@ TEST(PreparedModel, DamagedDataIsRefused) {
   m.indices = {0, 1, 3};
   const Bytes bad = d3dx::WritePreparedModel(m);
   EXPECT_THROW(d3dx::ReadPreparedModel(bad.data(), bad.size(), "x", "test"), platform::Error);
+  // The last material's alpha mode, cut-off and sides are the file's last twelve bytes: an unknown
+  // mode, a cut-off outside 0..1 (or not a number) and a third kind of sides are refused.
+  const auto refusedAt = [&good](std::size_t fromEnd, std::uint32_t value) {
+    Bytes b = good;
+    for (int i = 0; i < 4; ++i)
+      b[b.size() - fromEnd + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    EXPECT_THROW(d3dx::ReadPreparedModel(b.data(), b.size(), "x", "test"), platform::Error)
+        << fromEnd << " " << value;
+  };
+  refusedAt(12, 3);
+  refusedAt(8, 0x3FC00000u);  // 1.5f
+  refusedAt(8, 0xBF800000u);  // -1.0f
+  refusedAt(8, 0x7FC00000u);  // NaN
+  refusedAt(4, 2);
+}
+
+// What glTF and OBJ materials add to the X file's, as a sender's model brings it to the page.
+TEST(PreparedModel, AlphaModesCutOffsAndSidesComeBack) {
+  d3dx::XModel m;
+  m.vertices.resize(3);
+  m.indices = {0, 1, 2, 2, 1, 0, 0, 2, 1};
+  m.attributes = {0, 1, 2};
+  m.materials.resize(3);
+  m.materials[0].alphaMode = d3dx::AlphaMode::Mask;
+  m.materials[0].alphaCutoff = 0.25f;
+  m.materials[1].alphaMode = d3dx::AlphaMode::Blend;
+  m.materials[1].doubleSided = true;
+  m.materials[2].alphaCutoff = 1.0f;
+  const Bytes b = d3dx::WritePreparedModel(m);
+  const d3dx::XModel back = d3dx::ReadPreparedModel(b.data(), b.size(), "tree.glb", "test");
+  ASSERT_EQ(back.materials.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(back.materials[i].alphaMode, m.materials[i].alphaMode) << i;
+    EXPECT_EQ(back.materials[i].alphaCutoff, m.materials[i].alphaCutoff) << i;
+    EXPECT_EQ(back.materials[i].doubleSided, m.materials[i].doubleSided) << i;
+  }
 }
 
 d3dx::GdiFont ArialBold18() {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Form1.h"
@@ -96,10 +97,12 @@ struct RecordingDemo {
 // as in the headless program. With the WebGL2 dialect it draws as the browser does.
 struct GlDemo {
   explicit GlDemo(gl::GlDialect dialect = gl::GlDialect::Desktop33, render::Framing framing = {})
+      : GlDemo(dialect, framing, app::DefaultCard(AppDir())) {}
+  GlDemo(gl::GlDialect dialect, render::Framing framing, app::Card card)
       : counter(kFrequency),
         direct3d(true, true, dialect),
         platform{nullptr, &counter, &direct3d, AppDir(), audio::OutputMode::Offline, framing},
-        form(platform) {
+        form(platform, std::move(card)) {
     form.Startup();
     form.D3D.D3DDevice->onPresent = [this] { counter.Advance(kFrameCounts); };
   }

@@ -19,6 +19,7 @@
 
 #include "app/WebExport.h"
 #include "platform/audio/StandardMidiFile.h"
+#include "platform/d3dx/ModelUri.h"
 #include "platform/d3dx/Texture.h"
 #include "render/Framing.h"
 #include "tests/support/AudioProbe.h"
@@ -100,7 +101,7 @@ TEST(WebExport, TheManifestListsEveryChoiceWithItsFilesAndEachTunesRecording) {
   const Kind kinds[] = {
       {"tune", {"forest", "jingle-bells"}, {"/greeting/music/main.mid"}},
       {"ground", {"snow", "jingle-bells"}, {"/greeting/tex/snow.jpg"}},
-      {"tree", {"fir"}, {"/greeting/models/tree.x"}},
+      {"tree", {"fir", "jingle-bells"}, {"/greeting/models/tree-fit.txt", "/greeting/models/tree.x"}},
   };
   for (const Kind& k : kinds) {
     ASSERT_EQ(choices[k.kind].size(), k.names.size()) << k.kind;
@@ -113,7 +114,8 @@ TEST(WebExport, TheManifestListsEveryChoiceWithItsFilesAndEachTunesRecording) {
         const std::string url = c["files"][f][0].str();
         EXPECT_EQ(url.rfind(std::string("greeting/choices/") + k.kind + "/" + k.names[i] + "/", 0), 0u)
             << url;
-        EXPECT_TRUE(fs::is_regular_file(page / url)) << url;
+        // An image a GLB carries inside is named after it ("tree.glb#image0"): its URL escapes the '#'.
+        EXPECT_TRUE(fs::is_regular_file(page / d3dx::DecodeUriPath(url, "manifest.json", "test"))) << url;
         if (f < k.runtimePaths.size()) {
           EXPECT_EQ(c["files"][f][1].str(), k.runtimePaths[f]);
         }
@@ -121,9 +123,15 @@ TEST(WebExport, TheManifestListsEveryChoiceWithItsFilesAndEachTunesRecording) {
     }
   }
   EXPECT_EQ(choices["tune"][0]["label"].str(), "В лесу родилась ёлочка");
-  // The fir's own textures go where its model names them.
-  EXPECT_GT(choices["tree"][0]["files"].size(), 1u);
-  EXPECT_EQ(choices["tree"][0]["files"][1][1].str().rfind("/greeting/models/", 0), 0u);
+  // The fir's own textures go where its model names them, and so does the GLB tree's crown, which
+  // the GLB carries inside.
+  for (std::size_t t = 0; t < 2; ++t) {
+    ASSERT_GT(choices["tree"][t]["files"].size(), 2u) << t;
+    EXPECT_EQ(choices["tree"][t]["files"][2][1].str().rfind("/greeting/models/", 0), 0u);
+  }
+  // The application's tree is drawn as it is; the card's GLB tree fitted to its height and lit.
+  EXPECT_EQ(Slurp((page / choices["tree"][0]["files"][0][0].str()).string()), "0\n");
+  EXPECT_EQ(Slurp((page / choices["tree"][1]["files"][0][0].str()).string()), "2.385\n");
   for (std::size_t i = 0; i < choices["tune"].size(); ++i) {
     const wgtest::Json& t = choices["tune"][i];
     const wgtest::AudioInfo a = wgtest::ProbeAudio((page / t["recording"].str()).string());

@@ -1,4 +1,5 @@
-// The media of the example card cards/jingle-bells: its own tune and its own ground.
+// The media of the example card cards/jingle-bells: its own tune, its own ground and a tree as a
+// modelling tool would export it, a GLB.
 //
 // music/main.mid: "Jingle Bells" (J. L. Pierpont, 1857, public domain), the verse and the chorus
 // twice, in G major at a sleigh's trot, arranged for General MIDI: the tune on the vibraphone and
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/AtomicOutput.h"
 #include "tools/mediagen/mediagen.h"
 #include "tools/mediagen/midi.h"
 #include "tools/mediagen/noise.h"
@@ -213,6 +215,10 @@ void WriteGround(const std::string& path) {
 void WriteJingleBellsCard(const std::string& out) {
   WriteTune(out + "/cards/jingle-bells/music/main.mid");
   WriteGround(out + "/cards/jingle-bells/tex/snow.jpg");
+  const std::string tree = out + "/cards/jingle-bells/models/tree.glb";
+  MakeFolder(std::string(tree, 0, tree.find_last_of('/')));
+  const std::vector<std::uint8_t> glb = ExampleTreeGlb(tree);
+  platform::WriteFileAtomically(tree, glb.data(), glb.size());
 }
 
 }  // namespace mediagen

@@ -156,7 +156,24 @@ void Save(const std::string& path, const std::string& text) {
   Save(path, text.data(), text.size());
 }
 
+// The crown's needles as RGBA texels.
+std::vector<std::uint8_t> NeedleTexels(const Image& needles) {
+  std::vector<std::uint8_t> rgba;
+  rgba.reserve(needles.pixels.size() / 3 * 4);
+  for (std::size_t i = 0; i < needles.pixels.size(); i += 3)
+    rgba.insert(rgba.end(), {needles.pixels[i], needles.pixels[i + 1], needles.pixels[i + 2], 255});
+  return rgba;
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> ExampleTreeGlb(const std::string& path) {
+  const Image needles = NeedleImage();
+  const std::vector<std::uint8_t> png =
+      d3dx::EncodePng(path, NeedleTexels(needles), needles.width, needles.height);
+  const GltfWriter glb(BuildExampleTree(), true, &png);
+  return Glb(glb.Json("", ""), glb.Bin());
+}
 
 void WriteExampleModels(const std::string& out) {
   const std::string dir = out + "/examples-models";
@@ -164,17 +181,13 @@ void WriteExampleModels(const std::string& out) {
   const ExampleModel tree = BuildExampleTree();
 
   const Image needles = NeedleImage();
-  std::vector<std::uint8_t> rgba;
-  rgba.reserve(needles.pixels.size() / 3 * 4);
-  for (std::size_t i = 0; i < needles.pixels.size(); i += 3)
-    rgba.insert(rgba.end(), {needles.pixels[i], needles.pixels[i + 1], needles.pixels[i + 2], 255});
+  const std::vector<std::uint8_t> rgba = NeedleTexels(needles);
   const std::vector<std::uint8_t> png =
       d3dx::EncodePng(dir + "/crown.png", rgba, needles.width, needles.height);
   Save(dir + "/crown.png", png);
   d3dx::WriteJpeg(dir + "/crown.jpg", rgba, needles.width, needles.height, 90);
 
-  const GltfWriter glb(tree, true, &png);
-  Save(dir + "/tree.glb", Glb(glb.Json("", ""), glb.Bin()));
+  Save(dir + "/tree.glb", ExampleTreeGlb(dir + "/tree.glb"));
   const GltfWriter bare(tree, false, &png);
   Save(dir + "/tree-no-normals.glb", Glb(bare.Json("", ""), bare.Bin()));
 

@@ -1,7 +1,9 @@
 // The media generator's pieces: each writes its files under the application folder `out`.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/mediagen/noise.h"
 
@@ -13,7 +15,10 @@ void WriteTreeModel(const std::string& out);        // models/tree.x and its tex
 void WriteMusic(const std::string& out);            // music/main.mid
 void WriteTerrain(const std::string& out);          // the example scene's height map, detail texture and sky
 void WriteExampleModels(const std::string& out);    // examples-models/: a fir tree as glTF, GLB and OBJ
-void WriteJingleBellsCard(const std::string& out);  // cards/jingle-bells: its tune and ground texture
+void WriteJingleBellsCard(const std::string& out);  // cards/jingle-bells: its tune, ground and GLB tree
+
+// The example fir tree as a GLB file with its crown's texture inside (`path` names it in messages).
+std::vector<std::uint8_t> ExampleTreeGlb(const std::string& path);
 
 // The fir's needles, 256x256 RGB, tiling in both directions: the texture of both trees' crowns.
 Image NeedleImage();
