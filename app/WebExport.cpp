@@ -161,6 +161,8 @@ struct Manifest {
   std::vector<Face> faces;
   std::vector<Choice> tunes, grounds, trees;  // the exported card's own first
   std::string lang, preview;
+  // The URLs of the files kWebStartPack holds, in its order (none in a page that is one file).
+  std::vector<std::string> packed;
 
   static std::string choicesJson(const std::vector<Choice>& kind) {
     std::string out = "[";
@@ -202,6 +204,11 @@ struct Manifest {
     out += "  ],\n  \"faceFor\": " + faceForJson();
     // The exported card's own tune, as the page has always played it.
     const Choice& tune = tunes.front();
+    if (!packed.empty()) {
+      out += ",\n  \"pack\": {\"url\": " + jsonString(kWebStartPack) + ", \"files\": [";
+      for (std::size_t i = 0; i < packed.size(); ++i) out += (i ? ", " : "") + jsonString(packed[i]);
+      out += "]}";
+    }
     out += ",\n  \"tunes\": [{\"midi\": " + jsonString(tune.files.front().second) +
            ", \"url\": " + jsonString(tune.recording) + ", \"seconds\": " + secondsJson(tune.seconds) +
            "}],\n";
@@ -489,35 +496,114 @@ std::string indexOf(const std::string& html0, const Card& card, const std::strin
   return html;
 }
 
+// The files the first frame of the page's own card needs: the shared ones and those of each kind's
+// first choice.
+std::vector<std::string> startUrls(const Manifest& m) {
+  std::vector<std::string> urls;
+  for (const auto& f : m.files) urls.push_back(f.first);
+  for (const auto* kind : {&m.tunes, &m.grounds, &m.trees})
+    if (!kind->empty())
+      for (const auto& f : kind->front().files) urls.push_back(f.first);
+  return urls;
+}
+
+// The start-up files in one (kWebStartPack: "WGPACK01", the file count, then for each file its URL's
+// length, the URL, its size and its bytes as they lie in the folder; counts little-endian u32). On a
+// slow link each request waits out the latency, and a browser asks a server at most six at a time:
+// one pack pays it once and leaves the six to the page, its scripts and the runtime. The files stay
+// in the folder too, for a link or the maker choosing them again.
+void addStartPack(Page& page) {
+  std::vector<std::uint8_t> pack{'W', 'G', 'P', 'A', 'C', 'K', '0', '1'};
+  const auto u32 = [&pack](std::size_t v) {
+    for (int i = 0; i < 4; ++i) pack.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  const std::vector<std::string> urls = startUrls(page.manifest);
+  u32(urls.size());
+  for (const std::string& url : urls) {
+    const std::vector<std::uint8_t> bytes = readBytes(page.out / relativeOf(url));
+    u32(url.size());
+    pack.insert(pack.end(), url.begin(), url.end());
+    u32(bytes.size());
+    pack.insert(pack.end(), bytes.begin(), bytes.end());
+  }
+  writeFile(page.out / kWebStartPack, pack.data(), pack.size());
+  page.manifest.packed = urls;
+}
+
 // Tags that have the browser fetch, while it still reads the page, what the first frame of the
 // page's own card needs: the runtime, the manifest and the card's files, which the page's script
 // would otherwise ask for only once it has run and read the manifest.
 std::string preloadTags(const Manifest& m) {
   std::string out;
-  for (const char* script : kPageScripts)
-    out += std::string("<link rel=\"preload\" href=\"") + script + "\" as=\"script\">\n";
-  std::vector<std::string> urls{"runtime.js", "runtime.wasm", kWebManifest};
-  for (const auto& f : m.files) urls.push_back(f.first);
-  for (const auto* kind : {&m.tunes, &m.grounds, &m.trees})
-    if (!kind->empty())
-      for (const auto& f : kind->front().files) urls.push_back(f.first);
+  std::vector<std::string> urls{"page.js", "runtime.js", "runtime.wasm", kWebManifest};
+  if (!m.packed.empty()) urls.push_back(kWebStartPack);
+  for (const std::string& url : startUrls(m))
+    if (std::find(m.packed.begin(), m.packed.end(), url) == m.packed.end()) urls.push_back(url);
   for (const std::string& url : urls)
     out += "<link rel=\"preload\" href=\"" + HtmlEscape(url) + "\" as=\"fetch\" crossorigin>\n";
   return out;
 }
 
+// The page's scripts as one, in their order, for one request instead of five. Each of them is strict
+// code, so the whole is too; their own "use strict" lines are then plain statements.
+std::string joinedPageScripts(const std::string& runtimeDir) {
+  std::string out = "'use strict';\n";
+  for (const char* script : kPageScripts) {
+    std::string text = readText(fs::path(runtimeDir) / script);
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    out += "// " + std::string(script) + "\n" + text;
+  }
+  return out;
+}
+
+// The page's one inline script: it fetches the joined scripts, which are sent gzip-compressed like the
+// runtime (a third of their size), inflates them and runs them as an inline script; the page's
+// policy allows both by their hashes. Where that cannot be done (a page opened from the file system,
+// which fetches nothing, or a browser without DecompressionStream) it runs them from their plain copy,
+// kPlainPageScript, which then says what is wrong in the visitor's language.
+constexpr const char* kPlainPageScript = "page.plain.js";
+constexpr const char* kPageLoader =
+    "(async () => {\n"
+    "  if (location.protocol === 'file:') throw new Error('no fetch from files');\n"
+    "  const r = await fetch('page.js');\n"
+    "  if (!r.ok) throw new Error('page.js: ' + r.status);\n"
+    "  const code = new Blob([await r.arrayBuffer()]).stream().pipeThrough(new DecompressionStream('gzip'));\n"
+    "  const s = document.createElement('script');\n"
+    "  s.textContent = await new Response(code).text();\n"
+    "  document.body.appendChild(s);\n"
+    "})().catch(() => {\n"
+    "  const s = document.createElement('script');\n"
+    "  s.src = 'page.plain.js';\n"
+    "  document.body.appendChild(s);\n"
+    "});\n";
+
+// index.html running the joined scripts through kPageLoader, its policy allowing both.
+std::string withJoinedScripts(std::string html, const std::string& joined) {
+  std::string tags;
+  for (const char* script : kPageScripts) tags += std::string("<script src=\"") + script + "\"></script>\n";
+  const std::size_t at = html.find(tags);
+  if (at == std::string::npos) throw std::runtime_error("the page's index.html does not run its scripts in order");
+  html.replace(at, tags.size(), std::string("<script>") + kPageLoader + "</script>\n");
+  const std::string policy = "script-src 'self' ";
+  const std::size_t p = html.find(policy);
+  if (p == std::string::npos) throw std::runtime_error("the page's index.html has no script policy");
+  html.insert(p + policy.size(), CspHashSource(kPageLoader) + " " + CspHashSource(joined) + " ");
+  return html;
+}
+
 // The built page, its script and runtime, and the manifest last.
 void addRuntime(Page& page, const Card& card, const std::string& runtimeDir, const std::string& pageUrl) {
-  for (const char* f : kRuntimeFiles) {
-    if (std::string(f) == "index.html")
-      writeFile(page.out / f, indexOf(readText(fs::path(runtimeDir) / f), card, page.manifest.lang,
+  const fs::path from(runtimeDir);
+  const std::string joined = joinedPageScripts(runtimeDir);
+  writeFile(page.out / "index.html",
+            withJoinedScripts(indexOf(readText(from / "index.html"), card, page.manifest.lang,
                                       headOf(card, pageUrl, false, page.out) + preloadTags(page.manifest),
-                                      readText(fs::path(runtimeDir) / "runtime.js")));
-    else if (std::string(f) == "runtime.wasm" || std::string(f) == "runtime.js")
-      writeFile(page.out / f, Gzip(readBytes(fs::path(runtimeDir) / f), f));
-    else
-      fs::copy_file(fs::path(runtimeDir) / f, page.out / f, fs::copy_options::overwrite_existing);
-  }
+                                      readText(from / "runtime.js")),
+                              joined));
+  writeFile(page.out / "page.js", Gzip(std::vector<std::uint8_t>(joined.begin(), joined.end()), "page.js"));
+  writeFile(page.out / kPlainPageScript, joined);
+  fs::copy_file(from / "page.css", page.out / "page.css", fs::copy_options::overwrite_existing);
+  for (const char* f : {"runtime.js", "runtime.wasm"}) writeFile(page.out / f, Gzip(readBytes(from / f), f));
   const std::string title = card.greeting.text.empty() ? "Winter Greeting" : card.greeting.text;
   writeFile(page.out / kWebManifest, page.manifest.text(title));
 }
@@ -562,8 +648,11 @@ void writeSingleFile(const Page& page, const Card& card, const std::string& page
   parts.indexHtml = indexOf(readText(fs::path(runtimeDir) / "index.html"), card, page.manifest.lang,
                             headOf(card, pageUrl, true, page.out));
   parts.read = [&](const std::string& url) {
-    // The runtime's script goes into the page as text, not as the folder's compressed copy.
-    if (url == "runtime.js") return readBytes(fs::path(runtimeDir) / url);
+    // The runtime's script goes into the page as text, not as the folder's compressed copy, and the
+    // page's scripts each as it is, not joined as the folder has them.
+    const bool script = std::find_if(std::begin(kPageScripts), std::end(kPageScripts),
+                                     [&url](const char* s) { return url == s; }) != std::end(kPageScripts);
+    if (url == "runtime.js" || script) return readBytes(fs::path(runtimeDir) / url);
     const fs::path path = page.out / relativeOf(url);
     if (!fs::is_regular_file(path))
       throw std::runtime_error("the page names a file it does not have: " + url);
@@ -622,6 +711,7 @@ void ExportWebPage(const WebExport& w, std::ostream& progress) {
   for (const MediaChoice& tune : cardFirst(media.tunes, card.tune, "This card's tune"))
     addTune(page, tune, codecs, progress);
   addPreviews(page, card, w.appPath, progress);
+  if (!single) addStartPack(page);
   addRuntime(page, card, runtimeDir, w.pageUrl);
   if (single) {
     writeSingleFile(page, card, w.pageUrl, runtimeDir, target.string(), progress);

@@ -18,6 +18,8 @@ namespace app {
 constexpr const char* kWebManifest = "greeting/manifest.json";
 // The card's texts (WriteCardTexts) in the page's application folder.
 constexpr const char* kWebCardTexts = "card.txt";
+// The files the first frame of the page's own card needs, in one file the page fetches at once.
+constexpr const char* kWebStartPack = "greeting/start.pack";
 // How the chosen tree is drawn (WriteTreeFit), in the page's application folder.
 constexpr const char* kWebTreeFit = "models/tree-fit.txt";
 

@@ -720,10 +720,10 @@ std::pair<std::size_t, std::size_t> Reader::CheckSize(const std::vector<Draw>& d
         corners = Whole(Element("accessors", Index(primitive, "indices", where, "accessors")), "count",
                         "its indices accessor", std::nullopt);
       const std::uint64_t t = mode == kTriangles ? corners / 3 : (corners >= 3 ? corners - 2 : 0);
-      if (t > kMaxXTriangles - triangles)
-        Fail("the model has more than " + Str(kMaxXTriangles) + " triangles, all its meshes drawn");
-      if (count > kMaxXVertices - vertices)
-        Fail("the model has more than " + Str(kMaxXVertices) + " vertices, all its meshes drawn");
+      if (t > kMaxModelTriangles - triangles)
+        Fail("the model has more than " + Str(kMaxModelTriangles) + " triangles, all its meshes drawn");
+      if (count > kMaxModelVertices - vertices)
+        Fail("the model has more than " + Str(kMaxModelVertices) + " vertices, all its meshes drawn");
       triangles += t;
       vertices += count;
       // Within the limits: now the bytes those counts need must be there.

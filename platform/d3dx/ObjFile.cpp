@@ -318,13 +318,13 @@ class ObjReader {
           lines_.Fail("a face has " + std::to_string(corners) + " corners; it needs at least 3");
         n.corners += corners;
         n.triangles += corners - 2;
-        if (n.triangles > kMaxXTriangles)
-          lines_.Fail("the model has more than " + std::to_string(kMaxXTriangles) + " triangles");
+        if (n.triangles > kMaxModelTriangles)
+          lines_.Fail("the model has more than " + std::to_string(kMaxModelTriangles) + " triangles");
       }
     }
-    if (std::max({n.v, n.vt, n.vn}) > kMaxXVertices)
+    if (std::max({n.v, n.vt, n.vn}) > kMaxModelVertices)
       throw platform::Error(
-          call_, "the model lists more than " + std::to_string(kMaxXVertices) + " v, vt or vn", file_);
+          call_, "the model lists more than " + std::to_string(kMaxModelVertices) + " v, vt or vn", file_);
     return n;
   }
 
@@ -338,7 +338,7 @@ class ObjReader {
     if (fixed > kMaxObjMemory)
       throw platform::Error(call_, "the model needs more than " + std::to_string(kMaxObjMemory >> 20) + " MB",
                             file_);
-    maxVertices_ = std::min({n.corners, kMaxXVertices, (kMaxObjMemory - fixed) / vertexCost});
+    maxVertices_ = std::min({n.corners, kMaxModelVertices, (kMaxObjMemory - fixed) / vertexCost});
     positions_.reserve(n.v);
     texCoords_.reserve(n.vt);
     normals_.reserve(n.vn);
@@ -431,8 +431,8 @@ class ObjReader {
 
     auto& vertices = out_.model.vertices;
     if (vertices.size() == maxVertices_)
-      lines_.Fail(maxVertices_ == kMaxXVertices
-                      ? "the model has more than " + std::to_string(kMaxXVertices) + " vertices"
+      lines_.Fail(maxVertices_ == kMaxModelVertices
+                      ? "the model has more than " + std::to_string(kMaxModelVertices) + " vertices"
                       : "the model needs more than " + std::to_string(kMaxObjMemory >> 20) + " MB");
     XVertex x;
     x.position = positions_[vi];

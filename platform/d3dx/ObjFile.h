@@ -7,8 +7,8 @@
 // The file comes from anyone. It is refused, naming it and the line, when it breaks a rule: an index
 // that is 0, out of range or negative beyond the start, a face of fewer than three corners, a number
 // that is not finite or does not fit a float (1e999, nan, inf; tiny ones such as 1e-50 become 0), a
-// line over kMaxObjLine, bytes that are not text, more than kMaxXTriangles triangles (counted before
-// anything is sized by them) or kMaxXVertices vertices, or a model that would need more than
+// line over kMaxObjLine, bytes that are not text, more than kMaxModelTriangles triangles (counted before
+// anything is sized by them) or kMaxModelVertices vertices, or a model that would need more than
 // kMaxObjMemory bytes. The reader only counts, compares and copies, so its time is linear in the file.
 //
 // Its material libraries are a help, not a need: a library that cannot be read (missing, leaving the

@@ -28,6 +28,12 @@ constexpr std::size_t kMaxXObjects = 1u << 20;
 // The most triangles and vertices a model may have, all meshes and their instances together.
 constexpr std::size_t kMaxXTriangles = 1u << 23;
 constexpr std::size_t kMaxXVertices = 1u << 23;
+// The most triangles and vertices a glTF or OBJ model may draw, all its meshes and their instances
+// together. A glTF file of a few megabytes may draw one mesh at thousands of nodes, and each drawn
+// triangle costs about 110 bytes from the file to the screen (the reader's model, the mesh's vertex
+// and index batches): at this many the program stays under 512 MB and 2 s on two cores.
+constexpr std::size_t kMaxModelTriangles = 1u << 21;
+constexpr std::size_t kMaxModelVertices = 1u << 21;
 
 // How a material's alpha is used: ignored, as a cut-out (texels below the cutoff are not drawn), or
 // blended over what lies behind.

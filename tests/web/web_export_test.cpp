@@ -51,9 +51,25 @@ std::uintmax_t FolderBytes(const fs::path& dir) {
 TEST(WebExport, TheFolderHoldsThePageTheRuntimeAndEveryFileItLoadsInUnder8MB) {
   SKIP_WITHOUT_RUNTIME();
   const fs::path page = ExportedPage();
-  for (const char* f : {"index.html", "page.css", "page.js", "link.js", "text.js", "words.js", "maker.js",
-                        "runtime.js", "runtime.wasm", "greeting/manifest.json"})
+  for (const char* f : {"index.html", "page.css", "page.js", "runtime.js", "runtime.wasm", "greeting/manifest.json",
+                        "greeting/start.pack"})
     EXPECT_TRUE(fs::is_regular_file(page / f)) << f;
+  // The page's five scripts go as one compressed file, which the page's one inline script fetches.
+  const std::string html = Slurp((page / "index.html").string());
+  EXPECT_EQ(html.find("<script src="), std::string::npos);
+  EXPECT_EQ(html.find("link.js"), std::string::npos);
+  EXPECT_NE(html.find("fetch('page.js')"), std::string::npos);
+  EXPECT_EQ(Slurp((page / "page.js").string()).substr(0, 2), "\x1f\x8b");
+  // Its plain copy, for a page opened from the file system, holds the five in their order.
+  const std::string plain = Slurp((page / "page.plain.js").string());
+  EXPECT_EQ(plain.rfind("'use strict';\n// link.js\n", 0), 0u);
+  std::size_t last = 0;
+  for (const char* f : {"link.js", "text.js", "words.js", "maker.js", "page.js"}) {
+    const std::size_t at = plain.find(std::string("\n// ") + f + "\n");
+    EXPECT_NE(at, std::string::npos) << f;
+    EXPECT_GE(at + 1, last) << f;
+    last = at;
+  }
   const wgtest::Json manifest = wgtest::Json::Parse(Slurp((page / "greeting/manifest.json").string()));
   EXPECT_EQ(manifest["format"].str(), "winter-greeting-web 1");
   EXPECT_EQ(manifest["title"].str(), "С НОВЫМ 2007 ГОДОМ!");

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/d3dx/Texture.h"
 #include "tests/support/Browser.h"
@@ -93,6 +94,53 @@ TEST(WebLoading, TheRuntimeAndPreparedMediaAreSentCompressed) {
   // The runtime's script compresses to under a third: what the page would otherwise be sent whole.
   EXPECT_LT(wgtest::Slurp(page + "/runtime.js").size() * 3,
             wgtest::Slurp(wgtest::AppDir() + "/web/runtime.js").size());
+}
+
+// The built-in card's start-up files come in one pack, which holds each as it lies in the folder; the
+// page preloads the pack instead of them and asks the server for none of them.
+TEST(WebLoading, TheFirstFramesFilesComeInOnePack) {
+  SKIP_WITHOUT_BROWSER();
+  const std::string page = wgtest::ExportedPage();
+  const wgtest::Json manifest = wgtest::Json::Parse(wgtest::Slurp(page + "/greeting/manifest.json"));
+  ASSERT_EQ(manifest["pack"]["url"].str(), "greeting/start.pack");
+  const wgtest::Json& files = manifest["pack"]["files"];
+  // The shared files, and the first tune's, ground's and tree's.
+  std::vector<std::string> want{manifest["files"][0][0].str(), manifest["files"][1][0].str()};
+  for (const char* kind : {"tune", "ground", "tree"})
+    for (std::size_t i = 0; i < manifest["choices"][kind][0]["files"].size(); ++i)
+      want.push_back(manifest["choices"][kind][0]["files"][i][0].str());
+  ASSERT_EQ(files.size(), want.size());
+  const std::string pack = wgtest::Slurp(page + "/greeting/start.pack");
+  ASSERT_EQ(pack.substr(0, 8), "WGPACK01");
+  std::size_t at = 8;
+  const auto u32 = [&] {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(pack.at(at++))) << (8 * i);
+    return v;
+  };
+  ASSERT_EQ(u32(), want.size());
+  const std::string html = wgtest::Slurp(page + "/index.html");
+  EXPECT_NE(html.find("<link rel=\"preload\" href=\"greeting/start.pack\" as=\"fetch\" crossorigin>"),
+            std::string::npos);
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(files[i].str(), want[i]);
+    const std::uint32_t n = u32();
+    EXPECT_EQ(pack.substr(at, n), want[i]);
+    at += n;
+    const std::uint32_t size = u32();
+    EXPECT_EQ(pack.substr(at, size), wgtest::Slurp(page + "/" + want[i])) << want[i];
+    at += size;
+    EXPECT_EQ(html.find("href=\"" + want[i] + "\""), std::string::npos) << want[i] << " is preloaded";
+  }
+  EXPECT_EQ(at, pack.size());
+
+  wgtest::StaticServer server(page);
+  Chromium browser;
+  OpenFixedPage(browser, server);
+  const std::vector<std::string> asked = server.Requests();
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "/greeting/start.pack"), 1);
+  for (const std::string& url : want)
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "/" + url), 0) << url << " was fetched on its own";
 }
 
 }  // namespace

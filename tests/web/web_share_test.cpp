@@ -283,11 +283,20 @@ TEST(WebLink, HostileLinksRunNothingFetchNothingElseAndShowTheBuiltInCardOrTheir
 TEST(WebPage, ThePagesPolicyAllowsItsOwnFilesAndNoInlineCode) {
   SKIP_WITHOUT_BROWSER();
   const std::string html = wgtest::Slurp(wgtest::ExportedPage() + "/index.html");
-  // Inline code runs only where the policy names its hash: the runtime's script, which the page runs
-  // from its compressed copy, and nothing else.
+  // Inline code runs only where the policy names its hash: the page's one inline script (which
+  // fetches the page's compressed script and runs it), that script, and the runtime's script, which
+  // the page also runs from its compressed copy; nothing else.
+  const std::size_t open = html.find("<script>"), close = html.find("</script>", open);
+  ASSERT_NE(open, std::string::npos);
+  EXPECT_EQ(html.find("<script", open + 1), std::string::npos) << "one script element";
+  const std::string loader = html.substr(open + 8, close - open - 8);
+  const std::size_t policyAt = html.find("script-src 'self' " + app::CspHashSource(loader) + " 'sha256-");
+  ASSERT_NE(policyAt, std::string::npos) << html.substr(0, 1200);
+  const std::size_t hashAt = policyAt + std::string("script-src 'self' ").size() + app::CspHashSource(loader).size() + 1;
+  const std::string scriptHash = html.substr(hashAt, html.find(' ', hashAt) - hashAt);
   EXPECT_NE(
-      html.find("<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'self'; script-src "
-                "'self' " + app::CspHashSource(wgtest::Slurp(wgtest::AppDir() + "/web/runtime.js")) +
+      html.find("script-src 'self' " + app::CspHashSource(loader) + " " + scriptHash + " " +
+                app::CspHashSource(wgtest::Slurp(wgtest::AppDir() + "/web/runtime.js")) +
                 " 'wasm-unsafe-eval'; style-src 'self'; img-src 'self' data: blob:; media-src 'self' "
                 "blob:; connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'\">"),
       std::string::npos);
@@ -302,6 +311,15 @@ TEST(WebPage, ThePagesPolicyAllowsItsOwnFilesAndNoInlineCode) {
   OpenPage(browser, server.Url("/"));
   // The page's stylesheet applies (its own file), and inline code of any kind does not run.
   EXPECT_EQ(browser.Evaluate("getComputedStyle(document.getElementById('scene')).position").str(), "fixed");
+  // The second hash is that of the page's script as the page inflates it.
+  EXPECT_EQ(browser
+                .Evaluate("(async () => { const r = await fetch('page.js'); const text = await new Response("
+                          "new Blob([await r.arrayBuffer()]).stream().pipeThrough(new DecompressionStream("
+                          "'gzip'))).text(); const d = await crypto.subtle.digest('SHA-256', new TextEncoder()"
+                          ".encode(text)); return \"'sha256-\" + btoa(String.fromCharCode(...new Uint8Array(d)))"
+                          " + \"'\"; })()")
+                .str(),
+            scriptHash);
   // Tried from a task of the page's own, outside the evaluation the browser's tools allow.
   const wgtest::Json evaluated = browser.Evaluate(
       "new Promise((resolve) => setTimeout(() => { const name = (f) => { try { f(); return 'ran'; } "
@@ -384,7 +402,7 @@ TEST(WebPage, APageCarryingItsFilesTakesThemFromItselfAndAsksForNone) {
   // One file has no tags asking the server for files ahead of the script.
   for (std::size_t at; (at = html.find("<link rel=\"preload\"")) != std::string::npos;)
     html.erase(at, html.find('\n', at) + 1 - at);
-  html.insert(html.find("<script src="), carried);
+  html.insert(html.find("<script>"), carried);
   std::ofstream(page + "/index.html") << html;
 
   wgtest::StaticServer server(page);
