@@ -1,6 +1,6 @@
 #include "app/Form1.h"
 
-#include <iostream>
+#include <cstdio>
 
 #include "platform/base/Error.h"
 #include "platform/process/Heap.h"
@@ -51,9 +51,10 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
   // The application's own tree only leaves the scene when it is missing; a tree someone chose says why.
   if (card_.ownModel)
     for (const std::string& e : mesh.LoadErrors())
-      std::cerr << (mesh.GetMesh() ? "warning: the tree is drawn without a texture: "
-                                   : "warning: the tree is left out of the scene: ")
-                << e << "\n";
+      std::fprintf(stderr, "%s%s\n",
+                   mesh.GetMesh() ? "warning: the tree is drawn without a texture: "
+                                  : "warning: the tree is left out of the scene: ",
+                   e.c_str());
   // A tree someone chose stands where the application's own tree stands, as tall unless told.
   if (card_.ownModel) mesh.FitTo(card_.modelHeight > 0 ? card_.modelHeight : kTreeHeight);
   // It is drawn in its own colours, lit; the application's own tree as it always was.

@@ -34,7 +34,6 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -85,8 +84,12 @@ constexpr const char* kLinkTexts = "link.txt";
 std::vector<std::string> ReadLinkTexts(const std::string& file) {
   const auto bytes = d3dx::ReadFile("ReadLinkTexts", file);
   std::vector<std::string> lines;
-  std::istringstream in(std::string(bytes.begin(), bytes.end()));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const std::string text(bytes.begin(), bytes.end());
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
   if (lines.empty()) lines.emplace_back();
   return lines;
 }

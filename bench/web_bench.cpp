@@ -74,9 +74,16 @@ void BM_WebFirstFrameThrottled(benchmark::State& state) {
       state.SkipWithError("the page showed no first frame");
       return;
     }
-    // Milliseconds since the navigation began (within the 0.1 s the wait polls at).
-    const double ms = browser.Evaluate("performance.now()").num();
+    // Milliseconds since the navigation began: when the page marked its first frame drawn (the
+    // control shows in the same task); the wait that saw it polls every 0.1 s, so its own time is
+    // later (shown_ms).
+    const double shown = browser.Evaluate("performance.now()").num();
+    const double ms = browser
+                          .Evaluate("(performance.getEntriesByName('wg-first-frame')[0] || "
+                                    "{startTime: performance.now()}).startTime")
+                          .num();
     state.SetIterationTime(ms / 1000.0);
+    state.counters["shown_ms"] = shown;
     state.counters["fetched_kB"] =
         browser
             .Evaluate(

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
+#include <cstdio>
 
 #include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
@@ -48,7 +48,7 @@ void modGen::InitFont(d3d::Device& dev, float points, int frameWidth, int frameH
   const d3dx::GdiFont handle = TextFontSource_->hFont();
   // Text in another face's widths no longer sits where it was laid out: say so once, and go on.
   if (const std::string warning = d3dx::SubstitutionWarning(handle); !warning.empty())
-    std::cerr << "Warning: " << warning << "\n";
+    std::fprintf(stderr, "Warning: %s\n", warning.c_str());
   TextFont_ =
       glyphs ? std::make_unique<d3dx::Font>(dev, handle, glyphs(handle)) : d3dx::D3DXCreateFont(dev, handle);
 }

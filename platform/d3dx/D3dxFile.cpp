@@ -1,9 +1,10 @@
 // The D3DX calls that read a file and hand its bytes to a decoder. They are the same on every
 // platform; what decodes differs (the browser's decoders read prepared media, Prepared.h).
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 
 #include "platform/base/Error.h"
 #include "platform/d3dx/Texture.h"
@@ -11,19 +12,21 @@
 
 namespace d3dx {
 
+// Read with the C library's streams, not iostreams: in the web page's runtime, iostreams would bring
+// their locale machinery along, a sixth of the runtime's download.
 std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!in) throw platform::Error(call, std::strerror(errno), path);
   // A folder opens like a file here and reports an end position near 2^63.
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) throw platform::Error(call, "not a regular file", path);
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) throw platform::Error(call, "cannot read the file", path);
-  in.seekg(0, std::ios::beg);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
-    throw platform::Error(call, "cannot read the file", path);
+  std::vector<std::uint8_t> bytes;
+  for (std::uint8_t chunk[1 << 16];;) {
+    const std::size_t n = std::fread(chunk, 1, sizeof chunk, in.get());
+    bytes.insert(bytes.end(), chunk, chunk + n);
+    if (n < sizeof chunk) break;
+  }
+  if (std::ferror(in.get())) throw platform::Error(call, "cannot read the file", path);
   return bytes;
 }
 
