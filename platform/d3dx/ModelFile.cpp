@@ -33,7 +33,7 @@ void BakeMaterialColours(XModel& m) {
       std::uint32_t& index = m.indices[3 * t + c];
       if (materialOf[index] == a) continue;
       if (materialOf[index] >= 0) {
-        if (m.vertices.size() >= kMaxXVertices)
+        if (m.vertices.size() >= kMaxModelVertices)
           throw platform::Error("D3DXLoadMeshFromX", "too many vertices");
         m.vertices.push_back(m.vertices[index]);
         materialOf.push_back(-1);

@@ -811,8 +811,8 @@ class ModelBuilder {
       const std::uint64_t key = (static_cast<std::uint64_t>(p) << 32) | n;
       const auto [it, fresh] = vertexOf.try_emplace(key, static_cast<std::uint32_t>(model_.vertices.size()));
       if (fresh) {
-        if (model_.vertices.size() >= kMaxXVertices)
-          fail_("more than " + std::to_string(kMaxXVertices) + " vertices in the model");
+        if (model_.vertices.size() >= kMaxModelVertices)
+          fail_("more than " + std::to_string(kMaxModelVertices) + " vertices in the model");
         XVertex out;
         out.position = transform ? D3DXVec3TransformCoord(positions[p], world) : positions[p];
         if (!normals.empty()) out.normal = transform ? nt.Apply(normals[n]) : normals[n];
@@ -828,8 +828,8 @@ class ModelBuilder {
     for (std::uint32_t f = 0; f < nFaces; ++f) {
       const std::size_t first = faceStart[f];
       for (std::size_t k = first + 1; k + 1 < faceStart[f + 1]; ++k) {
-        if (model_.attributes.size() >= kMaxXTriangles)
-          fail_("more than " + std::to_string(kMaxXTriangles) + " triangles in the model");
+        if (model_.attributes.size() >= kMaxModelTriangles)
+          fail_("more than " + std::to_string(kMaxModelTriangles) + " triangles in the model");
         model_.indices.push_back(vertexFor(first));
         model_.indices.push_back(vertexFor(k));
         model_.indices.push_back(vertexFor(k + 1));

@@ -25,13 +25,11 @@ constexpr int kMaxXNesting = 64;
 // How many data objects a file may hold in all, and how many frames and meshes it may draw once
 // references are followed.
 constexpr std::size_t kMaxXObjects = 1u << 20;
-// The most triangles and vertices a model may have, all meshes and their instances together.
-constexpr std::size_t kMaxXTriangles = 1u << 23;
-constexpr std::size_t kMaxXVertices = 1u << 23;
-// The most triangles and vertices a glTF or OBJ model may draw, all its meshes and their instances
-// together. A glTF file of a few megabytes may draw one mesh at thousands of nodes, and each drawn
-// triangle costs about 110 bytes from the file to the screen (the reader's model, the mesh's vertex
-// and index batches): at this many the program stays under 512 MB and 2 s on two cores.
+// The most triangles and vertices a model of any format may draw, all its meshes and their instances
+// together. A file of a few megabytes may draw one mesh many times over (glTF nodes, X frames naming
+// a mesh by reference), and each drawn triangle costs about 110 bytes from the file to the screen
+// (the reader's model, the mesh's vertex and index batches): at this many the program stays under
+// 512 MB and 2 s on two cores.
 constexpr std::size_t kMaxModelTriangles = 1u << 21;
 constexpr std::size_t kMaxModelVertices = 1u << 21;
 

@@ -36,8 +36,10 @@ Box TreeBox(const Picture& p) {
   return b;
 }
 
+// Each frame in a folder of its own: ScratchDir empties the folder it names, and the tests of this file
+// may run side by side.
 Picture Frame(const std::string& name, const std::string& model) {
-  const std::string dir = wgtest::ScratchDir("model-formats");
+  const std::string dir = wgtest::ScratchDir("model-formats-" + name);
   const std::string png = dir + "/" + name + ".png";
   const int status = wgtest::RunProgram("--headless --frames 130 --model " + model + " --screenshot " + png,
                                         dir + "/" + name + ".log");
@@ -88,7 +90,7 @@ TEST(ModelFormats, AChosenHeightIsStoodAsToldAndNeedsAChosenTree) {
   const Box half = TreeBox(Frame("half", models + "tree.glb --model-height 1.1925"));
   EXPECT_NEAR(half.bottom, full.bottom, 2);
   EXPECT_NEAR(half.bottom - half.top, (full.bottom - full.top) / 2.0, 5);
-  const std::string dir = wgtest::ScratchDir("model-formats");
+  const std::string dir = wgtest::ScratchDir("model-formats-alone");
   EXPECT_EQ(wgtest::RunProgram("--headless --frames 1 --model-height 2", dir + "/alone.log"), 2);
   EXPECT_NE(
       wgtest::Slurp(dir + "/alone.log").find("--model-height sets the height of a tree given with --model"),

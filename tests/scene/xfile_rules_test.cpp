@@ -153,6 +153,22 @@ TEST(XFileRules, ReferencesThatMultiplyThemselvesAreBounded) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
+TEST(XFileRules, AModelMayDrawAsManyTrianglesAsAnyModelAndNoMore) {
+  // A 1024-triangle mesh, each frame drawing the one before twice: frame 11 draws it 2048 times,
+  // 2 097 152 triangles, the most a model may draw; one copy more is refused before it is added.
+  std::string mesh = "3; 0;0;0;, 1;0;0;, 0;1;0;; 1024; ";
+  for (int i = 0; i < 1024; ++i) mesh += std::string("3;0,1,2;") + (i + 1 < 1024 ? "," : ";");
+  std::string text = "xof 0303txt 0032\nHeader {\nFrame F0 { Mesh { " + mesh + " } }\n";
+  for (int i = 1; i <= 11; ++i)
+    text += "Frame F" + std::to_string(i) + " { {F" + std::to_string(i - 1) + "} {F" + std::to_string(i - 1) +
+            "} }\n";
+  text += "}\n";
+  EXPECT_EQ(Parse(XFileWriter::Bytes(text + "Frame Top { {F11} }\n")).attributes.size(), d3dx::kMaxModelTriangles);
+  EXPECT_NE(Refusal(XFileWriter::Bytes(text + "Frame Top { {F11} {F0} }\n"))
+                .find("more than 2097152 triangles in the model"),
+            std::string::npos);
+}
+
 TEST(XFileRules, FramesThatReferencesChainAreBoundedInDepth) {
   // Frames kept inside an object of another type are drawn only where a reference names them; a
   // chain of them nests as deep as it is long.
