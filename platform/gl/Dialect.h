@@ -35,6 +35,16 @@ class Dialect {
   // Whether Present fences the frame to keep the CPU at most one frame ahead; a browser paces the
   // frames itself and never lets the page wait on a fence.
   bool fencesFrames() const { return !web_; }
+  // Whether GL errors are asked for after every call, or only until the first frame is presented.
+  // Asking is a round trip to the GPU process in a browser, which a steady frame should not wait on;
+  // a debug build of the page still asks every time.
+  bool checksSteadyFrames() const {
+#ifdef NDEBUG
+    return !web_;
+#else
+    return true;
+#endif
+  }
 
  private:
   bool web_;

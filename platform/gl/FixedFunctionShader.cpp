@@ -229,10 +229,10 @@ const char* const kFragmentBody =
     // D3DTA_CURRENT at stage 0 is the diffuse colour.
     "  vec4 color = diffuse;\n"
     "  if (kColorOp0.x != D3DTOP_DISABLE) {\n"
-    "    vec4 tex = WG_SAMPLE(uTexture0, kSpriteCoords ? WG_SPRITE_COORD : vTexCoord0, 0);\n"
+    "    vec4 tex = WG_SAMPLE0(uTexture0, kSpriteCoords ? WG_SPRITE_COORD : vTexCoord0);\n"
     "    color = stage(kColorOp0, kAlphaOp0, tex, diffuse, color);\n"
     "    if (kColorOp1.x != D3DTOP_DISABLE) {\n"
-    "      tex = WG_SAMPLE(uTexture1, kSpriteCoords ? WG_SPRITE_COORD : vTexCoord1, 1);\n"
+    "      tex = WG_SAMPLE1(uTexture1, kSpriteCoords ? WG_SPRITE_COORD : vTexCoord1);\n"
     "      color = stage(kColorOp1, kAlphaOp1, tex, diffuse, color);\n"
     "    }\n"
     "  }\n"
@@ -252,7 +252,9 @@ const char* const kDesktopPreamble =
     "#version 330 core\n"
     "#define WG_DIFFUSE(c) (c)\n"
     "#define WG_SPRITE_COORD gl_PointCoord\n";
-const char* const kDesktopSampling = "#define WG_SAMPLE(t, uv, stage) texture(t, uv)\n";
+const char* const kDesktopSampling =
+    "#define WG_SAMPLE0(t, uv) texture(t, uv)\n"
+    "#define WG_SAMPLE1(t, uv) texture(t, uv)\n";
 
 }  // namespace
 
@@ -269,7 +271,7 @@ std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect, cons
     return source + kVertexDeclarations + kVertexLighting + kVertexMainHead + kVertexLitColour +
            kVertexMainTail;
   }
-  source += web ? webgl2::kFragmentSampling : kDesktopSampling;
+  source += web ? webgl2::FragmentSampling(key.borders) : kDesktopSampling;
   // The lit specular colour is added after the texture stages, before fog.
   if (key.lighting && key.specular)
     return source + "in vec3 vSpecular;\n" + kFragmentBody +

@@ -238,6 +238,7 @@ void GlBackend::present() {
   }
   if (!g.dialect.fencesFrames()) {
     g.check("Present");
+    g.steady = !g.dialect.checksSteadyFrames();
     return;
   }
   // The CPU runs at most one frame ahead of the rasteriser. Unthrottled, a software rasteriser

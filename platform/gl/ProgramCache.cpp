@@ -58,6 +58,8 @@ ProgramKey ProgramCache::wantedKey() const {
     for (int channel = 0; channel < 2; ++channel)
       std::memcpy(k.stageOps[stage][channel].data(), wanted_[kOps[stage][channel]].i, sizeof(int) * 4);
   k.alphaFunc = wanted_[uAlphaFunc].i[0];
+  k.borders = {wanted_[uBorder0].i[0] != 0 || wanted_[uBorder0].i[1] != 0,
+               wanted_[uBorder1].i[0] != 0 || wanted_[uBorder1].i[1] != 0};
   k.lighting = flag(uLighting);
   k.lightCount = wanted_[uLightCount].i[0];
   std::memcpy(k.materialSources.data(), wanted_[uMaterialSources].i, sizeof(int) * 4);

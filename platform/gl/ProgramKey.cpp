@@ -66,6 +66,7 @@ ProgramKey ProgramKey::canonical() const {
     for (int later = stage; later < 2; ++later) {
       k.stageOps[later] = {};
       k.stageOps[later][0][0] = k.stageOps[later][1][0] = disable;
+      k.borders[static_cast<std::size_t>(later)] = false;
     }
     break;
   }
@@ -99,6 +100,7 @@ ProgramKey::Packed ProgramKey::pack() const {
       for (int a = 1; a < 4; ++a) p.put(op[a], 6, "argument", stage, channel);
     }
   p.put(alphaFunc, 4, "alpha function");
+  for (const bool border : borders) p.put(border, 1, "border addressing");
   p.put(lighting, 1, "lighting");
   p.put(lightCount, 4, "light count");
   for (int source : materialSources) p.put(source, 2, "material source");

@@ -18,6 +18,10 @@ struct ProgramKey {
   // Per stage, colour then alpha: the D3DTOP, then the D3DTA arguments 1, 2 and 0.
   std::array<std::array<std::array<int, 4>, 2>, 2> stageOps{};
   int alphaFunc = 8;  // D3DCMP_ALWAYS
+  // Per stage, whether its texture is addressed with a border, which the WebGL2 dialect draws in the
+  // shader: only programs whose draws ask for it carry that code (the desktop dialect's samplers
+  // have borders of their own, and it never sets these).
+  std::array<bool, 2> borders{};
   // Direct3D's vertex lighting, on for transformed vertices under D3DRS_LIGHTING: how many lights
   // are enabled, where the material's diffuse, ambient, specular and emissive colours come from
   // (D3DMCS_*, already the material where the record lacks the colour), the lit specular colour
@@ -29,7 +33,7 @@ struct ProgramKey {
   bool specular = false, localViewer = false, normalizeNormals = false, normals = false;
 
   // The key with the values the shader never reads under the rest of it set to defaults, so that
-  // draws differing only in them share a program: the stages after a disabled one, the vertex-fog
+  // draws differing only in them share a program: the stages after a disabled one and their borders, the vertex-fog
   // switch without fog, every lighting state when unlit, the viewer without specular.
   ProgramKey canonical() const;
   // The key in 128 bits, for finding its program. Throws platform::Error naming the field when a

@@ -14,7 +14,9 @@ const char* const kShaderPreamble =
     "#define WG_DIFFUSE(c) (c).bgra\n"
     "#define WG_SPRITE_COORD vec2(gl_PointCoord.x, 1.0 - gl_PointCoord.y)\n";
 
-const char* const kFragmentSampling =
+namespace {
+
+const char* const kBorderedTexture =
     "uniform ivec4 uBorder[2];\n"
     "uniform vec4 uBorderColor[2];\n"
     "vec4 borderedTexture(sampler2D t, vec2 uv, ivec4 border, vec4 color) {\n"
@@ -34,8 +36,21 @@ const char* const kFragmentSampling =
     "  if (border.x == 0) { inside.x = 1.0; at.x = uv.x; }\n"
     "  if (border.y == 0) { inside.y = 1.0; at.y = uv.y; }\n"
     "  return mix(color, textureGrad(t, at, dx, dy), inside.x * inside.y);\n"
-    "}\n"
-    "#define WG_SAMPLE(t, uv, stage) borderedTexture(t, uv, uBorder[stage], uBorderColor[stage])\n";
+    "}\n";
+
+}  // namespace
+
+std::string FragmentSampling(const std::array<bool, 2>& borders) {
+  std::string out = borders[0] || borders[1] ? kBorderedTexture : "";
+  for (const int stage : {0, 1}) {
+    const std::string n = std::to_string(stage);
+    out += "#define WG_SAMPLE" + n + "(t, uv) " +
+           (borders[static_cast<std::size_t>(stage)]
+                ? "borderedTexture(t, uv, uBorder[" + n + "], uBorderColor[" + n + "])\n"
+                : std::string("texture(t, uv)\n"));
+  }
+  return out;
+}
 
 d3d::D3DPRIMITIVETYPE BuildIndices(d3d::D3DPRIMITIVETYPE type, d3d::DWORD primitiveCount,
                                    const std::uint16_t* indices, std::int64_t offset,

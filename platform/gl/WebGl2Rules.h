@@ -24,7 +24,9 @@
 //   of a base-level texel rather than of the level sampled.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/d3d/d3d8types.h"
@@ -33,10 +35,11 @@ namespace gl::webgl2 {
 
 // Version, precision and the defines that adapt the shared shader body to GLSL ES 3.00.
 extern const char* const kShaderPreamble;
-// What the fragment stage adds: WG_SAMPLE(sampler, coordinates, stage), the stage's texture read
-// with border addressing rebuilt. Its uniforms: uBorder[stage] (x, y: the u and v axes address the
+// What the fragment stage adds: WG_SAMPLE0 and WG_SAMPLE1(sampler, coordinates), each stage's
+// texture read, with border addressing rebuilt where `borders` says the stage's draws ask for it (and
+// only then the code for it). Its uniforms: uBorder[stage] (x, y: the u and v axes address the
 // border; z, w: magnification and minification filter linearly) and uBorderColor[stage] (r, g, b, a).
-extern const char* const kFragmentSampling;
+std::string FragmentSampling(const std::array<bool, 2>& borders);
 
 // The largest point the device draws (D3DRS_POINTSIZE_MAX's default); the browser's point size range
 // must reach it.

@@ -6,6 +6,7 @@
 
 #include "platform/base/Error.h"
 #include "platform/d3d/d3d8types.h"
+#include "platform/gl/FixedFunctionShader.h"
 #include "platform/gl/ProgramKey.h"
 #include "platform/gl/ShaderConstants.h"
 
@@ -175,3 +176,35 @@ TEST(GlProgramKey, LightingStatesTheShaderDoesNotReadMakeNoOtherProgram) {
 }
 
 }  // namespace
+
+// The WebGL2 dialect draws border addressing in the shader; only a stage whose draws ask for a border
+// carries that code, and a border on a disabled stage makes no other program.
+TEST(GlProgramKey, OnlyProgramsThatAddressABorderCarryItsCode) {
+  const auto fragment = [](const gl::ProgramKey& k) {
+    return gl::FixedFunctionShaderSource(gl::ShaderStage::Fragment, gl::GlDialect::WebGl2,
+                                         gl::ProgramKeyDefines(k), k);
+  };
+  const std::string plain = fragment(Textured().canonical());
+  EXPECT_EQ(plain.find("borderedTexture"), std::string::npos);
+  EXPECT_EQ(plain.find("uBorder"), std::string::npos);
+  gl::ProgramKey second = Textured();
+  second.stageOps[1][0][0] = second.stageOps[1][1][0] = D3DTOP_SELECTARG1;
+  second.borders = {false, true};
+  const std::string bordered = fragment(second.canonical());
+  EXPECT_NE(bordered.find("#define WG_SAMPLE0(t, uv) texture(t, uv)\n"), std::string::npos);
+  EXPECT_NE(bordered.find("#define WG_SAMPLE1(t, uv) borderedTexture(t, uv, uBorder[1], uBorderColor[1])\n"),
+            std::string::npos);
+  EXPECT_NE(second.canonical().pack(), [&] {
+    gl::ProgramKey k = second;
+    k.borders = {};
+    return k.canonical().pack();
+  }());
+  gl::ProgramKey disabled = Textured();
+  disabled.borders = {false, true};
+  EXPECT_EQ(disabled.canonical().pack(), Textured().canonical().pack());
+  // The desktop dialect's samplers keep their own borders.
+  EXPECT_EQ(gl::FixedFunctionShaderSource(gl::ShaderStage::Fragment, gl::GlDialect::Desktop33,
+                                          gl::ProgramKeyDefines(second.canonical()), second.canonical())
+                .find("borderedTexture"),
+            std::string::npos);
+}

@@ -480,6 +480,10 @@ void Chromium::Throttle(double latencyMs, double downKbits, double upKbits) {
            ",\"uploadThroughput\":" + std::to_string(upKbits * 1000 / 8) + "}");
 }
 
+void Chromium::AddScriptOnNewDocument(const std::string& source) {
+  send("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(source) + "}");
+}
+
 Chromium::~Chromium() {
   if (pid_ > 0) {
     try {

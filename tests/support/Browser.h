@@ -81,6 +81,9 @@ class Chromium {
   // The network as a slow link (DevTools' throttling: each request waits `latencyMs`, then comes at
   // `downKbits` kbit/s; requests go at `upKbits`), with the cache off so every load fetches anew.
   void Throttle(double latencyMs, double downKbits, double upKbits);
+  // Runs `source` in every page opened from now on, before the page's own scripts (the browser's
+  // tools are outside the page's policy): a test's look into what the page calls.
+  void AddScriptOnNewDocument(const std::string& source);
   // The value of a JavaScript expression (promises awaited); throws on an exception in the page.
   Json Evaluate(const std::string& expression);
   // Evaluates `expression` until it is true (an exception counts as false, as while the page loads);

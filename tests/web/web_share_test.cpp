@@ -490,3 +490,31 @@ TEST(WebPage, TheWordsFollowTheBrowsersLanguageAndTheProgressCountsEveryByte) {
 }
 
 }  // namespace
+
+namespace {
+
+// A steady frame of the page waits on no round trip to the GPU process: after the first frames it
+// asks WebGL for no error, no parameter and no pixels (the calls are counted by wrapping the context's
+// own methods before the page runs).
+TEST(WebFrameCalls, SteadyFramesAskTheContextNothing) {
+  SKIP_WITHOUT_BROWSER();
+  wgtest::StaticServer server(wgtest::ExportedPage());
+  Chromium browser;
+  browser.AddScriptOnNewDocument(
+      "window.wgCalls = {};"
+      "for (const name of ['getError', 'getParameter', 'readPixels', 'getShaderParameter', "
+      "'getProgramParameter']) {"
+      "  const f = WebGL2RenderingContext.prototype[name];"
+      "  WebGL2RenderingContext.prototype[name] = function(...a) {"
+      "    wgCalls[name] = (wgCalls[name] || 0) + 1; return f.apply(this, a); };"
+      "}");
+  OpenPage(browser, server.Url("/"));
+  EXPECT_GT(browser.Evaluate("wgCalls.getError || 0").num(), 0) << "start-up still checks for errors";
+  ClickOpen(browser);
+  ASSERT_TRUE(browser.WaitFor("wgPage.framesDrawn() > 5", 30s));
+  const double from = browser.Evaluate("(() => { window.wgCalls = {}; return wgPage.framesDrawn(); })()").num();
+  ASSERT_TRUE(browser.WaitFor("wgPage.framesDrawn() > " + std::to_string(from + 20), 60s));
+  EXPECT_EQ(browser.Evaluate("JSON.stringify(wgCalls)").str(), "{}") << "in 20 steady frames";
+}
+
+}  // namespace
