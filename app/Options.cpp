@@ -161,7 +161,7 @@ Options ParseOptions(int argc, char** argv) {
       const std::string v = value(a);
       char* end = nullptr;
       o.modelHeight = std::strtod(v.c_str(), &end);
-      if (end == v.c_str() || *end != '\0' || !(o.modelHeight > 0) || o.modelHeight > 100)
+      if (end == v.c_str() || *end != '\0' || !(o.modelHeight > 0) || o.modelHeight > kMaxModelHeight)
         throw std::invalid_argument(
             "--model-height takes a height above 0 and at most 100, in the tree's units "
             "(its own tree is " +

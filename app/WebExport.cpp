@@ -536,9 +536,13 @@ void addStartPack(Page& page) {
 std::string preloadTags(const Manifest& m) {
   std::string out;
   std::vector<std::string> urls{"page.js", "runtime.js", "runtime.wasm", kWebManifest};
-  if (!m.packed.empty()) urls.push_back(kWebStartPack);
-  for (const std::string& url : startUrls(m))
-    if (std::find(m.packed.begin(), m.packed.end(), url) == m.packed.end()) urls.push_back(url);
+  // The start-up files in their pack, or each on its own where the page has none.
+  if (m.packed.empty()) {
+    const std::vector<std::string> start = startUrls(m);
+    urls.insert(urls.end(), start.begin(), start.end());
+  } else {
+    urls.push_back(kWebStartPack);
+  }
   for (const std::string& url : urls)
     out += "<link rel=\"preload\" href=\"" + HtmlEscape(url) + "\" as=\"fetch\" crossorigin>\n";
   return out;
@@ -650,8 +654,7 @@ void writeSingleFile(const Page& page, const Card& card, const std::string& page
   parts.read = [&](const std::string& url) {
     // The runtime's script goes into the page as text, not as the folder's compressed copy, and the
     // page's scripts each as it is, not joined as the folder has them.
-    const bool script = std::find_if(std::begin(kPageScripts), std::end(kPageScripts),
-                                     [&url](const char* s) { return url == s; }) != std::end(kPageScripts);
+    const bool script = std::find(std::begin(kPageScripts), std::end(kPageScripts), url) != std::end(kPageScripts);
     if (url == "runtime.js" || script) return readBytes(fs::path(runtimeDir) / url);
     const fs::path path = page.out / relativeOf(url);
     if (!fs::is_regular_file(path))

@@ -13,7 +13,7 @@
 namespace d3dx {
 
 // Read with the C library's streams, not iostreams: in the web page's runtime, iostreams would bring
-// their locale machinery along, a sixth of the runtime's download.
+// their locale machinery along, a fifth of the runtime's download.
 std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& path) {
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!in) throw platform::Error(call, std::strerror(errno), path);
@@ -21,6 +21,7 @@ std::vector<std::uint8_t> ReadFile(const std::string& call, const std::string& p
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) throw platform::Error(call, "not a regular file", path);
   std::vector<std::uint8_t> bytes;
+  if (const std::uintmax_t size = std::filesystem::file_size(path, ec); !ec) bytes.reserve(static_cast<std::size_t>(size));
   for (std::uint8_t chunk[1 << 16];;) {
     const std::size_t n = std::fread(chunk, 1, sizeof chunk, in.get());
     bytes.insert(bytes.end(), chunk, chunk + n);
