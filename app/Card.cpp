@@ -10,6 +10,7 @@
 #include "app/Options.h"
 #include "platform/audio/StandardMidiFile.h"
 #include "platform/d3dx/Font.h"
+#include "platform/d3dx/XFile.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/Utf8.h"
 #include "platform/files/FileName.h"
@@ -91,6 +92,12 @@ void checkTune(const std::string& option, const std::string& path) {
 }
 
 }  // namespace
+
+std::size_t TreeTriangleBudget(int frameHeight) {
+  const double k = std::max(1.0, static_cast<double>(frameHeight) / kPictureHeight);
+  return std::min<std::size_t>(static_cast<std::size_t>(static_cast<double>(kMaxTreeTriangles) * k * k),
+                               d3dx::kMaxModelTriangles);
+}
 
 Card DefaultCard(const std::string& appFolder) {
   Card c;

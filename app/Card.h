@@ -36,6 +36,14 @@ constexpr std::size_t kMaxCreditLines = 100;
 // The application's own tree's height in its model's units, which a tree someone chose is fitted to.
 constexpr float kTreeHeight = 2.385f;
 constexpr const char* kTreeHeightText = "2.385";
+// A tree someone chose is drawn with at most this many triangles in the 1024x768 picture, simplified
+// where it has more (the page's tree too). The tree stands about 100 pixels tall there and covers
+// some 6 000 pixels: more triangles than this are smaller than the pixels they fall on and only cost
+// drawing time, a phone's or a software renderer's.
+constexpr std::size_t kMaxTreeTriangles = 8192;
+// The budget for a frame `frameHeight` pixels tall: the tree's height on screen follows the frame's,
+// its area the square of that (a 1920-pixel-tall video's tree may have 6.25 times as many).
+std::size_t TreeTriangleBudget(int frameHeight);
 // Where a card folder keeps its tree, in every format the program reads, the X file first.
 constexpr const char* kCardTreeFiles[] = {"models/tree.x", "models/tree.glb", "models/tree.gltf",
                                           "models/tree.obj"};

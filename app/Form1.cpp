@@ -55,6 +55,13 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
                    mesh.GetMesh() ? "warning: the tree is drawn without a texture: "
                                   : "warning: the tree is left out of the scene: ",
                    e.c_str());
+  if (card_.ownModel) {
+    const std::size_t budget = TreeTriangleBudget(framing.height);
+    const std::size_t had = mesh.LimitTriangles(budget);
+    if (had > budget && mesh.GetMesh())
+      std::fprintf(stderr, "note: the tree's %zu triangles are drawn simplified to %u\n", had,
+                   static_cast<unsigned>(mesh.GetMesh()->GetNumFaces()));
+  }
   // A tree someone chose stands where the application's own tree stands, as tall unless told.
   if (card_.ownModel) mesh.FitTo(card_.modelHeight > 0 ? card_.modelHeight : kTreeHeight);
   // It is drawn in its own colours, lit; the application's own tree as it always was.

@@ -22,6 +22,7 @@
 #include "platform/base/Error.h"
 #include "platform/d3dx/Font.h"
 #include "platform/d3dx/Prepared.h"
+#include "platform/d3dx/Simplify.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/d3dx/XFile.h"
 #include "platform/files/AtomicOutput.h"
@@ -364,7 +365,12 @@ void addTree(Page& page, const MediaChoice& tree, float fitHeight, std::ostream&
   page.add(c.files, out + "tree-fit.txt", kApp + "/" + kWebTreeFit, WriteTreeFit(fitHeight));
   try {
     const d3dx::FoundBytes file = d3dx::FindAndReadFile("D3DXLoadMeshFromX", tree.path);
-    const d3dx::XModel model = d3dx::ParseModel(file.bytes.data(), file.bytes.size(), file.path);
+    d3dx::XModel model = d3dx::ParseModel(file.bytes.data(), file.bytes.size(), file.path);
+    // The page draws what the desktop draws: a chosen tree within the greeting's triangle budget.
+    const std::size_t had = model.attributes.size();
+    if (fitHeight > 0 && d3dx::SimplifyModel(model, TreeTriangleBudget(kPictureHeight)) < had)
+      progress << "  the tree \"" << tree.name << "\": its " << had << " triangles are drawn simplified to "
+               << model.attributes.size() << "\n";
     page.add(c.files, out + "tree.x.model", kApp + "/models/tree.x",
              Gzip(d3dx::WritePreparedModel(model), file.path));
     const std::string folder = tree.path.substr(0, tree.path.find_last_of('/') + 1);

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "bench/DenseConeGlb.h"
+#include "tests/support/DenseConeGlb.h"
 #include "bench/FloorFrame.h"
 #include "scene/Mesh.h"
 #include "platform/process/Heap.h"
@@ -76,7 +76,7 @@ BENCHMARK(BM_DemoFrameGlSteady)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealT
 // GLB, fitted to the tree's place and drawn lit, as a card with that model draws it.
 void BM_DemoFrameGlDenseTree(benchmark::State& state) {
   const std::string path = wgtest::ScratchDir("bench-dense-tree") + "/tree.glb";
-  const std::vector<std::uint8_t> glb = bench::DenseConeGlb(250, 200);
+  const std::vector<std::uint8_t> glb = wgtest::DenseConeGlb(250, 200);
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(glb.data()),
                                               static_cast<std::streamsize>(glb.size()));
   app::Card card = app::DefaultCard(wgtest::AppDir());

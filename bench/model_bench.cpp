@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/ChildProcess.h"
-#include "bench/DenseConeGlb.h"
+#include "tests/support/DenseConeGlb.h"
 #include "platform/d3dx/GltfFile.h"
 #include "tests/support/GltfWriter.h"
 
@@ -17,7 +17,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 void BM_LoadGlb100k(benchmark::State& state) {
-  const Bytes glb = bench::DenseConeGlb(250, 200);  // 100 000 triangles
+  const Bytes glb = wgtest::DenseConeGlb(250, 200);  // 100 000 triangles
   std::size_t triangles = 0;
   for (auto _ : state) {
     const d3dx::XModel model = d3dx::ParseGltf(glb.data(), glb.size(), "cone.glb", "");

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/d3d/d3dxmath.h"
+#include "platform/d3dx/Simplify.h"
 #include "platform/d3dx/Texture.h"
 #include "platform/files/FileName.h"
 #include "render/FrameContext.h"
@@ -89,6 +90,19 @@ void Mesh::FitTo(float height) {
   d3dx::D3DXMatrixScaling(&scale, k, k, k);
   d3dx::D3DXMatrixMultiply(&matFit_, &move, &scale);
   fitted_ = true;
+}
+
+std::size_t Mesh::LimitTriangles(std::size_t maxTriangles) {
+  if (!objMesh) return 0;
+  const std::size_t had = objMesh->GetNumFaces();
+#if defined(__EMSCRIPTEN__)
+  // The page's models come prepared, simplified by the exporter to the picture's budget already;
+  // the page carries no simplifier.
+  (void)maxTriangles;
+#else
+  if (auto fewer = d3dx::D3DXSimplifyMesh(*objMesh, maxTriangles)) objMesh = std::move(fewer);
+#endif
+  return had;
 }
 
 void Mesh::SetPosition(float x, float Y, float Z) {

@@ -33,6 +33,9 @@ class Mesh {
   // (model units, before SetScale). Applied before the scale, rotation and position; Load clears it.
   // A model without vertices, or of no height, is left as it is.
   void FitTo(float height);
+  // Draws the loaded model with at most `maxTriangles` triangles, simplified (d3dx::SimplifyModel)
+  // where it has more. Returns how many it had. Call before FitTo, which measures what is drawn.
+  std::size_t LimitTriangles(std::size_t maxTriangles);
   // Draws the model as common model viewers show one (off: as the scene draws its own tree, unlit):
   // lit by one soft directional light and an even ambient light where it has normals, evenly lit
   // where it has none, its materials' colours times their textures times its vertex colours, each

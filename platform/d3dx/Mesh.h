@@ -28,6 +28,7 @@ class D3DXMesh {
   d3d::DWORD GetNumVertices() const { return static_cast<d3d::DWORD>(vertices_.size() / stride_); }
   d3d::DWORD GetNumFaces() const { return static_cast<d3d::DWORD>(attributes_.size()); }
   d3d::DWORD GetOptions() const { return options_; }
+  d3d::Device& GetDevice() const { return device_; }
   // The vertex records, three indices per face, and each face's material number.
   const std::vector<std::uint8_t>& VertexData() const { return vertices_; }
   const std::vector<std::uint32_t>& Indices() const { return indices_; }

@@ -13,6 +13,7 @@
 
 #include "app/Options.h"
 #include "platform/d3dx/Font.h"
+#include "platform/d3dx/XFile.h"
 #include "render/modGen.h"
 #include "tests/support/Harness.h"
 
@@ -425,3 +426,18 @@ TEST(TreeFit, AHeightComesBackExactlyAndAnythingElseIsRefused) {
     }
   }
 }
+
+namespace {
+
+// The tree's triangle budget follows the tree's area on screen: the picture's for any frame no taller,
+// the square of the height's share above it, never more than a model may have.
+TEST(TreeBudget, GrowsWithTheSquareOfTheFrameHeightFromThePicturesBudget) {
+  constexpr std::size_t k = app::kMaxTreeTriangles;
+  EXPECT_EQ(app::TreeTriangleBudget(768), k);
+  EXPECT_EQ(app::TreeTriangleBudget(320), k);
+  EXPECT_EQ(app::TreeTriangleBudget(1536), 4 * k);
+  EXPECT_EQ(app::TreeTriangleBudget(1920), k * 25 / 4);
+  EXPECT_EQ(app::TreeTriangleBudget(1 << 20), d3dx::kMaxModelTriangles);
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/DenseConeGlb.h"
 #include "tests/support/Files.h"
 #include "tests/support/FrameDiff.h"
 #include "tests/support/Harness.h"
@@ -95,6 +96,24 @@ TEST(ModelFormats, AChosenHeightIsStoodAsToldAndNeedsAChosenTree) {
   EXPECT_NE(
       wgtest::Slurp(dir + "/alone.log").find("--model-height sets the height of a tree given with --model"),
       std::string::npos);
+}
+
+// A tree of 100 000 triangles is drawn with the picture's budget, and says so.
+TEST(ModelFormats, ADenseTreeIsDrawnSimplifiedAndSaysSo) {
+  const std::string dir = wgtest::ScratchDir("model-formats-dense");
+  wgtest::WriteFile(dir + "/tree.glb", wgtest::DenseConeGlb(250, 200));
+  ASSERT_EQ(wgtest::RunProgram("--headless --frames 1 --model " + dir + "/tree.glb --screenshot " + dir +
+                                   "/f.png",
+                               dir + "/run.log"),
+            0)
+      << wgtest::Slurp(dir + "/run.log");
+  const std::string log = wgtest::Slurp(dir + "/run.log");
+  const std::string said = "note: the tree's 100000 triangles are drawn simplified to ";
+  const std::size_t at = log.find(said);
+  ASSERT_NE(at, std::string::npos) << log;
+  const long drawn = std::strtol(log.c_str() + at + said.size(), nullptr, 10);
+  EXPECT_LE(drawn, 8192);
+  EXPECT_GT(drawn, 6000);
 }
 
 }  // namespace

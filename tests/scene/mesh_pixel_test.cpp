@@ -12,6 +12,9 @@
 #include "render/fog.h"
 #include "scene/Mesh.h"
 #include "scene/Plane.h"
+#include "app/Card.h"
+#include "tests/support/DenseConeGlb.h"
+#include "tests/support/Files.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -19,7 +22,9 @@ namespace {
 using namespace d3d;
 
 struct TreeScene {
-  TreeScene()
+  // `model`: a tree someone chose, drawn as the greeting draws one (lit, fitted); the application's
+  // own tree when empty.
+  explicit TreeScene(const std::string& model = {})
       : counter(wgtest::kFrequency),
         direct3d(true),
         platform{nullptr, &counter, &direct3d, wgtest::AppDir(), audio::OutputMode::Offline, {}},
@@ -29,7 +34,12 @@ struct TreeScene {
     plane.InitPlane(D3DVECTOR{0, 0, 0}, D3DVECTOR{1000, 1000, 1000});
     plane.SetTexture(*form.D3D.D3DDevice, platform::MediaPath(wgtest::AppDir(), "\\tex\\snow.jpg"));
     auto& mesh = form.D3D.GetMesh();
-    mesh.Load(form.D3D.D3DDevice.get(), platform::MediaPath(wgtest::AppDir(), "\\models\\tree.x"));
+    mesh.Load(form.D3D.D3DDevice.get(),
+              model.empty() ? platform::MediaPath(wgtest::AppDir(), "\\models\\tree.x") : model);
+    if (!model.empty()) {
+      mesh.SetViewerLook(true);
+      mesh.FitTo(app::kTreeHeight);
+    }
     mesh.SetScale(10, 10, 10);
     mesh.SetPosition(0, 1, 30);
     render::InitFog(*form.D3D.D3DDevice);
@@ -126,6 +136,33 @@ TEST(TreePixels, TheTreeStandsInTheMiddleOnTheGroundTexturedAndHalfFogged) {
   ASSERT_GT(span, 0);
   EXPECT_GT(toward / span, 0.35);
   EXPECT_LT(toward / span, 0.7);
+}
+
+// A sender's smooth 100 000-triangle tree is drawn with the greeting's triangle budget: the frame
+// stays the full model's but for a few pixels along its outline.
+TEST(TreePixels, ADenseTreeDrawnWithinTheBudgetLooksAsTheFullOne) {
+  const std::string path = wgtest::ScratchDir("dense-tree") + "/tree.glb";
+  wgtest::WriteFile(path, wgtest::DenseConeGlb(250, 200, 0.0));
+  TreeScene scene(path);
+  scene::Mesh& mesh = scene.form.D3D.GetMesh();
+  ASSERT_TRUE(mesh.GetMesh());
+  const auto full = scene.render(true, true);
+  const auto bare = scene.render(true, false);
+  EXPECT_EQ(mesh.LimitTriangles(app::kMaxTreeTriangles), 100000u);
+  EXPECT_LE(mesh.GetMesh()->GetNumFaces(), app::kMaxTreeTriangles);
+  EXPECT_GT(mesh.GetMesh()->GetNumFaces(), app::kMaxTreeTriangles * 3 / 4) << "the budget is used";
+  mesh.FitTo(app::kTreeHeight);
+  const auto fewer = scene.render(true, true);
+  d3dx::WritePng(std::string(WG_TEST_TMP) + "/dense_tree_full.png", full, 1024, 768);
+  d3dx::WritePng(std::string(WG_TEST_TMP) + "/dense_tree_budget.png", fewer, 1024, 768);
+  int tree = 0, changed = 0;
+  for (int y = 0; y < 768; ++y)
+    for (int x = 0; x < 1024; ++x) {
+      tree += Differs(full, bare, x, y);
+      changed += Differs(full, fewer, x, y);
+    }
+  ASSERT_GT(tree, 2000) << "no tree in the frame";
+  EXPECT_LT(changed * 50, tree) << changed << " of the tree's " << tree << " pixels changed";
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 
 #include "tests/support/GltfWriter.h"
 
-namespace bench {
+namespace wgtest {
 
-inline std::vector<std::uint8_t> DenseConeGlb(int sides, int rings) {
+inline std::vector<std::uint8_t> DenseConeGlb(int sides, int rings, double ragged = 0.1) {
   constexpr double kHeight = 2.0, kRadius = 0.8;
   wgtest::GltfDoc d;
   std::vector<float> pos, nor, uv;
@@ -22,7 +22,7 @@ inline std::vector<std::uint8_t> DenseConeGlb(int sides, int rings) {
     for (int s = 0; s <= sides; ++s) {
       const double t = r / static_cast<double>(rings), a = 2 * std::numbers::pi * s / sides;
       // Each ring a little ragged, as needles are.
-      const double radius = kRadius * t * (0.9 + 0.1 * std::sin(a * 17 + r));
+      const double radius = kRadius * t * (1 - ragged + ragged * std::sin(a * 17 + r));
       pos.insert(pos.end(), {static_cast<float>(radius * std::cos(a)), static_cast<float>(kHeight * (1 - t)),
                              static_cast<float>(radius * std::sin(a))});
       nor.insert(nor.end(), {static_cast<float>(std::cos(slope) * std::cos(a)), static_cast<float>(std::sin(slope)),
@@ -61,4 +61,4 @@ inline std::vector<std::uint8_t> DenseConeGlb(int sides, int rings) {
   return d.GlbFile();
 }
 
-}  // namespace bench
+}  // namespace wgtest
