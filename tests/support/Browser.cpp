@@ -431,9 +431,13 @@ Chromium::Chromium(const std::vector<std::string>& extraFlags) {
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   if (pid_ == 0) {
-    // The browser reads the protocol from fd 3 and writes to fd 4.
-    dup2(in[0], 3);
-    dup2(out[1], 4);
+    // The browser reads the protocol from fd 3 and writes to fd 4. The pipe's ends are first moved
+    // above both (either may already be 3 or 4), and the two kept open across exec: a dup2 onto
+    // the descriptor itself would leave its close-on-exec flag set.
+    const int reads = fcntl(in[0], F_DUPFD, 10), writes = fcntl(out[1], F_DUPFD, 10);
+    if (reads < 0 || writes < 0 || dup2(reads, 3) < 0 || dup2(writes, 4) < 0) _exit(126);
+    fcntl(3, F_SETFD, 0);
+    fcntl(4, F_SETFD, 0);
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
     dup2(null, 1);
