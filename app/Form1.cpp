@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/base/Error.h"
+#include "platform/d3dx/Font.h"
 #include "platform/process/Heap.h"
 #include "render/fog.h"
 #include "scene/Mesh.h"
@@ -79,6 +80,11 @@ void Form1::Startup(const std::function<void(const char* step)>& stepDone) {
     Titles.Fill(text.greeting, text.credits);
     Titles.GreetingY = text.greetingY;
     Titles.CreditY = text.creditY;
+  }
+  // Every line the frames will draw, in the glyph atlas before the first: it is made once, at its size.
+  if (d3dx::Font* font = Gen.TextFont()) {
+    font->PreloadText(Titles.Greeting.text);
+    for (const render::TextLine& line : Titles.TitleLines) font->PreloadText(line.text);
   }
   D3D.Attach(&Gen, &Snow, &Titles);
 }

@@ -131,6 +131,19 @@ void VertexBuffer::SetData(DWORD offset, DWORD size, DWORD flags, const void* sr
   dirtyEnd = std::max<std::size_t>(dirtyEnd, static_cast<std::size_t>(offset) + size);
 }
 
+void IndexBuffer::SetData(DWORD offset, DWORD size, DWORD flags, const void* src) {
+  (void)flags;
+  if (static_cast<std::uint64_t>(offset) + size > length_)
+    throw platform::Error("IndexBuffer SetData", "range " + std::to_string(offset) + "+" + std::to_string(size) +
+                                                     " beyond the buffer's " + std::to_string(length_) + " bytes");
+  if (size == 0) return;
+  std::memcpy(reinterpret_cast<std::uint8_t*>(data_.data()) + offset, src, size);
+  dirtyBegin = std::min<std::size_t>(dirtyBegin, offset);
+  dirtyEnd = std::max<std::size_t>(dirtyEnd, static_cast<std::size_t>(offset) + size);
+  ++generation_;
+  checked.clear();
+}
+
 DWORD GetFVFVertexSize(DWORD fvf) {
   DWORD size = 0;
   switch (fvf & D3DFVF_POSITION_MASK) {
@@ -321,6 +334,21 @@ std::shared_ptr<VertexBuffer> Device::CreateVertexBuffer(DWORD length, DWORD usa
   return std::make_shared<VertexBuffer>(length, usage, fvf, pool);
 }
 
+void Device::SetIndices(std::shared_ptr<IndexBuffer> indexBuffer, DWORD baseVertexIndex) {
+  record("SetIndices", {indexBuffer ? 1 : 0, baseVertexIndex});
+  state_.indices = std::move(indexBuffer);
+  state_.baseVertexIndex = baseVertexIndex;
+}
+
+std::shared_ptr<IndexBuffer> Device::CreateIndexBuffer(DWORD length, DWORD usage, DWORD format, DWORD pool) {
+  record("CreateIndexBuffer", {length, usage, format, pool});
+  if (format != D3DFMT_INDEX16)
+    throw platform::Error("CreateIndexBuffer", "index format " + std::to_string(format) + " not supported");
+  if (length == 0) throw platform::Error("CreateIndexBuffer", "length 0");
+  if (length > (256u << 20)) throw platform::Error("CreateIndexBuffer", "length " + std::to_string(length) + " too large");
+  return std::make_shared<IndexBuffer>(length, usage, format, pool);
+}
+
 std::shared_ptr<Texture> Device::CreateTexture(std::vector<Texture::Level> levels, std::string source) {
   record("CreateTexture", {});
   if (levels.empty() || levels[0].width <= 0 || levels[0].height <= 0)
@@ -448,6 +476,64 @@ void Device::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD startVertex, DWORD primi
   c.vertexCount = count;
   c.firstVertex = startVertex;
   c.buffer = vb;
+  backend_->draw(c, state_);
+}
+
+void Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD minIndex, DWORD numVertices, DWORD startIndex,
+                                  DWORD primitiveCount) {
+  record("DrawIndexedPrimitive", {type, minIndex, numVertices, startIndex, primitiveCount});
+  const char* name = "DrawIndexedPrimitive";
+  checkDraw(name, state_.fvf);
+  VertexBuffer* vb = state_.streamSource.get();
+  IndexBuffer* ib = state_.indices.get();
+  if (!vb) throw platform::Error(name, "no stream source");
+  if (!ib) throw platform::Error(name, "no index buffer");
+  const DWORD stride = state_.streamStride;
+  if (stride == 0 || stride < GetFVFVertexSize(state_.fvf))
+    throw platform::Error(name, "stride " + std::to_string(stride) + " does not fit the vertex format");
+  if (primitiveCount == 0) return;
+  const DWORD indexCount = VertexCountFor(type, primitiveCount);
+  if ((static_cast<std::uint64_t>(startIndex) + indexCount) * 2 > ib->Length())
+    throw platform::Error(name, std::to_string(indexCount) + " indices from " + std::to_string(startIndex) +
+                                    " reach beyond the index buffer's " + std::to_string(ib->Length()) + " bytes");
+  const std::uint64_t base = state_.baseVertexIndex;
+  const std::uint64_t end = static_cast<std::uint64_t>(minIndex) + numVertices;
+  const std::uint64_t last = base + end;  // one past the last record read
+  if (numVertices == 0 || last > vb->Length() || last * stride > vb->Length())
+    throw platform::Error(name, "vertices " + std::to_string(base + minIndex) + ".." +
+                                    std::to_string(base + end - 1) + " reach beyond the buffer's " +
+                                    std::to_string(vb->Length()) + " bytes");
+  const std::uint16_t* idx = ib->Indices() + startIndex;
+  const bool known = std::any_of(ib->checked.begin(), ib->checked.end(), [&](const IndexBuffer::CheckedRange& r) {
+    return r.start == startIndex && r.count == indexCount && r.low >= minIndex && r.high < end;
+  });
+  if (!known) {
+    DWORD low = 0xFFFF, high = 0;
+    for (DWORD i = 0; i < indexCount; ++i) {
+      if (idx[i] < minIndex || idx[i] >= end)
+        throw platform::Error(name, "index " + std::to_string(idx[i]) + " outside the vertex range " +
+                                        std::to_string(minIndex) + ".." + std::to_string(end - 1));
+      low = std::min<DWORD>(low, idx[i]);
+      high = std::max<DWORD>(high, idx[i]);
+    }
+    // A handful of ranges per buffer: a model's batches. Beyond that the list starts again.
+    if (ib->checked.size() >= 64) ib->checked.clear();
+    ib->checked.push_back({startIndex, indexCount, low, high});
+  }
+  DrawCall c;
+  c.type = type;
+  c.primitiveCount = primitiveCount;
+  c.fvf = state_.fvf;
+  c.stride = stride;
+  c.vertices = vb->Data() + static_cast<std::size_t>(base) * stride;
+  c.vertexCount = static_cast<DWORD>(end);
+  c.indices = idx;
+  c.indexCount = indexCount;
+  c.firstVertex = minIndex;
+  c.buffer = vb;
+  c.indexBuffer = ib;
+  c.startIndex = startIndex;
+  c.baseVertex = static_cast<DWORD>(base);
   backend_->draw(c, state_);
 }
 

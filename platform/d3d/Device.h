@@ -62,6 +62,45 @@ class VertexBuffer {
   std::vector<std::uint8_t> data_;
 };
 
+// An index buffer of 16-bit indices: like a vertex buffer, its bytes live here and the backend
+// uploads them once before the next draw that reads them after a write. The geometry of a model is
+// written once and then drawn every frame from the backend's copy.
+class IndexBuffer {
+ public:
+  IndexBuffer(DWORD length, DWORD usage, DWORD format, DWORD pool)
+      : length_(length), usage_(usage), format_(format), pool_(pool), data_((length + 1) / 2, 0) {}
+
+  void SetData(DWORD offset, DWORD size, DWORD flags, const void* src);
+
+  DWORD Length() const { return length_; }
+  DWORD Usage() const { return usage_; }
+  DWORD Format() const { return format_; }
+  DWORD Pool() const { return pool_; }
+  const std::uint8_t* Data() const { return reinterpret_cast<const std::uint8_t*>(data_.data()); }
+  // The indices as the draws read them (the buffer's bytes, two to an index).
+  const std::uint16_t* Indices() const { return data_.data(); }
+  // Counts the writes: what was derived from the indices (a check, a rebuilt list) holds while it
+  // is unchanged.
+  std::uint64_t Generation() const { return generation_; }
+
+  // Byte range written since the backend last uploaded; empty when clean.
+  std::size_t dirtyBegin = SIZE_MAX, dirtyEnd = 0;
+  std::shared_ptr<void> backendHandle;
+
+  // Index ranges the device has found inside their vertex ranges since the last write, so a model
+  // drawn every frame has its indices read once: start index, index count, first and last vertex.
+  struct CheckedRange {
+    DWORD start, count, low, high;
+  };
+  std::vector<CheckedRange> checked;
+
+ private:
+  DWORD length_, usage_, format_, pool_;
+  // Kept in 16-bit units, so that the indices are aligned for reading.
+  std::vector<std::uint16_t> data_;
+  std::uint64_t generation_ = 0;
+};
+
 // A light the device was given, and whether draws are lit by it.
 struct LightSlot {
   D3DLIGHT8 light{};
@@ -77,6 +116,8 @@ struct DeviceState {
   DWORD fvf = 0;
   std::shared_ptr<VertexBuffer> streamSource;
   DWORD streamStride = 0;
+  std::shared_ptr<IndexBuffer> indices;
+  DWORD baseVertexIndex = 0;  // added to every index of a DrawIndexedPrimitive
   D3DMATERIAL8 material{};
   std::map<DWORD, LightSlot> lights;  // every light set or enabled, by index
   DWORD enabledLights = 0;            // how many of them are enabled
@@ -85,7 +126,8 @@ struct DeviceState {
 
 // One validated draw. Vertices are `vertexCount` records of `stride` bytes starting at `vertices`;
 // indices, when present, are already checked to address only those records (they are relative to
-// `vertices`). `buffer` is set for draws from a vertex buffer (`vertices` then points into it).
+// `vertices`). `buffer` is set for draws from a vertex buffer (`vertices` then points into it), and
+// `indexBuffer` for draws from an index buffer (`indices` then points into it, at `startIndex`).
 struct DrawCall {
   D3DPRIMITIVETYPE type = D3DPT_TRIANGLELIST;
   DWORD primitiveCount = 0;
@@ -97,6 +139,9 @@ struct DrawCall {
   DWORD indexCount = 0;
   DWORD firstVertex = 0;  // start vertex within `buffer`, or the minimum index of an indexed draw
   VertexBuffer* buffer = nullptr;
+  IndexBuffer* indexBuffer = nullptr;
+  DWORD startIndex = 0;  // of an index-buffer draw: its first index in the buffer
+  DWORD baseVertex = 0;  // of an index-buffer draw: the record `vertices` starts at in `buffer`
 };
 
 // A recorded device call: its name, its integer arguments and, for transform calls, the matrix.
@@ -140,8 +185,16 @@ class Device {
   void LightEnable(DWORD index, BOOL enable);
   BOOL GetLightEnable(DWORD index) const;
   void SetStreamSource(DWORD stream, std::shared_ptr<VertexBuffer> buffer, DWORD stride);
+  // The index buffer DrawIndexedPrimitive reads, and the vertex number its index 0 stands for.
+  void SetIndices(std::shared_ptr<IndexBuffer> indexBuffer, DWORD baseVertexIndex);
+  std::shared_ptr<IndexBuffer> GetIndices(DWORD& baseVertexIndex) const {
+    baseVertexIndex = state_.baseVertexIndex;
+    return state_.indices;
+  }
 
   std::shared_ptr<VertexBuffer> CreateVertexBuffer(DWORD length, DWORD usage, DWORD fvf, DWORD pool);
+  // 16-bit indices only (D3DFMT_INDEX16), the format every draw of the device reads.
+  std::shared_ptr<IndexBuffer> CreateIndexBuffer(DWORD length, DWORD usage, DWORD format, DWORD pool);
   // Takes ownership of a decoded image and its mips and gives it to the backend.
   std::shared_ptr<Texture> CreateTexture(std::vector<Texture::Level> levels, std::string source);
   // Whether textures keep their texels after the backend made its own copy. Off, a texture's
@@ -158,6 +211,11 @@ class Device {
   void DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, DWORD minIndex, DWORD numVertices, DWORD primitiveCount,
                               const void* indexData, DWORD indexFormat, const void* vertexData, DWORD stride);
   void DrawPrimitive(D3DPRIMITIVETYPE type, DWORD startVertex, DWORD primitiveCount);
+  // Primitives from the index buffer's indices from `startIndex`, each index plus the base vertex
+  // index naming a record of the stream source; every index lies in minIndex .. minIndex +
+  // numVertices - 1.
+  void DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD minIndex, DWORD numVertices, DWORD startIndex,
+                            DWORD primitiveCount);
 
   const DeviceState& State() const { return state_; }
   bool InScene() const { return inScene_; }

@@ -466,6 +466,12 @@ int Font::DrawText(std::u16string_view text, const D3DRECT& rect, DWORD format, 
   return impl_->drawText(rect, format, color);
 }
 
+void Font::PreloadText(std::string_view text) {
+  impl_->codePoints.clear();
+  decodeUtf8(text, impl_->codePoints);
+  if (!impl_->codePoints.empty()) impl_->layoutOf(impl_->codePoints);
+}
+
 int Font::Ascent() const {
   return impl_->ascent;
 }

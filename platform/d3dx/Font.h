@@ -178,6 +178,10 @@ class Font {
   int DrawText(std::string_view text, const d3d::D3DRECT& rect, d3d::DWORD format, d3d::D3DCOLOR color);
   // The same for UTF-16 text (unpaired surrogates draw as U+FFFD).
   int DrawText(std::u16string_view text, const d3d::D3DRECT& rect, d3d::DWORD format, d3d::D3DCOLOR color);
+  // Lays out UTF-8 `text` and puts its glyphs in the atlas without drawing: the texts a program will
+  // draw, preloaded before the first frame, give the atlas its size and contents at once, so that it
+  // is made once rather than again when a new text shows.
+  void PreloadText(std::string_view text);
 
   // Line metrics in pixels: the baseline lies `Ascent` below the top of a line, lines are `LineHeight`
   // apart.

@@ -62,7 +62,7 @@ XVertex D3DXMesh::GetVertex(DWORD i) const {
 DWORD D3DXMesh::GetSubsetFaceCount(DWORD attribId) const {
   if (attribId >= subsets_.size()) return 0;
   std::size_t n = 0;
-  for (const Batch& b : subsets_[attribId]) n += b.indices.size() / 3;
+  for (const Batch& b : subsets_[attribId]) n += b.faceCount;
   return static_cast<DWORD>(n);
 }
 
@@ -83,6 +83,11 @@ void D3DXMesh::buildBatches() {
     std::vector<std::size_t> next(start.begin(), start.end() - 1);
     for (std::size_t f = 0; f < attributes_.size(); ++f) order[next[attributes_[f]]++] = f;
   }
+  // The buffers' contents: every batch's records after the one before, and its indices likewise.
+  std::vector<std::uint8_t> records;
+  std::vector<std::uint16_t> indices;
+  records.reserve(vertices_.size());
+  indices.reserve(indices_.size());
   std::uint32_t batchId = 0;
   for (DWORD s = 0; s < subsetCount; ++s) {
     Batch* b = nullptr;
@@ -91,6 +96,8 @@ void D3DXMesh::buildBatches() {
       if (!b || b->vertexCount + 3 > kMaxBatchVertices) {
         subsets_[s].emplace_back();
         b = &subsets_[s].back();
+        b->baseVertex = static_cast<DWORD>(records.size() / stride_);
+        b->startIndex = static_cast<DWORD>(indices.size());
         ++batchId;
       }
       for (int k = 0; k < 3; ++k) {
@@ -99,21 +106,30 @@ void D3DXMesh::buildBatches() {
           owner[v] = batchId;
           local[v] = b->vertexCount++;
           const std::uint8_t* rec = vertices_.data() + static_cast<std::size_t>(v) * stride_;
-          b->vertices.insert(b->vertices.end(), rec, rec + stride_);
+          records.insert(records.end(), rec, rec + stride_);
         }
-        b->indices.push_back(static_cast<std::uint16_t>(local[v]));
+        indices.push_back(static_cast<std::uint16_t>(local[v]));
       }
+      ++b->faceCount;
     }
   }
+  if (indices.empty()) return;
+  const DWORD vertexBytes = static_cast<DWORD>(records.size());
+  const DWORD indexBytes = static_cast<DWORD>(indices.size() * sizeof(std::uint16_t));
+  vertexBuffer_ = device_.CreateVertexBuffer(vertexBytes, D3DUSAGE_WRITEONLY, fvf_, D3DPOOL_MANAGED);
+  vertexBuffer_->SetData(0, vertexBytes, 0, records.data());
+  indexBuffer_ = device_.CreateIndexBuffer(indexBytes, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
+  indexBuffer_->SetData(0, indexBytes, 0, indices.data());
 }
 
 void D3DXMesh::DrawSubset(DWORD attribId) {
   if (attribId >= subsets_.size() || subsets_[attribId].empty()) return;
   device_.SetVertexShader(fvf_);
-  for (const Batch& b : subsets_[attribId])
-    device_.DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, b.vertexCount,
-                                   static_cast<DWORD>(b.indices.size() / 3), b.indices.data(), D3DFMT_INDEX16,
-                                   b.vertices.data(), stride_);
+  device_.SetStreamSource(0, vertexBuffer_, stride_);
+  for (const Batch& b : subsets_[attribId]) {
+    device_.SetIndices(indexBuffer_, b.baseVertex);
+    device_.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, b.vertexCount, b.startIndex, b.faceCount);
+  }
 }
 
 D3DMATERIAL8 D3DXMaterialBuffer::GetMaterial(DWORD i) const {

@@ -38,17 +38,23 @@ class D3DXMesh {
   // Faces of subset i; 0 for a material number no face uses.
   d3d::DWORD GetSubsetFaceCount(d3d::DWORD attribId) const;
 
-  // Draws the faces whose material number is `attribId`: the model's vertex format, then one
-  // indexed triangle-list draw per run of at most 65535 vertices. A subset without faces draws
-  // nothing.
+  // Draws the faces whose material number is `attribId`: the model's vertex format, its vertex
+  // buffer as stream 0, then per run of at most 65535 vertices the index buffer based at the run's
+  // first vertex and one indexed triangle-list draw. A subset without faces draws nothing.
   void DrawSubset(d3d::DWORD attribId);
 
+  // The buffers the draws read: every run's vertices one after another, and their 16-bit indices,
+  // each run's relative to its first vertex. Written once, when the mesh is made; null for a mesh
+  // without faces.
+  const std::shared_ptr<d3d::VertexBuffer>& GetVertexBuffer() const { return vertexBuffer_; }
+  const std::shared_ptr<d3d::IndexBuffer>& GetIndexBuffer() const { return indexBuffer_; }
+
  private:
-  // A run of a subset's faces over its own copy of the vertices they use.
+  // A run of a subset's faces over its own copy of the vertices they use: where they lie in the
+  // buffers.
   struct Batch {
-    std::vector<std::uint8_t> vertices;
-    d3d::DWORD vertexCount = 0;
-    std::vector<std::uint16_t> indices;
+    d3d::DWORD baseVertex = 0, vertexCount = 0;
+    d3d::DWORD startIndex = 0, faceCount = 0;
   };
   void buildBatches();
 
@@ -60,6 +66,8 @@ class D3DXMesh {
   std::vector<std::uint32_t> indices_;
   std::vector<std::uint32_t> attributes_;
   std::vector<std::vector<Batch>> subsets_;
+  std::shared_ptr<d3d::VertexBuffer> vertexBuffer_;
+  std::shared_ptr<d3d::IndexBuffer> indexBuffer_;
 };
 
 // The material buffer LoadMeshFromX returns: one material record and texture file name each.

@@ -32,6 +32,10 @@ class Dialect {
   bool rebasesIndices() const { return web_; }
   // Whether streamed data is written into mapped buffers; WebGL2 maps none.
   bool mapsBuffers() const { return !web_; }
+  // Whether a vertex buffer's rewritten range is sent alone, into the storage the draws before read:
+  // the browser orders the update after them. Desktop OpenGL gives the buffer fresh storage with the
+  // whole contents instead, so the CPU never waits on the rasteriser to finish with the old.
+  bool writesBufferRanges() const { return web_; }
   // Whether Present fences the frame to keep the CPU at most one frame ahead; a browser paces the
   // frames itself and never lets the page wait on a fence.
   bool fencesFrames() const { return !web_; }

@@ -24,27 +24,141 @@ void GlBackend::Impl::drawIndexList(const d3d::DrawCall& c, const std::uint16_t*
                                     bool flat, const char* call) {
   const d3d::D3DPRIMITIVETYPE type =
       webgl2::BuildIndices(c.type, c.primitiveCount, indices, offset, flat, webIndices);
-  const std::size_t at =
-      indexStream.put(cache, webIndices.data(), webIndices.size() * sizeof(std::uint32_t), 4);
-  glDrawElements(primitiveMode(type, call), static_cast<GLsizei>(webIndices.size()), GL_UNSIGNED_INT,
+  GLenum indexType = 0;
+  const std::size_t at = streamIndices(webIndices, indexType);
+  glDrawElements(primitiveMode(type, call), static_cast<GLsizei>(webIndices.size()), indexType,
                  reinterpret_cast<const void*>(at));
 }
 
-// A buffer the rasteriser may still read from the frame before is never written in place: the
-// upload gives it fresh storage holding the whole contents.
+GLuint GlBackend::Impl::keepIndices(const std::vector<std::uint32_t>& list, GLenum& indexType) {
+  GLuint buffer = 0;
+  glGenBuffers(1, &buffer);
+  cache.bindElementBuffer(buffer);
+  if (shortenIndices(list)) {
+    indexType = GL_UNSIGNED_SHORT;
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(shortIndices.size() * sizeof(std::uint16_t)),
+                 shortIndices.data(), GL_STATIC_DRAW);
+  } else {
+    indexType = GL_UNSIGNED_INT;
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(list.size() * sizeof(std::uint32_t)), list.data(),
+                 GL_STATIC_DRAW);
+  }
+  return buffer;
+}
+
+void GlBackend::Impl::drawSequence(const d3d::DrawCall& c, const char* call) {
+  auto it = std::find_if(sequences.begin(), sequences.end(), [&](const Sequence& q) { return q.type == c.type; });
+  if (it == sequences.end()) it = sequences.insert(sequences.end(), Sequence{c.type});
+  Sequence& q = *it;
+  if (q.primitives < c.primitiveCount) {
+    // Room for twice as many: a text that grows by a few letters does not make a new list.
+    const std::uint64_t want = std::max<std::uint64_t>(c.primitiveCount, 2 * std::uint64_t{q.primitives});
+    const d3d::DWORD primitives = static_cast<d3d::DWORD>(std::min<std::uint64_t>(want, 0x3FFFFFFF));
+    q.drawAs = webgl2::BuildIndices(c.type, primitives, nullptr, 0, true, webIndices);
+    if (q.buffer) {
+      cache.forgetBuffer(q.buffer);
+      glDeleteBuffers(1, &q.buffer);
+    }
+    q.buffer = keepIndices(webIndices, q.indexType);
+    q.primitives = primitives;
+  }
+  cache.bindElementBuffer(q.buffer);
+  const std::uint64_t perPrimitive = q.drawAs == d3d::D3DPT_TRIANGLELIST ? 3
+                                     : q.drawAs == d3d::D3DPT_LINELIST   ? 2
+                                                                         : 1;
+  glDrawElements(primitiveMode(q.drawAs, call), static_cast<GLsizei>(perPrimitive * c.primitiveCount), q.indexType,
+                 nullptr);
+}
+
+void GlBackend::Impl::releaseLists(detail::GlIndexObject& o) {
+  for (const auto& l : o.lists) {
+    cache.forgetBuffer(l.buffer);
+    glDeleteBuffers(1, &l.buffer);
+  }
+  o.lists.clear();
+}
+
+detail::GlIndexObject& GlBackend::Impl::indexObject(d3d::IndexBuffer& ib, const char* call) {
+  if (!ib.backendHandle) {
+    auto* o = new detail::GlIndexObject{0, {}, this, deadBuffers};
+    ib.backendHandle = std::shared_ptr<void>(o, [](void* p) {
+      auto* obj = static_cast<detail::GlIndexObject*>(p);
+      if (auto g = obj->graveyard.lock()) {
+        if (obj->indices) g->push_back(obj->indices);
+        for (const auto& l : obj->lists) g->push_back(l.buffer);
+      }
+      delete obj;
+    });
+    ib.dirtyBegin = 0;
+    ib.dirtyEnd = ib.Length();
+  }
+  auto& o = *static_cast<detail::GlIndexObject*>(ib.backendHandle.get());
+  if (o.backend != this) throw platform::Error(call, "the index buffer belongs to another device");
+  if (dialect.rebasesIndices()) {
+    // The lists were made from the indices as they were.
+    if (ib.dirtyBegin < ib.dirtyEnd) releaseLists(o);
+  } else {
+    if (!o.indices) glGenBuffers(1, &o.indices);
+    cache.bindElementBuffer(o.indices);
+    if (ib.dirtyBegin < ib.dirtyEnd)
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, ib.Length(), ib.Data(), GL_STATIC_DRAW);
+  }
+  ib.dirtyBegin = SIZE_MAX;
+  ib.dirtyEnd = 0;
+  return o;
+}
+
+void GlBackend::Impl::drawIndexBuffer(const d3d::DrawCall& c, GLenum mode, bool flat, const char* call) {
+  detail::GlIndexObject& o = indexObject(*c.indexBuffer, call);
+  if (!dialect.rebasesIndices()) {
+    glDrawElementsBaseVertex(mode, static_cast<GLsizei>(c.indexCount), GL_UNSIGNED_SHORT,
+                             reinterpret_cast<const void*>(std::size_t{c.startIndex} * sizeof(std::uint16_t)),
+                             static_cast<GLint>(c.baseVertex));
+    return;
+  }
+  const std::int64_t offset = c.baseVertex;
+  auto it = std::find_if(o.lists.begin(), o.lists.end(), [&](const detail::GlIndexObject::List& l) {
+    return l.start == c.startIndex && l.count == c.indexCount && l.offset == offset && l.flat == flat;
+  });
+  if (it == o.lists.end()) {
+    // A model's batches make a handful of lists; a buffer drawn in ever new ranges starts again.
+    if (o.lists.size() >= 256) releaseLists(o);
+    detail::GlIndexObject::List l;
+    l.start = c.startIndex;
+    l.count = c.indexCount;
+    l.offset = offset;
+    l.flat = flat;
+    l.drawAs = webgl2::BuildIndices(c.type, c.primitiveCount, c.indices, offset, flat, webIndices);
+    l.buffer = keepIndices(webIndices, l.indexType);
+    l.elements = static_cast<GLsizei>(webIndices.size());
+    it = o.lists.insert(o.lists.end(), l);
+  }
+  cache.bindElementBuffer(it->buffer);
+  glDrawElements(primitiveMode(it->drawAs, call), it->elements, it->indexType, nullptr);
+}
+
+// A buffer the rasteriser may still read from the frame before is never written in place on the
+// desktop: the upload gives it fresh storage holding the whole contents. The browser orders a
+// buffer's updates with the draws before them itself, so there only the range written goes.
 GLuint GlBackend::Impl::vertexBuffer(d3d::VertexBuffer& vb, const char* call) {
   GLuint buffer = 0;
+  bool fresh = false;
   if (!vb.backendHandle) {
     glGenBuffers(1, &buffer);
     vb.backendHandle = own(buffer, deadBuffers);
     vb.dirtyBegin = 0;
     vb.dirtyEnd = vb.Length();
+    fresh = true;
   } else {
     buffer = nameOf(vb.backendHandle, call, "the vertex buffer");
   }
   if (vb.dirtyBegin < vb.dirtyEnd) {
     cache.bindArrayBuffer(buffer);
-    glBufferData(GL_ARRAY_BUFFER, vb.Length(), vb.Data(), GL_DYNAMIC_DRAW);
+    if (fresh || !dialect.writesBufferRanges())
+      glBufferData(GL_ARRAY_BUFFER, vb.Length(), vb.Data(), GL_DYNAMIC_DRAW);
+    else
+      glBufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(vb.dirtyBegin),
+                      static_cast<GLsizeiptr>(vb.dirtyEnd - vb.dirtyBegin), vb.Data() + vb.dirtyBegin);
     vb.dirtyBegin = SIZE_MAX;
     vb.dirtyEnd = 0;
   }
@@ -97,10 +211,7 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   glBindVertexArray(g.vao);
   g.vertexStream.create();
   g.indexStream.create();
-  glVertexAttrib1f(kAttrPointSize, 1.0f);
 
-  glGenSamplers(static_cast<GLsizei>(kStages), g.sampler);
-  for (DWORD i = 0; i < kStages; ++i) glBindSampler(i, g.sampler[i]);
   glActiveTexture(GL_TEXTURE0);
   glGenTextures(1, &g.whiteTexture);
   glBindTexture(GL_TEXTURE_2D, g.whiteTexture);
@@ -124,7 +235,9 @@ GlBackend::~GlBackend() {
   // Textures and buffers that outlive the device find their graveyards gone and delete nothing.
   if (g.inFlight) glDeleteSync(g.inFlight);
   glDeleteTextures(1, &g.whiteTexture);
-  glDeleteSamplers(static_cast<GLsizei>(kStages), g.sampler);
+  for (const auto& smp : g.cache.samplers) glDeleteSamplers(1, &smp.name);
+  for (const auto& a : g.cache.vertexArrays) glDeleteVertexArrays(1, &a.name);
+  for (const auto& q : g.sequences) glDeleteBuffers(1, &q.buffer);
   g.vertexStream.release();
   g.indexStream.release();
   glDeleteVertexArrays(1, &g.vao);
@@ -155,9 +268,10 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
 }
 
 void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
-  const char* name = call.buffer    ? "DrawPrimitive"
-                     : call.indices ? "DrawIndexedPrimitiveUP"
-                                    : "DrawPrimitiveUP";
+  const char* name = call.indexBuffer ? "DrawIndexedPrimitive"
+                     : call.buffer      ? "DrawPrimitive"
+                     : call.indices     ? "DrawIndexedPrimitiveUP"
+                                        : "DrawPrimitiveUP";
   Impl& g = *impl_;
   g.use();
 
@@ -197,10 +311,14 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
             stride;
     buffer = g.vertexStream.buffer();
   }
-  g.setAttributes(buffer, 0, call, layout, texIndex);
-  if (!call.indices) {
+  g.setAttributes(buffer, call, layout, texIndex);
+  if (call.indexBuffer) {
+    g.drawIndexBuffer(call, mode, flatFromFirst, name);
+  } else if (!call.indices) {
     if (collectVisiblePoints(call, state, layout, call.vertices, first, g.visiblePoints))
       g.drawVisiblePoints();
+    else if (flatFromFirst && first == 0)
+      g.drawSequence(call, name);
     else if (flatFromFirst)
       g.drawIndexList(call, nullptr, static_cast<std::int64_t>(first), true, name);
     else

@@ -212,28 +212,24 @@ DWORD GlBackend::Impl::applyStage(DWORD i, bool enabled, const d3d::DeviceState&
     tex = nameOf(t->backendHandle, call, kWhat[i]);
   }
   cache.bindTexture(i, tex);
-  auto& u = cache.unit[i];
-  const GLuint smp = sampler[i];
   const GLint mag = magFilter(ts[d3d::D3DTSS_MAGFILTER]);
   const GLint min = minFilter(ts[d3d::D3DTSS_MINFILTER], ts[d3d::D3DTSS_MIPFILTER]);
   const GLint wrapS = addressMode(ts[d3d::D3DTSS_ADDRESSU], dialect.borderWrap(), call);
   const GLint wrapT = addressMode(ts[d3d::D3DTSS_ADDRESSV], dialect.borderWrap(), call);
-  if (u.magFilter != mag) glSamplerParameteri(smp, GL_TEXTURE_MAG_FILTER, u.magFilter = mag);
-  if (u.minFilter != min) glSamplerParameteri(smp, GL_TEXTURE_MIN_FILTER, u.minFilter = min);
-  if (u.wrapS != wrapS) glSamplerParameteri(smp, GL_TEXTURE_WRAP_S, u.wrapS = wrapS);
-  if (u.wrapT != wrapT) glSamplerParameteri(smp, GL_TEXTURE_WRAP_T, u.wrapT = wrapT);
   const bool borderU = ts[d3d::D3DTSS_ADDRESSU] == d3d::D3DTADDRESS_BORDER;
   const bool borderV = ts[d3d::D3DTSS_ADDRESSV] == d3d::D3DTADDRESS_BORDER;
   float border[4];
   colorOf(ts[d3d::D3DTSS_BORDERCOLOR], border);
+  // The sampler holds the border colour only where it samples the border.
+  float samplerBorder[4] = {0, 0, 0, 0};
   if (dialect.bordersInShader()) {
     const int how[4] = {borderU, borderV, mag == GL_LINEAR, ts[d3d::D3DTSS_MINFILTER] >= d3d::D3DTEXF_LINEAR};
     programs.set(kBorderOf[i], how, 4);
     if (borderU || borderV) programs.set(kBorderColorOf[i], border, 4);
-  } else if ((borderU || borderV) && std::memcmp(border, u.border, sizeof border) != 0) {
-    glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
-    std::memcpy(u.border, border, sizeof border);
+  } else if (borderU || borderV) {
+    std::memcpy(samplerBorder, border, sizeof border);
   }
+  cache.bindSampler(i, samplerFor(mag, min, wrapS, wrapT, samplerBorder));
 
   const DWORD set = ts[d3d::D3DTSS_TEXCOORDINDEX];
   if (set > 0xFFFF)
@@ -242,48 +238,88 @@ DWORD GlBackend::Impl::applyStage(DWORD i, bool enabled, const d3d::DeviceState&
   return set;
 }
 
-void GlBackend::Impl::setAttributes(GLuint buffer, std::size_t offset, const d3d::DrawCall& c,
-                                    const VertexLayout& l, const DWORD (&texIndex)[kStages]) {
-  auto& k = cache;
-  if (k.attrBuffer == buffer && k.attrOffset == offset && k.attrFvf == c.fvf && k.attrStride == c.stride &&
-      std::equal(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex)))
-    return;
-  cache.bindArrayBuffer(buffer);
-  const auto at = [&](int field) {
-    return reinterpret_cast<const void*>(offset + static_cast<std::size_t>(field));
-  };
-  const GLsizei stride = static_cast<GLsizei>(c.stride);
-  glEnableVertexAttribArray(kAttrPosition);
-  glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
-  // A field of the record, or the value `absent` in every vertex where the record has none.
-  const auto attribute = [&](Attribute a, int field, GLint size, GLenum type, std::array<float, 4> absent) {
-    if (field >= 0) {
-      glEnableVertexAttribArray(a);
-      glVertexAttribPointer(a, size, type, type == GL_UNSIGNED_BYTE ? GL_TRUE : GL_FALSE, stride, at(field));
-    } else {
-      glDisableVertexAttribArray(a);
-      glVertexAttrib4f(a, absent[0], absent[1], absent[2], absent[3]);
-    }
-  };
-  attribute(kAttrDiffuse, l.diffuse, dialect.diffuseSize(), GL_UNSIGNED_BYTE, {1, 1, 1, 1});  // white
-  // Only lit programs read normals and specular colours; a record without normals has none.
-  attribute(kAttrNormal, l.normal, 3, GL_FLOAT, {0, 0, 0, 0});
-  attribute(kAttrSpecular, l.specular, dialect.diffuseSize(), GL_UNSIGNED_BYTE, {0, 0, 0, 0});
-  static constexpr Attribute kTexCoordOf[kStages] = {kAttrTexCoord0, kAttrTexCoord1};
-  // A set the record does not have reads as (0, 0).
-  for (DWORD i = 0; i < kStages; ++i)
-    attribute(kTexCoordOf[i], l.texCoord[i], l.texCoordFloats[i], GL_FLOAT, {0, 0, 0, 1});
-  if (l.pointSize >= 0) {
-    glEnableVertexAttribArray(kAttrPointSize);
-    glVertexAttribPointer(kAttrPointSize, 1, GL_FLOAT, GL_FALSE, stride, at(l.pointSize));
-  } else {
-    glDisableVertexAttribArray(kAttrPointSize);
+GLuint GlBackend::Impl::samplerFor(GLint mag, GLint min, GLint wrapS, GLint wrapT, const float (&border)[4]) {
+  auto& all = cache.samplers;
+  for (const auto& smp : all)
+    if (smp.magFilter == mag && smp.minFilter == min && smp.wrapS == wrapS && smp.wrapT == wrapT &&
+        std::memcmp(smp.border, border, sizeof border) == 0)
+      return smp.name;
+  // A frame uses a few; a program that keeps changing border colours starts the set again.
+  if (all.size() >= 64) {
+    for (const auto& smp : all) glDeleteSamplers(1, &smp.name);
+    all.clear();
+    for (auto& u : cache.unit) u.sampler = ~0u;
   }
-  k.attrBuffer = buffer;
-  k.attrOffset = offset;
-  k.attrFvf = c.fvf;
-  k.attrStride = c.stride;
-  std::copy(std::begin(texIndex), std::end(texIndex), std::begin(k.attrTexIndex));
+  GlStateCache::Sampler smp{mag, min, wrapS, wrapT, {border[0], border[1], border[2], border[3]}, 0};
+  glGenSamplers(1, &smp.name);
+  glSamplerParameteri(smp.name, GL_TEXTURE_MAG_FILTER, mag);
+  glSamplerParameteri(smp.name, GL_TEXTURE_MIN_FILTER, min);
+  glSamplerParameteri(smp.name, GL_TEXTURE_WRAP_S, wrapS);
+  glSamplerParameteri(smp.name, GL_TEXTURE_WRAP_T, wrapT);
+  if (border[0] != 0 || border[1] != 0 || border[2] != 0 || border[3] != 0)
+    glSamplerParameterfv(smp.name, GL_TEXTURE_BORDER_COLOR, border);
+  all.push_back(smp);
+  return smp.name;
+}
+
+void GlBackend::Impl::setAttributes(GLuint buffer, const d3d::DrawCall& c, const VertexLayout& l,
+                                    const DWORD (&texIndex)[kStages]) {
+  auto& arrays = cache.vertexArrays;
+  std::size_t found = SIZE_MAX;
+  for (std::size_t i = 0; i < arrays.size() && found == SIZE_MAX; ++i) {
+    const auto& a = arrays[i];
+    if (a.buffer == buffer && a.fvf == c.fvf && a.stride == c.stride &&
+        std::equal(std::begin(texIndex), std::end(texIndex), std::begin(a.texIndex)))
+      found = i;
+  }
+  if (found != SIZE_MAX) {
+    cache.bindVertexArray(found);
+  } else {
+    // Each buffer is read in one or two formats; many more means buffers come and go, and the set
+    // starts again.
+    if (arrays.size() >= 64) {
+      for (const auto& a : arrays) glDeleteVertexArrays(1, &a.name);
+      arrays.clear();
+      cache.currentArray = SIZE_MAX;
+    }
+    GlStateCache::VertexArray a;
+    a.buffer = buffer;
+    a.fvf = c.fvf;
+    a.stride = c.stride;
+    std::copy(std::begin(texIndex), std::end(texIndex), std::begin(a.texIndex));
+    glGenVertexArrays(1, &a.name);
+    arrays.push_back(a);
+    cache.bindVertexArray(arrays.size() - 1);
+    // A new vertex array has every array disabled and no index buffer.
+    arrays.back().elementBuffer = 0;
+    cache.bindArrayBuffer(buffer);
+    const GLsizei stride = static_cast<GLsizei>(c.stride);
+    const auto at = [](int field) { return reinterpret_cast<const void*>(static_cast<std::size_t>(field)); };
+    glEnableVertexAttribArray(kAttrPosition);
+    glVertexAttribPointer(kAttrPosition, l.preTransformed ? 4 : 3, GL_FLOAT, GL_FALSE, stride, at(0));
+    const auto array = [&](Attribute attr, int field, GLint size, GLenum type) {
+      if (field < 0) return;
+      glEnableVertexAttribArray(attr);
+      glVertexAttribPointer(attr, size, type, type == GL_UNSIGNED_BYTE ? GL_TRUE : GL_FALSE, stride, at(field));
+    };
+    array(kAttrDiffuse, l.diffuse, dialect.diffuseSize(), GL_UNSIGNED_BYTE);
+    array(kAttrNormal, l.normal, 3, GL_FLOAT);
+    array(kAttrSpecular, l.specular, dialect.diffuseSize(), GL_UNSIGNED_BYTE);
+    array(kAttrTexCoord0, l.texCoord[0], l.texCoordFloats[0], GL_FLOAT);
+    array(kAttrTexCoord1, l.texCoord[1], l.texCoordFloats[1], GL_FLOAT);
+    array(kAttrPointSize, l.pointSize, 1, GL_FLOAT);
+  }
+  // What each attribute reads where the record has no such field: white for the diffuse colour;
+  // no normal and no specular colour (only lit programs read them); (0, 0) for a coordinate set; the
+  // device's point size.
+  static constexpr float kWhite[4] = {1, 1, 1, 1}, kZero[4] = {0, 0, 0, 0}, kNoCoord[4] = {0, 0, 0, 1},
+                         kPointSize[4] = {1, 0, 0, 1};
+  if (l.diffuse < 0) cache.setConstant(kAttrDiffuse, kWhite);
+  if (l.normal < 0) cache.setConstant(kAttrNormal, kZero);
+  if (l.specular < 0) cache.setConstant(kAttrSpecular, kZero);
+  if (l.texCoord[0] < 0) cache.setConstant(kAttrTexCoord0, kNoCoord);
+  if (l.texCoord[1] < 0) cache.setConstant(kAttrTexCoord1, kNoCoord);
+  if (l.pointSize < 0) cache.setConstant(kAttrPointSize, kPointSize);
 }
 
 }  // namespace gl

@@ -2,7 +2,10 @@
 // Each setter compares with what it holds and calls GL only for a change; -1 and ~0 mean unknown.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <vector>
 
 #include "platform/gl/GlApi.h"
 #include "platform/gl/GlTranslate.h"
@@ -15,13 +18,38 @@ struct GlStateCache {
   GLuint arrayBuffer = ~0u;
   struct Unit {
     GLuint texture = ~0u;
-    GLint magFilter = -1, minFilter = -1, wrapS = -1, wrapT = -1;
-    float border[4] = {-1, -1, -1, -1};
+    GLuint sampler = ~0u;
   } unit[kStages];
-  // Attribute set-up: buffer, byte offset of the first record, format, stride, coordinate sets.
-  GLuint attrBuffer = ~0u;
-  std::size_t attrOffset = 0;
-  DWORD attrFvf = ~0u, attrStride = 0, attrTexIndex[kStages] = {~0u, ~0u};
+
+  // A vertex array object: the attribute set-up of one buffer read in one format (the buffer,
+  // format, stride and the coordinate set each stage reads), made once, and the index buffer it has
+  // bound (element bindings belong to the vertex array).
+  struct VertexArray {
+    GLuint buffer = 0;
+    DWORD fvf = 0, stride = 0, texIndex[kStages] = {};
+    GLuint name = 0;
+    GLuint elementBuffer = ~0u;
+  };
+  std::vector<VertexArray> vertexArrays;
+  std::size_t currentArray = SIZE_MAX;  // index into vertexArrays; SIZE_MAX: none of them is bound
+
+  // Each sampler object made: the parameters it holds. Direct3D keeps sampling states per stage,
+  // but a frame cycles through a few combinations: each gets its own object, set up once.
+  struct Sampler {
+    GLint magFilter, minFilter, wrapS, wrapT;
+    float border[4];
+    GLuint name;
+  };
+  std::vector<Sampler> samplers;
+
+  // The value each attribute reads where its array is disabled (current attributes are context
+  // state, kept apart from the vertex arrays); NaN: unknown.
+  static constexpr unsigned kAttributes = 8;
+  float constant[kAttributes][4];
+
+  GlStateCache() {
+    for (auto& c : constant) std::fill(std::begin(c), std::end(c), __builtin_nanf(""));
+  }
 
   void enable(GLenum cap, int& cached, bool on) {
     if (cached == static_cast<int>(on)) return;
@@ -53,6 +81,31 @@ struct GlStateCache {
     glBindBuffer(GL_ARRAY_BUFFER, b);
     arrayBuffer = b;
   }
+  // Binds `b` as the index buffer of the vertex array in use.
+  void bindElementBuffer(GLuint b) {
+    if (currentArray != SIZE_MAX) {
+      GLuint& bound = vertexArrays[currentArray].elementBuffer;
+      if (bound == b) return;
+      bound = b;
+    }
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b);
+  }
+  void bindVertexArray(std::size_t i) {
+    if (currentArray == i) return;
+    glBindVertexArray(vertexArrays[i].name);
+    currentArray = i;
+  }
+  // The value an attribute without an array reads; set in GL only when it changes.
+  void setConstant(unsigned a, const float (&v)[4]) {
+    if (std::memcmp(constant[a], v, sizeof v) == 0) return;
+    glVertexAttrib4f(a, v[0], v[1], v[2], v[3]);
+    std::memcpy(constant[a], v, sizeof v);
+  }
+  void bindSampler(DWORD i, GLuint s) {
+    if (unit[i].sampler == s) return;
+    glBindSampler(i, s);
+    unit[i].sampler = s;
+  }
   // Texture unit 0 stays the active one, so that creating a texture binds it there.
   void bindTexture(DWORD i, GLuint tex) {
     if (unit[i].texture == tex) return;
@@ -72,9 +125,23 @@ struct GlStateCache {
     for (auto& u : unit)
       if (u.texture == t) u.texture = ~0u;
   }
+  // A deleted buffer leaves the vertex arrays that read it: they go too, and the index binding of
+  // every other one is no longer known (the name may come back for another buffer).
   void forgetBuffer(GLuint b) {
-    if (attrBuffer == b) attrBuffer = ~0u;
     if (arrayBuffer == b) arrayBuffer = ~0u;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < vertexArrays.size(); ++i) {
+      VertexArray& v = vertexArrays[i];
+      if (v.elementBuffer == b) v.elementBuffer = ~0u;
+      if (v.buffer == b) {
+        glDeleteVertexArrays(1, &v.name);
+        if (currentArray == i) currentArray = SIZE_MAX;
+        continue;
+      }
+      if (currentArray == i) currentArray = kept;
+      vertexArrays[kept++] = v;
+    }
+    vertexArrays.resize(kept);
   }
 };
 

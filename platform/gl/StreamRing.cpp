@@ -25,7 +25,7 @@ std::size_t StreamRing::put(GlStateCache& cache, const void* data, std::size_t b
   if (target_ == GL_ARRAY_BUFFER)
     cache.bindArrayBuffer(s.buffer);
   else
-    glBindBuffer(target_, s.buffer);
+    cache.bindElementBuffer(s.buffer);
   if (!maps_) {
     // The browser cannot tell which range of a buffer a draw still reads: each upload gets a
     // buffer of its own.

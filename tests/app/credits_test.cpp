@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/d3dx/Font.h"
@@ -50,6 +52,23 @@ TEST(CreditTimer, TicksEveryTwoSecondsWithAFourSecondGapAfterTheLastLine) {
   const auto& lines = demo.form.Titles.TitleLines;
   EXPECT_TRUE(lines[8].text.empty());
   EXPECT_TRUE(lines[0].text.empty());
+}
+
+// Start-up puts the greeting and every credit line in the glyph atlas: the first frame makes it, and a
+// whole cycle of credit lines (18 s) rasterises no glyph and makes no atlas again.
+TEST(CreditTimer, EveryLineDrawsFromTheAtlasTheFirstFrameMade) {
+  wgtest::RecordingDemo demo;
+  demo.direct3d.recordCalls = false;
+  demo.startup();
+  demo.backend().keepDraws = false;
+  demo.frames(1);
+  const d3dx::Font& font = *demo.form.Gen.TextFont();
+  const std::shared_ptr<d3d::Texture> atlas = font.Atlas();
+  ASSERT_TRUE(atlas);
+  const std::uint64_t rasterised = font.GlyphsRasterised();
+  demo.frames(60 * 19);
+  EXPECT_EQ(font.Atlas().get(), atlas.get()) << "the atlas was made again";
+  EXPECT_EQ(font.GlyphsRasterised(), rasterised);
 }
 
 // N credit lines take turns with empty steps, 2 s each, in a cycle of 2N + 1 steps: at 60 frames a

@@ -152,6 +152,68 @@ TEST_F(DeviceFixture, BadDrawsAreErrorsNamingTheCallAndReachNoBackend) {
   EXPECT_EQ(backend->drawCount, 1u);
 }
 
+TEST_F(DeviceFixture, IndexBufferDrawsReachTheBackendFromTheBaseVertexAndAreCheckedLikeTheOthers) {
+  Device& d = *device;
+  auto message = [](auto&& f) -> std::string {
+    try {
+      f();
+    } catch (const platform::Error& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_THAT(message([&] { d.CreateIndexBuffer(12, 0, D3DFMT_INDEX32, D3DPOOL_MANAGED); }),
+              HasSubstr("CreateIndexBuffer: index format 102 not supported"));
+  V42 v[6] = {};
+  for (int i = 0; i < 6; ++i) v[i].x = static_cast<float>(i);
+  auto vb = d.CreateVertexBuffer(sizeof v, 0, D3DFVF_XYZ | D3DFVF_DIFFUSE, D3DPOOL_MANAGED);
+  vb->SetData(0, sizeof v, 0, v);
+  auto ib = d.CreateIndexBuffer(12, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
+  const std::uint16_t idx[6] = {9, 9, 0, 1, 2, 2};
+  ib->SetData(0, sizeof idx, 0, idx);
+  EXPECT_EQ(ib->dirtyBegin, 0u);
+  EXPECT_EQ(ib->dirtyEnd, 12u);
+  d.SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  d.SetStreamSource(0, vb, sizeof(V42));
+  d.BeginScene();
+  EXPECT_THAT(message([&] { d.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 2, 1); }),
+              HasSubstr("DrawIndexedPrimitive: no index buffer"));
+  d.SetIndices(ib, 3);
+  EXPECT_EQ(backend->calls.back().name, "SetIndices");
+  EXPECT_THAT(backend->calls.back().args, ElementsAre(1, 3));
+  d.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 2, 1);
+  EXPECT_EQ(backend->calls.back().name, "DrawIndexedPrimitive");
+  EXPECT_THAT(backend->calls.back().args, ElementsAre(D3DPT_TRIANGLELIST, 0, 3, 2, 1));
+  ASSERT_EQ(backend->draws.size(), 1u);
+  const auto& draw = backend->draws[0];
+  EXPECT_EQ(draw.indexData, (std::vector<std::uint16_t>{0, 1, 2}));
+  EXPECT_EQ(draw.call.startIndex, 2u);
+  EXPECT_EQ(draw.call.baseVertex, 3u);
+  EXPECT_EQ(draw.call.vertexCount, 3u);
+  float x;  // the draw's records start at the base vertex
+  std::memcpy(&x, draw.vertexData.data(), 4);
+  EXPECT_EQ(x, 3.0f);
+
+  // The same range from a later base reaches past the six records; the indices before it lie outside
+  // the vertex range; the range runs past the buffer's six indices.
+  d.SetIndices(ib, 4);
+  EXPECT_THAT(message([&] { d.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 2, 1); }),
+              HasSubstr("DrawIndexedPrimitive: vertices 4..6 reach beyond the buffer's 96 bytes"));
+  d.SetIndices(ib, 0);
+  EXPECT_THAT(message([&] { d.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 6, 0, 1); }),
+              HasSubstr("DrawIndexedPrimitive: index 9 outside the vertex range 0..5"));
+  EXPECT_THAT(message([&] { d.DrawIndexedPrimitive(D3DPT_TRIANGLESTRIP, 0, 6, 3, 2); }),
+              HasSubstr("DrawIndexedPrimitive: 4 indices from 3 reach beyond the index buffer's 12 bytes"));
+  // A range found good once is checked again after the buffer is written.
+  d.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 2, 1);
+  const std::uint16_t far = 7;
+  ib->SetData(6, 2, 0, &far);
+  EXPECT_THAT(message([&] { d.DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 2, 1); }),
+              HasSubstr("index 7 outside the vertex range 0..2"));
+  EXPECT_EQ(backend->drawCount, 2u);
+  d.EndScene();
+}
+
 TEST_F(DeviceFixture, AFreshDeviceLightsWithDirect3D8sDefaultsAndNoLight) {
   const Device& d = *device;
   EXPECT_EQ(d.GetRenderState(D3DRS_LIGHTING), 1u);

@@ -387,6 +387,69 @@ TEST(GlBuffers, VertexBufferWritesReachTheNextDrawAndIndexedRangesStartAtTheMini
   EXPECT_TRUE(img.is(leftX, 384, 0, 0, 0));
 }
 
+// Index buffers stay with the backend between frames (in the WebGL2 dialect as rebased, rotated
+// lists): a draw reads its own range from its own base vertex, and a rewrite reaches the next draw.
+TEST(GlBuffers, IndexBufferDrawsReadTheirRangeFromTheirBaseAndFollowRewrites) {
+  GlScene s;
+  Device& d = *s.dev;
+  auto vb = d.CreateVertexBuffer(8 * sizeof(V42), D3DUSAGE_WRITEONLY, D3DFVF_XYZ | D3DFVF_DIFFUSE, D3DPOOL_MANAGED);
+  const auto left = GlScene::Quad(-5, 0, 10, 2, 2, kRed), right = GlScene::Quad(5, 0, 10, 2, 2, kGreen);
+  vb->SetData(0, 4 * sizeof(V42), 0, left.data());
+  vb->SetData(4 * sizeof(V42), 4 * sizeof(V42), 0, right.data());
+  auto ib = d.CreateIndexBuffer(16, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED);
+  const std::uint16_t strips[8] = {0, 0, 0, 0, 0, 1, 2, 3};  // a strip of nothing, then the quad
+  ib->SetData(0, sizeof strips, 0, strips);
+  auto draw = [&](std::initializer_list<DWORD> bases) {
+    return s.frame(kBlack, [&](Device& dev) {
+      dev.SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+      dev.SetStreamSource(0, vb, sizeof(V42));
+      for (const DWORD base : bases) {
+        dev.SetIndices(ib, base);
+        dev.DrawIndexedPrimitive(D3DPT_TRIANGLESTRIP, 0, 4, 4, 2);
+      }
+    });
+  };
+  const int leftX = 512 - 192, rightX = 512 + 192;
+  Image img = draw({4});
+  EXPECT_TRUE(img.is(rightX, 384, 0, 255, 0));
+  EXPECT_TRUE(img.is(leftX, 384, 0, 0, 0));
+  EXPECT_EQ(ib->dirtyEnd, 0u);
+  img = draw({0, 4});
+  EXPECT_TRUE(img.is(leftX, 384, 255, 0, 0));
+  EXPECT_TRUE(img.is(rightX, 384, 0, 255, 0));
+  // The quad's strip rewritten to nothing: both quads go.
+  ib->SetData(8, 8, 0, strips);
+  img = draw({0, 4});
+  EXPECT_TRUE(img.is(leftX, 384, 0, 0, 0));
+  EXPECT_TRUE(img.is(rightX, 384, 0, 0, 0));
+
+  // Flat shading takes each triangle's colour from its first vertex through an index buffer too,
+  // and the same range drawn smooth afterwards blends.
+  const D3DCOLOR colors[4] = {kRed, kGreen, kBlue, kWhite};
+  const auto strip = ScreenStrip(colors);
+  auto screen = d.CreateVertexBuffer(4 * sizeof(V44), D3DUSAGE_WRITEONLY, D3DFVF_XYZRHW | D3DFVF_DIFFUSE,
+                                     D3DPOOL_MANAGED);
+  screen->SetData(0, 4 * sizeof(V44), 0, strip.data());
+  const std::uint16_t quad[4] = {0, 1, 2, 3};
+  ib->SetData(0, sizeof quad, 0, quad);
+  auto drawScreen = [&] {
+    return s.frame(kBlack, [&](Device& dev) {
+      dev.SetVertexShader(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
+      dev.SetStreamSource(0, screen, sizeof(V44));
+      dev.SetIndices(ib, 0);
+      dev.DrawIndexedPrimitive(D3DPT_TRIANGLESTRIP, 0, 4, 0, 2);
+    });
+  };
+  d.SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+  img = drawScreen();
+  EXPECT_TRUE(img.is(150, 150, 255, 0, 0));  // above the diagonal: triangle 0
+  EXPECT_TRUE(img.is(250, 250, 0, 255, 0));  // below it: triangle 1
+  d.SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+  img = drawScreen();
+  EXPECT_GT(img.at(280, 280)[0], 100);
+  EXPECT_GT(img.at(280, 280)[2], 100);
+}
+
 TEST(GlLifetime, DevicesDrawApartAndTheirObjectsMayOutliveThem) {
   auto a = std::make_unique<GlScene>();
   auto texture = a->MakeTexture(1, 1, {kGreen});

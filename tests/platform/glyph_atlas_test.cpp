@@ -3,6 +3,7 @@
 // right texels; a measure keeps no atlas at all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -87,6 +88,37 @@ TEST(GlyphAtlas, AFullAtlasStartsAgainWithTheTextBeingDrawn) {
   EXPECT_EQ(glyphs.rasterised, 43);
   // One text larger than the whole atlas stays an error.
   EXPECT_THROW(font.DrawText("0123456789opqrstuvwxyz!#$%&*+-/", rect, 0, 0xFFFFFFFFu), platform::Error);
+  device->EndScene();
+}
+
+// Texts preloaded before the first draw are in the atlas the first draw makes: its size fits them
+// all, and a later draw of any of them neither rasterises nor makes the atlas again.
+TEST(GlyphAtlas, PreloadedTextsGiveTheAtlasItsSizeAndContentsAtOnce) {
+  d3d::RecordingDirect3D8 d3d;
+  const auto device = d3d.CreateDevice(0, d3d::D3DDEVTYPE_HAL, nullptr, 0x20,
+                                       d3d::D3DPRESENT_PARAMETERS{1024, 768, d3d::D3DFMT_X8R8G8B8, 1, 0, 2, 0,
+                                                                  0, 1, d3d::D3DFMT_D16, 0, 0, 0});
+  auto source = std::make_unique<WideGlyphs>();
+  WideGlyphs& glyphs = *source;
+  d3dx::Font font(*device, Wide(), std::move(source));
+  // Five glyphs of 200 rows: more than the atlas's first 256 rows hold.
+  font.PreloadText("AB");
+  font.PreloadText("CDE");
+  font.PreloadText("");
+  EXPECT_EQ(glyphs.rasterised, 5);
+  EXPECT_FALSE(font.Atlas()) << "preloading draws nothing";
+  const d3d::D3DRECT rect{0, 0, 1280, 1280};
+  device->BeginScene();
+  font.DrawText("AB", rect, 0, 0xFFFFFFFFu);
+  ASSERT_TRUE(font.Atlas());
+  const std::shared_ptr<d3d::Texture> atlas = font.Atlas();
+  EXPECT_EQ(atlas->Height(), 1024);
+  font.DrawText("CDE", rect, 0, 0xFFFFFFFFu);
+  EXPECT_EQ(FirstTexel(*d3d.last, font), 'C');
+  EXPECT_EQ(font.Atlas(), atlas);
+  EXPECT_EQ(glyphs.rasterised, 5);
+  const auto names = d3d.last->callNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "CreateTexture"), 1);
   device->EndScene();
 }
 

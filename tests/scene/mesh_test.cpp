@@ -159,8 +159,8 @@ TEST_F(MeshFixture, EachMaterialGivesOneTextureMaterialDrawTripleInOrder) {
   mesh().Load(&dev(), dir + "/three.x");
   ASSERT_EQ(mesh().GetNumMaterials(), 3);
   const auto calls = render();
-  const std::vector<std::string> triple{"SetTexture", "SetMaterial", "SetVertexShader",
-                                        "DrawIndexedPrimitiveUP"};
+  const std::vector<std::string> triple{"SetTexture",      "SetMaterial", "SetVertexShader",
+                                        "SetStreamSource", "SetIndices",  "DrawIndexedPrimitive"};
   std::vector<std::string> expected{"SetRenderState",    "SetTransform",      "MultiplyTransform",
                                     "MultiplyTransform", "MultiplyTransform", "MultiplyTransform"};
   for (int i = 0; i < 3; ++i) expected.insert(expected.end(), triple.begin(), triple.end());
@@ -179,8 +179,8 @@ TEST_F(MeshFixture, EachMaterialGivesOneTextureMaterialDrawTripleInOrder) {
   EXPECT_FALSE(textures[1]);
   EXPECT_FALSE(textures[2]);
   EXPECT_EQ(calls[6].args, (std::vector<std::int64_t>{0, 1}));
-  EXPECT_EQ(calls[10].args, (std::vector<std::int64_t>{0, 0}));
-  EXPECT_EQ(calls[14].args, (std::vector<std::int64_t>{0, 0}));
+  EXPECT_EQ(calls[12].args, (std::vector<std::int64_t>{0, 0}));
+  EXPECT_EQ(calls[18].args, (std::vector<std::int64_t>{0, 0}));
 
   const auto& draws = demo.backend().draws;
   ASSERT_EQ(draws.size(), 3u);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -458,6 +459,11 @@ TEST(D3DXMesh, SubsetsDrawTheirOwnFacesInRunsOf16BitIndices) {
   RecordingBackend& rec = *backend;
   Device dev(std::move(backend));
   d3dx::D3DXMesh mesh(dev, m, d3dx::D3DXMESH_MANAGED);
+  // The buffers are made and written once, with the mesh: each run's own vertices, its indices.
+  EXPECT_EQ(rec.callNames(), (std::vector<std::string>{"CreateVertexBuffer", "CreateIndexBuffer"}));
+  ASSERT_TRUE(mesh.GetVertexBuffer() && mesh.GetIndexBuffer());
+  EXPECT_EQ(mesh.GetVertexBuffer()->Length(), 3 * (kTris + 1) * 12);
+  EXPECT_EQ(mesh.GetIndexBuffer()->Length(), 3 * (kTris + 1) * 2);
   EXPECT_EQ(mesh.GetFVF(), static_cast<DWORD>(D3DFVF_XYZ));
   EXPECT_EQ(mesh.GetNumFaces(), kTris + 1);
   EXPECT_EQ(mesh.GetSubsetFaceCount(0), kTris);
@@ -479,6 +485,13 @@ TEST(D3DXMesh, SubsetsDrawTheirOwnFacesInRunsOf16BitIndices) {
   }
   EXPECT_GE(rec.draws.size(), 4u);
   EXPECT_EQ(faces, kTris);
+  // One stream source for the subset, then each run based at its own first vertex.
+  const std::vector<std::string> names = rec.callNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "SetStreamSource"), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "SetIndices"), static_cast<long>(rec.draws.size()));
+  EXPECT_EQ(std::count(names.begin(), names.end(), "CreateVertexBuffer"), 1);
+  EXPECT_EQ(rec.draws[1].call.baseVertex, rec.draws[0].call.vertexCount);
+  EXPECT_EQ(rec.draws[1].call.startIndex, 3 * rec.draws[0].call.primitiveCount);
   EXPECT_EQ(seen.size(), kTris);
   EXPECT_EQ(seen.count(5.0f), 0u);
   rec.draws.clear();

@@ -23,6 +23,7 @@ void RecordingBackend::draw(const DrawCall& call, const DeviceState& state) {
   d.call.vertices = nullptr;
   d.call.indices = nullptr;
   d.call.buffer = nullptr;
+  d.call.indexBuffer = nullptr;
   d.state = state;
   draws.push_back(std::move(d));
 }

@@ -15,6 +15,7 @@ class RecordingBackend : public Backend {
  public:
   struct Draw {
     DrawCall call;                         // pointers cleared; the data is copied below
+                                           // (an index-buffer draw's records from its base vertex)
     std::vector<std::uint8_t> vertexData;  // call.vertexCount x call.stride bytes
     std::vector<std::uint16_t> indexData;
     DeviceState state;
