@@ -251,7 +251,8 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
   (void)stencil;
   Impl& g = *impl_;
   g.use();
-  glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
+  // Present binds the window's framebuffer to copy into it; drawn in place, nothing else is bound.
+  if (!g.inPlace) glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   GLbitfield mask = 0;
   if (flags & d3d::D3DCLEAR_TARGET) {
     glClearColor(((color >> 16) & 0xFF) / 255.0f, ((color >> 8) & 0xFF) / 255.0f, (color & 0xFF) / 255.0f,
