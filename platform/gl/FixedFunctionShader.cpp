@@ -47,20 +47,18 @@ const char* const kVertexMainHead =
     "void main() {\n"
     "  vec3 eye;\n"
     "  if (kPreTransformed) {\n"
-    // Screen pixels with D3D's pixel centres on integers, half a pixel from GL's. A target drawn
-    // upside down (row 0 at the top, WG_Y_SIGN 1) has screen y run the way GL's window y does; an
-    // upright one (WG_Y_SIGN -1) the other way.
+    // Screen pixels with D3D's pixel centres on integers, half a pixel from GL's. The target is
+    // drawn upside down (row 0 at the top), so screen y runs the way GL's window y does.
     "    float w = aPosition.w != 0.0 ? 1.0 / aPosition.w : 1.0;\n"
     "    vec2 ndc = (aPosition.xy + 0.5) * 2.0 / uTarget - 1.0;\n"
-    "    ndc.y *= WG_Y_SIGN;\n"
     "    gl_Position = vec4(ndc * w, (2.0 * aPosition.z - 1.0) * w, w);\n"
     "    eye = vec3(0.0, 0.0, w);\n"
     "  } else {\n"
     "    vec4 e = uWorldView * vec4(aPosition.xyz, 1.0);\n"
     "    eye = e.xyz;\n"
     "    vec4 clip = uProjection * e;\n"
-    "    clip.y = -WG_Y_SIGN * clip.y;\n"
-    "    clip.xy += clip.w / uTarget * vec2(1.0, WG_Y_SIGN);\n"
+    "    clip.y = -clip.y;\n"
+    "    clip.xy += clip.w / uTarget;\n"
     // D3D's clip depth runs 0..w, GL's -w..w.
     "    clip.z = 2.0 * clip.z - clip.w;\n"
     "    gl_Position = clip;\n"
@@ -248,10 +246,12 @@ const char* const kFragmentTail =
 #undef WG_FOG_FACTOR
 
 // What the desktop dialect adds to the body: vertex colours arrive as R, G, B, A through the BGRA
-// attribute format, and the samplers address textures as the stage asks, border colour included.
+// attribute format, sprite coordinates start at the lower left, which is the screen's top here, and
+// the samplers address textures as the stage asks, border colour included.
 const char* const kDesktopPreamble =
     "#version 330 core\n"
-    "#define WG_DIFFUSE(c) (c)\n";
+    "#define WG_DIFFUSE(c) (c)\n"
+    "#define WG_SPRITE_COORD gl_PointCoord\n";
 const char* const kDesktopSampling =
     "#define WG_SAMPLE0(t, uv) texture(t, uv)\n"
     "#define WG_SAMPLE1(t, uv) texture(t, uv)\n";
@@ -259,15 +259,9 @@ const char* const kDesktopSampling =
 }  // namespace
 
 std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect, const std::string& keyDefines,
-                                      const ProgramKey& key, bool upright) {
+                                      const ProgramKey& key) {
   const bool web = dialect == GlDialect::WebGl2;
   std::string source = web ? webgl2::kShaderPreamble : kDesktopPreamble;
-  // Which way up the target holds the screen, and where sprite coordinates start on it: desktop GL
-  // is told to start them at the lower left (Dialect::prepareContext), ES starts them at the upper
-  // left of the window, which is the screen's top only in an upright target.
-  source += upright ? "#define WG_Y_SIGN -1.0\n" : "#define WG_Y_SIGN 1.0\n";
-  source += web && !upright ? "#define WG_SPRITE_COORD vec2(gl_PointCoord.x, 1.0 - gl_PointCoord.y)\n"
-                            : "#define WG_SPRITE_COORD gl_PointCoord\n";
   source += ShaderConstantBlock();
   if (key.lighting) source += LightingConstantBlock();
   source += keyDefines;

@@ -20,10 +20,9 @@ enum class ShaderStage { Vertex, Fragment };
 // The shader's source for one program: the dialect's preamble, the Direct3D constants it compares
 // against (ShaderConstants.h), `keyDefines` (the k... names of the states that choose what it
 // computes), then the body; `key` says whether the body lights its vertices (ProgramKey::lighting)
-// and adds their specular colour. `upright`: the target holds the screen the right way up in GL's
-// window coordinates (the browser's canvas, drawn in place), not upside down (the device's own target).
+// and adds their specular colour.
 std::string FixedFunctionShaderSource(ShaderStage stage, GlDialect dialect, const std::string& keyDefines,
-                                      const ProgramKey& key, bool upright = false);
+                                      const ProgramKey& key);
 
 // Vertex attribute slots of the program.
 enum Attribute : unsigned {

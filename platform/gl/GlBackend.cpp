@@ -165,27 +165,6 @@ GLuint GlBackend::Impl::vertexBuffer(d3d::VertexBuffer& vb, const char* call) {
   return buffer;
 }
 
-// The target holds the screen upside down for GL: its row 0 is the screen's top row, as in
-// Direct3D's memory layout. The rasteriser then breaks ties for pixel centres on an edge the way
-// Direct3D's top-left rule does, and the back buffer reads back top row first.
-void GlBackend::Impl::createTarget(const char* call) {
-  glGenFramebuffers(1, &fbo);
-  glGenRenderbuffers(1, &colorRb);
-  glGenRenderbuffers(1, &depthRb);
-  glBindRenderbuffer(GL_RENDERBUFFER, colorRb);
-  // The back buffer has the desktop's format, X8R8G8B8: no alpha channel. Blending writes none,
-  // destination alpha reads as 1, and the picture reads back opaque, as it shows on screen.
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGB8, width, height);
-  glBindRenderbuffer(GL_RENDERBUFFER, depthRb);
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
-  glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorRb);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthRb);
-  if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
-    throw platform::Error(call, "the " + std::to_string(width) + "x" + std::to_string(height) +
-                                    " colour target with a 16-bit depth buffer is incomplete");
-}
-
 GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, GlDialect dialect,
                      KeyDefinesFn keyDefines)
     : impl_(std::make_unique<Impl>(dialect, keyDefines)) {
@@ -194,11 +173,24 @@ GlBackend::GlBackend(std::unique_ptr<GlContext> context, int width, int height, 
   g.width = width;
   g.height = height;
   g.context->makeCurrent();
-  int shownWidth = 0, shownHeight = 0;
-  if (g.context->drawsInPlace()) g.context->drawableSize(shownWidth, shownHeight);
-  g.inPlace = shownWidth == width && shownHeight == height;
-  g.programs.drawUpright(g.inPlace);
-  if (!g.inPlace) g.createTarget("CreateDevice");
+  glGenFramebuffers(1, &g.fbo);
+  glGenRenderbuffers(1, &g.colorRb);
+  glGenRenderbuffers(1, &g.depthRb);
+  glBindRenderbuffer(GL_RENDERBUFFER, g.colorRb);
+  // The back buffer has the desktop's format, X8R8G8B8: no alpha channel. Blending writes none,
+  // destination alpha reads as 1, and the picture reads back opaque, as it shows on screen.
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGB8, width, height);
+  glBindRenderbuffer(GL_RENDERBUFFER, g.depthRb);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
+  glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, g.colorRb);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, g.depthRb);
+  if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+    throw platform::Error("CreateDevice",
+                          "the 1024x768 colour target with a 16-bit depth buffer is incomplete");
+  // The target holds the screen upside down for GL: its row 0 is the screen's top row, as in
+  // Direct3D's memory layout. The rasteriser then breaks ties for pixel centres on an edge the way
+  // Direct3D's top-left rule does, and the back buffer reads back top row first.
   glViewport(0, 0, width, height);
 
   // Programs are made as draws need them (ProgramCache.h).
@@ -251,8 +243,7 @@ void GlBackend::clear(d3d::DWORD flags, d3d::D3DCOLOR color, float z, d3d::DWORD
   (void)stencil;
   Impl& g = *impl_;
   g.use();
-  // Present binds the window's framebuffer to copy into it; drawn in place, nothing else is bound.
-  if (!g.inPlace) glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
+  glBindFramebuffer(GL_FRAMEBUFFER, g.fbo);
   GLbitfield mask = 0;
   if (flags & d3d::D3DCLEAR_TARGET) {
     glClearColor(((color >> 16) & 0xFF) / 255.0f, ((color >> 8) & 0xFF) / 255.0f, (color & 0xFF) / 255.0f,
@@ -341,9 +332,7 @@ void GlBackend::draw(const d3d::DrawCall& call, const d3d::DeviceState& state) {
 void GlBackend::present() {
   Impl& g = *impl_;
   g.use();
-  if (g.inPlace) {
-    // Drawn where it shows: the browser shows the canvas when the frame's script returns.
-  } else if (!g.context->headless()) {
+  if (!g.context->headless()) {
     int w = 0, h = 0;
     g.context->drawableSize(w, h);
     // Scale the back buffer into the window, aspect kept, with black bars.
@@ -439,14 +428,6 @@ void GlBackend::readBackInto(std::vector<std::uint8_t>& pixels, d3d::DWORD& widt
   glBindFramebuffer(GL_READ_FRAMEBUFFER, g.fbo);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, g.width, g.height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-  if (g.inPlace) {
-    // GL reads an upright picture bottom row first.
-    const std::size_t row = static_cast<std::size_t>(width) * 4;
-    for (std::size_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
-      std::swap_ranges(pixels.begin() + static_cast<std::ptrdiff_t>(top * row),
-                       pixels.begin() + static_cast<std::ptrdiff_t>((top + 1) * row),
-                       pixels.begin() + static_cast<std::ptrdiff_t>(bottom * row));
-  }
   g.check("ReadBack");
 }
 

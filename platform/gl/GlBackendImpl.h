@@ -62,11 +62,7 @@ struct GlBackend::Impl {
   std::unique_ptr<GlContext> context;
   Dialect dialect;
   int width = 0, height = 0;
-  // The device's own target, or none (0) where it draws in place into the default framebuffer,
-  // upright (GlContext::drawsInPlace).
   GLuint fbo = 0, colorRb = 0, depthRb = 0;
-  bool inPlace = false;
-  void createTarget(const char* call);
   GLuint vao = 0, whiteTexture = 0;
   ProgramCache programs;
   GlStateCache cache;

@@ -19,10 +19,6 @@ class GlContext {
   // The default framebuffer's size in pixels; 0 x 0 when there is none.
   virtual void drawableSize(int& w, int& h) = 0;
   virtual bool headless() const = 0;
-  // Whether the default framebuffer is the picture itself, as large as the device's back buffer (the
-  // page's canvas): the device then draws into it, upright, instead of into a target of its own that
-  // Present copies to the window.
-  virtual bool drawsInPlace() const { return false; }
 };
 
 // Throws naming the failing SDL or EGL call.

@@ -31,15 +31,13 @@ void GlBackend::Impl::applyRenderStates(const d3d::DeviceState& s, const char* c
     cache.setBlendFunc(src, dst);
   }
 
-  // D3D judges winding on its screen, y down. Its own target holds the screen upside down, with
-  // GL's window y running down the screen too: clockwise on D3D's screen has the positive area GL
-  // calls counter-clockwise, a front face under GL's default. Drawn upright in place, y is mirrored
-  // and clockwise stays clockwise, a back face.
+  // D3D judges winding on its screen, y down. The target holds the screen upside down in GL's
+  // y-up window coordinates, which mirrors every triangle: clockwise on D3D's screen is
+  // counter-clockwise for GL, a front face under GL's default.
   const DWORD cull = rs[d3d::D3DRS_CULLMODE];
   cache.enable(GL_CULL_FACE, cache.cull, cull == d3d::D3DCULL_CW || cull == d3d::D3DCULL_CCW);
   if (cull == d3d::D3DCULL_CW || cull == d3d::D3DCULL_CCW) {
-    const bool clockwiseIsFront = !inPlace;
-    cache.setCullFace((cull == d3d::D3DCULL_CW) == clockwiseIsFront ? GL_FRONT : GL_BACK);
+    cache.setCullFace(cull == d3d::D3DCULL_CW ? GL_FRONT : GL_BACK);
   }
 
   dialect.setFillMode(rs[d3d::D3DRS_FILLMODE], cache.polygonMode, call);

@@ -73,10 +73,10 @@ ProgramKey ProgramCache::wantedKey() const {
 ProgramCache::Program ProgramCache::link(const ProgramKey& key, const char* call) const {
   const std::string defines = defines_(key);
   const GLuint vs =
-      compile(GL_VERTEX_SHADER, FixedFunctionShaderSource(ShaderStage::Vertex, dialect_, defines, key, upright_), call);
+      compile(GL_VERTEX_SHADER, FixedFunctionShaderSource(ShaderStage::Vertex, dialect_, defines, key), call);
   GLuint fs = 0;
   try {
-    fs = compile(GL_FRAGMENT_SHADER, FixedFunctionShaderSource(ShaderStage::Fragment, dialect_, defines, key, upright_),
+    fs = compile(GL_FRAGMENT_SHADER, FixedFunctionShaderSource(ShaderStage::Fragment, dialect_, defines, key),
                  call);
   } catch (...) {
     glDeleteShader(vs);

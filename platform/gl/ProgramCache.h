@@ -64,9 +64,6 @@ using KeyDefinesFn = std::string (*)(const ProgramKey& key);
 class ProgramCache {
  public:
   ProgramCache(GlDialect dialect, KeyDefinesFn defines) : dialect_(dialect), defines_(defines) {}
-  // Programs for a target held upright in GL's window coordinates (FixedFunctionShaderSource); set
-  // before the first program is made.
-  void drawUpright(bool on) { upright_ = on; }
 
   template <class T>
   void set(Uniform u, const T* v, int n) {
@@ -110,7 +107,6 @@ class ProgramCache {
   void upload(Program& p);
 
   GlDialect dialect_;
-  bool upright_ = false;
   KeyDefinesFn defines_;
   Wanted wanted_[kUniformCount];
   std::unordered_map<ProgramKey::Packed, Program, KeyHash> programs_;

@@ -11,7 +11,8 @@ const char* const kShaderPreamble =
     "precision highp int;\n"
     "precision highp sampler2D;\n"
     // The colour's bytes in memory are B, G, R, A.
-    "#define WG_DIFFUSE(c) (c).bgra\n";
+    "#define WG_DIFFUSE(c) (c).bgra\n"
+    "#define WG_SPRITE_COORD vec2(gl_PointCoord.x, 1.0 - gl_PointCoord.y)\n";
 
 namespace {
 

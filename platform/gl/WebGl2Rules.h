@@ -14,9 +14,8 @@
 // - Base vertices. WebGL2 has none: indexed draws are rebased on the CPU into 32-bit indices, which
 //   also keeps D3D's index 0xFFFF an ordinary vertex (WebGL2 always restarts primitives at it).
 // - Vertex colours. There is no BGRA attribute format: the shader swizzles the colour's bytes.
-// - Point-sprite coordinates. ES starts them at the upper left, the screen's bottom row in an
-//   upside-down target: the shader flips them there (the page's canvas is drawn upright and needs
-//   no flip).
+// - Point-sprite coordinates. ES starts them at the upper left, the screen's bottom row in our
+//   upside-down target: the shader flips them.
 // - Point sizes. Sprites grow to 64 pixels; the browser must draw points that large.
 // - Border addressing. WebGL2 has no border colour: an axis addressed D3DTADDRESS_BORDER is sampled
 //   clamped to its edge, and the shader mixes in the stage's border colour by the share of the

@@ -37,8 +37,6 @@ class CanvasContext : public gl::GlContext {
   void swap() override {}
   void drawableSize(int& w, int& h) override { emscripten_get_canvas_element_size(kCanvas, &w, &h); }
   bool headless() const override { return false; }
-  // The page sizes the canvas's drawing buffer to the frame before each device is made.
-  bool drawsInPlace() const override { return true; }
 
  private:
   EMSCRIPTEN_WEBGL_CONTEXT_HANDLE ctx_;
@@ -51,10 +49,9 @@ WebDirect3D8::WebDirect3D8() {
   emscripten_webgl_init_context_attributes(&a);
   a.majorVersion = 2;
   a.minorVersion = 0;
-  // The device draws straight into the canvas: an opaque picture (no alpha channel, as the desktop's
-  // X8R8G8B8 back buffer) with a depth buffer.
+  // The depth buffer and the picture's alpha live in the device's own back buffer, the canvas's size.
   a.alpha = EM_FALSE;
-  a.depth = EM_TRUE;
+  a.depth = EM_FALSE;
   a.stencil = EM_FALSE;
   a.antialias = EM_FALSE;
   a.premultipliedAlpha = EM_FALSE;
