@@ -442,9 +442,15 @@ TEST(XServer, FillDrawsTheSceneAtTheScreensShape) {
 TEST(XServerFixture, ServersSideBySideKeepApartAndLeaveNothingBehind) {
   if (!wgtest::XServer::Installed(true)) GTEST_SKIP() << "needs Xvfb and openbox";
   std::vector<pid_t> started;
-  // Each server's socket with its inode: once a server ends, a test running beside this one may
-  // start a server on the same display number, whose socket is a new file.
-  std::vector<std::pair<std::string, ino_t>> sockets;
+  // Each server's socket with its inode and change time: once a server ends, a test running beside
+  // this one may start a server on the same display number, whose socket is a new file (the file
+  // system may give it the freed inode number, but not the same change time).
+  struct Socket {
+    std::string path;
+    ino_t inode;
+    timespec changed;
+  };
+  std::vector<Socket> sockets;
   {
     const wgtest::XServer managed({640, 480, true, ""});
     const wgtest::XServer bare({320, 240, false, ""});
@@ -462,7 +468,7 @@ TEST(XServerFixture, ServersSideBySideKeepApartAndLeaveNothingBehind) {
       const std::string socket = "/tmp/.X11-unix/X" + s->DisplayName().substr(1);
       struct stat st {};
       ASSERT_EQ(stat(socket.c_str(), &st), 0) << socket;
-      sockets.emplace_back(socket, st.st_ino);
+      sockets.push_back({socket, st.st_ino, st.st_ctim});
     }
     started = {managed.ServerProcess(), managed.ManagerProcess(), bare.ServerProcess()};
   }
@@ -471,9 +477,11 @@ TEST(XServerFixture, ServersSideBySideKeepApartAndLeaveNothingBehind) {
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << pid << " is still a child of the test";
     EXPECT_EQ(errno, ECHILD);
   }
-  for (const auto& [socket, inode] : sockets) {
+  for (const Socket& s : sockets) {
     struct stat st {};
-    EXPECT_FALSE(stat(socket.c_str(), &st) == 0 && st.st_ino == inode) << socket << " outlived its server";
+    EXPECT_FALSE(stat(s.path.c_str(), &st) == 0 && st.st_ino == s.inode && st.st_ctim.tv_sec == s.changed.tv_sec &&
+                 st.st_ctim.tv_nsec == s.changed.tv_nsec)
+        << s.path << " outlived its server";
   }
 }
 
