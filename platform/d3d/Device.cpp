@@ -452,15 +452,22 @@ void Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, DWORD minIndex, DWORD
   backend_->draw(c, state_);
 }
 
+// The stream source a draw from a vertex buffer reads, with a stride that holds the vertex format.
+VertexBuffer* Device::checkedStream(const char* call) const {
+  VertexBuffer* vb = state_.streamSource.get();
+  if (!vb) throw platform::Error(call, "no stream source");
+  const DWORD stride = state_.streamStride;
+  if (stride == 0 || stride < GetFVFVertexSize(state_.fvf))
+    throw platform::Error(call, "stride " + std::to_string(stride) + " does not fit the vertex format");
+  return vb;
+}
+
 void Device::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD startVertex, DWORD primitiveCount) {
   record("DrawPrimitive", {type, startVertex, primitiveCount});
   const char* name = "DrawPrimitive";
   checkDraw(name, state_.fvf);
-  VertexBuffer* vb = state_.streamSource.get();
-  if (!vb) throw platform::Error(name, "no stream source");
+  VertexBuffer* vb = checkedStream(name);
   const DWORD stride = state_.streamStride;
-  if (stride == 0 || stride < GetFVFVertexSize(state_.fvf))
-    throw platform::Error(name, "stride " + std::to_string(stride) + " does not fit the vertex format");
   if (primitiveCount == 0) return;
   const DWORD count = VertexCountFor(type, primitiveCount);
   const std::uint64_t endByte = (static_cast<std::uint64_t>(startVertex) + count) * stride;
@@ -484,13 +491,10 @@ void Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD minIndex, DWORD n
   record("DrawIndexedPrimitive", {type, minIndex, numVertices, startIndex, primitiveCount});
   const char* name = "DrawIndexedPrimitive";
   checkDraw(name, state_.fvf);
-  VertexBuffer* vb = state_.streamSource.get();
+  VertexBuffer* vb = checkedStream(name);
   IndexBuffer* ib = state_.indices.get();
-  if (!vb) throw platform::Error(name, "no stream source");
   if (!ib) throw platform::Error(name, "no index buffer");
   const DWORD stride = state_.streamStride;
-  if (stride == 0 || stride < GetFVFVertexSize(state_.fvf))
-    throw platform::Error(name, "stride " + std::to_string(stride) + " does not fit the vertex format");
   if (primitiveCount == 0) return;
   const DWORD indexCount = VertexCountFor(type, primitiveCount);
   if ((static_cast<std::uint64_t>(startIndex) + indexCount) * 2 > ib->Length())

@@ -231,6 +231,7 @@ class Device {
  private:
   void record(const char* name, std::initializer_list<std::int64_t> args, const D3DMATRIX* m = nullptr);
   void checkDraw(const char* call, DWORD fvf) const;
+  VertexBuffer* checkedStream(const char* call) const;
   D3DMATRIX* transformSlot(const char* call, DWORD state);
   const LightSlot& lightSlot(const char* call, DWORD index) const;
 
